@@ -1,0 +1,10 @@
+// The tool's entry point.
+#pragma once
+
+#include "platform/platform.h"
+
+// Prints the banner, chooses the action from the first argument ("/d..."
+// deletes, "/a..." adds, judged on the first two code units; element 0 is the
+// program's name) and runs the scan once, or prints the usage line. Answers
+// the process exit status, which is always 0.
+int TessaryMain(int argc, const platform::WCHAR* const* argv);

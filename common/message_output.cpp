@@ -1,0 +1,112 @@
+#include "common/message_output.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "common/text_field.h"
+#include "common/unicode.h"
+#include "platform/platform.h"
+
+using namespace platform;
+
+namespace {
+
+// Collects the formatted bytes on the stack and hands them to the platform in
+// as few writes as possible; the tool's output makes no heap allocation.
+class OutputLine {
+public:
+    OutputLine(const OutputLine&) = delete;
+    OutputLine& operator=(const OutputLine&) = delete;
+    OutputLine() = default;
+    ~OutputLine() { Flush(); }
+
+    void Put(char byte)
+    {
+        if (length_ == sizeof(bytes_)) {
+            Flush();
+        }
+        bytes_[length_++] = byte;
+    }
+
+    void PutText(const char* text)
+    {
+        for (; *text != 0; ++text) {
+            Put(*text);
+        }
+    }
+
+    void PutWideText(const WCHAR* text)
+    {
+        const WCHAR* end = text + BoundedTextLength(text, 0xFFFFFFFF);
+        while (text < end) {
+            char bytes[4];
+            std::size_t count = EncodeUtf8(DecodeUtf16(&text, end), bytes);
+            for (std::size_t i = 0; i < count; ++i) {
+                Put(bytes[i]);
+            }
+        }
+    }
+
+    void Flush()
+    {
+        if (length_ > 0) {
+            WriteStandardOutput(bytes_, length_);
+            length_ = 0;
+        }
+    }
+
+private:
+    char bytes_[512] = {};
+    SIZE_T length_ = 0;
+};
+
+} // namespace
+
+void PrintMessage(const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    OutputLine line;
+    for (const char* at = format; *at != 0; ++at) {
+        if (*at != '%') {
+            line.Put(*at);
+            continue;
+        }
+        char number[16];
+        switch (at[1]) {
+        case 'w':
+            if (at[2] == 's') {
+                const WCHAR* text = va_arg(arguments, const WCHAR*);
+                line.PutWideText(text != nullptr ? text : u"(null)");
+                at += 2;
+            } else {
+                line.Put(*at);
+            }
+            break;
+        case 's': {
+            const char* text = va_arg(arguments, const char*);
+            line.PutText(text != nullptr ? text : "(null)");
+            ++at;
+            break;
+        }
+        case 'd':
+            std::snprintf(number, sizeof(number), "%d", va_arg(arguments, int));
+            line.PutText(number);
+            ++at;
+            break;
+        case 'u':
+            std::snprintf(number, sizeof(number), "%u", va_arg(arguments, unsigned int));
+            line.PutText(number);
+            ++at;
+            break;
+        case '%':
+            line.Put('%');
+            ++at;
+            break;
+        default:
+            line.Put(*at); // a lone "%" at the end, or an unknown conversion
+            break;
+        }
+    }
+    va_end(arguments);
+}

@@ -1,0 +1,40 @@
+#include "common/unicode.h"
+
+using namespace platform;
+
+std::uint32_t DecodeUtf16(const WCHAR** at, const WCHAR* end)
+{
+    std::uint32_t unit = *(*at)++;
+    if (unit >= 0xD800 && unit <= 0xDBFF && *at < end && **at >= 0xDC00 && **at <= 0xDFFF) {
+        std::uint32_t low = *(*at)++;
+        return 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+    }
+    if (unit >= 0xD800 && unit <= 0xDFFF) {
+        return REPLACEMENT_CHARACTER;
+    }
+    return unit;
+}
+
+std::size_t EncodeUtf8(std::uint32_t point, char out[4])
+{
+    if (point < 0x80) {
+        out[0] = static_cast<char>(point);
+        return 1;
+    }
+    if (point < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (point >> 6));
+        out[1] = static_cast<char>(0x80 | (point & 0x3F));
+        return 2;
+    }
+    if (point < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | (point >> 12));
+        out[1] = static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (point & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | (point >> 18));
+    out[1] = static_cast<char>(0x80 | ((point >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (point & 0x3F));
+    return 4;
+}

@@ -1,0 +1,16 @@
+// UTF-16 to UTF-8, without heap allocation.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+
+constexpr std::uint32_t REPLACEMENT_CHARACTER = 0xFFFD;
+
+// Decodes the code point at *at, no further than end, and moves *at past it.
+// A surrogate without its partner decodes as U+FFFD.
+std::uint32_t DecodeUtf16(const platform::WCHAR** at, const platform::WCHAR* end);
+
+// Writes the UTF-8 bytes of a code point into out; answers how many (1 to 4).
+std::size_t EncodeUtf8(std::uint32_t point, char out[4]);

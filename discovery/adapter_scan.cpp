@@ -1,0 +1,106 @@
+#include "discovery/adapter_scan.h"
+
+#include "common/message_output.h"
+#include "common/text_field.h"
+#include "discovery/device_probes.h"
+#include "discovery/property_reader.h"
+#include "restart/device_restart.h"
+#include "setting/driver_setting.h"
+
+using namespace platform;
+
+namespace {
+
+// The texts of the device under examination; the selection tests run on these
+// truncated copies, not on the full property texts.
+struct AdapterRecord {
+    TextField ClassName;
+    TextField Enumerator;
+    TextField DriverKey;
+    TextField Description;
+};
+
+constexpr WCHAR NETWORK_CLASS[] = u"Net";
+constexpr WCHAR USB_ENUMERATOR[] = u"USB";
+constexpr WCHAR PCI_ENUMERATOR[] = u"PCI";
+constexpr WCHAR VENDOR_WORD[] = u"Corvane";
+constexpr WCHAR WIRELESS_WORD[] = u"Wireless";
+constexpr WCHAR WIFI_WORD[] = u"Wi-Fi";
+
+// True when the device at the index is one of the adapters to act on. Fills
+// the record on the way; a device that fails any test is passed over silently.
+BOOL IsWirelessAdapter(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, DWORD index, PropertyBuffer* buffer,
+                       AdapterRecord* adapter)
+{
+    DWORD status = 0;
+    DWORD problem = 0;
+    if (CM_Get_DevNode_Status(&status, &problem, deviceInfo->DevInst, 0) != CR_SUCCESS) {
+        return FALSE;
+    }
+
+    ClearTextField(&adapter->ClassName);
+    if (ReadDeviceProperty(set, deviceInfo, SPDRP_CLASS, buffer)) {
+        CopyPropertyText(&adapter->ClassName, buffer);
+    }
+    if (lstrcmpW(adapter->ClassName.Text, NETWORK_CLASS) != 0) {
+        return FALSE;
+    }
+
+    ClearTextField(&adapter->Enumerator);
+    ClearTextField(&adapter->DriverKey);
+    ClearTextField(&adapter->Description);
+    if (ReadDeviceProperty(set, deviceInfo, SPDRP_ENUMERATOR_NAME, buffer)) {
+        CopyPropertyText(&adapter->Enumerator, buffer);
+    }
+    if (lstrcmpW(adapter->Enumerator.Text, USB_ENUMERATOR) != 0 &&
+        lstrcmpW(adapter->Enumerator.Text, PCI_ENUMERATOR) != 0) {
+        return FALSE;
+    }
+
+    if (!ReadDeviceProperty(set, deviceInfo, SPDRP_DRIVER, buffer)) {
+        return FALSE;
+    }
+    CopyPropertyText(&adapter->DriverKey, buffer);
+
+    if (!ReadDeviceProperty(set, deviceInfo, SPDRP_DEVICEDESC, buffer)) {
+        return FALSE;
+    }
+    CopyPropertyText(&adapter->Description, buffer);
+
+    if (!TextStartsWith(adapter->Description.Text, VENDOR_WORD)) {
+        return FALSE;
+    }
+    if (!TextContains(adapter->Description.Text, WIRELESS_WORD) &&
+        !TextContains(adapter->Description.Text, WIFI_WORD)) {
+        return FALSE;
+    }
+    return !IsDeviceDisabled(DeviceRef{set, index});
+}
+
+} // namespace
+
+void ScanWirelessAdapters(SettingAction action)
+{
+    PropertyBuffer buffer = {};
+    HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    if (set == INVALID_HANDLE_VALUE) {
+        return;
+    }
+
+    // One record serves every index: the platform fills it afresh each time.
+    SP_DEVINFO_DATA deviceInfo = {};
+    deviceInfo.cbSize = sizeof(deviceInfo);
+    AdapterRecord adapter = {};
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &deviceInfo); ++index) {
+        if (!IsWirelessAdapter(set, &deviceInfo, index, &buffer, &adapter)) {
+            continue;
+        }
+        UpdateDriverSetting(action, adapter.DriverKey.Text);
+        if (!DisableEnableDevice(DeviceRef{set, index})) {
+            PrintMessage("DisableEnableDevice FAILED\n");
+        }
+    }
+
+    ReleasePropertyBlock(&buffer);
+    SetupDiDestroyDeviceInfoList(set);
+}

@@ -1,0 +1,46 @@
+#include "discovery/device_probes.h"
+
+#include "common/message_output.h"
+
+using namespace platform;
+
+BOOL QueryDeviceStatus(DeviceRef device, DWORD* status, DWORD* problem)
+{
+    SP_DEVINFO_DATA deviceInfo = {};
+    deviceInfo.cbSize = sizeof(deviceInfo);
+    if (!SetupDiEnumDeviceInfo(device.Set, device.Index, &deviceInfo)) {
+        PrintMessage("SetupDiEnumDeviceInfo FAILED\n");
+        return FALSE;
+    }
+    if (CM_Get_DevNode_Status(status, problem, deviceInfo.DevInst, 0) != CR_SUCCESS) {
+        PrintMessage("CM_GET_DevNode_Status FAILED\n");
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL IsDisabledStatus(DWORD status, DWORD problem)
+{
+    return (status & DN_HAS_PROBLEM) != 0 && problem == CM_PROB_DISABLED;
+}
+
+BOOL CanDisableDevice(DeviceRef device)
+{
+    DWORD status = 0;
+    DWORD problem = 0;
+    if (!QueryDeviceStatus(device, &status, &problem)) {
+        return FALSE;
+    }
+    // The problem number counts even without DN_HAS_PROBLEM.
+    return (status & DN_DISABLEABLE) != 0 && problem != CM_PROB_HARDWARE_DISABLED;
+}
+
+BOOL IsDeviceDisabled(DeviceRef device)
+{
+    DWORD status = 0;
+    DWORD problem = 0;
+    if (!QueryDeviceStatus(device, &status, &problem)) {
+        return FALSE;
+    }
+    return IsDisabledStatus(status, problem);
+}

@@ -1,0 +1,70 @@
+#include "discovery/property_reader.h"
+
+using namespace platform;
+
+void ReleasePropertyBlock(PropertyBuffer* buffer)
+{
+    if (buffer->Block != nullptr) {
+        LocalFree(buffer->Block);
+    }
+    buffer->Block = nullptr;
+    buffer->Size = 0;
+    buffer->Capacity = 0;
+}
+
+// Replaces the block with a zero-filled one of exactly the given size. On an
+// allocation failure the buffer is left empty, with no size that no block backs.
+static BOOL ReplacePropertyBlock(PropertyBuffer* buffer, DWORD bytes)
+{
+    ReleasePropertyBlock(buffer);
+    buffer->Block = static_cast<BYTE*>(LocalAlloc(LPTR, bytes));
+    if (buffer->Block == nullptr) {
+        return FALSE;
+    }
+    buffer->Capacity = bytes;
+    return TRUE;
+}
+
+BOOL ReadDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, DWORD property, PropertyBuffer* buffer)
+{
+    // The platform writes the required size into the same variable that
+    // carries the size passed in, so the size passed is reset to the block's
+    // real size before every call.
+    buffer->Size = buffer->Capacity;
+    BOOL read = SetupDiGetDeviceRegistryPropertyW(set, deviceInfo, property, nullptr, buffer->Block,
+                                                  buffer->Size, &buffer->Size);
+    for (int growths = 0; !read; ++growths) {
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || growths == MAX_PROPERTY_BLOCK_GROWTHS) {
+            return FALSE;
+        }
+        if (!ReplacePropertyBlock(buffer, buffer->Size)) {
+            return FALSE;
+        }
+        buffer->Size = buffer->Capacity;
+        read = SetupDiGetDeviceRegistryPropertyW(set, deviceInfo, property, nullptr, buffer->Block,
+                                                 buffer->Size, &buffer->Size);
+    }
+    return PropertyTextLength(buffer) > 0;
+}
+
+DWORD PropertyTextLength(const PropertyBuffer* buffer)
+{
+    if (buffer->Block == nullptr) {
+        return 0;
+    }
+    DWORD bytes = buffer->Size < buffer->Capacity ? buffer->Size : buffer->Capacity;
+    return BoundedTextLength(reinterpret_cast<const WCHAR*>(buffer->Block), bytes / sizeof(WCHAR));
+}
+
+void CopyPropertyText(TextField* field, const PropertyBuffer* buffer)
+{
+    DWORD length = PropertyTextLength(buffer);
+    if (length == 0) {
+        field->Text[0] = 0;
+        return;
+    }
+    // lstrcpynW reads at most count - 1 code units, so a count of the text's
+    // length plus one never lets it read past the text's bound.
+    int count = length < TEXT_FIELD_UNITS ? static_cast<int>(length) + 1 : TEXT_FIELD_UNITS;
+    lstrcpynW(field->Text, reinterpret_cast<const WCHAR*>(buffer->Block), count);
+}

@@ -1,0 +1,152 @@
+// The operating-system boundary: the records, constants and operations that
+// Tessary calls, under the platform's own names. One backend implements them,
+// chosen by the build: the Windows backend passes each call straight to
+// SetupAPI, the Configuration Manager, the registry and kernel32; the
+// simulated backend stands in on every other system.
+//
+// Text is UTF-16 throughout (WCHAR is char16_t here, whatever the size of the
+// compiler's wchar_t). Records mirror the platform's layouts field for field.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+using BOOL = int;
+using BYTE = std::uint8_t;
+using DWORD = std::uint32_t;
+using LONG = std::int32_t;
+using UINT = unsigned int;
+using SIZE_T = std::size_t;
+using ULONG_PTR = std::uintptr_t;
+using WCHAR = char16_t;
+using LSTATUS = LONG;
+using CONFIGRET = DWORD;
+using DEVINST = DWORD;
+using REGSAM = DWORD;
+using HDEVINFO = void*;
+using HLOCAL = void*;
+using HWND = void*;
+struct HKEY__;
+using HKEY = HKEY__*;
+
+constexpr BOOL TRUE = 1;
+constexpr BOOL FALSE = 0;
+
+struct GUID {
+    DWORD Data1;
+    std::uint16_t Data2;
+    std::uint16_t Data3;
+    BYTE Data4[8];
+};
+
+struct SP_DEVINFO_DATA {
+    DWORD cbSize;
+    GUID ClassGuid;
+    DWORD DevInst;
+    ULONG_PTR Reserved;
+};
+
+struct SP_CLASSINSTALL_HEADER {
+    DWORD cbSize;
+    UINT InstallFunction;
+};
+
+struct SP_PROPCHANGE_PARAMS {
+    SP_CLASSINSTALL_HEADER ClassInstallHeader;
+    DWORD StateChange;
+    DWORD Scope;
+    DWORD HwProfile;
+};
+
+constexpr int MAX_PATH = 260;
+
+struct SP_DEVINSTALL_PARAMS_W {
+    DWORD cbSize;
+    DWORD Flags;
+    DWORD FlagsEx;
+    HWND hwndParent;
+    void* InstallMsgHandler;
+    void* InstallMsgHandlerContext;
+    void* FileQueue;
+    ULONG_PTR ClassInstallReserved;
+    DWORD Reserved;
+    WCHAR DriverPath[MAX_PATH];
+};
+
+// Errors and results.
+constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr CONFIGRET CR_SUCCESS = 0;
+
+// Device set and properties.
+constexpr DWORD DIGCF_PRESENT = 0x2;
+constexpr DWORD DIGCF_ALLCLASSES = 0x4;
+constexpr DWORD SPDRP_DEVICEDESC = 0;
+constexpr DWORD SPDRP_CLASS = 7;
+constexpr DWORD SPDRP_DRIVER = 9;
+constexpr DWORD SPDRP_ENUMERATOR_NAME = 0x16;
+
+// Device status.
+constexpr DWORD DN_HAS_PROBLEM = 0x400;
+constexpr DWORD DN_DISABLEABLE = 0x2000;
+constexpr DWORD CM_PROB_DISABLED = 0x16;
+constexpr DWORD CM_PROB_HARDWARE_DISABLED = 0x1D;
+
+// State changes through the class installer.
+constexpr UINT DIF_PROPERTYCHANGE = 0x12;
+constexpr DWORD DICS_ENABLE = 1;
+constexpr DWORD DICS_DISABLE = 2;
+constexpr DWORD DICS_FLAG_GLOBAL = 1;
+constexpr DWORD DICS_FLAG_CONFIGSPECIFIC = 2;
+constexpr DWORD DI_NEEDRESTART = 0x80;
+constexpr DWORD DI_NEEDREBOOT = 0x100;
+
+// Registry.
+constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
+constexpr DWORD REG_SZ = 1;
+
+// Memory.
+constexpr UINT LPTR = 0x40; // fixed block, zero-filled
+
+// Handle values; the platform defines them as casts, so they cannot be
+// constant expressions.
+inline HDEVINFO const INVALID_HANDLE_VALUE = reinterpret_cast<HDEVINFO>(~ULONG_PTR{0});
+inline HKEY const HKEY_LOCAL_MACHINE =
+    reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<std::intptr_t>(LONG{-2147483646})));
+
+// Device-installation services.
+HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, const WCHAR* enumerator, HWND parent, DWORD flags);
+BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD memberIndex, SP_DEVINFO_DATA* deviceInfo);
+CONFIGRET CM_Get_DevNode_Status(DWORD* status, DWORD* problemNumber, DEVINST devInst, DWORD flags);
+BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, DWORD property,
+                                       DWORD* propertyRegDataType, BYTE* propertyBuffer,
+                                       DWORD propertyBufferSize, DWORD* requiredSize);
+BOOL SetupDiSetClassInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo,
+                                   SP_CLASSINSTALL_HEADER* classInstallParams, DWORD classInstallParamsSize);
+BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO set, SP_DEVINFO_DATA* deviceInfo);
+BOOL SetupDiGetDeviceInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo,
+                                    SP_DEVINSTALL_PARAMS_W* deviceInstallParams);
+BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set);
+
+// Registry.
+LSTATUS RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REGSAM samDesired, HKEY* result);
+LSTATUS RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD type, const BYTE* data,
+                       DWORD dataSize);
+LSTATUS RegDeleteValueW(HKEY key, const WCHAR* valueName);
+LSTATUS RegCloseKey(HKEY key);
+
+// Strings, memory and errors.
+WCHAR* lstrcpynW(WCHAR* destination, const WCHAR* source, int maxLength);
+int lstrcmpW(const WCHAR* first, const WCHAR* second);
+WCHAR* lstrcatW(WCHAR* destination, const WCHAR* source);
+HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
+HLOCAL LocalFree(HLOCAL memory);
+DWORD GetLastError();
+
+// Standard output of the process: writes the UTF-8 bytes of one or more
+// whole lines, each ending in "\n".
+void WriteStandardOutput(const char* text, SIZE_T length);
+
+} // namespace platform

@@ -1,0 +1,509 @@
+#include "platform/sim/machine_file.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "platform/sim/sim_files.h"
+
+using nlohmann::ordered_json;
+
+namespace simulator {
+
+namespace {
+
+const char* const OPERATIONS[] = {
+    "SetupDiGetClassDevsW",          "SetupDiEnumDeviceInfo",
+    "CM_Get_DevNode_Status",         "SetupDiGetDeviceRegistryPropertyW",
+    "SetupDiSetClassInstallParamsW", "SetupDiCallClassInstaller",
+    "SetupDiGetDeviceInstallParamsW", "SetupDiDestroyDeviceInfoList",
+    "RegOpenKeyExW",                 "RegSetValueExW",
+    "RegDeleteValueW",               "RegCloseKey",
+    "LocalAlloc",                    "LocalFree",
+};
+
+const char* const PROPERTY_NAMES[PROPERTY_SLOTS] = {"class", "enumerator", "driver", "description"};
+
+// A problem with the file, at a place given as a JSON pointer.
+struct FileError : std::runtime_error {
+    FileError(const std::string& where, const std::string& what) : std::runtime_error(what), Place(where) {}
+    std::string Place;
+};
+
+std::string Describe(const ordered_json& value)
+{
+    std::string text = value.dump();
+    return text.size() > 40 ? text.substr(0, 37) + "..." : text;
+}
+
+std::string Child(const std::string& place, const std::string& name)
+{
+    std::string escaped;
+    for (char c : name) {
+        escaped += c == '~' ? "~0" : c == '/' ? "~1" : std::string(1, c);
+    }
+    return place + "/" + escaped;
+}
+
+std::string Child(const std::string& place, std::size_t index)
+{
+    return place + "/" + std::to_string(index);
+}
+
+void CheckMembers(const ordered_json& object, const std::string& place, std::initializer_list<const char*> allowed)
+{
+    if (!object.is_object()) {
+        throw FileError(place, "expected an object, found " + Describe(object));
+    }
+    for (const auto& member : object.items()) {
+        bool known = false;
+        for (const char* name : allowed) {
+            known = known || member.key() == name;
+        }
+        if (!known) {
+            std::string names;
+            for (const char* name : allowed) {
+                names += std::string(names.empty() ? "" : ", ") + "\"" + name + "\"";
+            }
+            throw FileError(Child(place, member.key()), "unknown member; expected one of " + names);
+        }
+    }
+}
+
+// A whole number from 0 to maximum: a JSON number, or a text in decimal or
+// with "0x" in hexadecimal.
+std::uint64_t ReadNumber(const ordered_json& value, const std::string& place, std::uint64_t maximum = 0xFFFFFFFFu)
+{
+    std::uint64_t number = 0;
+    if (value.is_number_unsigned()) {
+        number = value.get<std::uint64_t>();
+    } else if (value.is_string()) {
+        const std::string& text = value.get_ref<const std::string&>();
+        bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+        std::size_t start = hex ? 2 : 0;
+        if (text.size() <= start || text.size() - start > (hex ? 16 : 19)) {
+            throw FileError(place, "expected a whole number, found " + Describe(value));
+        }
+        for (std::size_t i = start; i < text.size(); ++i) {
+            char c = text[i];
+            int digit = c >= '0' && c <= '9' ? c - '0' : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            if (digit < 0) {
+                throw FileError(place, "expected a whole number, found " + Describe(value));
+            }
+            number = number * (hex ? 16 : 10) + static_cast<std::uint64_t>(digit);
+        }
+    } else {
+        throw FileError(place, "expected a whole number or a \"0x...\" text, found " + Describe(value));
+    }
+    if (number > maximum) {
+        throw FileError(place, "the number " + std::to_string(number) + " is larger than " + std::to_string(maximum));
+    }
+    return number;
+}
+
+std::vector<std::uint8_t> ReadBytes(const ordered_json& value, const std::string& place)
+{
+    if (!value.is_string()) {
+        throw FileError(place, "expected a text of hexadecimal bytes such as \"31 00\", found " + Describe(value));
+    }
+    std::vector<std::uint8_t> bytes;
+    const std::string& text = value.get_ref<const std::string&>();
+    for (std::size_t i = 0; i < text.size();) {
+        if (text[i] == ' ') {
+            ++i;
+            continue;
+        }
+        auto digit = [](char c) {
+            return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+        };
+        if (i + 1 >= text.size() || digit(text[i]) < 0 || digit(text[i + 1]) < 0) {
+            throw FileError(place, "expected pairs of hexadecimal digits such as \"31 00\"; bad byte at character " +
+                                       std::to_string(i + 1));
+        }
+        bytes.push_back(static_cast<std::uint8_t>(digit(text[i]) * 16 + digit(text[i + 1])));
+        i += 2;
+    }
+    return bytes;
+}
+
+std::u16string ReadText(const ordered_json& value, const std::string& place)
+{
+    if (!value.is_string()) {
+        throw FileError(place, "expected a text, found " + Describe(value));
+    }
+    return Utf8ToUtf16(value.get<std::string>());
+}
+
+Property ReadProperty(const ordered_json& value, const std::string& place)
+{
+    Property property;
+    if (value.is_string()) {
+        property.Readable = true;
+        property.Bytes = TextBytes(ReadText(value, place));
+        return property;
+    }
+    if (!value.is_object() || value.size() != 1 || (!value.contains("bytes") && !value.contains("error"))) {
+        throw FileError(place, "expected a text, {\"bytes\": \"hex bytes\"} or {\"error\": code}, found " +
+                                   Describe(value));
+    }
+    if (value.contains("bytes")) {
+        property.Readable = true;
+        property.Bytes = ReadBytes(value["bytes"], Child(place, "bytes"));
+        return property;
+    }
+    property.Error = static_cast<DWORD>(ReadNumber(value["error"], Child(place, "error")));
+    if (property.Error == platform::ERROR_INSUFFICIENT_BUFFER) {
+        throw FileError(Child(place, "error"), "122 (ERROR_INSUFFICIENT_BUFFER) is not a reason a property is "
+                                               "unreadable; use a fault with \"requiredSize\" to make reads ask for room");
+    }
+    return property;
+}
+
+Device ReadDevice(const ordered_json& value, const std::string& place)
+{
+    CheckMembers(value, place,
+                 {"comment", "status", "problem", "statusError", "class", "enumerator", "driver", "description", "reaction"});
+    Device device;
+    if (value.contains("comment") && !value["comment"].is_string()) {
+        throw FileError(Child(place, "comment"), "expected a text, found " + Describe(value["comment"]));
+    }
+    if (value.contains("status")) {
+        device.Status = static_cast<DWORD>(ReadNumber(value["status"], Child(place, "status")));
+    }
+    if (value.contains("problem")) {
+        device.Problem = static_cast<DWORD>(ReadNumber(value["problem"], Child(place, "problem")));
+    }
+    if (value.contains("statusError")) {
+        device.StatusResult = static_cast<DWORD>(ReadNumber(value["statusError"], Child(place, "statusError")));
+        if (device.StatusResult == platform::CR_SUCCESS) {
+            throw FileError(Child(place, "statusError"), "0 is CR_SUCCESS, not an error; leave the member out instead");
+        }
+    }
+    for (int slot = 0; slot < PROPERTY_SLOTS; ++slot) {
+        if (value.contains(PROPERTY_NAMES[slot])) {
+            device.Properties[slot] = ReadProperty(value[PROPERTY_NAMES[slot]], Child(place, PROPERTY_NAMES[slot]));
+        }
+    }
+    if (value.contains("reaction")) {
+        const ordered_json& reaction = value["reaction"];
+        std::string name = reaction.is_string() ? reaction.get<std::string>() : "";
+        if (name == "adapter") {
+            device.OnStateChange = Reaction::Adapter;
+        } else if (name == "ignore") {
+            device.OnStateChange = Reaction::Ignore;
+        } else if (name == "needrestart") {
+            device.OnStateChange = Reaction::NeedRestart;
+        } else if (name == "needreboot") {
+            device.OnStateChange = Reaction::NeedReboot;
+        } else {
+            throw FileError(Child(place, "reaction"), "expected \"adapter\", \"ignore\", \"needrestart\" or "
+                                                      "\"needreboot\", found " + Describe(reaction));
+        }
+    }
+    return device;
+}
+
+Value ReadValue(const ordered_json& value, const std::string& place)
+{
+    Value result;
+    if (value.is_string()) {
+        result.Type = platform::REG_SZ;
+        result.Data = TextBytes(ReadText(value, place));
+        return result;
+    }
+    CheckMembers(value, place, {"type", "data"});
+    if (!value.contains("type") || !value.contains("data")) {
+        throw FileError(place, "a value needs both \"type\" and \"data\", or is a text");
+    }
+    result.Type = static_cast<DWORD>(ReadNumber(value["type"], Child(place, "type")));
+    result.Data = ReadBytes(value["data"], Child(place, "data"));
+    return result;
+}
+
+Key ReadKey(const std::string& path, const ordered_json& value, const std::string& place)
+{
+    CheckMembers(value, place, {"values", "denyFullAccess"});
+    Key key;
+    key.Path = Utf8ToUtf16(path);
+    if (path.empty() || path.front() == '\\' || path.back() == '\\' || path.find("\\\\") != std::string::npos) {
+        throw FileError(place, "a key path names each key below the local machine root once, separated by single "
+                               "backslashes, with none at either end");
+    }
+    if (value.contains("denyFullAccess")) {
+        if (!value["denyFullAccess"].is_boolean()) {
+            throw FileError(Child(place, "denyFullAccess"), "expected true or false, found " +
+                                                                Describe(value["denyFullAccess"]));
+        }
+        key.DenyFullAccess = value["denyFullAccess"].get<bool>();
+    }
+    if (value.contains("values")) {
+        const ordered_json& values = value["values"];
+        if (!values.is_object()) {
+            throw FileError(Child(place, "values"), "expected an object of named values, found " + Describe(values));
+        }
+        for (const auto& member : values.items()) {
+            std::u16string name = Utf8ToUtf16(member.key());
+            for (const auto& existing : key.Values) {
+                if (SameRegistryName(existing.first, name)) {
+                    throw FileError(Child(Child(place, "values"), member.key()),
+                                    "the value is named twice (value names ignore letter case)");
+                }
+            }
+            key.Values.emplace_back(name, ReadValue(member.value(), Child(Child(place, "values"), member.key())));
+        }
+    }
+    return key;
+}
+
+bool IsOperation(const std::string& name)
+{
+    for (const char* operation : OPERATIONS) {
+        if (name == operation) {
+            return true;
+        }
+    }
+    return false;
+}
+
+Fault ReadFault(const ordered_json& value, const std::string& place)
+{
+    CheckMembers(value, place, {"call", "nth", "device", "property", "stateChange", "error", "requiredSize", "times"});
+    Fault fault;
+    if (!value.contains("call") || !value["call"].is_string() || !IsOperation(value["call"].get<std::string>())) {
+        std::string names;
+        for (const char* operation : OPERATIONS) {
+            names += std::string(names.empty() ? "" : ", ") + operation;
+        }
+        throw FileError(Child(place, "call"), "expected the name of an operation that can fail: " + names);
+    }
+    fault.Call = value["call"].get<std::string>();
+    bool deviceCall = fault.Call.rfind("SetupDi", 0) == 0 || fault.Call == "CM_Get_DevNode_Status";
+    deviceCall = deviceCall && fault.Call != "SetupDiGetClassDevsW" && fault.Call != "SetupDiDestroyDeviceInfoList";
+    if (value.contains("nth")) {
+        fault.Nth = ReadNumber(value["nth"], Child(place, "nth"), 0xFFFFFFFFFFFFull);
+        if (fault.Nth == 0) {
+            throw FileError(Child(place, "nth"), "calls are counted from 1");
+        }
+    }
+    if (value.contains("device")) {
+        if (!deviceCall) {
+            throw FileError(Child(place, "device"), fault.Call + " does not act on one device");
+        }
+        fault.Device = static_cast<std::int64_t>(ReadNumber(value["device"], Child(place, "device")));
+    }
+    if (value.contains("property")) {
+        if (fault.Call != "SetupDiGetDeviceRegistryPropertyW") {
+            throw FileError(Child(place, "property"), "only SetupDiGetDeviceRegistryPropertyW reads a property");
+        }
+        fault.Property = static_cast<std::int64_t>(ReadNumber(value["property"], Child(place, "property")));
+    }
+    if (value.contains("stateChange")) {
+        if (fault.Call != "SetupDiSetClassInstallParamsW" && fault.Call != "SetupDiCallClassInstaller") {
+            throw FileError(Child(place, "stateChange"), "only SetupDiSetClassInstallParamsW and "
+                                                         "SetupDiCallClassInstaller carry a state change");
+        }
+        fault.StateChange = static_cast<std::int64_t>(ReadNumber(value["stateChange"], Child(place, "stateChange")));
+    }
+    if (!value.contains("error")) {
+        throw FileError(place, "a fault needs an \"error\": the last error or code the call answers");
+    }
+    fault.Error = static_cast<DWORD>(ReadNumber(value["error"], Child(place, "error")));
+    bool returnsCode = fault.Call.rfind("Reg", 0) == 0 || fault.Call == "CM_Get_DevNode_Status";
+    if (returnsCode && fault.Error == 0) {
+        throw FileError(Child(place, "error"), fault.Call + " answers 0 for success; a failure needs another code");
+    }
+    if (value.contains("requiredSize")) {
+        if (fault.Call != "SetupDiGetDeviceRegistryPropertyW" || fault.Error != platform::ERROR_INSUFFICIENT_BUFFER) {
+            throw FileError(Child(place, "requiredSize"), "only a property read failing with error 122 "
+                                                          "(ERROR_INSUFFICIENT_BUFFER) reports a required size");
+        }
+        fault.SetsRequiredSize = true;
+        fault.RequiredSize = static_cast<DWORD>(ReadNumber(value["requiredSize"], Child(place, "requiredSize")));
+    }
+    if (value.contains("times")) {
+        const ordered_json& times = value["times"];
+        if (times.is_string() && times.get<std::string>() == "always") {
+            fault.Times = -1;
+        } else {
+            fault.Times = static_cast<std::int64_t>(ReadNumber(times, Child(place, "times")));
+            if (fault.Times == 0) {
+                throw FileError(Child(place, "times"), "a fault fires at least once; leave it out instead");
+            }
+        }
+    }
+    return fault;
+}
+
+Machine ReadMachine(const ordered_json& document)
+{
+    CheckMembers(document, "", {"comment", "devices", "registry", "faults"});
+    Machine machine;
+    if (!document.contains("devices") || !document["devices"].is_array()) {
+        throw FileError("/devices", "expected an array of the present devices, in member-index order");
+    }
+    for (std::size_t i = 0; i < document["devices"].size(); ++i) {
+        machine.Devices.push_back(ReadDevice(document["devices"][i], Child("/devices", i)));
+    }
+    if (document.contains("registry")) {
+        const ordered_json& registry = document["registry"];
+        if (!registry.is_object()) {
+            throw FileError("/registry", "expected an object of keys by path, found " + Describe(registry));
+        }
+        for (const auto& member : registry.items()) {
+            std::string place = Child("/registry", member.key());
+            Key key = ReadKey(member.key(), member.value(), place);
+            for (const Key& existing : machine.Registry) {
+                if (SameRegistryName(existing.Path, key.Path)) {
+                    throw FileError(place, "the key is named twice (key names ignore letter case)");
+                }
+            }
+            machine.Registry.push_back(std::move(key));
+        }
+    }
+    if (document.contains("faults")) {
+        if (!document["faults"].is_array()) {
+            throw FileError("/faults", "expected an array of faults, found " + Describe(document["faults"]));
+        }
+        for (std::size_t i = 0; i < document["faults"].size(); ++i) {
+            machine.Faults.push_back(ReadFault(document["faults"][i], Child("/faults", i)));
+        }
+    }
+    return machine;
+}
+
+// "line L, column C" for a byte offset into the text.
+std::string LineAndColumn(const std::string& text, std::size_t offset)
+{
+    std::size_t line = 1;
+    std::size_t column = 1;
+    for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            ++line;
+            column = 1;
+        } else {
+            ++column;
+        }
+    }
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+std::string HexText(const std::vector<std::uint8_t>& bytes)
+{
+    std::string text;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        char byte[4];
+        std::snprintf(byte, sizeof(byte), i == 0 ? "%02x" : " %02x", static_cast<unsigned>(bytes[i]));
+        text += byte;
+    }
+    return text;
+}
+
+// A number written back in the form the file used for it.
+ordered_json NumberLike(const ordered_json& original, DWORD value)
+{
+    if (original.is_string()) {
+        char text[16];
+        std::snprintf(text, sizeof(text), "0x%X", static_cast<unsigned>(value));
+        return text;
+    }
+    return value;
+}
+
+} // namespace
+
+bool LoadMachineText(const std::string& text, const std::string& sourceName, MachineFile* file, std::string* error)
+{
+    std::string prefix = "machine file '" + sourceName + "': ";
+    ordered_json document;
+    try {
+        document = ordered_json::parse(text);
+    } catch (const ordered_json::parse_error& problem) {
+        std::string what = problem.what();
+        std::size_t detail = what.find("syntax error");
+        *error = prefix + LineAndColumn(text, problem.byte > 0 ? problem.byte - 1 : 0) + ": not valid JSON: " +
+                 (detail != std::string::npos ? what.substr(detail) : what);
+        return false;
+    }
+    try {
+        file->Loaded = ReadMachine(document);
+    } catch (const FileError& problem) {
+        *error = prefix + "at " + (problem.Place.empty() ? "/" : problem.Place) + ": " + problem.what();
+        return false;
+    }
+    file->Path = sourceName;
+    file->Document = std::move(document);
+    return true;
+}
+
+bool LoadMachineFile(const std::string& path, MachineFile* file, std::string* error)
+{
+    std::string text;
+    if (!ReadWholeFile(path, &text, error)) {
+        *error = "machine file '" + path + "': " + *error;
+        return false;
+    }
+    return LoadMachineText(text, path, file, error);
+}
+
+ordered_json UpdatedDocument(const MachineFile& file, const Machine& machine)
+{
+    ordered_json document = file.Document;
+    for (std::size_t i = 0; i < machine.Devices.size() && i < file.Loaded.Devices.size(); ++i) {
+        ordered_json& device = document["devices"][i];
+        if (machine.Devices[i].Status != file.Loaded.Devices[i].Status) {
+            device["status"] = NumberLike(device.contains("status") ? device["status"] : ordered_json("0x0"),
+                                          machine.Devices[i].Status);
+        }
+        if (machine.Devices[i].Problem != file.Loaded.Devices[i].Problem) {
+            device["problem"] = NumberLike(device.contains("problem") ? device["problem"] : ordered_json(0),
+                                           machine.Devices[i].Problem);
+        }
+    }
+    std::size_t keyIndex = 0;
+    for (auto& member : document["registry"].items()) {
+        const Key& now = machine.Registry[keyIndex];
+        const Key& before = file.Loaded.Registry[keyIndex];
+        ++keyIndex;
+        if (now.Values == before.Values) {
+            continue;
+        }
+        // Values the run left as they were keep the form the file gave them.
+        ordered_json oldValues = member.value().contains("values") ? member.value()["values"] : ordered_json::object();
+        ordered_json values = ordered_json::object();
+        for (const auto& value : now.Values) {
+            std::string name = Utf16ToUtf8(value.first);
+            bool kept = false;
+            for (std::size_t k = 0; k < before.Values.size() && !kept; ++k) {
+                if (before.Values[k].first == value.first && before.Values[k].second == value.second) {
+                    values[name] = oldValues[name];
+                    kept = true;
+                }
+            }
+            if (!kept) {
+                values[name] = ordered_json{{"type", value.second.Type}, {"data", HexText(value.second.Data)}};
+            }
+        }
+        member.value()["values"] = values;
+    }
+    if (document["registry"].is_null()) {
+        document.erase("registry");
+    }
+    return document;
+}
+
+bool SaveMachineFile(const MachineFile& file, const Machine& machine, std::string* error)
+{
+    ordered_json updated = UpdatedDocument(file, machine);
+    if (updated == file.Document) {
+        return true;
+    }
+    if (!ReplaceFileAtomically(file.Path, updated.dump(2) + "\n", error)) {
+        *error = "machine file '" + file.Path + "': the run's changes were not saved: " + *error;
+        return false;
+    }
+    return true;
+}
+
+} // namespace simulator

@@ -1,0 +1,73 @@
+// The simulated build's process entry: loads the machine, runs the tool on
+// it, then writes back what the run changed and the call trace.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/command_dispatch.h"
+#include "platform/sim/machine_file.h"
+#include "platform/sim/sim_files.h"
+#include "platform/sim/simulator.h"
+
+namespace {
+
+// The exit status when the simulated machine, not the tool, fails.
+constexpr int MACHINE_FAILED = 2;
+
+int Refuse(const std::string& message)
+{
+    std::fprintf(stderr, "tessary (simulated platform): %s\n", message.c_str());
+    return MACHINE_FAILED;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const char* machinePath = std::getenv("TESSARY_SIM_MACHINE");
+    const char* tracePath = std::getenv("TESSARY_SIM_TRACE");
+    bool fromFile = machinePath != nullptr && *machinePath != 0;
+
+    simulator::MachineFile file;
+    std::string error;
+    bool loaded = fromFile ? simulator::LoadMachineFile(machinePath, &file, &error)
+                           : simulator::LoadMachineText(simulator::DemoMachineText(), "built-in demo machine", &file, &error);
+    if (!loaded) {
+        return Refuse(error + (fromFile ? "\nFix the file, or unset TESSARY_SIM_MACHINE to run the demo machine." : ""));
+    }
+    simulator::Install(file.Loaded);
+    simulator::SetEcho(true);
+
+    std::vector<std::u16string> arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments.push_back(simulator::Utf8ToUtf16(argv[i]));
+    }
+    std::vector<const platform::WCHAR*> pointers;
+    for (const std::u16string& argument : arguments) {
+        pointers.push_back(argument.c_str());
+    }
+    pointers.push_back(nullptr);
+    int status = TessaryMain(argc, pointers.data());
+    std::fflush(stdout);
+
+    for (const std::string& violation : simulator::Violations()) {
+        std::fprintf(stderr, "tessary (simulated platform): misuse: %s\n", violation.c_str());
+    }
+    for (const std::string& resource : simulator::OpenResources()) {
+        std::fprintf(stderr, "tessary (simulated platform): left open: %s\n", resource.c_str());
+    }
+    if (fromFile && !simulator::SaveMachineFile(file, simulator::Current(), &error)) {
+        return Refuse(error);
+    }
+    if (tracePath != nullptr && *tracePath != 0) {
+        std::string trace;
+        for (const simulator::Call& call : simulator::Trace()) {
+            trace += call.Line() + "\n";
+        }
+        if (!simulator::ReplaceFileAtomically(tracePath, trace, &error)) {
+            return Refuse("trace file '" + std::string(tracePath) + "': " + error);
+        }
+    }
+    return status;
+}

@@ -1,0 +1,37 @@
+#include "setting/driver_setting.h"
+
+#include "common/message_output.h"
+#include "common/text_field.h"
+
+using namespace platform;
+
+void UpdateDriverSetting(SettingAction action, const WCHAR* driverKeyName)
+{
+    // A name that does not fit would be cut short, and a cut name names a
+    // different key: refuse it rather than edit the wrong one.
+    if (BoundedTextLength(driverKeyName, MAX_DRIVER_KEY_NAME_UNITS + 1) > MAX_DRIVER_KEY_NAME_UNITS) {
+        PrintMessage("ERROR: Driver key name too long!!\n");
+        return;
+    }
+    TextField keyPath = {u"SYSTEM\\CurrentControlSet\\Control\\Class\\"};
+    lstrcatW(keyPath.Text, driverKeyName);
+    PrintMessage("Full Driver Key=%ws\n", keyPath.Text);
+
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, keyPath.Text, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) {
+        PrintMessage("ERROR: Open registry error!!\n");
+        return;
+    }
+    if (action == SettingAction::Add) {
+        // The text "1" without its terminating zero: two bytes, length 2.
+        static const BYTE enabled[] = {0x31, 0x00};
+        if (RegSetValueExW(key, SETTING_NAME, 0, REG_SZ, enabled, sizeof(enabled)) != ERROR_SUCCESS) {
+            PrintMessage("ERROR: Add parameter %ws failed!!\n", SETTING_NAME);
+        }
+    } else if (action == SettingAction::Delete) {
+        if (RegDeleteValueW(key, SETTING_NAME) != ERROR_SUCCESS) {
+            PrintMessage("ERROR: Delete parameter %ws failed!!\n", SETTING_NAME);
+        }
+    }
+    RegCloseKey(key);
+}
