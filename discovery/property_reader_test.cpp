@@ -1,0 +1,160 @@
+#include "discovery/property_reader.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/sim_test_support.h"
+
+using namespace platform;
+using testsupport::BytesProperty;
+using testsupport::CallsOf;
+using testsupport::InstallDevices;
+using testsupport::NetDevice;
+using testsupport::TextProperty;
+
+namespace {
+
+// A set opened on the installed machine, with device 0 fetched.
+struct OpenDevice {
+    HDEVINFO Set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    SP_DEVINFO_DATA Info = {sizeof(SP_DEVINFO_DATA), {}, 0, 0};
+    PropertyBuffer Buffer = {};
+
+    OpenDevice() { SetupDiEnumDeviceInfo(Set, 0, &Info); }
+    OpenDevice(const OpenDevice&) = delete;
+    OpenDevice& operator=(const OpenDevice&) = delete;
+    ~OpenDevice()
+    {
+        ReleasePropertyBlock(&Buffer);
+        SetupDiDestroyDeviceInfoList(Set);
+        EXPECT_TRUE(simulator::OpenResources().empty());
+    }
+
+    BOOL Read(DWORD property) { return ReadDeviceProperty(Set, &Info, property, &Buffer); }
+    std::u16string Text() const
+    {
+        TextField field = {};
+        CopyPropertyText(&field, &Buffer);
+        return field.Text;
+    }
+};
+
+simulator::Fault AskForRoom(DWORD requiredSize, std::int64_t times)
+{
+    simulator::Fault fault;
+    fault.Call = "SetupDiGetDeviceRegistryPropertyW";
+    fault.Error = ERROR_INSUFFICIENT_BUFFER;
+    fault.SetsRequiredSize = true;
+    fault.RequiredSize = requiredSize;
+    fault.Times = times;
+    return fault;
+}
+
+TEST(ReadDeviceProperty, GrowsTheBlockToExactlyTheAskedSizeAndReusesIt)
+{
+    InstallDevices({NetDevice("Corvane AX210 Wireless", "PCI", "0001")});
+    OpenDevice device;
+    ASSERT_TRUE(device.Read(SPDRP_CLASS)); // "Net": 8 bytes
+    EXPECT_EQ(device.Text(), u"Net");
+    ASSERT_TRUE(device.Read(SPDRP_ENUMERATOR_NAME)); // "PCI" fits the same block
+    ASSERT_TRUE(device.Read(SPDRP_DEVICEDESC));      // needs a larger one
+    EXPECT_EQ(device.Text(), u"Corvane AX210 Wireless");
+    ASSERT_TRUE(device.Read(SPDRP_CLASS)); // the larger block is kept
+    EXPECT_EQ(device.Text(), u"Net");
+
+    std::vector<std::string> sizes;
+    for (const simulator::Call& call : CallsOf("SetupDiGetDeviceRegistryPropertyW")) {
+        sizes.push_back(call.Argument("size") + "/" + call.Argument("block"));
+    }
+    EXPECT_EQ(sizes, (std::vector<std::string>{"0/null", "8/8", "8/8", "8/8", "46/46", "46/46"}));
+    ASSERT_EQ(CallsOf("LocalAlloc").size(), 2u);
+    EXPECT_EQ(CallsOf("LocalAlloc")[1].Argument("flags"), "0x40");
+    EXPECT_TRUE(simulator::Violations().empty());
+}
+
+TEST(ReadDeviceProperty, GivesUpOnAPlatformThatKeepsAskingForRoom)
+{
+    for (DWORD asked : {DWORD{0}, DWORD{4}, DWORD{8}, DWORD{64}}) {
+        InstallDevices({NetDevice("Corvane Wireless")}, {AskForRoom(asked, -1)});
+        OpenDevice device;
+        EXPECT_FALSE(device.Read(SPDRP_CLASS)) << asked;
+        EXPECT_EQ(CallsOf("SetupDiGetDeviceRegistryPropertyW").size(), 1u + MAX_PROPERTY_BLOCK_GROWTHS) << asked;
+        EXPECT_EQ(device.Buffer.Capacity, asked);
+        EXPECT_TRUE(simulator::Violations().empty()) << asked;
+    }
+}
+
+TEST(ReadDeviceProperty, FollowsAPlatformThatAsksForLessThenDelivers)
+{
+    // Asked for 64 bytes, then for 2: the block shrinks to 2, and the next
+    // answer (8 bytes of "Net") needs one more growth.
+    simulator::Fault big = AskForRoom(64, 1);
+    simulator::Fault small = AskForRoom(2, 1);
+    small.Nth = 2;
+    InstallDevices({NetDevice("Corvane Wireless")}, {big, small});
+    OpenDevice device;
+    EXPECT_TRUE(device.Read(SPDRP_CLASS));
+    EXPECT_EQ(device.Text(), u"Net");
+    std::vector<std::string> allocations;
+    for (const simulator::Call& call : CallsOf("LocalAlloc")) {
+        allocations.push_back(call.Argument("bytes"));
+    }
+    EXPECT_EQ(allocations, (std::vector<std::string>{"64", "2", "8"}));
+    EXPECT_TRUE(simulator::Violations().empty());
+}
+
+TEST(ReadDeviceProperty, AFailedAllocationLeavesNoSizeBehind)
+{
+    simulator::Fault noMemory;
+    noMemory.Call = "LocalAlloc";
+    noMemory.Error = 8;
+    InstallDevices({NetDevice("Corvane Wireless")}, {noMemory});
+    OpenDevice device;
+    EXPECT_FALSE(device.Read(SPDRP_CLASS));
+    EXPECT_EQ(device.Buffer.Block, nullptr);
+    EXPECT_EQ(device.Buffer.Capacity, 0u);
+    EXPECT_TRUE(device.Read(SPDRP_CLASS)); // the next read starts afresh
+    EXPECT_EQ(CallsOf("SetupDiGetDeviceRegistryPropertyW").back().Argument("size"), "8");
+    EXPECT_TRUE(simulator::Violations().empty());
+}
+
+TEST(ReadDeviceProperty, BoundsTheTextByTheDataReturnedAndByTheBlock)
+{
+    simulator::Device device = NetDevice("Corvane Wireless");
+    // Unterminated "Net" followed by an odd byte; then a property of no bytes.
+    device.Properties[simulator::SLOT_CLASS] = BytesProperty({'N', 0, 'e', 0, 't', 0, 'x'});
+    device.Properties[simulator::SLOT_ENUMERATOR] = BytesProperty({'P', 0, 'C', 0});
+    device.Properties[simulator::SLOT_DRIVER] = BytesProperty({});
+    device.Properties[simulator::SLOT_DESCRIPTION] = TextProperty("");
+    InstallDevices({device});
+    OpenDevice open;
+    ASSERT_TRUE(open.Read(SPDRP_CLASS));
+    EXPECT_EQ(PropertyTextLength(&open.Buffer), 3u);
+    EXPECT_EQ(open.Text(), u"Net");
+    // The block still holds "Net" from the read before; the text ends with
+    // the bytes this read returned.
+    ASSERT_TRUE(open.Read(SPDRP_ENUMERATOR_NAME));
+    EXPECT_EQ(open.Text(), u"PC");
+    EXPECT_FALSE(open.Read(SPDRP_DRIVER));
+    EXPECT_FALSE(open.Read(SPDRP_DEVICEDESC)); // empty text counts as not readable
+}
+
+TEST(ReadDeviceProperty, ASuccessWithoutABlockIsNotReadable)
+{
+    simulator::Device device = NetDevice("Corvane Wireless");
+    device.Properties[simulator::SLOT_CLASS] = BytesProperty({});
+    InstallDevices({device});
+    OpenDevice open;
+    EXPECT_FALSE(open.Read(SPDRP_CLASS));
+    EXPECT_TRUE(CallsOf("LocalAlloc").empty());
+}
+
+TEST(CopyPropertyText, TruncatesToTheFieldWithoutReadingPastTheText)
+{
+    std::string longText(300, 'x');
+    InstallDevices({NetDevice(longText)});
+    OpenDevice device;
+    ASSERT_TRUE(device.Read(SPDRP_DEVICEDESC));
+    EXPECT_EQ(device.Text(), std::u16string(259, u'x'));
+}
+
+} // namespace

@@ -1,0 +1,111 @@
+#include "platform/sim/machine_file.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using simulator::MachineFile;
+
+std::string LoadError(const std::string& text)
+{
+    MachineFile file;
+    std::string error;
+    EXPECT_FALSE(simulator::LoadMachineText(text, "m.json", &file, &error)) << text;
+    return error;
+}
+
+TEST(MachineFile, RefusesImpossibleMachinesWithThePlaceAndTheProblem)
+{
+    struct Case {
+        const char* text;
+        const char* expected;
+    } cases[] = {
+        {"{\"devices\": [}", "machine file 'm.json': line 1, column 14: not valid JSON"},
+        {"{\n  \"devices\": [],\n  \"devics\": []\n}", "at /devics: unknown member"},
+        {"{}", "at /devices: expected an array"},
+        {"{\"devices\": [{\"status\": \"0xZZ\"}]}", "at /devices/0/status: expected a whole number"},
+        {"{\"devices\": [{\"status\": 4294967296}]}", "at /devices/0/status: the number 4294967296 is larger"},
+        {"{\"devices\": [{\"problem\": -1}]}", "at /devices/0/problem: expected a whole number"},
+        {"{\"devices\": [{\"statusError\": 0}]}", "at /devices/0/statusError: 0 is CR_SUCCESS"},
+        {"{\"devices\": [{}, {\"class\": 7}]}", "at /devices/1/class: expected a text"},
+        {"{\"devices\": [{\"driver\": {\"bytes\": \"4e 0\"}}]}", "at /devices/0/driver/bytes: expected pairs"},
+        {"{\"devices\": [{\"driver\": {\"error\": 122}}]}", "at /devices/0/driver/error: 122"},
+        {"{\"devices\": [{\"reaction\": \"explode\"}]}", "at /devices/0/reaction: expected \"adapter\""},
+        {"{\"devices\": [], \"registry\": {\"A\\\\\\\\B\": {}}}", "at /registry/A\\\\B: a key path"},
+        {"{\"devices\": [], \"registry\": {\"A\": {}, \"a\": {}}}", "at /registry/a: the key is named twice"},
+        {"{\"devices\": [], \"registry\": {\"A\": {\"values\": {\"v\": {\"type\": 1}}}}}",
+         "at /registry/A/values/v: a value needs both"},
+        {"{\"devices\": [], \"faults\": [{\"call\": \"lstrcmpW\", \"error\": 1}]}", "at /faults/0/call: expected the name"},
+        {"{\"devices\": [], \"faults\": [{\"call\": \"RegOpenKeyExW\", \"error\": 0}]}",
+         "at /faults/0/error: RegOpenKeyExW answers 0 for success"},
+        {"{\"devices\": [], \"faults\": [{\"call\": \"LocalAlloc\", \"device\": 1, \"error\": 8}]}",
+         "at /faults/0/device: LocalAlloc does not act on one device"},
+        {"{\"devices\": [], \"faults\": [{\"call\": \"SetupDiEnumDeviceInfo\", \"requiredSize\": 4, \"error\": 5}]}",
+         "at /faults/0/requiredSize: only a property read"},
+        {"{\"devices\": [], \"faults\": [{\"call\": \"LocalFree\", \"error\": 5, \"times\": 0}]}",
+         "at /faults/0/times: a fault fires at least once"},
+    };
+    for (const Case& c : cases) {
+        std::string error = LoadError(c.text);
+        EXPECT_NE(error.find(c.expected), std::string::npos) << error;
+        EXPECT_EQ(error.rfind("machine file 'm.json': ", 0), 0u) << error;
+    }
+}
+
+TEST(MachineFile, ReadsEveryFormOfTheDescription)
+{
+    const char* text = R"({
+      "devices": [
+        {"status": 1024, "problem": "0x16", "class": "Net", "enumerator": {"bytes": "50 00 43"},
+         "driver": {"error": 13}, "reaction": "needreboot"},
+        {"statusError": "0xD"}
+      ],
+      "registry": {"K\\Sub": {"denyFullAccess": true,
+                               "values": {"t": "1", "b": {"type": 4, "data": "07 00 00 00"}}}},
+      "faults": [{"call": "SetupDiGetDeviceRegistryPropertyW", "device": 0, "property": 9, "error": 122,
+                  "requiredSize": 0, "times": "always"}]
+    })";
+    MachineFile file;
+    std::string error;
+    ASSERT_TRUE(simulator::LoadMachineText(text, "m.json", &file, &error)) << error;
+    const simulator::Machine& m = file.Loaded;
+    ASSERT_EQ(m.Devices.size(), 2u);
+    EXPECT_EQ(m.Devices[0].Status, 1024u);
+    EXPECT_EQ(m.Devices[0].Problem, 22u);
+    EXPECT_EQ(m.Devices[0].Properties[simulator::SLOT_CLASS].Bytes, (std::vector<std::uint8_t>{'N', 0, 'e', 0, 't', 0, 0, 0}));
+    EXPECT_EQ(m.Devices[0].Properties[simulator::SLOT_ENUMERATOR].Bytes, (std::vector<std::uint8_t>{0x50, 0, 0x43}));
+    EXPECT_FALSE(m.Devices[0].Properties[simulator::SLOT_DRIVER].Readable);
+    EXPECT_FALSE(m.Devices[0].Properties[simulator::SLOT_DESCRIPTION].Readable);
+    EXPECT_EQ(m.Devices[0].OnStateChange, simulator::Reaction::NeedReboot);
+    EXPECT_EQ(m.Devices[1].StatusResult, 0xDu);
+    EXPECT_EQ(m.Devices[1].Status, simulator::DEFAULT_STATUS);
+    ASSERT_EQ(m.Registry.size(), 1u);
+    EXPECT_TRUE(m.Registry[0].DenyFullAccess);
+    EXPECT_EQ(m.Registry[0].Values[0].second, (simulator::Value{1, {'1', 0, 0, 0}}));
+    ASSERT_EQ(m.Faults.size(), 1u);
+    EXPECT_EQ(m.Faults[0].Times, -1);
+    EXPECT_TRUE(m.Faults[0].SetsRequiredSize);
+    EXPECT_EQ(m.Faults[0].RequiredSize, 0u);
+}
+
+TEST(MachineFile, WritesBackOnlyWhatChangedInTheFormTheFileUsed)
+{
+    const char* text = R"({"devices": [{"status": "0x180200A", "comment": "kept"}],
+                           "registry": {"K": {"values": {"DriverDesc": "x", "Old": {"type": 4, "data": "01"}}}}})";
+    MachineFile file;
+    std::string error;
+    ASSERT_TRUE(simulator::LoadMachineText(text, "m.json", &file, &error)) << error;
+    EXPECT_EQ(simulator::UpdatedDocument(file, file.Loaded), file.Document);
+
+    simulator::Machine changed = file.Loaded;
+    changed.Devices[0].Status |= 0x400;
+    changed.Devices[0].Problem = 22;
+    changed.Registry[0].Values.erase(changed.Registry[0].Values.begin() + 1);
+    changed.Registry[0].Values.emplace_back(u"WapiSupport", simulator::Value{1, {0x31, 0}});
+    nlohmann::ordered_json updated = simulator::UpdatedDocument(file, changed);
+    EXPECT_EQ(updated["devices"][0].dump(), R"({"status":"0x180240A","comment":"kept","problem":22})");
+    EXPECT_EQ(updated["registry"]["K"]["values"].dump(),
+              R"({"DriverDesc":"x","WapiSupport":{"type":1,"data":"31 00"}})");
+}
+
+} // namespace

@@ -1,0 +1,125 @@
+#include "setting/driver_setting.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/support/sim_test_support.h"
+
+using namespace platform;
+using testsupport::CallsOf;
+using testsupport::CallSummary;
+
+namespace {
+
+const std::string DRIVER = "{4d36e972-e325-11ce-bfc1-08002be10318}\\0007";
+const std::string KEY_LINE = std::string("Full Driver Key=") + testsupport::CLASS_KEY_PREFIX + DRIVER + "\n";
+
+// A machine whose registry holds the driver key with the given values.
+void InstallKey(std::vector<std::pair<std::u16string, simulator::Value>> values = {}, bool denyFullAccess = false,
+                std::vector<simulator::Fault> faults = {})
+{
+    simulator::Machine machine;
+    simulator::Key key = testsupport::DriverKey(DRIVER);
+    key.Values = std::move(values);
+    key.DenyFullAccess = denyFullAccess;
+    machine.Registry.push_back(key);
+    machine.Faults = std::move(faults);
+    simulator::Install(machine);
+}
+
+void Update(SettingAction action, const std::string& driver = DRIVER)
+{
+    UpdateDriverSetting(action, simulator::Utf8ToUtf16(driver).c_str());
+}
+
+simulator::Fault Refused(const char* call)
+{
+    simulator::Fault fault;
+    fault.Call = call;
+    fault.Error = 5;
+    return fault;
+}
+
+TEST(UpdateDriverSetting, AddWritesTheTwoBytesOfTextOneOverAnyOldValue)
+{
+    simulator::Value old{4, {7, 0, 0, 0}}; // a REG_DWORD of the same name, in other letter case
+    InstallKey({{u"DriverDesc", simulator::Value{REG_SZ, {'x', 0, 0, 0}}}, {u"wapisupport", old}});
+    Update(SettingAction::Add);
+
+    EXPECT_EQ(simulator::Output(), KEY_LINE);
+    std::vector<std::string> expected = {"Output", "RegOpenKeyExW", "RegSetValueExW", "RegCloseKey"};
+    std::vector<std::string> operations;
+    for (const std::string& line : CallSummary()) {
+        operations.push_back(line.substr(0, line.find(' ')));
+    }
+    EXPECT_EQ(operations, expected);
+    const simulator::Call open = CallsOf("RegOpenKeyExW")[0];
+    EXPECT_EQ(open.Argument("root"), "HKLM");
+    EXPECT_EQ(open.Argument("access"), "0xf003f");
+    EXPECT_EQ(open.Argument("options"), "0");
+    const simulator::Call set = CallsOf("RegSetValueExW")[0];
+    EXPECT_EQ(set.Argument("name"), "\"WapiSupport\"");
+    EXPECT_EQ(set.Argument("type"), "1");
+    EXPECT_EQ(set.Argument("data"), "\"31 00\"");
+    EXPECT_EQ(set.Argument("size"), "2");
+
+    const auto& values = simulator::Current().Registry[0].Values;
+    ASSERT_EQ(values.size(), 2u);
+    EXPECT_EQ(values[1].second, (simulator::Value{REG_SZ, {0x31, 0x00}}));
+    EXPECT_TRUE(simulator::OpenResources().empty());
+}
+
+TEST(UpdateDriverSetting, DeleteRemovesOnlyTheSetting)
+{
+    InstallKey({{u"DriverDesc", simulator::Value{REG_SZ, {'x', 0, 0, 0}}}, {u"WapiSupport", {REG_SZ, {0x31, 0}}}});
+    Update(SettingAction::Delete);
+    EXPECT_EQ(simulator::Output(), KEY_LINE);
+    ASSERT_EQ(simulator::Current().Registry[0].Values.size(), 1u);
+    EXPECT_EQ(simulator::Current().Registry[0].Values[0].first, u"DriverDesc");
+}
+
+TEST(UpdateDriverSetting, ReportsEachFailureAndAlwaysClosesAnOpenedKey)
+{
+    struct Case {
+        const char* name;
+        SettingAction action;
+        bool keyExists;
+        bool denyFullAccess;
+        std::vector<simulator::Fault> faults;
+        std::string output;
+        std::size_t closes;
+    } cases[] = {
+        {"add refused", SettingAction::Add, true, false, {Refused("RegSetValueExW")},
+         KEY_LINE + "ERROR: Add parameter WapiSupport failed!!\n", 1},
+        {"delete of a missing value", SettingAction::Delete, true, false, {},
+         KEY_LINE + "ERROR: Delete parameter WapiSupport failed!!\n", 1},
+        {"missing key", SettingAction::Add, false, false, {},
+         KEY_LINE.substr(0, KEY_LINE.size() - 1) + "9\nERROR: Open registry error!!\n", 0},
+        {"no full access", SettingAction::Add, true, true, {}, KEY_LINE + "ERROR: Open registry error!!\n", 0},
+        {"another action", static_cast<SettingAction>(7), true, false, {}, KEY_LINE, 1},
+    };
+    for (const Case& c : cases) {
+        InstallKey({}, c.denyFullAccess, c.faults);
+        Update(c.action, c.keyExists ? DRIVER : DRIVER + "9");
+        EXPECT_EQ(simulator::Output(), c.output) << c.name;
+        EXPECT_EQ(CallsOf("RegCloseKey").size(), c.closes) << c.name;
+        EXPECT_TRUE(simulator::OpenResources().empty()) << c.name;
+        EXPECT_TRUE(simulator::Current().Registry[0].Values.empty()) << c.name;
+    }
+}
+
+TEST(UpdateDriverSetting, RefusesADriverKeyNameTooLongForThePath)
+{
+    // 39 code units of prefix leave 220 for the name in a 259-unit path.
+    InstallKey();
+    Update(SettingAction::Add, std::string(220, 'k'));
+    EXPECT_EQ(simulator::Output(), std::string("Full Driver Key=") + testsupport::CLASS_KEY_PREFIX +
+                                       std::string(220, 'k') + "\nERROR: Open registry error!!\n");
+    ASSERT_EQ(CallsOf("RegOpenKeyExW").size(), 1u);
+
+    InstallKey();
+    Update(SettingAction::Add, std::string(221, 'k'));
+    EXPECT_EQ(simulator::Output(), "ERROR: Driver key name too long!!\n");
+    EXPECT_TRUE(CallsOf("RegOpenKeyExW").empty());
+}
+
+} // namespace

@@ -1,0 +1,151 @@
+// End-to-end tests: run the built tessary on machine files and check its
+// standard output byte for byte, its exit status and the machine file after.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/e2e/run_program.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+const std::string BANNER = "Tessary Tool...\n";
+const std::string KEY = "Full Driver Key=SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\";
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream stream(path, std::ios::binary);
+    std::ostringstream text;
+    text << stream.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        folder_ = fs::path(TESSARY_E2E_WORK_DIR) / test->name();
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+    }
+
+    fs::path Path(const std::string& name) const { return folder_ / name; }
+
+    fs::path folder_;
+};
+
+TEST_F(EndToEnd, TheDemoMachineAddsToItsTwoAdapters)
+{
+    ProgramResult result = RunTessary({"/a"}, "", Path("trace.txt").string(), folder_.string());
+    EXPECT_EQ(result.Status, 0);
+    EXPECT_EQ(result.Output, BANNER + "Command: Add WapiSupport\n" + KEY + "0001\n" + KEY + "0005\n");
+    EXPECT_EQ(result.Errors, "");
+
+    result = RunTessary({}, "", "", folder_.string());
+    EXPECT_EQ(result.Status, 0);
+    EXPECT_EQ(result.Output, BANNER + "Please use /a or /d argument\n");
+}
+
+TEST_F(EndToEnd, AddThenDeleteLeavesTheRegistryAsItWas)
+{
+    fs::path machine = Path("machine.json");
+    fs::copy_file(TESSARY_DEMO_MACHINE, machine);
+    json before = json::parse(ReadFile(machine));
+
+    ProgramResult add = RunTessary({"/a"}, machine.string(), Path("add.txt").string(), folder_.string());
+    EXPECT_EQ(add.Status, 0);
+    EXPECT_EQ(add.Errors, "");
+    json added = json::parse(ReadFile(machine));
+    std::string pci = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\0001";
+    EXPECT_EQ(added["registry"][pci]["values"]["WapiSupport"], json({{"type", 1}, {"data", "31 00"}}));
+    EXPECT_EQ(added["devices"], before["devices"]); // both adapters enabled again
+
+    ProgramResult remove = RunTessary({"/delete"}, machine.string(), "", folder_.string());
+    EXPECT_EQ(remove.Output, BANNER + "Command: Delete WapiSupport\n" + KEY + "0001\n" + KEY + "0005\n");
+    EXPECT_EQ(json::parse(ReadFile(machine)), before);
+
+    // For each adapter: the edit, then state change 2 and then 1, each after
+    // two stores of the parameters, scope 1 then scope 2.
+    std::istringstream trace(ReadFile(Path("add.txt")));
+    std::string steps;
+    for (std::string line; std::getline(trace, line);) {
+        auto has = [&line](const char* text) { return line.find(text) != std::string::npos; };
+        if (has("RegSetValueExW")) {
+            steps += "edit ";
+        } else if (line.rfind("SetupDiSetClassInstallParamsW", 0) == 0) {
+            steps += std::string("store") + (has("stateChange=2") ? "2" : "1") + (has("scope=1") ? "g " : "c ");
+        } else if (line.rfind("SetupDiCallClassInstaller", 0) == 0) {
+            steps += std::string("call") + (has("stateChange=2") ? "2 " : "1 ");
+        }
+    }
+    std::string adapter = "edit store2g store2c call2 store1g store1c call1 ";
+    EXPECT_EQ(steps, adapter + adapter);
+}
+
+TEST_F(EndToEnd, DeviceStatesChangedByARunPersist)
+{
+    fs::path machine = Path("machine.json");
+    WriteFile(machine, R"({
+      "devices": [
+        {"class": "Net", "enumerator": "USB", "driver": "{4d36e972-e325-11ce-bfc1-08002be10318}\\0001",
+         "description": "Corvane Wireless", "reaction": "needreboot"}
+      ],
+      "faults": [{"call": "SetupDiCallClassInstaller", "stateChange": 1, "error": "0xE0000219"}]
+    })");
+    ProgramResult result = RunTessary({"/a"}, machine.string(), "", folder_.string());
+    EXPECT_EQ(result.Status, 0);
+    EXPECT_EQ(result.Output, BANNER + "Command: Add WapiSupport\n" + KEY + "0001\nERROR: Open registry error!!\n" +
+                                 "Need Restart Computer\n" +
+                                 "SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n" +
+                                 "DisableEnableDevice FAILED\n");
+    json after = json::parse(ReadFile(machine));
+    EXPECT_EQ(after["devices"][0]["problem"], 22);
+    EXPECT_EQ(after["devices"][0]["status"], "0x1802402");
+
+    // The adapter is disabled now, so a second run passes over it.
+    result = RunTessary({"/a"}, machine.string(), "", folder_.string());
+    EXPECT_EQ(result.Output, BANNER + "Command: Add WapiSupport\n");
+}
+
+TEST_F(EndToEnd, ABadMachineFileStopsTheRunAndStaysUntouched)
+{
+    struct Case {
+        const char* name;
+        const char* text;
+        const char* error;
+    } cases[] = {
+        {"syntax.json", "{\"devices\": [\n  {\"class\": \"Net\",}\n]}", "line 2, column 19: not valid JSON"},
+        {"status.json", "{\"devices\": [{\"status\": true}]}", "at /devices/0/status: expected a whole number"},
+    };
+    for (const Case& c : cases) {
+        fs::path machine = Path(c.name);
+        WriteFile(machine, c.text);
+        ProgramResult result = RunTessary({"/a"}, machine.string(), Path("trace.txt").string(), folder_.string());
+        EXPECT_EQ(result.Status, 2) << c.name;
+        EXPECT_EQ(result.Output, "") << c.name;
+        EXPECT_NE(result.Errors.find("machine file '" + machine.string() + "'"), std::string::npos) << result.Errors;
+        EXPECT_NE(result.Errors.find(c.error), std::string::npos) << result.Errors;
+        EXPECT_EQ(ReadFile(machine), c.text);
+        EXPECT_FALSE(fs::exists(Path("trace.txt")));
+    }
+    ProgramResult missing = RunTessary({"/a"}, Path("absent.json").string(), "", folder_.string());
+    EXPECT_EQ(missing.Status, 2);
+    EXPECT_NE(missing.Errors.find("absent.json': cannot be read"), std::string::npos) << missing.Errors;
+}
+
+} // namespace

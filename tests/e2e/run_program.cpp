@@ -1,0 +1,76 @@
+#include "tests/e2e/run_program.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#endif
+
+namespace {
+
+std::string ReadAll(const std::string& path)
+{
+    std::ifstream stream(path, std::ios::binary);
+    std::ostringstream text;
+    text << stream.rdbuf();
+    return text.str();
+}
+
+std::string Quote(const std::string& text)
+{
+#if defined(_WIN32)
+    return "\"" + text + "\"";
+#else
+    std::string quoted = "'";
+    for (char c : text) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+#endif
+}
+
+void SetVariable(const char* name, const std::string& value)
+{
+#if defined(_WIN32)
+    _putenv_s(name, value.c_str());
+#else
+    if (value.empty()) {
+        unsetenv(name);
+    } else {
+        setenv(name, value.c_str(), 1);
+    }
+#endif
+}
+
+} // namespace
+
+ProgramResult RunTessary(const std::vector<std::string>& arguments, const std::string& machine,
+                         const std::string& trace, const std::string& workFolder)
+{
+    SetVariable("TESSARY_SIM_MACHINE", machine);
+    SetVariable("TESSARY_SIM_TRACE", trace);
+    std::string out = workFolder + "/stdout.txt";
+    std::string err = workFolder + "/stderr.txt";
+    std::string command = Quote(TESSARY_EXE);
+    for (const std::string& argument : arguments) {
+        command += " " + Quote(argument);
+    }
+    command += " >" + Quote(out) + " 2>" + Quote(err);
+#if defined(_WIN32)
+    command = "\"" + command + "\""; // cmd.exe strips one pair of outer quotes
+#endif
+    int raw = std::system(command.c_str());
+    ProgramResult result;
+#if defined(_WIN32)
+    result.Status = raw;
+#else
+    result.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+#endif
+    result.Output = ReadAll(out);
+    result.Errors = ReadAll(err);
+    SetVariable("TESSARY_SIM_MACHINE", "");
+    SetVariable("TESSARY_SIM_TRACE", "");
+    return result;
+}

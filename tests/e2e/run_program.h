@@ -1,0 +1,17 @@
+// Running the built tessary as a separate process.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct ProgramResult {
+    int Status = -1;
+    std::string Output;
+    std::string Errors;
+};
+
+// Runs tessary with the arguments, TESSARY_SIM_MACHINE and TESSARY_SIM_TRACE
+// set to the given paths (unset when empty); its output streams are caught in
+// files inside workFolder.
+ProgramResult RunTessary(const std::vector<std::string>& arguments, const std::string& machine,
+                         const std::string& trace, const std::string& workFolder);

@@ -1,0 +1,87 @@
+#include "tests/support/sim_test_support.h"
+
+namespace testsupport {
+
+simulator::Property TextProperty(const std::string& text)
+{
+    simulator::Property property;
+    property.Readable = true;
+    property.Bytes = simulator::TextBytes(simulator::Utf8ToUtf16(text));
+    return property;
+}
+
+simulator::Property BytesProperty(std::vector<std::uint8_t> bytes)
+{
+    simulator::Property property;
+    property.Readable = true;
+    property.Bytes = std::move(bytes);
+    return property;
+}
+
+simulator::Device NetDevice(const std::string& description, const std::string& enumerator, const std::string& instance)
+{
+    simulator::Device device;
+    device.Properties[simulator::SLOT_CLASS] = TextProperty("Net");
+    device.Properties[simulator::SLOT_ENUMERATOR] = TextProperty(enumerator);
+    device.Properties[simulator::SLOT_DRIVER] = TextProperty(std::string(NET_CLASS_KEY) + "\\" + instance);
+    device.Properties[simulator::SLOT_DESCRIPTION] = TextProperty(description);
+    return device;
+}
+
+simulator::Key DriverKey(const std::string& driverKeyName)
+{
+    simulator::Key key;
+    key.Path = simulator::Utf8ToUtf16(CLASS_KEY_PREFIX + driverKeyName);
+    return key;
+}
+
+void InstallDevices(const std::vector<simulator::Device>& devices, std::vector<simulator::Fault> faults)
+{
+    simulator::Machine machine;
+    machine.Devices = devices;
+    machine.Faults = std::move(faults);
+    for (const simulator::Device& device : devices) {
+        const simulator::Property& driver = device.Properties[simulator::SLOT_DRIVER];
+        if (driver.Readable && driver.Bytes.size() >= 2) {
+            std::u16string name(reinterpret_cast<const char16_t*>(driver.Bytes.data()), driver.Bytes.size() / 2 - 1);
+            machine.Registry.push_back(DriverKey(simulator::Utf16ToUtf8(name)));
+        }
+    }
+    simulator::Install(machine);
+}
+
+std::vector<std::string> CallSummary(const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> summary;
+    for (const simulator::Call& call : simulator::Trace()) {
+        const std::string& operation = call.Operation;
+        if (operation.rfind("lstr", 0) == 0 || operation == "GetLastError") {
+            continue;
+        }
+        std::string line = operation;
+        if (operation == "Output") {
+            line += " " + call.Argument("text");
+        }
+        for (const std::string& name : arguments) {
+            std::string value = call.Argument(name);
+            if (!value.empty()) {
+                line += " " + name + "=" + value;
+            }
+        }
+        summary.push_back(line);
+    }
+    return summary;
+}
+
+std::vector<simulator::Call> CallsOf(const std::string& operation)
+{
+    std::vector<simulator::Call> calls;
+    for (const simulator::Call& call : simulator::Trace()) {
+        if (call.Operation == operation) {
+            calls.push_back(call);
+        }
+    }
+    return calls;
+}
+
+} // namespace testsupport
