@@ -142,6 +142,17 @@ TEST(ScanWirelessAdapters, ReportsARestartThatRefusesAfterTheEdit)
     EXPECT_EQ(simulator::Current().Registry[0].Values.size(), 1u);
 }
 
+TEST(ScanWirelessAdapters, NeverUsesATruncatedDriverKeyNameButStillRestarts)
+{
+    simulator::Device device = NetDevice("Corvane Wireless");
+    device.Properties[simulator::SLOT_DRIVER] = TextProperty(std::string(300, 'k'));
+    InstallDevices({device});
+    ScanWirelessAdapters(SettingAction::Add);
+    EXPECT_EQ(simulator::Output(), "ERROR: Driver key name too long!!\n");
+    EXPECT_TRUE(CallsOf("RegOpenKeyExW").empty());
+    EXPECT_EQ(CallsOf("SetupDiCallClassInstaller").size(), 2u);
+}
+
 TEST(ScanWirelessAdapters, PassesOverWhatItCannotOpenOrProbeWithOnlyTheProbesLine)
 {
     simulator::Fault noSet;
