@@ -20,12 +20,18 @@ public:
     OutputLine() = default;
     ~OutputLine() { Flush(); }
 
-    void Put(char byte)
+    void Put(char byte) { PutBytes(&byte, 1); }
+
+    // Keeps the bytes of one code point in one write, so that each write
+    // holds whole UTF-8 sequences.
+    void PutBytes(const char* bytes, SIZE_T count)
     {
-        if (length_ == sizeof(bytes_)) {
+        if (length_ + count > sizeof(bytes_)) {
             Flush();
         }
-        bytes_[length_++] = byte;
+        for (SIZE_T i = 0; i < count; ++i) {
+            bytes_[length_++] = bytes[i];
+        }
     }
 
     void PutText(const char* text)
@@ -40,10 +46,7 @@ public:
         const WCHAR* end = text + BoundedTextLength(text, 0xFFFFFFFF);
         while (text < end) {
             char bytes[4];
-            std::size_t count = EncodeUtf8(DecodeUtf16(&text, end), bytes);
-            for (std::size_t i = 0; i < count; ++i) {
-                Put(bytes[i]);
-            }
+            PutBytes(bytes, EncodeUtf8(DecodeUtf16(&text, end), bytes));
         }
     }
 

@@ -29,12 +29,16 @@ TEST(PrintMessage, FormatsTheOtherConversionsAndLongLines)
 {
     simulator::Install({});
     std::u16string longText(700, u'\u00e9'); // 1400 bytes of UTF-8: more than one write
-    PrintMessage("%d%% of %u %s %q %ws|", -5, 7u, "x", longText.c_str());
-    std::string expected = "-5% of 7 x %q ";
+    PrintMessage("%d%% of %u %s %q! %ws|", -5, 7u, "x", longText.c_str());
+    std::string expected = "-5% of 7 x %q! ";
     for (int i = 0; i < 700; ++i) {
         expected += "\xc3\xa9";
     }
     EXPECT_EQ(simulator::Output(), expected + "|");
+    // Each write holds whole UTF-8 sequences, as a console's decoder needs.
+    for (const simulator::Call& call : simulator::Trace()) {
+        EXPECT_EQ(call.Argument("text").find("\xef\xbf\xbd"), std::string::npos);
+    }
 }
 
 } // namespace

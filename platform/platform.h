@@ -145,8 +145,8 @@ HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
 HLOCAL LocalFree(HLOCAL memory);
 DWORD GetLastError();
 
-// Standard output of the process: writes the UTF-8 bytes of one or more
-// whole lines, each ending in "\n".
+// Standard output of the process: writes UTF-8 text, whole code points,
+// its lines ending in "\n".
 void WriteStandardOutput(const char* text, SIZE_T length);
 
 } // namespace platform
