@@ -69,6 +69,17 @@ ProgramResult RunTessary(const std::vector<std::string>& arguments, const std::s
     result.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 #endif
     result.Output = ReadAll(out);
+#if defined(_WIN32)
+    // The C runtime's text mode ends lines with CR LF on Windows. Take each
+    // CR LF back to LF; a bare LF stays and fails the comparison.
+    std::string lines;
+    for (std::size_t i = 0; i < result.Output.size(); ++i) {
+        if (!(result.Output[i] == '\r' && i + 1 < result.Output.size() && result.Output[i + 1] == '\n')) {
+            lines += result.Output[i];
+        }
+    }
+    result.Output = lines;
+#endif
     result.Errors = ReadAll(err);
     SetVariable("TESSARY_SIM_MACHINE", "");
     SetVariable("TESSARY_SIM_TRACE", "");

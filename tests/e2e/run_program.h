@@ -12,6 +12,7 @@ struct ProgramResult {
 
 // Runs tessary with the arguments, TESSARY_SIM_MACHINE and TESSARY_SIM_TRACE
 // set to the given paths (unset when empty); its output streams are caught in
-// files inside workFolder.
+// files inside workFolder. On Windows the output's CR LF line ends are given
+// back as LF.
 ProgramResult RunTessary(const std::vector<std::string>& arguments, const std::string& machine,
                          const std::string& trace, const std::string& workFolder);

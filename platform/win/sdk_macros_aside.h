@@ -1,0 +1,33 @@
+// Sets aside the SDK macros that share their names with the boundary's
+// constants, so that platform.h can be included after the SDK's headers.
+// Only the Windows backend includes this.
+#pragma once
+
+#undef TRUE
+#undef FALSE
+#undef MAX_PATH
+#undef ERROR_SUCCESS
+#undef ERROR_INSUFFICIENT_BUFFER
+#undef CR_SUCCESS
+#undef DIGCF_PRESENT
+#undef DIGCF_ALLCLASSES
+#undef SPDRP_DEVICEDESC
+#undef SPDRP_CLASS
+#undef SPDRP_DRIVER
+#undef SPDRP_ENUMERATOR_NAME
+#undef DN_HAS_PROBLEM
+#undef DN_DISABLEABLE
+#undef CM_PROB_DISABLED
+#undef CM_PROB_HARDWARE_DISABLED
+#undef DIF_PROPERTYCHANGE
+#undef DICS_ENABLE
+#undef DICS_DISABLE
+#undef DICS_FLAG_GLOBAL
+#undef DICS_FLAG_CONFIGSPECIFIC
+#undef DI_NEEDRESTART
+#undef DI_NEEDREBOOT
+#undef KEY_ALL_ACCESS
+#undef REG_SZ
+#undef LPTR
+#undef INVALID_HANDLE_VALUE
+#undef HKEY_LOCAL_MACHINE
