@@ -24,8 +24,13 @@ void UpdateDriverSetting(SettingAction action, const WCHAR* driverKeyName)
     }
     if (action == SettingAction::Add) {
         // The text "1" without its terminating zero: two bytes, length 2.
-        static const BYTE enabled[] = {0x31, 0x00};
-        if (RegSetValueExW(key, SETTING_NAME, 0, REG_SZ, enabled, sizeof(enabled)) != ERROR_SUCCESS) {
+        // The registry looks at the code unit right after a text's size and,
+        // when it is zero, stores that terminator too; the non-zero unit
+        // after the two bytes keeps that look inside this array and the
+        // stored value at exactly the two bytes.
+        static const BYTE enabled[] = {0x31, 0x00, 0xFF, 0xFF};
+        constexpr DWORD ENABLED_BYTES = 2;
+        if (RegSetValueExW(key, SETTING_NAME, 0, REG_SZ, enabled, ENABLED_BYTES) != ERROR_SUCCESS) {
             PrintMessage("ERROR: Add parameter %ws failed!!\n", SETTING_NAME);
         }
     } else if (action == SettingAction::Delete) {

@@ -60,6 +60,9 @@ State& Sim()
 constexpr std::uintptr_t SET_HANDLE_BASE = 0x5E700000;
 constexpr std::uintptr_t KEY_HANDLE_BASE = 0x4E900000;
 
+constexpr DWORD REG_EXPAND_SZ = 2;
+constexpr DWORD REG_MULTI_SZ = 7;
+
 std::string Decimal(std::uint64_t value)
 {
     return std::to_string(value);
@@ -147,9 +150,10 @@ BOOL Fail(Call& call, DWORD error)
     return FALSE;
 }
 
+// A call that succeeds leaves the last error as it was, as Wine's SetupAPI
+// does.
 BOOL Succeed(Call& call)
 {
-    Sim().lastError = ERROR_SUCCESS;
     call.Results.insert(call.Results.begin(), {"ok", "1"});
     return TRUE;
 }
@@ -334,6 +338,11 @@ const std::vector<Call>& Trace()
 void SetTracing(bool enabled)
 {
     Sim().tracing = enabled;
+}
+
+void SetLastError(DWORD error)
+{
+    Sim().lastError = error;
 }
 
 const std::string& Output()
@@ -556,13 +565,21 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO handle, SP_DEVINFO_DATA* deviceI
     if (CheckMember(call, handle, deviceInfo) < 0) {
         return FALSE;
     }
+    // As Wine's SetupAPI answers: a size without a buffer is invalid data,
+    // and a property that cannot be read reports the size passed in as the
+    // required size.
     if (propertyBuffer == nullptr && propertyBufferSize != 0) {
-        return Fail(call, ERROR_INVALID_USER_BUFFER);
+        return Fail(call, ERROR_INVALID_DATA);
     }
     int slot = PropertySlotOf(property);
     const Device& device = sim.machine.Devices[static_cast<std::size_t>(index)];
     if (slot < 0 || !device.Properties[slot].Readable) {
-        return Fail(call, slot < 0 ? ERROR_INVALID_DATA : device.Properties[slot].Error);
+        if (requiredSize != nullptr) {
+            *requiredSize = propertyBufferSize;
+        }
+        Fail(call, slot < 0 ? ERROR_INVALID_DATA : device.Properties[slot].Error);
+        call.Results.push_back({"required", Decimal(propertyBufferSize)});
+        return FALSE;
     }
     const std::vector<std::uint8_t>& data = device.Properties[slot].Bytes;
     auto size = static_cast<DWORD>(data.size());
@@ -744,17 +761,37 @@ LSTATUS RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD t
     if (reserved != 0 || (data == nullptr && dataSize != 0)) {
         return answer(ERROR_INVALID_PARAMETER);
     }
-    Value value;
-    value.Type = type;
-    value.Data.assign(data, data + dataSize);
-    for (auto& existing : Sim().machine.Registry[open->KeyIndex].Values) {
-        if (SameRegistryName(existing.first, name)) {
-            existing.second = value;
-            return answer(ERROR_SUCCESS);
+    // A text whose size leaves out its terminating zero gets it counted in
+    // when the code unit just past the size is zero, as the registry does;
+    // that unit is read from the caller's memory.
+    DWORD stored = dataSize;
+    bool text = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+    if (text && data != nullptr && dataSize >= sizeof(WCHAR)) {
+        WCHAR last = 0;
+        WCHAR next = 0;
+        std::memcpy(&last, data + (dataSize / sizeof(WCHAR) - 1) * sizeof(WCHAR), sizeof(WCHAR));
+        std::memcpy(&next, data + (dataSize / sizeof(WCHAR)) * sizeof(WCHAR), sizeof(WCHAR));
+        if (last != 0 && next == 0) {
+            stored += sizeof(WCHAR);
         }
     }
-    Sim().machine.Registry[open->KeyIndex].Values.emplace_back(name, value);
-    return answer(ERROR_SUCCESS);
+    Value value;
+    value.Type = type;
+    value.Data.assign(data, data + stored);
+    auto& values = Sim().machine.Registry[open->KeyIndex].Values;
+    bool replaced = false;
+    for (auto& existing : values) {
+        if (!replaced && SameRegistryName(existing.first, name)) {
+            existing.second = value;
+            replaced = true;
+        }
+    }
+    if (!replaced) {
+        values.emplace_back(name, value);
+    }
+    LSTATUS status = answer(ERROR_SUCCESS);
+    call.Results.push_back({"stored", Decimal(stored)});
+    return status;
 }
 
 LSTATUS RegDeleteValueW(HKEY key, const WCHAR* valueName)

@@ -120,6 +120,9 @@ const std::vector<Call>& Trace();
 // Turns recording of the trace off or on (on after Install).
 void SetTracing(bool enabled);
 
+// Sets the error that GetLastError answers next, as SetLastError does.
+void SetLastError(DWORD error);
+
 // Everything the tool wrote to standard output since Install.
 const std::string& Output();
 // Also write the output to the real standard output (off after Install).

@@ -1,0 +1,220 @@
+// The tool's routines against a real implementation of the Windows API:
+// Wine's registry, SetupAPI and class installer.
+// The tool's headers come first: the SDK's macros, defined after them, would
+// otherwise replace the names of the boundary's constants.
+#include "discovery/device_probes.h"
+#include "discovery/property_reader.h"
+#include "restart/device_restart.h"
+#include "setting/driver_setting.h"
+
+#include <initguid.h>
+
+#include <windows.h>
+
+#include <cfgmgr32.h>
+#include <devguid.h>
+#include <setupapi.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// Standard output is captured to a file that is read back in text mode; a
+// stray CR would still show.
+std::string StopCapture()
+{
+    return ::testing::internal::GetCapturedStdout();
+}
+
+const wchar_t TEST_CLASS_KEY[] = L"SYSTEM\\CurrentControlSet\\Control\\Class\\{7e55a4e1-0c1d-4a8e-9a43-5e55a4e17e55}";
+
+// A driver key of its own for each test, below a class key that no real
+// device uses, removed afterwards.
+class RealRegistry : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        name_ = L"{7e55a4e1-0c1d-4a8e-9a43-5e55a4e17e55}\\" +
+                std::to_wstring(::testing::UnitTest::GetInstance()->random_seed()) + L"_" +
+                std::to_wstring(::GetTickCount());
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, Path().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS_VALUE,
+                                    nullptr, &key_, nullptr),
+                  0);
+    }
+
+    void TearDown() override
+    {
+        ::RegCloseKey(key_);
+        ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, Path().c_str());
+        ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, TEST_CLASS_KEY);
+    }
+
+    std::wstring Path() const { return L"SYSTEM\\CurrentControlSet\\Control\\Class\\" + name_; }
+    std::string KeyLine() const { return "Full Driver Key=SYSTEM\\CurrentControlSet\\Control\\Class\\" + Narrow(name_) + "\n"; }
+
+    static std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+    // Runs the editor and answers what it printed.
+    std::string Update(SettingAction action, const std::wstring& name)
+    {
+        ::testing::internal::CaptureStdout();
+        UpdateDriverSetting(action, reinterpret_cast<const platform::WCHAR*>(name.c_str()));
+        return StopCapture();
+    }
+
+    static constexpr REGSAM KEY_ALL_ACCESS_VALUE = 0xF003F;
+    std::wstring name_;
+    HKEY key_ = nullptr;
+};
+
+TEST_F(RealRegistry, AddWritesTwoBytesOfTextOverAnyOldValueAndDeleteRemovesIt)
+{
+    DWORD old = 7;
+    ASSERT_EQ(::RegSetValueExW(key_, L"WapiSupport", 0, 4 /* REG_DWORD */, reinterpret_cast<const BYTE*>(&old),
+                               sizeof(old)),
+              0);
+    EXPECT_EQ(Update(SettingAction::Add, name_), KeyLine());
+
+    DWORD type = 0;
+    BYTE data[16] = {};
+    DWORD size = sizeof(data);
+    ASSERT_EQ(::RegQueryValueExW(key_, L"WapiSupport", nullptr, &type, data, &size), 0);
+    EXPECT_EQ(type, 1u); // REG_SZ
+    EXPECT_EQ(size, 2u);
+    EXPECT_EQ(data[0], 0x31);
+    EXPECT_EQ(data[1], 0x00);
+
+    EXPECT_EQ(Update(SettingAction::Delete, name_), KeyLine());
+    EXPECT_EQ(::RegQueryValueExW(key_, L"WapiSupport", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+
+    EXPECT_EQ(Update(SettingAction::Delete, name_), KeyLine() + "ERROR: Delete parameter WapiSupport failed!!\n");
+}
+
+TEST_F(RealRegistry, ReportsKeysItCannotOpenAndRefusesOverlongNames)
+{
+    std::wstring missing = name_ + L"_missing";
+    EXPECT_EQ(Update(SettingAction::Add, missing),
+              "Full Driver Key=SYSTEM\\CurrentControlSet\\Control\\Class\\" + Narrow(missing) +
+                  "\nERROR: Open registry error!!\n");
+
+    std::wstring overlong = name_ + L"\\" + std::wstring(220 - name_.size(), L'k');
+    EXPECT_EQ(Update(SettingAction::Add, overlong), "ERROR: Driver key name too long!!\n");
+    HKEY created = nullptr;
+    EXPECT_NE(::RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                              (L"SYSTEM\\CurrentControlSet\\Control\\Class\\" + overlong).c_str(), 0, KEY_READ,
+                              &created),
+              0);
+}
+
+TEST_F(RealRegistry, AKeyWithoutFullAccessIsReported)
+{
+    // Only read access for everyone; Wine may not enforce it.
+    SECURITY_DESCRIPTOR descriptor;
+    ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    BYTE aclBuffer[256];
+    auto* acl = reinterpret_cast<ACL*>(aclBuffer);
+    ::InitializeAcl(acl, sizeof(aclBuffer), ACL_REVISION);
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = nullptr;
+    ::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+    ::AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ, everyone);
+    ::SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
+    LONG set = ::RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, &descriptor);
+    ::FreeSid(everyone);
+    HKEY probe = nullptr;
+    if (set != 0 || ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, Path().c_str(), 0, KEY_ALL_ACCESS_VALUE, &probe) == 0) {
+        if (probe != nullptr) {
+            ::RegCloseKey(probe);
+        }
+        GTEST_SKIP() << "this Wine grants full access whatever the key's security says";
+    }
+    EXPECT_EQ(Update(SettingAction::Add, name_), KeyLine() + "ERROR: Open registry error!!\n");
+}
+
+// A device that the test registers with Wine's SetupAPI and removes again.
+class RealDevice : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        set_ = ::SetupDiCreateDeviceInfoList(&GUID_DEVCLASS_NET, nullptr);
+        ASSERT_NE(set_, reinterpret_cast<HDEVINFO>(-1));
+        info_.cbSize = sizeof(info_);
+        ASSERT_TRUE(::SetupDiCreateDeviceInfoW(set_, L"TESSARYTEST", &GUID_DEVCLASS_NET, nullptr, nullptr,
+                                               DICD_GENERATE_ID, &info_));
+        ASSERT_TRUE(::SetupDiRegisterDeviceInfo(set_, &info_, 0, nullptr, nullptr, nullptr));
+    }
+
+    void TearDown() override
+    {
+        ::SetupDiRemoveDevice(set_, &info_);
+        ::SetupDiDestroyDeviceInfoList(set_);
+    }
+
+    void SetProperty(DWORD property, const void* data, DWORD size)
+    {
+        ASSERT_TRUE(::SetupDiSetDeviceRegistryPropertyW(set_, &info_, property, static_cast<const BYTE*>(data), size));
+    }
+
+    platform::SP_DEVINFO_DATA* Info() { return reinterpret_cast<platform::SP_DEVINFO_DATA*>(&info_); }
+    DeviceRef Ref(DWORD index = 0) { return DeviceRef{set_, index}; }
+
+    HDEVINFO set_ = nullptr;
+    SP_DEVINFO_DATA info_ = {};
+};
+
+TEST_F(RealDevice, ThePropertyReaderGrowsItsBlockAndBoundsUnterminatedData)
+{
+    std::wstring description = L"Corvane " + std::wstring(284, L'x') + L"Wireless"; // 300 units, 602 bytes
+    SetProperty(SPDRP_DEVICEDESC, description.c_str(), static_cast<DWORD>((description.size() + 1) * 2));
+    const BYTE unterminated[] = {'N', 0, 'e', 0, 't', 0, 'x'};
+    SetProperty(SPDRP_FRIENDLYNAME, unterminated, sizeof(unterminated));
+
+    PropertyBuffer buffer = {};
+    TextField field = {};
+    ASSERT_TRUE(ReadDeviceProperty(set_, Info(), SPDRP_DEVICEDESC, &buffer));
+    EXPECT_EQ(buffer.Capacity, 602u);
+    CopyPropertyText(&field, &buffer);
+    EXPECT_EQ(std::u16string(field.Text), std::u16string(u"Corvane ") + std::u16string(251, u'x'));
+
+    // The block still holds the description's bytes; the text ends with the
+    // seven bytes this read returned, the odd one left out.
+    ASSERT_TRUE(ReadDeviceProperty(set_, Info(), SPDRP_FRIENDLYNAME, &buffer));
+    EXPECT_EQ(buffer.Capacity, 602u);
+    EXPECT_EQ(PropertyTextLength(&buffer), 3u);
+    CopyPropertyText(&field, &buffer);
+    EXPECT_EQ(std::u16string(field.Text), u"Net");
+
+    EXPECT_FALSE(ReadDeviceProperty(set_, Info(), SPDRP_DRIVER, &buffer)); // never set
+    ReleasePropertyBlock(&buffer);
+}
+
+TEST_F(RealDevice, TheProbesAndTheRestartReportWhatWineAnswers)
+{
+    ::testing::internal::CaptureStdout();
+    // Wine reports no DN_DISABLEABLE and no problem.
+    EXPECT_FALSE(CanDisableDevice(Ref()));
+    EXPECT_FALSE(IsDeviceDisabled(Ref()));
+    EXPECT_FALSE(DisableEnableDevice(Ref()));
+    EXPECT_EQ(StopCapture(), "");
+
+    ::testing::internal::CaptureStdout();
+    EXPECT_FALSE(IsDeviceDisabled(Ref(1)));
+    EXPECT_FALSE(CanDisableDevice(Ref(1)));
+    EXPECT_EQ(StopCapture(), "SetupDiEnumDeviceInfo FAILED\nSetupDiEnumDeviceInfo FAILED\n");
+
+    // Wine's class installer does not carry out property changes: whichever
+    // step fails, its line and the answer must agree.
+    ::testing::internal::CaptureStdout();
+    platform::BOOL answer = SetDeviceState(DICS_DISABLE, Ref());
+    std::string printed = StopCapture();
+    if (printed == "SetupDiSetClassInstallParams FAILED\n") {
+        EXPECT_FALSE(answer);
+    } else {
+        EXPECT_EQ(printed, "SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n");
+        EXPECT_TRUE(answer);
+    }
+}
+
+} // namespace
