@@ -36,7 +36,7 @@ TEST(TessaryMain, ChoosesTheActionFromTheFirstTwoCodeUnits)
         {{u"/"}, USAGE},
         {{u""}, USAGE},
         {{u"x", u"/a"}, USAGE},
-        {{u"\xFF0F" u"a"}, USAGE},
+        {{u"\uFF0Fa"}, USAGE}, // a full-width solidus
     };
     for (const Case& c : cases) {
         testsupport::InstallDevices({});

@@ -31,8 +31,8 @@ BOOL ReadDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, DWORD propert
     // carries the size passed in, so the size passed is reset to the block's
     // real size before every call.
     buffer->Size = buffer->Capacity;
-    BOOL read = SetupDiGetDeviceRegistryPropertyW(set, deviceInfo, property, nullptr, buffer->Block,
-                                                  buffer->Size, &buffer->Size);
+    BOOL read = SetupDiGetDeviceRegistryPropertyW(set, deviceInfo, property, nullptr, buffer->Block, buffer->Size,
+                                                  &buffer->Size);
     for (int growths = 0; !read; ++growths) {
         if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || growths == MAX_PROPERTY_BLOCK_GROWTHS) {
             return FALSE;
@@ -41,8 +41,8 @@ BOOL ReadDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, DWORD propert
             return FALSE;
         }
         buffer->Size = buffer->Capacity;
-        read = SetupDiGetDeviceRegistryPropertyW(set, deviceInfo, property, nullptr, buffer->Block,
-                                                 buffer->Size, &buffer->Size);
+        read = SetupDiGetDeviceRegistryPropertyW(set, deviceInfo, property, nullptr, buffer->Block, buffer->Size,
+                                                 &buffer->Size);
     }
     return PropertyTextLength(buffer) > 0;
 }

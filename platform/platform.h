@@ -121,8 +121,8 @@ HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, const WCHAR* enumerator, HW
 BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD memberIndex, SP_DEVINFO_DATA* deviceInfo);
 CONFIGRET CM_Get_DevNode_Status(DWORD* status, DWORD* problemNumber, DEVINST devInst, DWORD flags);
 BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, DWORD property,
-                                       DWORD* propertyRegDataType, BYTE* propertyBuffer,
-                                       DWORD propertyBufferSize, DWORD* requiredSize);
+                                       DWORD* propertyRegDataType, BYTE* propertyBuffer, DWORD propertyBufferSize,
+                                       DWORD* requiredSize);
 BOOL SetupDiSetClassInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo,
                                    SP_CLASSINSTALL_HEADER* classInstallParams, DWORD classInstallParamsSize);
 BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO set, SP_DEVINFO_DATA* deviceInfo);
@@ -132,8 +132,7 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set);
 
 // Registry.
 LSTATUS RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REGSAM samDesired, HKEY* result);
-LSTATUS RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD type, const BYTE* data,
-                       DWORD dataSize);
+LSTATUS RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD dataSize);
 LSTATUS RegDeleteValueW(HKEY key, const WCHAR* valueName);
 LSTATUS RegCloseKey(HKEY key);
 

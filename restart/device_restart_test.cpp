@@ -36,14 +36,17 @@ TEST(DisableEnableDevice, DisablesThenEnablesEachAfterTwoStores)
 
     std::vector<std::string> expected = {
         "SetupDiGetClassDevsW",
-        "SetupDiEnumDeviceInfo", "CM_Get_DevNode_Status", // may it be disabled?
-        "SetupDiEnumDeviceInfo", "CM_Get_DevNode_Status", // is it disabled?
+        "SetupDiEnumDeviceInfo",
+        "CM_Get_DevNode_Status", // may it be disabled?
+        "SetupDiEnumDeviceInfo",
+        "CM_Get_DevNode_Status", // is it disabled?
         "SetupDiEnumDeviceInfo",
         "SetupDiSetClassInstallParamsW stateChange=2 scope=1 profile=0 size=20 function=0x12",
         "SetupDiSetClassInstallParamsW stateChange=2 scope=2 profile=0 size=20 function=0x12",
         "SetupDiCallClassInstaller stateChange=2 scope=2 function=0x12",
         "SetupDiGetDeviceInstallParamsW",
-        "SetupDiEnumDeviceInfo", "CM_Get_DevNode_Status", // disabled now?
+        "SetupDiEnumDeviceInfo",
+        "CM_Get_DevNode_Status", // disabled now?
         "SetupDiEnumDeviceInfo",
         "SetupDiSetClassInstallParamsW stateChange=1 scope=1 profile=0 size=20 function=0x12",
         "SetupDiSetClassInstallParamsW stateChange=1 scope=2 profile=0 size=20 function=0x12",

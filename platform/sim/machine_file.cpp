@@ -14,13 +14,20 @@ namespace simulator {
 namespace {
 
 const char* const OPERATIONS[] = {
-    "SetupDiGetClassDevsW",          "SetupDiEnumDeviceInfo",
-    "CM_Get_DevNode_Status",         "SetupDiGetDeviceRegistryPropertyW",
-    "SetupDiSetClassInstallParamsW", "SetupDiCallClassInstaller",
-    "SetupDiGetDeviceInstallParamsW", "SetupDiDestroyDeviceInfoList",
-    "RegOpenKeyExW",                 "RegSetValueExW",
-    "RegDeleteValueW",               "RegCloseKey",
-    "LocalAlloc",                    "LocalFree",
+    "SetupDiGetClassDevsW",
+    "SetupDiEnumDeviceInfo",
+    "CM_Get_DevNode_Status",
+    "SetupDiGetDeviceRegistryPropertyW",
+    "SetupDiSetClassInstallParamsW",
+    "SetupDiCallClassInstaller",
+    "SetupDiGetDeviceInstallParamsW",
+    "SetupDiDestroyDeviceInfoList",
+    "RegOpenKeyExW",
+    "RegSetValueExW",
+    "RegDeleteValueW",
+    "RegCloseKey",
+    "LocalAlloc",
+    "LocalFree",
 };
 
 const char* const PROPERTY_NAMES[PROPERTY_SLOTS] = {"class", "enumerator", "driver", "description"};
@@ -87,8 +94,10 @@ std::uint64_t ReadNumber(const ordered_json& value, const std::string& place, st
         }
         for (std::size_t i = start; i < text.size(); ++i) {
             char c = text[i];
-            int digit = c >= '0' && c <= '9' ? c - '0' : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
-                      : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            int digit = c >= '0' && c <= '9'          ? c - '0'
+                        : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                        : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                      : -1;
             if (digit < 0) {
                 throw FileError(place, "expected a whole number, found " + Describe(value));
             }
@@ -116,7 +125,10 @@ std::vector<std::uint8_t> ReadBytes(const ordered_json& value, const std::string
             continue;
         }
         auto digit = [](char c) {
-            return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+            return c >= '0' && c <= '9'   ? c - '0'
+                   : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                   : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                          : -1;
         };
         if (i + 1 >= text.size() || digit(text[i]) < 0 || digit(text[i + 1]) < 0) {
             throw FileError(place, "expected pairs of hexadecimal digits such as \"31 00\"; bad byte at character " +
@@ -145,8 +157,8 @@ Property ReadProperty(const ordered_json& value, const std::string& place)
         return property;
     }
     if (!value.is_object() || value.size() != 1 || (!value.contains("bytes") && !value.contains("error"))) {
-        throw FileError(place, "expected a text, {\"bytes\": \"hex bytes\"} or {\"error\": code}, found " +
-                                   Describe(value));
+        throw FileError(place,
+                        "expected a text, {\"bytes\": \"hex bytes\"} or {\"error\": code}, found " + Describe(value));
     }
     if (value.contains("bytes")) {
         property.Readable = true;
@@ -155,16 +167,18 @@ Property ReadProperty(const ordered_json& value, const std::string& place)
     }
     property.Error = static_cast<DWORD>(ReadNumber(value["error"], Child(place, "error")));
     if (property.Error == platform::ERROR_INSUFFICIENT_BUFFER) {
-        throw FileError(Child(place, "error"), "122 (ERROR_INSUFFICIENT_BUFFER) is not a reason a property is "
-                                               "unreadable; use a fault with \"requiredSize\" to make reads ask for room");
+        throw FileError(Child(place, "error"),
+                        "122 (ERROR_INSUFFICIENT_BUFFER) is not a reason a property is "
+                        "unreadable; use a fault with \"requiredSize\" to make reads ask for room");
     }
     return property;
 }
 
 Device ReadDevice(const ordered_json& value, const std::string& place)
 {
-    CheckMembers(value, place,
-                 {"comment", "status", "problem", "statusError", "class", "enumerator", "driver", "description", "reaction"});
+    CheckMembers(
+        value, place,
+        {"comment", "status", "problem", "statusError", "class", "enumerator", "driver", "description", "reaction"});
     Device device;
     if (value.contains("comment") && !value["comment"].is_string()) {
         throw FileError(Child(place, "comment"), "expected a text, found " + Describe(value["comment"]));
@@ -199,7 +213,8 @@ Device ReadDevice(const ordered_json& value, const std::string& place)
             device.OnStateChange = Reaction::NeedReboot;
         } else {
             throw FileError(Child(place, "reaction"), "expected \"adapter\", \"ignore\", \"needrestart\" or "
-                                                      "\"needreboot\", found " + Describe(reaction));
+                                                      "\"needreboot\", found " +
+                                                          Describe(reaction));
         }
     }
     return device;
@@ -233,8 +248,8 @@ Key ReadKey(const std::string& path, const ordered_json& value, const std::strin
     }
     if (value.contains("denyFullAccess")) {
         if (!value["denyFullAccess"].is_boolean()) {
-            throw FileError(Child(place, "denyFullAccess"), "expected true or false, found " +
-                                                                Describe(value["denyFullAccess"]));
+            throw FileError(Child(place, "denyFullAccess"),
+                            "expected true or false, found " + Describe(value["denyFullAccess"]));
         }
         key.DenyFullAccess = value["denyFullAccess"].get<bool>();
     }
@@ -422,8 +437,8 @@ bool LoadMachineText(const std::string& text, const std::string& sourceName, Mac
     } catch (const ordered_json::parse_error& problem) {
         std::string what = problem.what();
         std::size_t detail = what.find("syntax error");
-        *error = prefix + LineAndColumn(text, problem.byte > 0 ? problem.byte - 1 : 0) + ": not valid JSON: " +
-                 (detail != std::string::npos ? what.substr(detail) : what);
+        *error = prefix + LineAndColumn(text, problem.byte > 0 ? problem.byte - 1 : 0) +
+                 ": not valid JSON: " + (detail != std::string::npos ? what.substr(detail) : what);
         return false;
     }
     try {

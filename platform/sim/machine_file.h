@@ -20,8 +20,7 @@ struct MachineFile {
 
 // Reads a machine from JSON text; sourceName names it in errors. On failure
 // answers false with one message naming the source, the place and the problem.
-bool LoadMachineText(const std::string& text, const std::string& sourceName, MachineFile* file,
-                     std::string* error);
+bool LoadMachineText(const std::string& text, const std::string& sourceName, MachineFile* file, std::string* error);
 
 // Reads a machine file from disk, as LoadMachineText does.
 bool LoadMachineFile(const std::string& path, MachineFile* file, std::string* error);

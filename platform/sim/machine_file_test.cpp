@@ -35,7 +35,8 @@ TEST(MachineFile, RefusesImpossibleMachinesWithThePlaceAndTheProblem)
         {"{\"devices\": [], \"registry\": {\"A\": {}, \"a\": {}}}", "at /registry/a: the key is named twice"},
         {"{\"devices\": [], \"registry\": {\"A\": {\"values\": {\"v\": {\"type\": 1}}}}}",
          "at /registry/A/values/v: a value needs both"},
-        {"{\"devices\": [], \"faults\": [{\"call\": \"lstrcmpW\", \"error\": 1}]}", "at /faults/0/call: expected the name"},
+        {"{\"devices\": [], \"faults\": [{\"call\": \"lstrcmpW\", \"error\": 1}]}",
+         "at /faults/0/call: expected the name"},
         {"{\"devices\": [], \"faults\": [{\"call\": \"RegOpenKeyExW\", \"error\": 0}]}",
          "at /faults/0/error: RegOpenKeyExW answers 0 for success"},
         {"{\"devices\": [], \"faults\": [{\"call\": \"LocalAlloc\", \"device\": 1, \"error\": 8}]}",
@@ -72,7 +73,8 @@ TEST(MachineFile, ReadsEveryFormOfTheDescription)
     ASSERT_EQ(m.Devices.size(), 2u);
     EXPECT_EQ(m.Devices[0].Status, 1024u);
     EXPECT_EQ(m.Devices[0].Problem, 22u);
-    EXPECT_EQ(m.Devices[0].Properties[simulator::SLOT_CLASS].Bytes, (std::vector<std::uint8_t>{'N', 0, 'e', 0, 't', 0, 0, 0}));
+    EXPECT_EQ(m.Devices[0].Properties[simulator::SLOT_CLASS].Bytes,
+              (std::vector<std::uint8_t>{'N', 0, 'e', 0, 't', 0, 0, 0}));
     EXPECT_EQ(m.Devices[0].Properties[simulator::SLOT_ENUMERATOR].Bytes, (std::vector<std::uint8_t>{0x50, 0, 0x43}));
     EXPECT_FALSE(m.Devices[0].Properties[simulator::SLOT_DRIVER].Readable);
     EXPECT_FALSE(m.Devices[0].Properties[simulator::SLOT_DESCRIPTION].Readable);

@@ -31,10 +31,12 @@ int main(int argc, char** argv)
 
     simulator::MachineFile file;
     std::string error;
-    bool loaded = fromFile ? simulator::LoadMachineFile(machinePath, &file, &error)
-                           : simulator::LoadMachineText(simulator::DemoMachineText(), "built-in demo machine", &file, &error);
+    bool loaded =
+        fromFile ? simulator::LoadMachineFile(machinePath, &file, &error)
+                 : simulator::LoadMachineText(simulator::DemoMachineText(), "built-in demo machine", &file, &error);
     if (!loaded) {
-        return Refuse(error + (fromFile ? "\nFix the file, or unset TESSARY_SIM_MACHINE to run the demo machine." : ""));
+        return Refuse(error +
+                      (fromFile ? "\nFix the file, or unset TESSARY_SIM_MACHINE to run the demo machine." : ""));
     }
     simulator::Install(file.Loaded);
     simulator::SetEcho(true);

@@ -382,7 +382,11 @@ std::u16string Utf8ToUtf16(const std::string& text)
     while (i < text.size()) {
         auto byte = static_cast<unsigned char>(text[i]);
         std::uint32_t point = REPLACEMENT_CHARACTER;
-        std::size_t length = byte < 0x80 ? 1 : byte >= 0xF0 && byte < 0xF5 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC2 ? 2 : 0;
+        std::size_t length = byte < 0x80                   ? 1
+                             : byte >= 0xF0 && byte < 0xF5 ? 4
+                             : byte >= 0xE0                ? 3
+                             : byte >= 0xC2                ? 2
+                                                           : 0;
         std::uint32_t minimum = length == 4 ? 0x10000 : length == 3 ? 0x800 : 0x80;
         if (length == 1) {
             point = byte;
@@ -487,9 +491,9 @@ HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, const WCHAR* enumerator, HW
 
 BOOL SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD memberIndex, SP_DEVINFO_DATA* deviceInfo)
 {
-    Call& call = Record("SetupDiEnumDeviceInfo",
-                        {{"index", Decimal(memberIndex)},
-                         {"cbSize", deviceInfo != nullptr ? Decimal(deviceInfo->cbSize) : "null"}});
+    Call& call =
+        Record("SetupDiEnumDeviceInfo", {{"index", Decimal(memberIndex)},
+                                         {"cbSize", deviceInfo != nullptr ? Decimal(deviceInfo->cbSize) : "null"}});
     if (const Fault* fault = FireFault("SetupDiEnumDeviceInfo", memberIndex)) {
         return Fail(call, fault->Error);
     }
@@ -851,7 +855,8 @@ WCHAR* lstrcpynW(WCHAR* destination, const WCHAR* source, int maxLength)
         destination[copied] = 0;
     }
     Call& call = Record("lstrcpynW", {{"max", std::to_string(maxLength)}});
-    call.Results = {{"text", maxLength > 0 ? Quoted(std::u16string(destination, static_cast<std::size_t>(copied))) : "none"}};
+    call.Results = {
+        {"text", maxLength > 0 ? Quoted(std::u16string(destination, static_cast<std::size_t>(copied))) : "none"}};
     return destination;
 }
 

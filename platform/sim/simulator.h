@@ -36,7 +36,8 @@ constexpr DWORD DN_STARTED = 0x8;
 constexpr DWORD DN_NT_ENUMERATOR = 0x800000;
 constexpr DWORD DN_NT_DRIVER = 0x1000000;
 // A working, disableable device.
-constexpr DWORD DEFAULT_STATUS = DN_DRIVER_LOADED | DN_STARTED | platform::DN_DISABLEABLE | DN_NT_ENUMERATOR | DN_NT_DRIVER;
+constexpr DWORD DEFAULT_STATUS =
+    DN_DRIVER_LOADED | DN_STARTED | platform::DN_DISABLEABLE | DN_NT_ENUMERATOR | DN_NT_DRIVER;
 
 // The four properties a device holds, in the order of the machine file.
 enum PropertySlot { SLOT_CLASS, SLOT_ENUMERATOR, SLOT_DRIVER, SLOT_DESCRIPTION, PROPERTY_SLOTS };
@@ -44,7 +45,7 @@ extern const DWORD PROPERTY_CODES[PROPERTY_SLOTS];
 
 struct Property {
     bool Readable = false;
-    std::vector<std::uint8_t> Bytes; // the data as the platform returns it
+    std::vector<std::uint8_t> Bytes;  // the data as the platform returns it
     DWORD Error = ERROR_INVALID_DATA; // the last error when not readable
 };
 
@@ -81,14 +82,14 @@ struct Key {
 // error or returned code, on the calls that match every filter given.
 struct Fault {
     std::string Call;
-    std::uint64_t Nth = 0;          // 0: any call; n: only the n-th call of that operation
-    std::int64_t Device = -1;       // member index, for the device operations
-    std::int64_t Property = -1;     // property code, for property reads
-    std::int64_t StateChange = -1;  // for storing parameters and calling the class installer
+    std::uint64_t Nth = 0;         // 0: any call; n: only the n-th call of that operation
+    std::int64_t Device = -1;      // member index, for the device operations
+    std::int64_t Property = -1;    // property code, for property reads
+    std::int64_t StateChange = -1; // for storing parameters and calling the class installer
     DWORD Error = 0;
-    bool SetsRequiredSize = false;  // a property read then reports RequiredSize
+    bool SetsRequiredSize = false; // a property read then reports RequiredSize
     DWORD RequiredSize = 0;
-    std::int64_t Times = 1;         // how often it fires; -1: every time
+    std::int64_t Times = 1; // how often it fires; -1: every time
 };
 
 struct Machine {

@@ -51,11 +51,11 @@ static_assert(offsetof(platform::SP_DEVINFO_DATA, DevInst) == offsetof(::SP_DEVI
 static_assert(offsetof(platform::SP_DEVINFO_DATA, Reserved) == offsetof(::SP_DEVINFO_DATA, Reserved), "Reserved");
 static_assert(sizeof(platform::SP_DEVINSTALL_PARAMS_W) == sizeof(::SP_DEVINSTALL_PARAMS_W), "SP_DEVINSTALL_PARAMS_W");
 static_assert(offsetof(platform::SP_DEVINSTALL_PARAMS_W, Flags) == offsetof(::SP_DEVINSTALL_PARAMS_W, Flags), "Flags");
-static_assert(offsetof(platform::SP_DEVINSTALL_PARAMS_W, DriverPath) ==
-                  offsetof(::SP_DEVINSTALL_PARAMS_W, DriverPath), "DriverPath");
+static_assert(offsetof(platform::SP_DEVINSTALL_PARAMS_W, DriverPath) == offsetof(::SP_DEVINSTALL_PARAMS_W, DriverPath),
+              "DriverPath");
 static_assert(sizeof(platform::SP_PROPCHANGE_PARAMS) == sizeof(::SP_PROPCHANGE_PARAMS), "SP_PROPCHANGE_PARAMS");
-static_assert(offsetof(platform::SP_PROPCHANGE_PARAMS, StateChange) ==
-                  offsetof(::SP_PROPCHANGE_PARAMS, StateChange), "StateChange");
+static_assert(offsetof(platform::SP_PROPCHANGE_PARAMS, StateChange) == offsetof(::SP_PROPCHANGE_PARAMS, StateChange),
+              "StateChange");
 static_assert(sizeof(platform::SP_CLASSINSTALL_HEADER) == sizeof(::SP_CLASSINSTALL_HEADER), "SP_CLASSINSTALL_HEADER");
 static_assert(sizeof(platform::GUID) == sizeof(::GUID), "GUID");
 static_assert(sizeof(platform::WCHAR) == sizeof(::WCHAR), "WCHAR");
@@ -72,19 +72,23 @@ static_assert(sizeof(::SP_PROPCHANGE_PARAMS) == 20 && sizeof(::SP_CLASSINSTALL_H
 static_assert(platform::DIGCF_PRESENT == sdk::digcfPresent && platform::DIGCF_ALLCLASSES == sdk::digcfAllClasses, "");
 static_assert(platform::SPDRP_DEVICEDESC == sdk::spdrpDeviceDesc && platform::SPDRP_CLASS == sdk::spdrpClass &&
                   platform::SPDRP_DRIVER == sdk::spdrpDriver &&
-                  platform::SPDRP_ENUMERATOR_NAME == sdk::spdrpEnumeratorName, "");
+                  platform::SPDRP_ENUMERATOR_NAME == sdk::spdrpEnumeratorName,
+              "");
 static_assert(platform::DN_HAS_PROBLEM == sdk::dnHasProblem && platform::DN_DISABLEABLE == sdk::dnDisableable, "");
 static_assert(platform::CM_PROB_DISABLED == sdk::cmProbDisabled &&
-                  platform::CM_PROB_HARDWARE_DISABLED == sdk::cmProbHardwareDisabled, "");
+                  platform::CM_PROB_HARDWARE_DISABLED == sdk::cmProbHardwareDisabled,
+              "");
 static_assert(platform::DIF_PROPERTYCHANGE == sdk::difPropertyChange && platform::DICS_ENABLE == sdk::dicsEnable &&
                   platform::DICS_DISABLE == sdk::dicsDisable && platform::DICS_FLAG_GLOBAL == sdk::dicsFlagGlobal &&
-                  platform::DICS_FLAG_CONFIGSPECIFIC == sdk::dicsFlagConfigSpecific, "");
+                  platform::DICS_FLAG_CONFIGSPECIFIC == sdk::dicsFlagConfigSpecific,
+              "");
 static_assert(platform::DI_NEEDRESTART == sdk::diNeedRestart && platform::DI_NEEDREBOOT == sdk::diNeedReboot, "");
 static_assert(platform::KEY_ALL_ACCESS == sdk::keyAllAccess && platform::REG_SZ == sdk::regSz, "");
 static_assert(platform::LPTR == sdk::lptr && platform::MAX_PATH == sdk::maxPath, "");
 static_assert(platform::ERROR_SUCCESS == sdk::errorSuccess &&
                   platform::ERROR_INSUFFICIENT_BUFFER == sdk::errorInsufficientBuffer &&
-                  platform::CR_SUCCESS == sdk::crSuccess, "");
+                  platform::CR_SUCCESS == sdk::crSuccess,
+              "");
 
 namespace platform {
 
@@ -139,10 +143,9 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo
 {
     ::DWORD type = propertyRegDataType != nullptr ? *propertyRegDataType : 0;
     ::DWORD required = requiredSize != nullptr ? *requiredSize : 0;
-    BOOL result = ::SetupDiGetDeviceRegistryPropertyW(set, Record(deviceInfo), property,
-                                                      propertyRegDataType != nullptr ? &type : nullptr,
-                                                      propertyBuffer, propertyBufferSize,
-                                                      requiredSize != nullptr ? &required : nullptr);
+    BOOL result = ::SetupDiGetDeviceRegistryPropertyW(
+        set, Record(deviceInfo), property, propertyRegDataType != nullptr ? &type : nullptr, propertyBuffer,
+        propertyBufferSize, requiredSize != nullptr ? &required : nullptr);
     ::DWORD error = ::GetLastError(); // kept across the copies below
     if (propertyRegDataType != nullptr) {
         *propertyRegDataType = type;

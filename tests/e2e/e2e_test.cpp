@@ -19,7 +19,8 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 const std::string BANNER = "Tessary Tool...\n";
-const std::string KEY = "Full Driver Key=SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\";
+const std::string KEY =
+    "Full Driver Key=SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\";
 
 std::string ReadFile(const fs::path& path)
 {

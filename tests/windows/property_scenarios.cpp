@@ -19,9 +19,9 @@ void Run(ScenarioDevices* devices, int device, DWORD property, bool withBuffer, 
     BOOL ok = SetupDiGetDeviceRegistryPropertyW(devices->Set, &devices->Info[device], property, nullptr,
                                                 withBuffer ? buffer : nullptr, size, &required);
     DWORD error = GetLastError();
-    std::printf("device %d property %u %s size %u: ok=%d error=%s required=%s\n", device, static_cast<unsigned>(property),
-                withBuffer ? "buffer" : "null", static_cast<unsigned>(size), ok != FALSE,
-                error == UNTOUCHED ? "untouched" : std::to_string(error).c_str(),
+    std::printf("device %d property %u %s size %u: ok=%d error=%s required=%s\n", device,
+                static_cast<unsigned>(property), withBuffer ? "buffer" : "null", static_cast<unsigned>(size),
+                ok != FALSE, error == UNTOUCHED ? "untouched" : std::to_string(error).c_str(),
                 required == UNTOUCHED ? "untouched" : std::to_string(required).c_str());
 }
 

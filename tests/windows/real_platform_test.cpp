@@ -39,8 +39,8 @@ protected:
         name_ = L"{7e55a4e1-0c1d-4a8e-9a43-5e55a4e17e55}\\" +
                 std::to_wstring(::testing::UnitTest::GetInstance()->random_seed()) + L"_" +
                 std::to_wstring(::GetTickCount());
-        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, Path().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS_VALUE,
-                                    nullptr, &key_, nullptr),
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, Path().c_str(), 0, nullptr, 0, KEY_ALL_ACCESS_VALUE, nullptr,
+                                    &key_, nullptr),
                   0);
     }
 
@@ -52,7 +52,10 @@ protected:
     }
 
     std::wstring Path() const { return L"SYSTEM\\CurrentControlSet\\Control\\Class\\" + name_; }
-    std::string KeyLine() const { return "Full Driver Key=SYSTEM\\CurrentControlSet\\Control\\Class\\" + Narrow(name_) + "\n"; }
+    std::string KeyLine() const
+    {
+        return "Full Driver Key=SYSTEM\\CurrentControlSet\\Control\\Class\\" + Narrow(name_) + "\n";
+    }
 
     static std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
@@ -72,9 +75,9 @@ protected:
 TEST_F(RealRegistry, AddWritesTwoBytesOfTextOverAnyOldValueAndDeleteRemovesIt)
 {
     DWORD old = 7;
-    ASSERT_EQ(::RegSetValueExW(key_, L"WapiSupport", 0, 4 /* REG_DWORD */, reinterpret_cast<const BYTE*>(&old),
-                               sizeof(old)),
-              0);
+    ASSERT_EQ(
+        ::RegSetValueExW(key_, L"WapiSupport", 0, 4 /* REG_DWORD */, reinterpret_cast<const BYTE*>(&old), sizeof(old)),
+        0);
     EXPECT_EQ(Update(SettingAction::Add, name_), KeyLine());
 
     DWORD type = 0;
@@ -95,16 +98,14 @@ TEST_F(RealRegistry, AddWritesTwoBytesOfTextOverAnyOldValueAndDeleteRemovesIt)
 TEST_F(RealRegistry, ReportsKeysItCannotOpenAndRefusesOverlongNames)
 {
     std::wstring missing = name_ + L"_missing";
-    EXPECT_EQ(Update(SettingAction::Add, missing),
-              "Full Driver Key=SYSTEM\\CurrentControlSet\\Control\\Class\\" + Narrow(missing) +
-                  "\nERROR: Open registry error!!\n");
+    EXPECT_EQ(Update(SettingAction::Add, missing), "Full Driver Key=SYSTEM\\CurrentControlSet\\Control\\Class\\" +
+                                                       Narrow(missing) + "\nERROR: Open registry error!!\n");
 
     std::wstring overlong = name_ + L"\\" + std::wstring(220 - name_.size(), L'k');
     EXPECT_EQ(Update(SettingAction::Add, overlong), "ERROR: Driver key name too long!!\n");
     HKEY created = nullptr;
-    EXPECT_NE(::RegOpenKeyExW(HKEY_LOCAL_MACHINE,
-                              (L"SYSTEM\\CurrentControlSet\\Control\\Class\\" + overlong).c_str(), 0, KEY_READ,
-                              &created),
+    EXPECT_NE(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, (L"SYSTEM\\CurrentControlSet\\Control\\Class\\" + overlong).c_str(),
+                              0, KEY_READ, &created),
               0);
 }
 

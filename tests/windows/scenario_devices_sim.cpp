@@ -11,7 +11,8 @@ bool OpenScenarioDevices(ScenarioDevices* devices)
     machine.Devices[1].Properties[simulator::SLOT_DESCRIPTION].Readable = true;
     machine.Devices[1].Properties[simulator::SLOT_DESCRIPTION].Bytes = {'N', 0, 'e', 0, 't', 0, 'x'};
     simulator::Install(machine);
-    devices->Set = platform::SetupDiGetClassDevsW(nullptr, nullptr, nullptr, platform::DIGCF_PRESENT | platform::DIGCF_ALLCLASSES);
+    devices->Set =
+        platform::SetupDiGetClassDevsW(nullptr, nullptr, nullptr, platform::DIGCF_PRESENT | platform::DIGCF_ALLCLASSES);
     for (platform::DWORD i = 0; i < 2; ++i) {
         devices->Info[i].cbSize = sizeof(platform::SP_DEVINFO_DATA);
         if (!platform::SetupDiEnumDeviceInfo(devices->Set, i, &devices->Info[i])) {
