@@ -13,23 +13,6 @@ namespace simulator {
 
 namespace {
 
-const char* const OPERATIONS[] = {
-    "SetupDiGetClassDevsW",
-    "SetupDiEnumDeviceInfo",
-    "CM_Get_DevNode_Status",
-    "SetupDiGetDeviceRegistryPropertyW",
-    "SetupDiSetClassInstallParamsW",
-    "SetupDiCallClassInstaller",
-    "SetupDiGetDeviceInstallParamsW",
-    "SetupDiDestroyDeviceInfoList",
-    "RegOpenKeyExW",
-    "RegSetValueExW",
-    "RegDeleteValueW",
-    "RegCloseKey",
-    "LocalAlloc",
-    "LocalFree",
-};
-
 const char* const PROPERTY_NAMES[PROPERTY_SLOTS] = {"class", "enumerator", "driver", "description"};
 
 // A problem with the file, at a place given as a JSON pointer.
@@ -274,7 +257,7 @@ Key ReadKey(const std::string& path, const ordered_json& value, const std::strin
 
 bool IsOperation(const std::string& name)
 {
-    for (const char* operation : OPERATIONS) {
+    for (const char* operation : FAULT_OPERATIONS) {
         if (name == operation) {
             return true;
         }
@@ -288,7 +271,7 @@ Fault ReadFault(const ordered_json& value, const std::string& place)
     Fault fault;
     if (!value.contains("call") || !value["call"].is_string() || !IsOperation(value["call"].get<std::string>())) {
         std::string names;
-        for (const char* operation : OPERATIONS) {
+        for (const char* operation : FAULT_OPERATIONS) {
             names += std::string(names.empty() ? "" : ", ") + operation;
         }
         throw FileError(Child(place, "call"), "expected the name of an operation that can fail: " + names);

@@ -1,8 +1,10 @@
 // The platform operations over the simulated machine.
 #include "platform/sim/simulator.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <memory>
 
@@ -13,6 +15,23 @@ using namespace platform;
 namespace simulator {
 
 const DWORD PROPERTY_CODES[PROPERTY_SLOTS] = {SPDRP_CLASS, SPDRP_ENUMERATOR_NAME, SPDRP_DRIVER, SPDRP_DEVICEDESC};
+
+const char* const FAULT_OPERATIONS[FAULT_OPERATION_COUNT] = {
+    "SetupDiGetClassDevsW",
+    "SetupDiEnumDeviceInfo",
+    "CM_Get_DevNode_Status",
+    "SetupDiGetDeviceRegistryPropertyW",
+    "SetupDiSetClassInstallParamsW",
+    "SetupDiCallClassInstaller",
+    "SetupDiGetDeviceInstallParamsW",
+    "SetupDiDestroyDeviceInfoList",
+    "RegOpenKeyExW",
+    "RegSetValueExW",
+    "RegDeleteValueW",
+    "RegCloseKey",
+    "LocalAlloc",
+    "LocalFree",
+};
 
 namespace {
 
@@ -36,7 +55,10 @@ struct OpenKey {
 struct State {
     Machine machine;
     std::vector<std::int64_t> faultFired;
-    std::map<std::string, std::uint64_t> callCounts;
+    std::uint64_t callCounts[FAULT_OPERATION_COUNT] = {};
+    std::vector<int> faultOperations; // the operation index of each fault
+    int depth = 0;                    // above 0 while a platform call runs
+    std::uint64_t callsMade = 0;
     std::vector<Call> trace;
     bool tracing = true;
     std::string output;
@@ -61,6 +83,7 @@ constexpr std::uintptr_t SET_HANDLE_BASE = 0x5E700000;
 constexpr std::uintptr_t KEY_HANDLE_BASE = 0x4E900000;
 
 constexpr DWORD REG_EXPAND_SZ = 2;
+constexpr REGSAM KEY_READ = 0x20019;
 constexpr DWORD REG_MULTI_SZ = 7;
 
 std::string Decimal(std::uint64_t value)
@@ -93,12 +116,6 @@ std::string Quoted(const std::u16string& text)
     return out + "\"";
 }
 
-// A zero-terminated text as the platform would read it; null reads as null.
-std::u16string ReadText(const WCHAR* text)
-{
-    return text != nullptr ? std::u16string(text) : std::u16string();
-}
-
 std::string HexBytes(const BYTE* data, std::size_t size)
 {
     std::string out;
@@ -110,28 +127,67 @@ std::string HexBytes(const BYTE* data, std::size_t size)
     return out;
 }
 
-// Records one call; the returned reference takes its results.
-Call& Record(const char* operation, std::vector<std::pair<std::string, std::string>> arguments)
+using Fields = std::vector<std::pair<std::string, std::string>>;
+
+int OperationIndex(const char* name)
 {
-    State& sim = Sim();
-    static Call discarded;
-    if (!sim.tracing) {
-        discarded = Call{};
-        return discarded;
+    for (int i = 0; i < FAULT_OPERATION_COUNT; ++i) {
+        if (std::strcmp(FAULT_OPERATIONS[i], name) == 0) {
+            return i;
+        }
     }
-    sim.trace.push_back(Call{operation, std::move(arguments), {}});
-    return sim.trace.back();
+    return -1;
 }
 
+// One platform call in progress. It marks the time spent inside the
+// platform, and records the call when tracing is on; the texts of a record
+// are built only then, so that an untraced call costs little.
+class Recorder {
+public:
+    template <class MakeArguments> Recorder(const char* operation, MakeArguments arguments)
+    {
+        State& sim = Sim();
+        ++sim.depth;
+        ++sim.callsMade;
+        if (sim.tracing) {
+            sim.trace.push_back(Call{operation, arguments(), {}});
+            index_ = sim.trace.size();
+        }
+    }
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+    ~Recorder() { --Sim().depth; }
+
+    // Replaces the recorded results.
+    template <class MakeResults> void Results(MakeResults results)
+    {
+        if (index_ != 0) {
+            Sim().trace[index_ - 1].Results = results();
+        }
+    }
+
+    // Adds one result, at the front or at the end.
+    template <class MakeValue> void Add(const char* name, MakeValue value, bool atFront = false)
+    {
+        if (index_ != 0) {
+            Fields& results = Sim().trace[index_ - 1].Results;
+            results.insert(atFront ? results.begin() : results.end(), {name, value()});
+        }
+    }
+
+private:
+    std::size_t index_ = 0;
+};
+
 // Counts the call and answers the fault that fires on it, if any.
-const Fault* FireFault(const char* operation, std::int64_t device = -1, std::int64_t property = -1,
+const Fault* FireFault(int operation, std::int64_t device = -1, std::int64_t property = -1,
                        std::int64_t stateChange = -1)
 {
     State& sim = Sim();
     std::uint64_t nth = ++sim.callCounts[operation];
     for (std::size_t i = 0; i < sim.machine.Faults.size(); ++i) {
         const Fault& fault = sim.machine.Faults[i];
-        if (fault.Call != operation || (fault.Nth != 0 && fault.Nth != nth) ||
+        if (sim.faultOperations[i] != operation || (fault.Nth != 0 && fault.Nth != nth) ||
             (fault.Device >= 0 && fault.Device != device) || (fault.Property >= 0 && fault.Property != property) ||
             (fault.StateChange >= 0 && fault.StateChange != stateChange) ||
             (fault.Times >= 0 && sim.faultFired[i] >= fault.Times)) {
@@ -143,18 +199,19 @@ const Fault* FireFault(const char* operation, std::int64_t device = -1, std::int
     return nullptr;
 }
 
-BOOL Fail(Call& call, DWORD error)
+BOOL Fail(Recorder& call, DWORD error)
 {
     Sim().lastError = error;
-    call.Results = {{"ok", "0"}, {"error", Decimal(error)}};
+    call.Results([error] { return Fields{{"ok", "0"}, {"error", Decimal(error)}}; });
     return FALSE;
 }
 
 // A call that succeeds leaves the last error as it was, as Wine's SetupAPI
 // does.
-BOOL Succeed(Call& call)
+BOOL Succeed(Recorder& call)
 {
-    call.Results.insert(call.Results.begin(), {"ok", "1"});
+    call.Add(
+        "ok", [] { return "1"; }, true);
     return TRUE;
 }
 
@@ -180,7 +237,7 @@ std::int64_t MemberIndex(const DeviceSet* set, const SP_DEVINFO_DATA* deviceInfo
 
 // Checks a set and record for an operation on one member; answers the member
 // index, or fails the call with the platform's error and answers -1.
-std::int64_t CheckMember(Call& call, HDEVINFO handle, const SP_DEVINFO_DATA* deviceInfo)
+std::int64_t CheckMember(Recorder& call, HDEVINFO handle, const SP_DEVINFO_DATA* deviceInfo)
 {
     DeviceSet* set = FindSet(handle);
     if (set == nullptr) {
@@ -208,11 +265,23 @@ int PropertySlotOf(DWORD code)
     return -1;
 }
 
-Key* FindKey(const std::u16string& path, std::size_t* index)
+std::size_t TextLength(const WCHAR* text)
+{
+    return text != nullptr ? std::char_traits<WCHAR>::length(text) : 0;
+}
+
+// A zero-terminated text as the platform would read it; null reads as empty.
+std::u16string ReadText(const WCHAR* text)
+{
+    return std::u16string(text != nullptr ? text : u"", TextLength(text));
+}
+
+Key* FindKey(const WCHAR* path, std::size_t* index)
 {
     std::vector<Key>& registry = Sim().machine.Registry;
+    std::size_t length = TextLength(path);
     for (std::size_t i = 0; i < registry.size(); ++i) {
-        if (SameRegistryName(registry[i].Path, path)) {
+        if (SameRegistryName(registry[i].Path.data(), registry[i].Path.size(), path, length)) {
             *index = i;
             return &registry[i];
         }
@@ -245,7 +314,7 @@ std::string BlockName(const void* block)
 }
 
 // Carries out a stored state change on a device, as its class installer would.
-BOOL ApplyStateChange(Call& call, Device& device, Member& member)
+BOOL ApplyStateChange(Recorder& call, Device& device, Member& member)
 {
     const SP_PROPCHANGE_PARAMS& params = member.Params;
     if (params.StateChange != DICS_ENABLE && params.StateChange != DICS_DISABLE) {
@@ -312,7 +381,12 @@ void Install(Machine machine)
     State& sim = Sim();
     sim.machine = std::move(machine);
     sim.faultFired.assign(sim.machine.Faults.size(), 0);
-    sim.callCounts.clear();
+    std::fill(std::begin(sim.callCounts), std::end(sim.callCounts), 0);
+    sim.faultOperations.clear();
+    for (const Fault& fault : sim.machine.Faults) {
+        sim.faultOperations.push_back(OperationIndex(fault.Call.c_str()));
+    }
+    sim.callsMade = 0;
     sim.trace.clear();
     sim.tracing = true;
     sim.output.clear();
@@ -368,6 +442,16 @@ std::vector<std::string> OpenResources()
         open.push_back("memory block of " + Decimal(block.second) + " bytes");
     }
     return open;
+}
+
+std::uint64_t CallsMade()
+{
+    return Sim().callsMade;
+}
+
+bool InsidePlatform()
+{
+    return Sim().depth > 0;
 }
 
 const std::vector<std::string>& Violations()
@@ -443,10 +527,15 @@ std::vector<std::uint8_t> TextBytes(const std::u16string& text)
 
 bool SameRegistryName(const std::u16string& first, const std::u16string& second)
 {
-    if (first.size() != second.size()) {
+    return SameRegistryName(first.data(), first.size(), second.data(), second.size());
+}
+
+bool SameRegistryName(const char16_t* first, std::size_t firstLength, const char16_t* second, std::size_t secondLength)
+{
+    if (firstLength != secondLength) {
         return false;
     }
-    for (std::size_t i = 0; i < first.size(); ++i) {
+    for (std::size_t i = 0; i < firstLength; ++i) {
         char16_t a = first[i] >= u'a' && first[i] <= u'z' ? static_cast<char16_t>(first[i] - 32) : first[i];
         char16_t b = second[i] >= u'a' && second[i] <= u'z' ? static_cast<char16_t>(second[i] - 32) : second[i];
         if (a != b) {
@@ -463,38 +552,67 @@ namespace platform {
 
 using namespace simulator;
 
+namespace {
+
+enum OperationIndexes {
+    OP_GET_CLASS_DEVS,
+    OP_ENUM_DEVICE_INFO,
+    OP_GET_DEVNODE_STATUS,
+    OP_GET_PROPERTY,
+    OP_SET_CLASS_INSTALL_PARAMS,
+    OP_CALL_CLASS_INSTALLER,
+    OP_GET_INSTALL_PARAMS,
+    OP_DESTROY_LIST,
+    OP_REG_OPEN,
+    OP_REG_SET,
+    OP_REG_DELETE,
+    OP_REG_CLOSE,
+    OP_LOCAL_ALLOC,
+    OP_LOCAL_FREE,
+};
+
+std::string IndexText(std::int64_t index)
+{
+    return index < 0 ? "invalid" : Decimal(static_cast<std::uint64_t>(index));
+}
+
+} // namespace
+
 HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, const WCHAR* enumerator, HWND parent, DWORD flags)
 {
-    Call& call = Record("SetupDiGetClassDevsW", {{"class", classGuid != nullptr ? "given" : "null"},
-                                                 {"enumerator", enumerator != nullptr ? Quoted(enumerator) : "null"},
-                                                 {"parent", parent != nullptr ? "given" : "null"},
-                                                 {"flags", Hex(flags)}});
-    if (const Fault* fault = FireFault("SetupDiGetClassDevsW")) {
+    Recorder call("SetupDiGetClassDevsW", [&] {
+        return Fields{{"class", classGuid != nullptr ? "given" : "null"},
+                      {"enumerator", enumerator != nullptr ? Quoted(ReadText(enumerator)) : "null"},
+                      {"parent", parent != nullptr ? "given" : "null"},
+                      {"flags", Hex(flags)}};
+    });
+    if (const Fault* fault = FireFault(OP_GET_CLASS_DEVS)) {
         Fail(call, fault->Error);
         return INVALID_HANDLE_VALUE;
     }
-    State& sim = Sim();
-    DeviceSet set;
-    set.Id = SET_HANDLE_BASE + sim.nextHandle++;
     // The simulated machine's devices are all present; with no class given
     // the set holds every one of them only when all classes are asked for.
     if (classGuid == nullptr && (flags & DIGCF_ALLCLASSES) == 0) {
         Fail(call, ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
+    State& sim = Sim();
+    DeviceSet set;
+    set.Id = SET_HANDLE_BASE + sim.nextHandle++;
     set.Members.resize(sim.machine.Devices.size());
     sim.sets.push_back(set);
-    call.Results = {{"set", Hex(set.Id)}, {"members", Decimal(set.Members.size())}};
+    call.Results([&] { return Fields{{"set", Hex(set.Id)}, {"members", Decimal(set.Members.size())}}; });
     Succeed(call);
     return reinterpret_cast<HDEVINFO>(set.Id);
 }
 
 BOOL SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD memberIndex, SP_DEVINFO_DATA* deviceInfo)
 {
-    Call& call =
-        Record("SetupDiEnumDeviceInfo", {{"index", Decimal(memberIndex)},
-                                         {"cbSize", deviceInfo != nullptr ? Decimal(deviceInfo->cbSize) : "null"}});
-    if (const Fault* fault = FireFault("SetupDiEnumDeviceInfo", memberIndex)) {
+    Recorder call("SetupDiEnumDeviceInfo", [&] {
+        return Fields{{"index", Decimal(memberIndex)},
+                      {"cbSize", deviceInfo != nullptr ? Decimal(deviceInfo->cbSize) : "null"}};
+    });
+    if (const Fault* fault = FireFault(OP_ENUM_DEVICE_INFO, memberIndex)) {
         return Fail(call, fault->Error);
     }
     DeviceSet* set = FindSet(handle);
@@ -515,10 +633,13 @@ BOOL SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD memberIndex, SP_DEVINFO_DATA* 
 
 CONFIGRET CM_Get_DevNode_Status(DWORD* status, DWORD* problemNumber, DEVINST devInst, DWORD flags)
 {
-    Call& call = Record("CM_Get_DevNode_Status", {{"index", Decimal(devInst - 1)}, {"flags", Decimal(flags)}});
+    auto index = static_cast<std::int64_t>(devInst) - 1;
+    Recorder call("CM_Get_DevNode_Status", [&] {
+        return Fields{{"index", IndexText(index)}, {"flags", Decimal(flags)}};
+    });
     std::vector<Device>& devices = Sim().machine.Devices;
     CONFIGRET result = CR_SUCCESS;
-    if (const Fault* fault = FireFault("CM_Get_DevNode_Status", static_cast<std::int64_t>(devInst) - 1)) {
+    if (const Fault* fault = FireFault(OP_GET_DEVNODE_STATUS, index)) {
         result = fault->Error;
     } else if (devInst == 0 || devInst > devices.size() || status == nullptr || problemNumber == nullptr) {
         result = CR_INVALID_DEVNODE;
@@ -527,10 +648,12 @@ CONFIGRET CM_Get_DevNode_Status(DWORD* status, DWORD* problemNumber, DEVINST dev
     } else {
         *status = devices[devInst - 1].Status;
         *problemNumber = devices[devInst - 1].Problem;
-        call.Results = {{"result", "0"}, {"status", Hex(*status)}, {"problem", Decimal(*problemNumber)}};
+        call.Results([&] {
+            return Fields{{"result", "0"}, {"status", Hex(*status)}, {"problem", Decimal(*problemNumber)}};
+        });
         return CR_SUCCESS;
     }
-    call.Results = {{"result", Decimal(result)}};
+    call.Results([&] { return Fields{{"result", Decimal(result)}}; });
     return result;
 }
 
@@ -540,14 +663,12 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO handle, SP_DEVINFO_DATA* deviceI
 {
     State& sim = Sim();
     std::int64_t index = MemberIndex(FindSet(handle), deviceInfo);
-    std::string block = BlockName(propertyBuffer);
-    Call& call = Record("SetupDiGetDeviceRegistryPropertyW", {{"index", Decimal(static_cast<std::uint64_t>(index))},
-                                                              {"property", Decimal(property)},
-                                                              {"size", Decimal(propertyBufferSize)},
-                                                              {"block", block}});
-    if (index < 0) {
-        call.Arguments[0].second = "invalid";
-    }
+    Recorder call("SetupDiGetDeviceRegistryPropertyW", [&] {
+        return Fields{{"index", IndexText(index)},
+                      {"property", Decimal(property)},
+                      {"size", Decimal(propertyBufferSize)},
+                      {"block", BlockName(propertyBuffer)}};
+    });
     // Writing past the block would corrupt the caller's memory; note the
     // misuse and keep to the block's real size.
     DWORD room = propertyBufferSize;
@@ -557,11 +678,11 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO handle, SP_DEVINFO_DATA* deviceI
                                  Decimal(known->second));
         room = static_cast<DWORD>(known->second);
     }
-    if (const Fault* fault = FireFault("SetupDiGetDeviceRegistryPropertyW", index, property)) {
+    if (const Fault* fault = FireFault(OP_GET_PROPERTY, index, property)) {
         if (fault->SetsRequiredSize && requiredSize != nullptr) {
             *requiredSize = fault->RequiredSize;
             Fail(call, fault->Error);
-            call.Results.push_back({"required", Decimal(fault->RequiredSize)});
+            call.Add("required", [&] { return Decimal(fault->RequiredSize); });
             return FALSE;
         }
         return Fail(call, fault->Error);
@@ -582,7 +703,7 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO handle, SP_DEVINFO_DATA* deviceI
             *requiredSize = propertyBufferSize;
         }
         Fail(call, slot < 0 ? ERROR_INVALID_DATA : device.Properties[slot].Error);
-        call.Results.push_back({"required", Decimal(propertyBufferSize)});
+        call.Add("required", [&] { return Decimal(propertyBufferSize); });
         return FALSE;
     }
     const std::vector<std::uint8_t>& data = device.Properties[slot].Bytes;
@@ -595,13 +716,13 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO handle, SP_DEVINFO_DATA* deviceI
     }
     if (size > propertyBufferSize) {
         Fail(call, ERROR_INSUFFICIENT_BUFFER);
-        call.Results.push_back({"required", Decimal(size)});
+        call.Add("required", [&] { return Decimal(size); });
         return FALSE;
     }
     if (size > 0) {
         std::memcpy(propertyBuffer, data.data(), size < room ? size : room);
     }
-    call.Results.push_back({"required", Decimal(size)});
+    call.Add("required", [&] { return Decimal(size); });
     return Succeed(call);
 }
 
@@ -611,15 +732,16 @@ BOOL SetupDiSetClassInstallParamsW(HDEVINFO handle, SP_DEVINFO_DATA* deviceInfo,
     std::int64_t index = MemberIndex(FindSet(handle), deviceInfo);
     const auto* params = reinterpret_cast<const SP_PROPCHANGE_PARAMS*>(classInstallParams);
     bool whole = params != nullptr && classInstallParamsSize >= sizeof(SP_PROPCHANGE_PARAMS);
-    Call& call = Record("SetupDiSetClassInstallParamsW",
-                        {{"index", index < 0 ? "invalid" : Decimal(static_cast<std::uint64_t>(index))},
-                         {"header", params != nullptr ? Decimal(params->ClassInstallHeader.cbSize) : "null"},
-                         {"function", params != nullptr ? Hex(params->ClassInstallHeader.InstallFunction) : "null"},
-                         {"stateChange", whole ? Decimal(params->StateChange) : "none"},
-                         {"scope", whole ? Decimal(params->Scope) : "none"},
-                         {"profile", whole ? Decimal(params->HwProfile) : "none"},
-                         {"size", Decimal(classInstallParamsSize)}});
-    if (const Fault* fault = FireFault("SetupDiSetClassInstallParamsW", index, -1,
+    Recorder call("SetupDiSetClassInstallParamsW", [&] {
+        return Fields{{"index", IndexText(index)},
+                      {"header", params != nullptr ? Decimal(params->ClassInstallHeader.cbSize) : "null"},
+                      {"function", params != nullptr ? Hex(params->ClassInstallHeader.InstallFunction) : "null"},
+                      {"stateChange", whole ? Decimal(params->StateChange) : "none"},
+                      {"scope", whole ? Decimal(params->Scope) : "none"},
+                      {"profile", whole ? Decimal(params->HwProfile) : "none"},
+                      {"size", Decimal(classInstallParamsSize)}};
+    });
+    if (const Fault* fault = FireFault(OP_SET_CLASS_INSTALL_PARAMS, index, -1,
                                        whole ? static_cast<std::int64_t>(params->StateChange) : -1)) {
         return Fail(call, fault->Error);
     }
@@ -643,12 +765,13 @@ BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO handle, SP_DEVINFO
     std::int64_t index = MemberIndex(set, deviceInfo);
     const Member* member = index >= 0 ? &set->Members[static_cast<std::size_t>(index)] : nullptr;
     std::int64_t stateChange = member != nullptr && member->HasParams ? member->Params.StateChange : -1;
-    Call& call = Record("SetupDiCallClassInstaller",
-                        {{"function", Hex(installFunction)},
-                         {"index", index < 0 ? "invalid" : Decimal(static_cast<std::uint64_t>(index))},
-                         {"stateChange", stateChange < 0 ? "none" : Decimal(static_cast<std::uint64_t>(stateChange))},
-                         {"scope", member != nullptr && member->HasParams ? Decimal(member->Params.Scope) : "none"}});
-    if (const Fault* fault = FireFault("SetupDiCallClassInstaller", index, -1, stateChange)) {
+    Recorder call("SetupDiCallClassInstaller", [&] {
+        return Fields{{"function", Hex(installFunction)},
+                      {"index", IndexText(index)},
+                      {"stateChange", stateChange < 0 ? "none" : Decimal(static_cast<std::uint64_t>(stateChange))},
+                      {"scope", member != nullptr && member->HasParams ? Decimal(member->Params.Scope) : "none"}};
+    });
+    if (const Fault* fault = FireFault(OP_CALL_CLASS_INSTALLER, index, -1, stateChange)) {
         return Fail(call, fault->Error);
     }
     if (CheckMember(call, handle, deviceInfo) < 0) {
@@ -668,10 +791,11 @@ BOOL SetupDiGetDeviceInstallParamsW(HDEVINFO handle, SP_DEVINFO_DATA* deviceInfo
                                     SP_DEVINSTALL_PARAMS_W* deviceInstallParams)
 {
     std::int64_t index = MemberIndex(FindSet(handle), deviceInfo);
-    Call& call = Record("SetupDiGetDeviceInstallParamsW",
-                        {{"index", index < 0 ? "invalid" : Decimal(static_cast<std::uint64_t>(index))},
-                         {"cbSize", deviceInstallParams != nullptr ? Decimal(deviceInstallParams->cbSize) : "null"}});
-    if (const Fault* fault = FireFault("SetupDiGetDeviceInstallParamsW", index)) {
+    Recorder call("SetupDiGetDeviceInstallParamsW", [&] {
+        return Fields{{"index", IndexText(index)},
+                      {"cbSize", deviceInstallParams != nullptr ? Decimal(deviceInstallParams->cbSize) : "null"}};
+    });
+    if (const Fault* fault = FireFault(OP_GET_INSTALL_PARAMS, index)) {
         return Fail(call, fault->Error);
     }
     if (CheckMember(call, handle, deviceInfo) < 0) {
@@ -684,19 +808,21 @@ BOOL SetupDiGetDeviceInstallParamsW(HDEVINFO handle, SP_DEVINFO_DATA* deviceInfo
     *deviceInstallParams = SP_DEVINSTALL_PARAMS_W{};
     deviceInstallParams->cbSize = sizeof(SP_DEVINSTALL_PARAMS_W);
     deviceInstallParams->Flags = member.InstallFlags;
-    call.Results.push_back({"flags", Hex(member.InstallFlags)});
+    call.Add("flags", [&] { return Hex(member.InstallFlags); });
     return Succeed(call);
 }
 
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO handle)
 {
-    Call& call = Record("SetupDiDestroyDeviceInfoList", {{"set", Hex(reinterpret_cast<std::uintptr_t>(handle))}});
+    Recorder call("SetupDiDestroyDeviceInfoList", [&] {
+        return Fields{{"set", Hex(reinterpret_cast<std::uintptr_t>(handle))}};
+    });
     std::vector<DeviceSet>& sets = Sim().sets;
     for (std::size_t i = 0; i < sets.size(); ++i) {
         if (reinterpret_cast<HDEVINFO>(sets[i].Id) == handle) {
             // The set is released even when the call is made to report failure.
             sets.erase(sets.begin() + static_cast<std::ptrdiff_t>(i));
-            if (const Fault* fault = FireFault("SetupDiDestroyDeviceInfoList")) {
+            if (const Fault* fault = FireFault(OP_DESTROY_LIST)) {
                 return Fail(call, fault->Error);
             }
             return Succeed(call);
@@ -705,65 +831,70 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO handle)
     return Fail(call, ERROR_INVALID_HANDLE);
 }
 
+namespace {
+
+LSTATUS Answer(Recorder& call, DWORD status)
+{
+    call.Add(
+        "result", [status] { return Decimal(status); }, true);
+    return static_cast<LSTATUS>(status);
+}
+
+} // namespace
+
 LSTATUS RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REGSAM samDesired, HKEY* result)
 {
-    std::u16string path = ReadText(subKey);
-    Call& call = Record("RegOpenKeyExW", {{"root", KeyName(key)},
-                                          {"path", subKey != nullptr ? Quoted(path) : "null"},
-                                          {"options", Decimal(options)},
-                                          {"access", Hex(samDesired)}});
-    auto answer = [&call](LSTATUS status) {
-        call.Results.insert(call.Results.begin(), {"result", Decimal(static_cast<DWORD>(status))});
-        return status;
-    };
-    if (const Fault* fault = FireFault("RegOpenKeyExW")) {
-        return answer(static_cast<LSTATUS>(fault->Error));
+    Recorder call("RegOpenKeyExW", [&] {
+        return Fields{{"root", KeyName(key)},
+                      {"path", subKey != nullptr ? Quoted(ReadText(subKey)) : "null"},
+                      {"options", Decimal(options)},
+                      {"access", Hex(samDesired)}};
+    });
+    if (const Fault* fault = FireFault(OP_REG_OPEN)) {
+        return Answer(call, fault->Error);
     }
     if (key != HKEY_LOCAL_MACHINE || result == nullptr) {
-        return answer(static_cast<LSTATUS>(ERROR_INVALID_HANDLE));
+        return Answer(call, ERROR_INVALID_HANDLE);
     }
     if (options != 0) {
-        return answer(static_cast<LSTATUS>(ERROR_INVALID_PARAMETER));
+        return Answer(call, ERROR_INVALID_PARAMETER);
     }
     std::size_t index = 0;
-    Key* found = FindKey(path, &index);
+    Key* found = FindKey(subKey, &index);
     if (found == nullptr) {
-        return answer(static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND));
+        return Answer(call, ERROR_FILE_NOT_FOUND);
     }
-    if (found->DenyFullAccess && (samDesired & KEY_ALL_ACCESS & ~0x20019u) != 0) {
-        return answer(static_cast<LSTATUS>(ERROR_ACCESS_DENIED));
+    if (found->DenyFullAccess && (samDesired & KEY_ALL_ACCESS & ~KEY_READ) != 0) {
+        return Answer(call, ERROR_ACCESS_DENIED);
     }
     OpenKey open;
     open.Id = KEY_HANDLE_BASE + Sim().nextHandle++;
     open.KeyIndex = index;
     Sim().keys.push_back(open);
     *result = reinterpret_cast<HKEY>(open.Id);
-    call.Results.push_back({"key", Hex(open.Id)});
-    return answer(static_cast<LSTATUS>(ERROR_SUCCESS));
+    call.Add("key", [&] { return Hex(open.Id); });
+    return Answer(call, ERROR_SUCCESS);
 }
 
 LSTATUS RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD dataSize)
 {
-    std::u16string name = ReadText(valueName);
-    Call& call = Record("RegSetValueExW", {{"key", KeyName(key)},
-                                           {"name", Quoted(name)},
-                                           {"reserved", Decimal(reserved)},
-                                           {"type", Decimal(type)},
-                                           {"data", data != nullptr ? "\"" + HexBytes(data, dataSize) + "\"" : "null"},
-                                           {"size", Decimal(dataSize)}});
-    auto answer = [&call](DWORD status) {
-        call.Results = {{"result", Decimal(status)}};
-        return static_cast<LSTATUS>(status);
-    };
-    if (const Fault* fault = FireFault("RegSetValueExW")) {
-        return answer(fault->Error);
+    Recorder call("RegSetValueExW", [&] {
+        return Fields{{"key", KeyName(key)},
+                      {"name", Quoted(ReadText(valueName))},
+                      {"reserved", Decimal(reserved)},
+                      {"type", Decimal(type)},
+                      {"data", data != nullptr ? "\"" + HexBytes(data, dataSize) + "\"" : "null"},
+                      {"size", Decimal(dataSize)}};
+    });
+    if (const Fault* fault = FireFault(OP_REG_SET)) {
+        return Answer(call, fault->Error);
     }
     OpenKey* open = FindOpenKey(key);
     if (open == nullptr) {
-        return answer(ERROR_INVALID_HANDLE);
+        return Answer(call, ERROR_INVALID_HANDLE);
     }
     if (reserved != 0 || (data == nullptr && dataSize != 0)) {
-        return answer(ERROR_INVALID_PARAMETER);
+        return Answer(call, ERROR_INVALID_PARAMETER);
     }
     // A text whose size leaves out its terminating zero gets it counted in
     // when the code unit just past the size is zero, as the registry does;
@@ -783,69 +914,65 @@ LSTATUS RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD t
     value.Type = type;
     value.Data.assign(data, data + stored);
     auto& values = Sim().machine.Registry[open->KeyIndex].Values;
+    std::size_t nameLength = TextLength(valueName);
     bool replaced = false;
     for (auto& existing : values) {
-        if (!replaced && SameRegistryName(existing.first, name)) {
+        if (!replaced && SameRegistryName(existing.first.data(), existing.first.size(), valueName, nameLength)) {
             existing.second = value;
             replaced = true;
         }
     }
     if (!replaced) {
-        values.emplace_back(name, value);
+        values.emplace_back(ReadText(valueName), value);
     }
-    LSTATUS status = answer(ERROR_SUCCESS);
-    call.Results.push_back({"stored", Decimal(stored)});
-    return status;
+    call.Add("stored", [stored] { return Decimal(stored); });
+    return Answer(call, ERROR_SUCCESS);
 }
 
 LSTATUS RegDeleteValueW(HKEY key, const WCHAR* valueName)
 {
-    std::u16string name = ReadText(valueName);
-    Call& call = Record("RegDeleteValueW", {{"key", KeyName(key)}, {"name", Quoted(name)}});
-    auto answer = [&call](DWORD status) {
-        call.Results = {{"result", Decimal(status)}};
-        return static_cast<LSTATUS>(status);
-    };
-    if (const Fault* fault = FireFault("RegDeleteValueW")) {
-        return answer(fault->Error);
+    Recorder call("RegDeleteValueW", [&] {
+        return Fields{{"key", KeyName(key)}, {"name", Quoted(ReadText(valueName))}};
+    });
+    if (const Fault* fault = FireFault(OP_REG_DELETE)) {
+        return Answer(call, fault->Error);
     }
     OpenKey* open = FindOpenKey(key);
     if (open == nullptr) {
-        return answer(ERROR_INVALID_HANDLE);
+        return Answer(call, ERROR_INVALID_HANDLE);
     }
     auto& values = Sim().machine.Registry[open->KeyIndex].Values;
+    std::size_t nameLength = TextLength(valueName);
     for (std::size_t i = 0; i < values.size(); ++i) {
-        if (SameRegistryName(values[i].first, name)) {
+        if (SameRegistryName(values[i].first.data(), values[i].first.size(), valueName, nameLength)) {
             values.erase(values.begin() + static_cast<std::ptrdiff_t>(i));
-            return answer(ERROR_SUCCESS);
+            return Answer(call, ERROR_SUCCESS);
         }
     }
-    return answer(ERROR_FILE_NOT_FOUND);
+    return Answer(call, ERROR_FILE_NOT_FOUND);
 }
 
 LSTATUS RegCloseKey(HKEY key)
 {
-    Call& call = Record("RegCloseKey", {{"key", KeyName(key)}});
+    Recorder call("RegCloseKey", [&] { return Fields{{"key", KeyName(key)}}; });
     std::vector<OpenKey>& keys = Sim().keys;
     for (std::size_t i = 0; i < keys.size(); ++i) {
         if (reinterpret_cast<HKEY>(keys[i].Id) == key) {
             keys.erase(keys.begin() + static_cast<std::ptrdiff_t>(i));
-            DWORD status = ERROR_SUCCESS;
-            if (const Fault* fault = FireFault("RegCloseKey")) {
-                status = fault->Error; // the handle is gone all the same
+            if (const Fault* fault = FireFault(OP_REG_CLOSE)) {
+                return Answer(call, fault->Error); // the handle is gone all the same
             }
-            call.Results = {{"result", Decimal(status)}};
-            return static_cast<LSTATUS>(status);
+            return Answer(call, ERROR_SUCCESS);
         }
     }
-    call.Results = {{"result", Decimal(ERROR_INVALID_HANDLE)}};
-    return static_cast<LSTATUS>(ERROR_INVALID_HANDLE);
+    return Answer(call, ERROR_INVALID_HANDLE);
 }
 
 WCHAR* lstrcpynW(WCHAR* destination, const WCHAR* source, int maxLength)
 {
     // Copies at most maxLength - 1 code units, stopping at the terminator,
     // and always terminates a destination of non-zero length.
+    Recorder call("lstrcpynW", [&] { return Fields{{"max", std::to_string(maxLength)}}; });
     int copied = 0;
     if (maxLength > 0) {
         while (copied < maxLength - 1 && source[copied] != 0) {
@@ -854,9 +981,9 @@ WCHAR* lstrcpynW(WCHAR* destination, const WCHAR* source, int maxLength)
         }
         destination[copied] = 0;
     }
-    Call& call = Record("lstrcpynW", {{"max", std::to_string(maxLength)}});
-    call.Results = {
-        {"text", maxLength > 0 ? Quoted(std::u16string(destination, static_cast<std::size_t>(copied))) : "none"}};
+    call.Add("text", [&] {
+        return maxLength > 0 ? Quoted(std::u16string(destination, static_cast<std::size_t>(copied))) : "none";
+    });
     return destination;
 }
 
@@ -864,36 +991,43 @@ int lstrcmpW(const WCHAR* first, const WCHAR* second)
 {
     // A plain comparison code unit by code unit; for texts of ASCII letters
     // it agrees with the platform's linguistic one.
-    std::u16string a = ReadText(first);
-    std::u16string b = ReadText(second);
-    int result = a == b ? 0 : a < b ? -1 : 1;
-    Call& call = Record("lstrcmpW", {{"first", Quoted(a)}, {"second", Quoted(b)}});
-    call.Results = {{"result", std::to_string(result)}};
+    Recorder call("lstrcmpW", [&] {
+        return Fields{{"first", Quoted(ReadText(first))}, {"second", Quoted(ReadText(second))}};
+    });
+    const WCHAR* a = first != nullptr ? first : u"";
+    const WCHAR* b = second != nullptr ? second : u"";
+    while (*a != 0 && *a == *b) {
+        ++a;
+        ++b;
+    }
+    int result = *a == *b ? 0 : *a < *b ? -1 : 1;
+    call.Add("result", [result] { return std::to_string(result); });
     return result;
 }
 
 WCHAR* lstrcatW(WCHAR* destination, const WCHAR* source)
 {
-    std::u16string appended = ReadText(source);
-    std::size_t length = std::char_traits<WCHAR>::length(destination);
-    std::memcpy(destination + length, appended.c_str(), (appended.size() + 1) * sizeof(WCHAR));
-    Call& call = Record("lstrcatW", {{"source", Quoted(appended)}});
-    call.Results = {{"length", Decimal(length + appended.size())}};
+    Recorder call("lstrcatW", [&] { return Fields{{"source", Quoted(ReadText(source))}}; });
+    std::size_t length = TextLength(destination);
+    std::size_t appended = TextLength(source);
+    std::memcpy(destination + length, source, appended * sizeof(WCHAR));
+    destination[length + appended] = 0;
+    call.Add("length", [&] { return Decimal(length + appended); });
     return destination;
 }
 
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes)
 {
-    Call& call = Record("LocalAlloc", {{"flags", Hex(flags)}, {"bytes", Decimal(bytes)}});
+    Recorder call("LocalAlloc", [&] { return Fields{{"flags", Hex(flags)}, {"bytes", Decimal(bytes)}}; });
     State& sim = Sim();
-    if (const Fault* fault = FireFault("LocalAlloc")) {
+    if (const Fault* fault = FireFault(OP_LOCAL_ALLOC)) {
         sim.lastError = fault->Error;
-        call.Results = {{"block", "null"}, {"error", Decimal(fault->Error)}};
+        call.Results([&] { return Fields{{"block", "null"}, {"error", Decimal(fault->Error)}}; });
         return nullptr;
     }
     if (flags != LPTR || bytes > 0x7FFFFFFF) {
         sim.lastError = flags != LPTR ? ERROR_INVALID_PARAMETER : ERROR_NOT_ENOUGH_MEMORY;
-        call.Results = {{"block", "null"}, {"error", Decimal(sim.lastError)}};
+        call.Results([&] { return Fields{{"block", "null"}, {"error", Decimal(sim.lastError)}}; });
         return nullptr;
     }
     // Exactly the bytes asked for, zero-filled, so that a read past the end
@@ -902,47 +1036,48 @@ HLOCAL LocalAlloc(UINT flags, SIZE_T bytes)
     void* address = block.get();
     sim.blocks[address] = std::move(block);
     sim.blockSizes[address] = bytes;
-    call.Results = {{"block", "ok"}};
+    call.Results([] { return Fields{{"block", "ok"}}; });
     return address;
 }
 
 HLOCAL LocalFree(HLOCAL memory)
 {
-    Call& call = Record("LocalFree", {{"block", BlockName(memory)}});
+    Recorder call("LocalFree", [&] { return Fields{{"block", BlockName(memory)}}; });
     State& sim = Sim();
-    if (const Fault* fault = FireFault("LocalFree")) {
+    if (const Fault* fault = FireFault(OP_LOCAL_FREE)) {
         sim.lastError = fault->Error;
-        call.Results = {{"result", "failed"}, {"error", Decimal(fault->Error)}};
+        call.Results([&] { return Fields{{"result", "failed"}, {"error", Decimal(fault->Error)}}; });
         return memory;
     }
     auto found = sim.blocks.find(memory);
     if (found == sim.blocks.end()) {
         sim.lastError = ERROR_INVALID_HANDLE;
-        call.Results = {{"result", "failed"}, {"error", Decimal(ERROR_INVALID_HANDLE)}};
+        call.Results([] { return Fields{{"result", "failed"}, {"error", Decimal(ERROR_INVALID_HANDLE)}}; });
         return memory;
     }
     sim.blocks.erase(found);
     sim.blockSizes.erase(memory);
-    call.Results = {{"result", "freed"}};
+    call.Results([] { return Fields{{"result", "freed"}}; });
     return nullptr;
 }
 
 DWORD GetLastError()
 {
     DWORD error = Sim().lastError;
-    Record("GetLastError", {}).Results = {{"error", Decimal(error)}};
+    Recorder call("GetLastError", [] { return Fields{}; });
+    call.Add("error", [error] { return Decimal(error); });
     return error;
 }
 
 void WriteStandardOutput(const char* text, SIZE_T length)
 {
+    Recorder call("Output", [&] { return Fields{{"text", Quoted(Utf8ToUtf16(std::string(text, length)))}}; });
     State& sim = Sim();
     sim.output.append(text, length);
     if (sim.echo) {
         std::fwrite(text, 1, length, stdout);
         std::fflush(stdout);
     }
-    Record("Output", {{"text", Quoted(Utf8ToUtf16(std::string(text, length)))}});
 }
 
 } // namespace platform

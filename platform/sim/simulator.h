@@ -39,6 +39,10 @@ constexpr DWORD DN_NT_DRIVER = 0x1000000;
 constexpr DWORD DEFAULT_STATUS =
     DN_DRIVER_LOADED | DN_STARTED | platform::DN_DISABLEABLE | DN_NT_ENUMERATOR | DN_NT_DRIVER;
 
+// The operations that a fault can make fail.
+constexpr int FAULT_OPERATION_COUNT = 14;
+extern const char* const FAULT_OPERATIONS[FAULT_OPERATION_COUNT];
+
 // The four properties a device holds, in the order of the machine file.
 enum PropertySlot { SLOT_CLASS, SLOT_ENUMERATOR, SLOT_DRIVER, SLOT_DESCRIPTION, PROPERTY_SLOTS };
 extern const DWORD PROPERTY_CODES[PROPERTY_SLOTS];
@@ -132,6 +136,13 @@ void SetEcho(bool enabled);
 // What the tool left open: device sets, registry keys and memory blocks.
 std::vector<std::string> OpenResources();
 
+// Platform calls made since Install, string functions included.
+std::uint64_t CallsMade();
+
+// True while a platform call runs: a memory allocation made then is the
+// platform's, not the tool's.
+bool InsidePlatform();
+
 // Misuses of the platform that a real one would not survive (a size passed
 // beyond its block); empty when the tool behaved.
 const std::vector<std::string>& Violations();
@@ -143,5 +154,6 @@ std::string Utf16ToUtf8(const std::u16string& text);
 std::vector<std::uint8_t> TextBytes(const std::u16string& text);
 // Case-insensitive comparison, as registry names compare (ASCII letters).
 bool SameRegistryName(const std::u16string& first, const std::u16string& second);
+bool SameRegistryName(const char16_t* first, std::size_t firstLength, const char16_t* second, std::size_t secondLength);
 
 } // namespace simulator
