@@ -423,6 +423,12 @@ bool LoadMachineText(const std::string& text, const std::string& sourceName, Mac
         *error = prefix + LineAndColumn(text, problem.byte > 0 ? problem.byte - 1 : 0) +
                  ": not valid JSON: " + (detail != std::string::npos ? what.substr(detail) : what);
         return false;
+    } catch (const ordered_json::exception& problem) {
+        // A number too large for any type, for one; the parser gives no place.
+        std::string what = problem.what();
+        std::size_t detail = what.find("] ");
+        *error = prefix + "not valid JSON: " + (detail != std::string::npos ? what.substr(detail + 2) : what);
+        return false;
     }
     try {
         file->Loaded = ReadMachine(document);

@@ -23,6 +23,7 @@ TEST(MachineFile, RefusesImpossibleMachinesWithThePlaceAndTheProblem)
         {"{\"devices\": [}", "machine file 'm.json': line 1, column 14: not valid JSON"},
         {"{\n  \"devices\": [],\n  \"devics\": []\n}", "at /devics: unknown member"},
         {"{}", "at /devices: expected an array"},
+        {"{\"devices\": [{\"problem\": 6e966}]}", "not valid JSON: number overflow parsing '6e966'"},
         {"{\"devices\": [{\"status\": \"0xZZ\"}]}", "at /devices/0/status: expected a whole number"},
         {"{\"devices\": [{\"status\": 4294967296}]}", "at /devices/0/status: the number 4294967296 is larger"},
         {"{\"devices\": [{\"problem\": -1}]}", "at /devices/0/problem: expected a whole number"},

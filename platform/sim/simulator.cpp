@@ -82,6 +82,10 @@ State& Sim()
 constexpr std::uintptr_t SET_HANDLE_BASE = 0x5E700000;
 constexpr std::uintptr_t KEY_HANDLE_BASE = 0x4E900000;
 
+// The simulated machine has little memory to spare: a larger block cannot
+// be allocated.
+constexpr SIZE_T MAX_BLOCK_BYTES = 16 * 1024 * 1024;
+
 constexpr DWORD REG_EXPAND_SZ = 2;
 constexpr REGSAM KEY_READ = 0x20019;
 constexpr DWORD REG_MULTI_SZ = 7;
@@ -442,6 +446,11 @@ std::vector<std::string> OpenResources()
         open.push_back("memory block of " + Decimal(block.second) + " bytes");
     }
     return open;
+}
+
+std::string QuoteText(const std::u16string& text)
+{
+    return Quoted(text);
 }
 
 std::uint64_t CallsMade()
@@ -1025,7 +1034,7 @@ HLOCAL LocalAlloc(UINT flags, SIZE_T bytes)
         call.Results([&] { return Fields{{"block", "null"}, {"error", Decimal(fault->Error)}}; });
         return nullptr;
     }
-    if (flags != LPTR || bytes > 0x7FFFFFFF) {
+    if (flags != LPTR || bytes > MAX_BLOCK_BYTES) {
         sim.lastError = flags != LPTR ? ERROR_INVALID_PARAMETER : ERROR_NOT_ENOUGH_MEMORY;
         call.Results([&] { return Fields{{"block", "null"}, {"error", Decimal(sim.lastError)}}; });
         return nullptr;

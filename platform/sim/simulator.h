@@ -147,6 +147,10 @@ bool InsidePlatform();
 // beyond its block); empty when the tool behaved.
 const std::vector<std::string>& Violations();
 
+// A text as the trace writes it: in double quotes, with '"' and '\' escaped
+// and control characters as \xNN.
+std::string QuoteText(const std::u16string& text);
+
 // Text conversions used by the simulator and its tests.
 std::u16string Utf8ToUtf16(const std::string& text);
 std::string Utf16ToUtf8(const std::u16string& text);

@@ -1,0 +1,255 @@
+// Fuzzes one whole scan over a simulated machine built from the input:
+// devices with arbitrary property bytes, status pairs and reactions, a
+// registry, and faults at arbitrary calls. Beyond the sanitizers, it checks
+// from the call trace what the tool must never do.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "discovery/adapter_scan.h"
+#include "platform/sim/simulator.h"
+
+namespace {
+
+using platform::DWORD;
+using simulator::Device;
+using simulator::Property;
+
+const std::u16string PREFIX = u"SYSTEM\\CurrentControlSet\\Control\\Class\\";
+const std::u16string NET_KEY = u"{4d36e972-e325-11ce-bfc1-08002be10318}\\";
+
+[[noreturn]] void Fail(const std::string& what)
+{
+    std::fprintf(stderr, "invariant broken: %s\n", what.c_str());
+    for (const simulator::Call& call : simulator::Trace()) {
+        std::fprintf(stderr, "  %s\n", call.Line().c_str());
+    }
+    __builtin_trap();
+}
+
+Property Text(const std::u16string& text)
+{
+    Property property;
+    property.Readable = true;
+    property.Bytes = simulator::TextBytes(text);
+    return property;
+}
+
+// A property: most often one of the texts that lead the scan on, otherwise
+// raw bytes of any length, or unreadable.
+Property MakeProperty(FuzzedDataProvider& input, const std::vector<std::u16string>& likely)
+{
+    switch (input.ConsumeIntegralInRange(0, 5)) {
+    case 0:
+    case 1:
+    case 2:
+        return Text(likely[input.ConsumeIntegralInRange<std::size_t>(0, likely.size() - 1)]);
+    case 3: {
+        Property property;
+        property.Readable = true;
+        property.Bytes = input.ConsumeBytes<std::uint8_t>(input.ConsumeIntegralInRange(0, 700));
+        return property;
+    }
+    case 4: // a driver key name near the length the key path allows
+        return Text(NET_KEY + std::u16string(input.ConsumeIntegralInRange(170, 240), u'k'));
+    default: {
+        Property property;
+        property.Error = input.ConsumeIntegral<DWORD>();
+        if (property.Error == platform::ERROR_INSUFFICIENT_BUFFER) {
+            property.Error = 13;
+        }
+        return property;
+    }
+    }
+}
+
+Device MakeDevice(FuzzedDataProvider& input, int index)
+{
+    Device device;
+    const DWORD statuses[] = {simulator::DEFAULT_STATUS, simulator::DEFAULT_STATUS & ~platform::DN_DISABLEABLE,
+                              simulator::DEFAULT_STATUS | platform::DN_HAS_PROBLEM, input.ConsumeIntegral<DWORD>()};
+    device.Status = statuses[input.ConsumeIntegralInRange(0, 3)];
+    const DWORD problems[] = {0, platform::CM_PROB_DISABLED, platform::CM_PROB_HARDWARE_DISABLED,
+                              input.ConsumeIntegral<DWORD>()};
+    device.Problem = problems[input.ConsumeIntegralInRange(0, 3)];
+    if (input.ConsumeIntegralInRange(0, 15) == 15) {
+        device.StatusResult = input.ConsumeIntegralInRange<DWORD>(1, 0x3B);
+    }
+    std::u16string instance = u"000" + std::u16string(1, static_cast<char16_t>(u'0' + index));
+    device.Properties[simulator::SLOT_CLASS] = MakeProperty(input, {u"Net", u"net", u"Display"});
+    device.Properties[simulator::SLOT_ENUMERATOR] = MakeProperty(input, {u"PCI", u"USB", u"SD"});
+    device.Properties[simulator::SLOT_DRIVER] = MakeProperty(input, {NET_KEY + instance, NET_KEY + u"0000", u""});
+    device.Properties[simulator::SLOT_DESCRIPTION] =
+        MakeProperty(input, {u"Corvane AX210 Wireless", u"Corvane AC600 Wi-Fi", u"Corvane Ethernet", u"Corvane"});
+    const simulator::Reaction reactions[] = {simulator::Reaction::Adapter, simulator::Reaction::Ignore,
+                                             simulator::Reaction::NeedRestart, simulator::Reaction::NeedReboot};
+    device.OnStateChange = reactions[input.ConsumeIntegralInRange(0, 3)];
+    return device;
+}
+
+// The text a property's bytes hold: whole code units up to the first zero.
+std::u16string TextOf(const Property& property)
+{
+    std::u16string text;
+    for (std::size_t i = 0; i + 1 < property.Bytes.size(); i += 2) {
+        auto unit = static_cast<char16_t>(property.Bytes[i] | (property.Bytes[i + 1] << 8));
+        if (unit == 0) {
+            break;
+        }
+        text.push_back(unit);
+    }
+    return text;
+}
+
+simulator::Machine MakeMachine(FuzzedDataProvider& input)
+{
+    simulator::Machine machine;
+    int devices = input.ConsumeIntegralInRange(1, 6);
+    for (int i = 0; i < devices; ++i) {
+        machine.Devices.push_back(MakeDevice(input, i));
+    }
+    // A driver key for most devices, with other values beside the setting.
+    for (const Device& device : machine.Devices) {
+        const Property& driver = device.Properties[simulator::SLOT_DRIVER];
+        if (!driver.Readable || input.ConsumeIntegralInRange(0, 3) == 0) {
+            continue;
+        }
+        simulator::Key key;
+        key.Path = PREFIX + TextOf(driver);
+        bool known = false;
+        for (const simulator::Key& existing : machine.Registry) {
+            known = known || simulator::SameRegistryName(existing.Path, key.Path);
+        }
+        if (known) {
+            continue;
+        }
+        key.DenyFullAccess = input.ConsumeIntegralInRange(0, 7) == 0;
+        key.Values.emplace_back(u"DriverDesc", simulator::Value{1, simulator::TextBytes(u"x")});
+        if (input.ConsumeBool()) {
+            key.Values.emplace_back(u"WapiSupport", simulator::Value{input.ConsumeIntegral<DWORD>(), {1, 2, 3}});
+        }
+        key.Values.emplace_back(u"NetworkAddress", simulator::Value{4, {1, 0, 0, 0}});
+        machine.Registry.push_back(key);
+    }
+    int faults = input.ConsumeIntegralInRange(0, 4);
+    for (int i = 0; i < faults; ++i) {
+        simulator::Fault fault;
+        fault.Call = simulator::FAULT_OPERATIONS[input.ConsumeIntegralInRange(0, simulator::FAULT_OPERATION_COUNT - 1)];
+        if (input.ConsumeBool()) {
+            fault.Nth = input.ConsumeIntegralInRange<std::uint64_t>(1, 40);
+        }
+        if (input.ConsumeIntegralInRange(0, 3) == 0) {
+            fault.Device = input.ConsumeIntegralInRange<std::int64_t>(0, devices - 1);
+        }
+        fault.Error = input.ConsumeBool() ? platform::ERROR_INSUFFICIENT_BUFFER : input.ConsumeIntegral<DWORD>();
+        if (fault.Error == 0 && (fault.Call.rfind("Reg", 0) == 0 || fault.Call == "CM_Get_DevNode_Status")) {
+            fault.Error = 5; // 0 is success for these
+        }
+        if (fault.Call == "SetupDiGetDeviceRegistryPropertyW" && fault.Error == platform::ERROR_INSUFFICIENT_BUFFER) {
+            fault.SetsRequiredSize = true;
+            const DWORD sizes[] = {0, 1, 2, 7, 64, 700, input.ConsumeIntegral<DWORD>()};
+            fault.RequiredSize = sizes[input.ConsumeIntegralInRange(0, 6)];
+        }
+        fault.Times = input.ConsumeBool() ? -1 : input.ConsumeIntegralInRange(1, 3);
+        machine.Faults.push_back(fault);
+    }
+    return machine;
+}
+
+std::uint64_t Number(const std::string& text)
+{
+    return text.empty() || text[0] < '0' || text[0] > '9' ? 0 : std::stoull(text);
+}
+
+void CheckTrace(const simulator::Machine& before, SettingAction action)
+{
+    const simulator::Machine& after = simulator::Current();
+    if (!simulator::Violations().empty()) {
+        Fail(simulator::Violations()[0]);
+    }
+    const std::size_t callLimit = 200 * (before.Devices.size() + 1);
+    if (simulator::Trace().size() > callLimit) {
+        Fail("the walk made more calls than its devices can need");
+    }
+    std::int64_t current = -1; // the member index the scan is at
+    std::int64_t edited = -1;  // the last index whose driver setting was edited
+    bool localFreeFailed = false;
+    for (const simulator::Call& call : simulator::Trace()) {
+        const std::string& operation = call.Operation;
+        if (operation == "SetupDiEnumDeviceInfo") {
+            current = static_cast<std::int64_t>(Number(call.Argument("index")));
+        } else if (operation == "SetupDiGetDeviceRegistryPropertyW") {
+            std::string block = call.Argument("block");
+            std::uint64_t size = Number(call.Argument("size"));
+            if ((block == "null" && size != 0) || (block != "null" && size > Number(block))) {
+                Fail("a property read passed a size beyond its block: " + call.Line());
+            }
+        } else if (operation == "RegOpenKeyExW") {
+            if (current < 0 || current >= static_cast<std::int64_t>(before.Devices.size())) {
+                Fail("a key was opened outside the walk");
+            }
+            std::u16string name = TextOf(before.Devices[current].Properties[simulator::SLOT_DRIVER]);
+            if (name.size() > 220 || call.Argument("path") != simulator::QuoteText(PREFIX + name)) {
+                Fail("the key opened is not the prefix and the device's whole driver key name: " + call.Line());
+            }
+            edited = current;
+        } else if (operation == "Output" &&
+                   call.Argument("text").rfind("\"ERROR: Driver key name too long!!", 0) == 0) {
+            edited = current;
+        } else if (operation == "SetupDiSetClassInstallParamsW" || operation == "SetupDiCallClassInstaller") {
+            if (edited != current) {
+                Fail("an adapter was restarted before its setting was edited: " + call.Line());
+            }
+        } else if (operation == "RegSetValueExW" || operation == "RegDeleteValueW") {
+            if (call.Argument("name") != "\"WapiSupport\"") {
+                Fail("a value other than the setting was changed: " + call.Line());
+            }
+            if (operation == "RegSetValueExW" &&
+                (action != SettingAction::Add || call.Argument("type") != "1" || call.Argument("data") != "\"31 00\"" ||
+                 call.Argument("size") != "2")) {
+                Fail("the setting was not written as the two bytes of \"1\": " + call.Line());
+            }
+            if (operation == "RegDeleteValueW" && action != SettingAction::Delete) {
+                Fail("the setting was deleted by Add");
+            }
+        } else if (operation == "LocalFree" && call.Result("result") == "failed") {
+            localFreeFailed = true;
+        }
+    }
+    // No other value of any key changed.
+    for (std::size_t k = 0; k < before.Registry.size(); ++k) {
+        auto others = [](const simulator::Key& key) {
+            std::vector<std::pair<std::u16string, simulator::Value>> values;
+            for (const auto& value : key.Values) {
+                if (!simulator::SameRegistryName(value.first, u"WapiSupport")) {
+                    values.push_back(value);
+                }
+            }
+            return values;
+        };
+        if (others(before.Registry[k]) != others(after.Registry[k])) {
+            Fail("a value other than the setting changed in the registry");
+        }
+    }
+    for (const std::string& open : simulator::OpenResources()) {
+        if (open.rfind("memory block", 0) != 0 || !localFreeFailed) {
+            Fail("left open: " + open);
+        }
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    FuzzedDataProvider input(data, size);
+    SettingAction action = input.ConsumeBool() ? SettingAction::Delete : SettingAction::Add;
+    simulator::Machine machine = MakeMachine(input);
+    simulator::Install(machine);
+    ScanWirelessAdapters(action);
+    CheckTrace(machine, action);
+    return 0;
+}
