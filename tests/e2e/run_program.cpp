@@ -53,7 +53,11 @@ ProgramResult RunTessary(const std::vector<std::string>& arguments, const std::s
     SetVariable("TESSARY_SIM_TRACE", trace);
     std::string out = workFolder + "/stdout.txt";
     std::string err = workFolder + "/stderr.txt";
-    std::string command = Quote(TESSARY_EXE);
+    // A checker to run the program under, such as valgrind, given by the
+    // test's environment.
+    const char* wrapper = std::getenv("TESSARY_E2E_WRAPPER");
+    std::string command = wrapper != nullptr && *wrapper != 0 ? std::string(wrapper) + " " : std::string();
+    command += Quote(TESSARY_EXE);
     for (const std::string& argument : arguments) {
         command += " " + Quote(argument);
     }

@@ -13,6 +13,7 @@ struct ProgramResult {
 // Runs tessary with the arguments, TESSARY_SIM_MACHINE and TESSARY_SIM_TRACE
 // set to the given paths (unset when empty); its output streams are caught in
 // files inside workFolder. On Windows the output's CR LF line ends are given
-// back as LF.
+// back as LF. TESSARY_E2E_WRAPPER, when set, is a command line to run the
+// program under (valgrind, say).
 ProgramResult RunTessary(const std::vector<std::string>& arguments, const std::string& machine,
                          const std::string& trace, const std::string& workFolder);
