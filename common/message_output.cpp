@@ -93,12 +93,12 @@ void PrintMessage(const char* format, ...)
             break;
         }
         case 'd':
-            std::snprintf(number, sizeof(number), "%d", va_arg(arguments, int));
+            (void)std::snprintf(number, sizeof(number), "%d", va_arg(arguments, int));
             line.PutText(number);
             ++at;
             break;
         case 'u':
-            std::snprintf(number, sizeof(number), "%u", va_arg(arguments, unsigned int));
+            (void)std::snprintf(number, sizeof(number), "%u", va_arg(arguments, unsigned int));
             line.PutText(number);
             ++at;
             break;

@@ -28,8 +28,8 @@ using REGSAM = DWORD;
 using HDEVINFO = void*;
 using HLOCAL = void*;
 using HWND = void*;
-struct HKEY__;
-using HKEY = HKEY__*;
+struct RegistryKeyHandle;
+using HKEY = RegistryKeyHandle*;
 
 constexpr BOOL TRUE = 1;
 constexpr BOOL FALSE = 0;

@@ -1,7 +1,9 @@
 #include "platform/sim/machine_file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -257,12 +259,8 @@ Key ReadKey(const std::string& path, const ordered_json& value, const std::strin
 
 bool IsOperation(const std::string& name)
 {
-    for (const char* operation : FAULT_OPERATIONS) {
-        if (name == operation) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(std::begin(FAULT_OPERATIONS), std::end(FAULT_OPERATIONS),
+                       [&name](const char* operation) { return name == operation; });
 }
 
 Fault ReadFault(const ordered_json& value, const std::string& place)
@@ -392,7 +390,7 @@ std::string HexText(const std::vector<std::uint8_t>& bytes)
     std::string text;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         char byte[4];
-        std::snprintf(byte, sizeof(byte), i == 0 ? "%02x" : " %02x", static_cast<unsigned>(bytes[i]));
+        (void)std::snprintf(byte, sizeof(byte), i == 0 ? "%02x" : " %02x", static_cast<unsigned>(bytes[i]));
         text += byte;
     }
     return text;
@@ -403,7 +401,7 @@ ordered_json NumberLike(const ordered_json& original, DWORD value)
 {
     if (original.is_string()) {
         char text[16];
-        std::snprintf(text, sizeof(text), "0x%X", static_cast<unsigned>(value));
+        (void)std::snprintf(text, sizeof(text), "0x%X", static_cast<unsigned>(value));
         return text;
     }
     return value;
@@ -466,7 +464,7 @@ ordered_json UpdatedDocument(const MachineFile& file, const Machine& machine)
         }
     }
     std::size_t keyIndex = 0;
-    for (auto& member : document["registry"].items()) {
+    for (const auto& member : document["registry"].items()) {
         const Key& now = machine.Registry[keyIndex];
         const Key& before = file.Loaded.Registry[keyIndex];
         ++keyIndex;

@@ -12,7 +12,7 @@ namespace simulator {
 
 // A loaded machine file: where it came from, its document as read, and the
 // machine it described, so that a save changes only what the run changed.
-struct MachineFile {
+struct MachineFile { // NOLINT(bugprone-exception-escape): its implicit constructors allocate
     std::string Path;
     nlohmann::ordered_json Document;
     Machine Loaded;

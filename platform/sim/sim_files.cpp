@@ -76,14 +76,14 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& text, std
     errno = 0;
     if (!WriteAndSync(temporary, text)) {
         *error = "cannot write '" + temporary + "': " + Reason();
-        std::remove(temporary.c_str());
+        (void)std::remove(temporary.c_str());
         return false;
     }
     std::error_code failure;
     std::filesystem::rename(temporary, path, failure);
     if (failure) {
         *error = "cannot rename '" + temporary + "' to it: " + failure.message();
-        std::remove(temporary.c_str());
+        (void)std::remove(temporary.c_str());
         return false;
     }
     return true;

@@ -2,6 +2,7 @@
 // it, then writes back what the run changed and the call trace.
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -17,13 +18,11 @@ constexpr int MACHINE_FAILED = 2;
 
 int Refuse(const std::string& message)
 {
-    std::fprintf(stderr, "tessary (simulated platform): %s\n", message.c_str());
+    (void)std::fprintf(stderr, "tessary (simulated platform): %s\n", message.c_str());
     return MACHINE_FAILED;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+int Run(int argc, char** argv)
 {
     const char* machinePath = std::getenv("TESSARY_SIM_MACHINE");
     const char* tracePath = std::getenv("TESSARY_SIM_TRACE");
@@ -42,22 +41,24 @@ int main(int argc, char** argv)
     simulator::SetEcho(true);
 
     std::vector<std::u16string> arguments;
+    arguments.reserve(static_cast<std::size_t>(argc));
     for (int i = 0; i < argc; ++i) {
         arguments.push_back(simulator::Utf8ToUtf16(argv[i]));
     }
     std::vector<const platform::WCHAR*> pointers;
+    pointers.reserve(arguments.size() + 1);
     for (const std::u16string& argument : arguments) {
         pointers.push_back(argument.c_str());
     }
     pointers.push_back(nullptr);
     int status = TessaryMain(argc, pointers.data());
-    std::fflush(stdout);
+    (void)std::fflush(stdout);
 
     for (const std::string& violation : simulator::Violations()) {
-        std::fprintf(stderr, "tessary (simulated platform): misuse: %s\n", violation.c_str());
+        (void)std::fprintf(stderr, "tessary (simulated platform): misuse: %s\n", violation.c_str());
     }
     for (const std::string& resource : simulator::OpenResources()) {
-        std::fprintf(stderr, "tessary (simulated platform): left open: %s\n", resource.c_str());
+        (void)std::fprintf(stderr, "tessary (simulated platform): left open: %s\n", resource.c_str());
     }
     if (fromFile && !simulator::SaveMachineFile(file, simulator::Current(), &error)) {
         return Refuse(error);
@@ -72,4 +73,16 @@ int main(int argc, char** argv)
         }
     }
     return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& problem) {
+        // Out of memory, say: the simulated machine failed, not the tool.
+        return Refuse(std::string("the simulation failed: ") + problem.what());
+    }
 }

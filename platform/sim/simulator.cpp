@@ -84,7 +84,7 @@ constexpr std::uintptr_t KEY_HANDLE_BASE = 0x4E900000;
 
 // The simulated machine has little memory to spare: a larger block cannot
 // be allocated.
-constexpr SIZE_T MAX_BLOCK_BYTES = 16 * 1024 * 1024;
+constexpr SIZE_T MAX_BLOCK_BYTES = SIZE_T{16} * 1024 * 1024;
 
 constexpr DWORD REG_EXPAND_SZ = 2;
 constexpr REGSAM KEY_READ = 0x20019;
@@ -98,7 +98,7 @@ std::string Decimal(std::uint64_t value)
 std::string Hex(std::uint64_t value)
 {
     char text[24];
-    std::snprintf(text, sizeof(text), "0x%llx", static_cast<unsigned long long>(value));
+    (void)std::snprintf(text, sizeof(text), "0x%llx", static_cast<unsigned long long>(value));
     return text;
 }
 
@@ -111,7 +111,8 @@ std::string Quoted(const std::u16string& text)
             out += c;
         } else if (static_cast<unsigned char>(c) < 0x20) {
             char escape[8];
-            std::snprintf(escape, sizeof(escape), "\\x%02x", static_cast<unsigned>(static_cast<unsigned char>(c)));
+            (void)std::snprintf(escape, sizeof(escape), "\\x%02x",
+                                static_cast<unsigned>(static_cast<unsigned char>(c)));
             out += escape;
         } else {
             out += c;
@@ -125,7 +126,7 @@ std::string HexBytes(const BYTE* data, std::size_t size)
     std::string out;
     for (std::size_t i = 0; i < size; ++i) {
         char byte[4];
-        std::snprintf(byte, sizeof(byte), i == 0 ? "%02x" : " %02x", static_cast<unsigned>(data[i]));
+        (void)std::snprintf(byte, sizeof(byte), i == 0 ? "%02x" : " %02x", static_cast<unsigned>(data[i]));
         out += byte;
     }
     return out;
@@ -615,7 +616,7 @@ HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, const WCHAR* enumerator, HW
     return reinterpret_cast<HDEVINFO>(set.Id);
 }
 
-BOOL SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD memberIndex, SP_DEVINFO_DATA* deviceInfo)
+BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD memberIndex, SP_DEVINFO_DATA* deviceInfo)
 {
     Recorder call("SetupDiEnumDeviceInfo", [&] {
         return Fields{{"index", Decimal(memberIndex)},
@@ -624,19 +625,19 @@ BOOL SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD memberIndex, SP_DEVINFO_DATA* 
     if (const Fault* fault = FireFault(OP_ENUM_DEVICE_INFO, memberIndex)) {
         return Fail(call, fault->Error);
     }
-    DeviceSet* set = FindSet(handle);
-    if (set == nullptr) {
+    DeviceSet* found = FindSet(set);
+    if (found == nullptr) {
         return Fail(call, ERROR_INVALID_HANDLE);
     }
     if (deviceInfo == nullptr || deviceInfo->cbSize != sizeof(SP_DEVINFO_DATA)) {
         return Fail(call, ERROR_INVALID_USER_BUFFER);
     }
-    if (memberIndex >= set->Members.size()) {
+    if (memberIndex >= found->Members.size()) {
         return Fail(call, ERROR_NO_MORE_ITEMS);
     }
     deviceInfo->ClassGuid = GUID{};
     deviceInfo->DevInst = memberIndex + 1;
-    deviceInfo->Reserved = set->Id;
+    deviceInfo->Reserved = found->Id;
     return Succeed(call);
 }
 
@@ -666,12 +667,12 @@ CONFIGRET CM_Get_DevNode_Status(DWORD* status, DWORD* problemNumber, DEVINST dev
     return result;
 }
 
-BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO handle, SP_DEVINFO_DATA* deviceInfo, DWORD property,
+BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, DWORD property,
                                        DWORD* propertyRegDataType, BYTE* propertyBuffer, DWORD propertyBufferSize,
                                        DWORD* requiredSize)
 {
     State& sim = Sim();
-    std::int64_t index = MemberIndex(FindSet(handle), deviceInfo);
+    std::int64_t index = MemberIndex(FindSet(set), deviceInfo);
     Recorder call("SetupDiGetDeviceRegistryPropertyW", [&] {
         return Fields{{"index", IndexText(index)},
                       {"property", Decimal(property)},
@@ -696,7 +697,7 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO handle, SP_DEVINFO_DATA* deviceI
         }
         return Fail(call, fault->Error);
     }
-    if (CheckMember(call, handle, deviceInfo) < 0) {
+    if (CheckMember(call, set, deviceInfo) < 0) {
         return FALSE;
     }
     // As Wine's SetupAPI answers: a size without a buffer is invalid data,
@@ -735,10 +736,10 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO handle, SP_DEVINFO_DATA* deviceI
     return Succeed(call);
 }
 
-BOOL SetupDiSetClassInstallParamsW(HDEVINFO handle, SP_DEVINFO_DATA* deviceInfo,
+BOOL SetupDiSetClassInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo,
                                    SP_CLASSINSTALL_HEADER* classInstallParams, DWORD classInstallParamsSize)
 {
-    std::int64_t index = MemberIndex(FindSet(handle), deviceInfo);
+    std::int64_t index = MemberIndex(FindSet(set), deviceInfo);
     const auto* params = reinterpret_cast<const SP_PROPCHANGE_PARAMS*>(classInstallParams);
     bool whole = params != nullptr && classInstallParamsSize >= sizeof(SP_PROPCHANGE_PARAMS);
     Recorder call("SetupDiSetClassInstallParamsW", [&] {
@@ -754,7 +755,7 @@ BOOL SetupDiSetClassInstallParamsW(HDEVINFO handle, SP_DEVINFO_DATA* deviceInfo,
                                        whole ? static_cast<std::int64_t>(params->StateChange) : -1)) {
         return Fail(call, fault->Error);
     }
-    if (CheckMember(call, handle, deviceInfo) < 0) {
+    if (CheckMember(call, set, deviceInfo) < 0) {
         return FALSE;
     }
     if (params == nullptr || params->ClassInstallHeader.cbSize != sizeof(SP_CLASSINSTALL_HEADER) ||
@@ -762,17 +763,17 @@ BOOL SetupDiSetClassInstallParamsW(HDEVINFO handle, SP_DEVINFO_DATA* deviceInfo,
         classInstallParamsSize != sizeof(SP_PROPCHANGE_PARAMS)) {
         return Fail(call, ERROR_INVALID_PARAMETER);
     }
-    Member& member = FindSet(handle)->Members[static_cast<std::size_t>(index)];
+    Member& member = FindSet(set)->Members[static_cast<std::size_t>(index)];
     member.HasParams = true;
     member.Params = *params;
     return Succeed(call);
 }
 
-BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO handle, SP_DEVINFO_DATA* deviceInfo)
+BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO set, SP_DEVINFO_DATA* deviceInfo)
 {
-    DeviceSet* set = FindSet(handle);
-    std::int64_t index = MemberIndex(set, deviceInfo);
-    const Member* member = index >= 0 ? &set->Members[static_cast<std::size_t>(index)] : nullptr;
+    DeviceSet* found = FindSet(set);
+    std::int64_t index = MemberIndex(found, deviceInfo);
+    const Member* member = index >= 0 ? &found->Members[static_cast<std::size_t>(index)] : nullptr;
     std::int64_t stateChange = member != nullptr && member->HasParams ? member->Params.StateChange : -1;
     Recorder call("SetupDiCallClassInstaller", [&] {
         return Fields{{"function", Hex(installFunction)},
@@ -783,23 +784,23 @@ BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO handle, SP_DEVINFO
     if (const Fault* fault = FireFault(OP_CALL_CLASS_INSTALLER, index, -1, stateChange)) {
         return Fail(call, fault->Error);
     }
-    if (CheckMember(call, handle, deviceInfo) < 0) {
+    if (CheckMember(call, set, deviceInfo) < 0) {
         return FALSE;
     }
     if (installFunction != DIF_PROPERTYCHANGE) {
         return Fail(call, ERROR_INVALID_PARAMETER);
     }
-    Member& stored = set->Members[static_cast<std::size_t>(index)];
+    Member& stored = found->Members[static_cast<std::size_t>(index)];
     if (!stored.HasParams) {
         return Fail(call, ERROR_NO_CLASSINSTALL_PARAMS);
     }
     return ApplyStateChange(call, Sim().machine.Devices[static_cast<std::size_t>(index)], stored);
 }
 
-BOOL SetupDiGetDeviceInstallParamsW(HDEVINFO handle, SP_DEVINFO_DATA* deviceInfo,
+BOOL SetupDiGetDeviceInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo,
                                     SP_DEVINSTALL_PARAMS_W* deviceInstallParams)
 {
-    std::int64_t index = MemberIndex(FindSet(handle), deviceInfo);
+    std::int64_t index = MemberIndex(FindSet(set), deviceInfo);
     Recorder call("SetupDiGetDeviceInstallParamsW", [&] {
         return Fields{{"index", IndexText(index)},
                       {"cbSize", deviceInstallParams != nullptr ? Decimal(deviceInstallParams->cbSize) : "null"}};
@@ -807,13 +808,13 @@ BOOL SetupDiGetDeviceInstallParamsW(HDEVINFO handle, SP_DEVINFO_DATA* deviceInfo
     if (const Fault* fault = FireFault(OP_GET_INSTALL_PARAMS, index)) {
         return Fail(call, fault->Error);
     }
-    if (CheckMember(call, handle, deviceInfo) < 0) {
+    if (CheckMember(call, set, deviceInfo) < 0) {
         return FALSE;
     }
     if (deviceInstallParams == nullptr || deviceInstallParams->cbSize != sizeof(SP_DEVINSTALL_PARAMS_W)) {
         return Fail(call, ERROR_INVALID_USER_BUFFER);
     }
-    const Member& member = FindSet(handle)->Members[static_cast<std::size_t>(index)];
+    const Member& member = FindSet(set)->Members[static_cast<std::size_t>(index)];
     *deviceInstallParams = SP_DEVINSTALL_PARAMS_W{};
     deviceInstallParams->cbSize = sizeof(SP_DEVINSTALL_PARAMS_W);
     deviceInstallParams->Flags = member.InstallFlags;
@@ -821,14 +822,14 @@ BOOL SetupDiGetDeviceInstallParamsW(HDEVINFO handle, SP_DEVINFO_DATA* deviceInfo
     return Succeed(call);
 }
 
-BOOL SetupDiDestroyDeviceInfoList(HDEVINFO handle)
+BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set)
 {
     Recorder call("SetupDiDestroyDeviceInfoList", [&] {
-        return Fields{{"set", Hex(reinterpret_cast<std::uintptr_t>(handle))}};
+        return Fields{{"set", Hex(reinterpret_cast<std::uintptr_t>(set))}};
     });
     std::vector<DeviceSet>& sets = Sim().sets;
     for (std::size_t i = 0; i < sets.size(); ++i) {
-        if (reinterpret_cast<HDEVINFO>(sets[i].Id) == handle) {
+        if (reinterpret_cast<HDEVINFO>(sets[i].Id) == set) {
             // The set is released even when the call is made to report failure.
             sets.erase(sets.begin() + static_cast<std::ptrdiff_t>(i));
             if (const Fault* fault = FireFault(OP_DESTROY_LIST)) {
@@ -969,7 +970,7 @@ LSTATUS RegCloseKey(HKEY key)
         if (reinterpret_cast<HKEY>(keys[i].Id) == key) {
             keys.erase(keys.begin() + static_cast<std::ptrdiff_t>(i));
             if (const Fault* fault = FireFault(OP_REG_CLOSE)) {
-                return Answer(call, fault->Error); // the handle is gone all the same
+                return Answer(call, fault->Error); // the set is gone all the same
             }
             return Answer(call, ERROR_SUCCESS);
         }
@@ -1084,8 +1085,8 @@ void WriteStandardOutput(const char* text, SIZE_T length)
     State& sim = Sim();
     sim.output.append(text, length);
     if (sim.echo) {
-        std::fwrite(text, 1, length, stdout);
-        std::fflush(stdout);
+        (void)std::fwrite(text, 1, length, stdout);
+        (void)std::fflush(stdout);
     }
 }
 

@@ -65,7 +65,10 @@ std::vector<std::string> CallSummary(const std::vector<std::string>& arguments)
         for (const std::string& name : arguments) {
             std::string value = call.Argument(name);
             if (!value.empty()) {
-                line += " " + name + "=" + value;
+                line += " ";
+                line += name;
+                line += "=";
+                line += value;
             }
         }
         summary.push_back(line);
