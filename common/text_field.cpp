@@ -1,12 +1,12 @@
 #include "common/text_field.h"
 
+#include <cstring>
+
 using namespace platform;
 
 void ClearTextField(TextField* field)
 {
-    for (WCHAR& unit : field->Text) {
-        unit = 0;
-    }
+    std::memset(field->Text, 0, sizeof(field->Text));
 }
 
 DWORD BoundedTextLength(const WCHAR* text, DWORD limit)

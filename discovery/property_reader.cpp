@@ -25,6 +25,16 @@ static BOOL ReplacePropertyBlock(PropertyBuffer* buffer, DWORD bytes)
     return TRUE;
 }
 
+// The whole code units the last successful read returned within the block.
+static DWORD PropertyTextUnits(const PropertyBuffer* buffer)
+{
+    if (buffer->Block == nullptr) {
+        return 0;
+    }
+    DWORD bytes = buffer->Size < buffer->Capacity ? buffer->Size : buffer->Capacity;
+    return bytes / sizeof(WCHAR);
+}
+
 BOOL ReadDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, DWORD property, PropertyBuffer* buffer)
 {
     // The platform writes the required size into the same variable that
@@ -44,16 +54,13 @@ BOOL ReadDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, DWORD propert
         read = SetupDiGetDeviceRegistryPropertyW(set, deviceInfo, property, nullptr, buffer->Block, buffer->Size,
                                                  &buffer->Size);
     }
-    return PropertyTextLength(buffer) > 0;
+    // Not empty: a whole first code unit that is not zero.
+    return PropertyTextUnits(buffer) > 0 && reinterpret_cast<const WCHAR*>(buffer->Block)[0] != 0;
 }
 
 DWORD PropertyTextLength(const PropertyBuffer* buffer)
 {
-    if (buffer->Block == nullptr) {
-        return 0;
-    }
-    DWORD bytes = buffer->Size < buffer->Capacity ? buffer->Size : buffer->Capacity;
-    return BoundedTextLength(reinterpret_cast<const WCHAR*>(buffer->Block), bytes / sizeof(WCHAR));
+    return BoundedTextLength(reinterpret_cast<const WCHAR*>(buffer->Block), PropertyTextUnits(buffer));
 }
 
 void CopyPropertyText(TextField* field, const PropertyBuffer* buffer)

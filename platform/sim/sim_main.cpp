@@ -1,5 +1,6 @@
 // The simulated build's process entry: loads the machine, runs the tool on
 // it, then writes back what the run changed and the call trace.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -26,6 +27,14 @@ int Run(int argc, char** argv)
 {
     const char* machinePath = std::getenv("TESSARY_SIM_MACHINE");
     const char* tracePath = std::getenv("TESSARY_SIM_TRACE");
+    const char* timing = std::getenv("TESSARY_SIM_TIMING");
+    auto started = std::chrono::steady_clock::now();
+    auto lap = [&started]() {
+        auto now = std::chrono::steady_clock::now();
+        double milliseconds = std::chrono::duration<double, std::milli>(now - started).count();
+        started = now;
+        return milliseconds;
+    };
     bool fromFile = machinePath != nullptr && *machinePath != 0;
 
     simulator::MachineFile file;
@@ -39,6 +48,8 @@ int Run(int argc, char** argv)
     }
     simulator::Install(file.Loaded);
     simulator::SetEcho(true);
+    simulator::SetTracing(tracePath != nullptr && *tracePath != 0);
+    double loading = lap();
 
     std::vector<std::u16string> arguments;
     arguments.reserve(static_cast<std::size_t>(argc));
@@ -53,6 +64,7 @@ int Run(int argc, char** argv)
     pointers.push_back(nullptr);
     int status = TessaryMain(argc, pointers.data());
     (void)std::fflush(stdout);
+    double running = lap();
 
     for (const std::string& violation : simulator::Violations()) {
         (void)std::fprintf(stderr, "tessary (simulated platform): misuse: %s\n", violation.c_str());
@@ -63,6 +75,7 @@ int Run(int argc, char** argv)
     if (fromFile && !simulator::SaveMachineFile(file, simulator::Current(), &error)) {
         return Refuse(error);
     }
+    double saving = lap();
     if (tracePath != nullptr && *tracePath != 0) {
         std::string trace;
         for (const simulator::Call& call : simulator::Trace()) {
@@ -71,6 +84,10 @@ int Run(int argc, char** argv)
         if (!simulator::ReplaceFileAtomically(tracePath, trace, &error)) {
             return Refuse("trace file '" + std::string(tracePath) + "': " + error);
         }
+    }
+    if (timing != nullptr && *timing != 0) {
+        (void)std::fprintf(stderr, "tessary (simulated platform): load %.1f ms, run %.1f ms, save %.1f ms\n", loading,
+                           running, saving);
     }
     return status;
 }

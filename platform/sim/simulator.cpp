@@ -7,6 +7,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <unordered_map>
 
 #include "common/unicode.h"
 
@@ -67,6 +68,7 @@ struct State {
     std::uintptr_t nextHandle = 1;
     std::vector<DeviceSet> sets;
     std::vector<OpenKey> keys;
+    std::unordered_map<std::u16string, std::size_t> keyIndex; // by folded path
     std::map<void*, std::unique_ptr<BYTE[]>> blocks;
     std::map<void*, std::size_t> blockSizes;
     std::vector<std::string> violations;
@@ -281,17 +283,27 @@ std::u16string ReadText(const WCHAR* text)
     return std::u16string(text != nullptr ? text : u"", TextLength(text));
 }
 
-Key* FindKey(const WCHAR* path, std::size_t* index)
+// A registry name in the one letter case by which keys are looked up.
+std::u16string FoldedName(const WCHAR* name, std::size_t length)
 {
-    std::vector<Key>& registry = Sim().machine.Registry;
-    std::size_t length = TextLength(path);
-    for (std::size_t i = 0; i < registry.size(); ++i) {
-        if (SameRegistryName(registry[i].Path.data(), registry[i].Path.size(), path, length)) {
-            *index = i;
-            return &registry[i];
+    std::u16string folded(name, length);
+    for (char16_t& unit : folded) {
+        if (unit >= u'a' && unit <= u'z') {
+            unit = static_cast<char16_t>(unit - (u'a' - u'A'));
         }
     }
-    return nullptr;
+    return folded;
+}
+
+Key* FindKey(const WCHAR* path, std::size_t* index)
+{
+    State& sim = Sim();
+    auto found = sim.keyIndex.find(FoldedName(path != nullptr ? path : u"", TextLength(path)));
+    if (found == sim.keyIndex.end()) {
+        return nullptr;
+    }
+    *index = found->second;
+    return &sim.machine.Registry[found->second];
 }
 
 OpenKey* FindOpenKey(HKEY handle)
@@ -385,6 +397,11 @@ void Install(Machine machine)
 {
     State& sim = Sim();
     sim.machine = std::move(machine);
+    sim.keyIndex.clear();
+    for (std::size_t i = 0; i < sim.machine.Registry.size(); ++i) {
+        const std::u16string& path = sim.machine.Registry[i].Path;
+        sim.keyIndex.emplace(FoldedName(path.data(), path.size()), i);
+    }
     sim.faultFired.assign(sim.machine.Faults.size(), 0);
     std::fill(std::begin(sim.callCounts), std::end(sim.callCounts), 0);
     sim.faultOperations.clear();
@@ -457,6 +474,12 @@ std::string QuoteText(const std::u16string& text)
 std::uint64_t CallsMade()
 {
     return Sim().callsMade;
+}
+
+std::uint64_t CallsOf(const char* operation)
+{
+    int index = OperationIndex(operation);
+    return index < 0 ? 0 : Sim().callCounts[index];
 }
 
 bool InsidePlatform()

@@ -136,8 +136,10 @@ void SetEcho(bool enabled);
 // What the tool left open: device sets, registry keys and memory blocks.
 std::vector<std::string> OpenResources();
 
-// Platform calls made since Install, string functions included.
+// Platform calls made since Install, string functions included; and the
+// calls of one of the operations that a fault can make fail.
 std::uint64_t CallsMade();
+std::uint64_t CallsOf(const char* operation);
 
 // True while a platform call runs: a memory allocation made then is the
 // platform's, not the tool's.

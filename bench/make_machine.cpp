@@ -1,0 +1,16 @@
+// Writes a benchmark machine file: make_machine DEVICES FILE
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include "bench/bench_machine.h"
+
+int main(int argc, char** argv)
+{
+    if (argc != 3 || std::atol(argv[1]) <= 0) {
+        (void)std::fprintf(stderr, "usage: make_machine DEVICES FILE\n");
+        return 2;
+    }
+    std::ofstream(argv[2], std::ios::binary) << BenchMachineJson(static_cast<std::size_t>(std::atol(argv[1])));
+    return 0;
+}
