@@ -1,18 +1,46 @@
 #!/usr/bin/env bash
 # Builds Tessary and runs every test: the native build on the simulated
-# platform, then the Windows builds, whose tests run under Wine.
+# platform (also under valgrind), the sanitizer build, the fuzzers for a
+# bounded time, the Windows builds under Wine, and the static checks.
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/prerequisites.sh
-require_packages cmake ninja-build g++ nlohmann-json3-dev libgtest-dev libgmock-dev googletest \
+require_packages cmake ninja-build g++ nlohmann-json3-dev libgtest-dev libgmock-dev googletest valgrind \
+  clang libclang-rt-14-dev clang-tidy clang-format \
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 wine wine64
+
+# How long each fuzzer runs here; the long runs are made by hand.
+FUZZ_SECONDS=${FUZZ_SECONDS:-60}
 
 section() { printf '\n== %s\n' "$1"; }
 
-section "Native build on the simulated platform"
+section "Native build on the simulated platform (the end-to-end runs also under valgrind)"
 cmake --preset default
 cmake --build --preset default
 ctest --preset default
+
+section "Native build with AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ctest --preset asan
+
+section "Fuzzers, ${FUZZ_SECONDS} s each"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+for target in dispatch scan machine_file; do
+  work=build/fuzz/corpus-$target
+  mkdir -p "$work"
+  log=build/fuzz/fuzz_$target.log
+  status=0
+  build/fuzz/fuzz/fuzz_$target -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 \
+    -artifact_prefix=build/fuzz/ "$work" "fuzz/corpus/$target" >"$log" 2>&1 || status=$?
+  echo "fuzz_$target: $(grep -E '^#[0-9]+ +DONE' "$log" | tail -n 1)"
+  if [ "$status" -ne 0 ]; then
+    tail -n 60 "$log" >&2
+    echo "fuzz_$target found a failure (status $status); the input is in build/fuzz/" >&2
+    exit 1
+  fi
+done
 
 section "Windows x86 build: record layouts checked at compile time"
 cmake --preset mingw32 >/dev/null
@@ -35,3 +63,6 @@ contents=$(cmake -E tar tf "$package")
   exit 1
 }
 echo "package: $package"
+
+section "Static checks"
+scripts/static-checks.sh

@@ -13,7 +13,7 @@ namespace {
 
 [[noreturn]] void Fail(const char* what, const std::string& output)
 {
-    std::fprintf(stderr, "invariant broken: %s\noutput: %s\n", what, output.c_str());
+    (void)std::fprintf(stderr, "invariant broken: %s\noutput: %s\n", what, output.c_str());
     __builtin_trap();
 }
 
@@ -48,6 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         finish();
     }
     std::vector<const platform::WCHAR*> argv;
+    argv.reserve(arguments.size() + 1);
     for (const std::u16string& argument : arguments) {
         argv.push_back(argument.c_str());
     }

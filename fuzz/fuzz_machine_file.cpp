@@ -14,11 +14,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (simulator::LoadMachineText(text, "fuzz.json", &file, &error)) {
         // A machine that no run changed is written back as it was read.
         if (!error.empty() || simulator::UpdatedDocument(file, file.Loaded) != file.Document) {
-            std::fprintf(stderr, "an unchanged machine would not be written back as read\n");
+            (void)std::fprintf(stderr, "an unchanged machine would not be written back as read\n");
             __builtin_trap();
         }
     } else if (error.rfind("machine file 'fuzz.json': ", 0) != 0 || error.find('\n') != std::string::npos) {
-        std::fprintf(stderr, "not one clear error: %s\n", error.c_str());
+        (void)std::fprintf(stderr, "not one clear error: %s\n", error.c_str());
         __builtin_trap();
     }
     return 0;

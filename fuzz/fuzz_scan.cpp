@@ -23,9 +23,9 @@ const std::u16string NET_KEY = u"{4d36e972-e325-11ce-bfc1-08002be10318}\\";
 
 [[noreturn]] void Fail(const std::string& what)
 {
-    std::fprintf(stderr, "invariant broken: %s\n", what.c_str());
+    (void)std::fprintf(stderr, "invariant broken: %s\n", what.c_str());
     for (const simulator::Call& call : simulator::Trace()) {
-        std::fprintf(stderr, "  %s\n", call.Line().c_str());
+        (void)std::fprintf(stderr, "  %s\n", call.Line().c_str());
     }
     __builtin_trap();
 }

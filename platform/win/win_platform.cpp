@@ -38,7 +38,6 @@ constexpr DWORD errorInsufficientBuffer = ERROR_INSUFFICIENT_BUFFER;
 constexpr DWORD crSuccess = CR_SUCCESS;
 constexpr int maxPath = MAX_PATH;
 const HANDLE invalidHandleValue = INVALID_HANDLE_VALUE;
-const HKEY hkeyLocalMachine = HKEY_LOCAL_MACHINE;
 } // namespace sdk
 
 #include "platform/win/sdk_macros_aside.h"
@@ -245,8 +244,8 @@ void WriteStandardOutput(const char* text, SIZE_T length)
     ::HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
     ::DWORD mode = 0;
     if (output == sdk::invalidHandleValue || output == nullptr || !::GetConsoleMode(output, &mode)) {
-        std::fwrite(text, 1, length, stdout);
-        std::fflush(stdout);
+        (void)std::fwrite(text, 1, length, stdout);
+        (void)std::fflush(stdout);
         return;
     }
     // At most one code unit per byte, and a CR before each LF.

@@ -60,7 +60,7 @@ protected:
     static std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
     // Runs the editor and answers what it printed.
-    std::string Update(SettingAction action, const std::wstring& name)
+    static std::string Update(SettingAction action, const std::wstring& name)
     {
         ::testing::internal::CaptureStdout();
         UpdateDriverSetting(action, reinterpret_cast<const platform::WCHAR*>(name.c_str()));

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# The static checks: every C++ file follows .clang-format, and clang-tidy
+# (configured by .clang-tidy) passes over the code of every build that
+# ./test.sh configures. Run from the top of the tree after the builds.
+set -euo pipefail
+
+echo "clang-format: checking $(git ls-files '*.cpp' '*.h' | wc -l) files"
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+# Each file is checked with the compile commands of a build that compiles
+# it: the native build, the fuzz build, the Windows build (so the Windows
+# builds must be configured first).
+tidy() {
+  local build=$1
+  shift
+  local extra=()
+  if [ "$build" = build/mingw ]; then
+    # clang-tidy is told the target and where MinGW-w64's C++ headers are.
+    local cxx=/usr/lib/gcc/x86_64-w64-mingw32/12-posix/include/c++
+    extra=(--extra-arg=--target=x86_64-w64-mingw32 "--extra-arg=-isystem$cxx"
+      "--extra-arg=-isystem$cxx/x86_64-w64-mingw32")
+  fi
+  [ $# -gt 0 ] || return 0
+  echo "clang-tidy: $# files with the compile commands of $build"
+  printf '%s\n' "$@" | xargs -P "$(nproc)" -n 4 clang-tidy -p "$build" --quiet "${extra[@]}"
+}
+mapfile -t native < <(git ls-files '*.cpp' | grep -vE '^(fuzz|bench|platform/win|tests/windows)/')
+mapfile -t fuzz < <(git ls-files 'fuzz/*.cpp')
+mapfile -t windows < <(git ls-files 'platform/win/*.cpp' 'tests/windows/*.cpp' | grep -v scenario_devices_sim)
+tidy build/default "${native[@]}"
+tidy build/fuzz "${fuzz[@]}"
+tidy build/mingw "${windows[@]}"
