@@ -34,7 +34,7 @@ for target in dispatch scan machine_file; do
   status=0
   build/fuzz/fuzz/fuzz_$target -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 \
     -artifact_prefix=build/fuzz/ "$work" "fuzz/corpus/$target" >"$log" 2>&1 || status=$?
-  echo "fuzz_$target: $(grep -E '^#[0-9]+ +DONE' "$log" | tail -n 1)"
+  echo "fuzz_$target: $(grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -n 1)"
   if [ "$status" -ne 0 ]; then
     tail -n 60 "$log" >&2
     echo "fuzz_$target found a failure (status $status); the input is in build/fuzz/" >&2
