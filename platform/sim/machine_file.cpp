@@ -29,11 +29,21 @@ std::string Describe(const ordered_json& value)
     return text.size() > 40 ? text.substr(0, 37) + "..." : text;
 }
 
+// A JSON pointer to a member; a control character in its name is shown as
+// \xNN, so that a message naming the place stays on one line.
 std::string Child(const std::string& place, const std::string& name)
 {
     std::string escaped;
     for (char c : name) {
-        escaped += c == '~' ? "~0" : c == '/' ? "~1" : std::string(1, c);
+        if (c == '~' || c == '/') {
+            escaped += c == '~' ? "~0" : "~1";
+        } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            char code[8];
+            (void)std::snprintf(code, sizeof(code), "\\x%02X", static_cast<unsigned>(static_cast<unsigned char>(c)));
+            escaped += code;
+        } else {
+            escaped += c;
+        }
     }
     return place + "/" + escaped;
 }

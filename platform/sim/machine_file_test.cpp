@@ -22,6 +22,7 @@ TEST(MachineFile, RefusesImpossibleMachinesWithThePlaceAndTheProblem)
     } cases[] = {
         {"{\"devices\": [}", "machine file 'm.json': line 1, column 14: not valid JSON"},
         {"{\n  \"devices\": [],\n  \"devics\": []\n}", "at /devics: unknown member"},
+        {"{\"devices\": [{\"sta\\ntus\": 1}]}", "at /devices/0/sta\\x0Atus: unknown member"},
         {"{}", "at /devices: expected an array"},
         {"{\"devices\": [{\"problem\": 6e966}]}", "not valid JSON: number overflow parsing '6e966'"},
         {"{\"devices\": [{\"status\": \"0xZZ\"}]}", "at /devices/0/status: expected a whole number"},
@@ -51,6 +52,7 @@ TEST(MachineFile, RefusesImpossibleMachinesWithThePlaceAndTheProblem)
         std::string error = LoadError(c.text);
         EXPECT_NE(error.find(c.expected), std::string::npos) << error;
         EXPECT_EQ(error.rfind("machine file 'm.json': ", 0), 0u) << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << error; // one line
     }
 }
 
