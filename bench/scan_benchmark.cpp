@@ -167,8 +167,7 @@ template <bool Tool> void Scan(benchmark::State& state)
     state.counters["time/device"] = benchmark::Counter(static_cast<double>(devices) * scans,
                                                        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     state.counters["calls/device"] = perScan(simulator::CallsMade() - callsBefore) / static_cast<double>(devices);
-    state.counters["allocs/scan"] =
-        perScan(simulator::CallsOf("LocalAlloc") - blocksBefore + news);
+    state.counters["allocs/scan"] = perScan(simulator::CallsOf("LocalAlloc") - blocksBefore + news);
     if (!simulator::Violations().empty() || !simulator::OpenResources().empty()) {
         state.SkipWithError("the scan misused the platform or left something open");
     }
