@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/prerequisites.sh
-require_packages cmake ninja-build g++ nlohmann-json3-dev libgtest-dev libgmock-dev
+require_packages cmake ninja-build g++ nlohmann-json3-dev unicode-data libgtest-dev libgmock-dev
 
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT

@@ -85,8 +85,9 @@ Device MakeDevice(FuzzedDataProvider& input, int index)
     device.Properties[simulator::SLOT_DESCRIPTION] =
         MakeProperty(input, {u"Corvane AX210 Wireless", u"Corvane AC600 Wi-Fi", u"Corvane Ethernet", u"Corvane"});
     const simulator::Reaction reactions[] = {simulator::Reaction::Adapter, simulator::Reaction::Ignore,
-                                             simulator::Reaction::NeedRestart, simulator::Reaction::NeedReboot};
-    device.OnStateChange = reactions[input.ConsumeIntegralInRange(0, 3)];
+                                             simulator::Reaction::NeedRestart, simulator::Reaction::NeedReboot,
+                                             simulator::Reaction::Vetoed};
+    device.OnStateChange = reactions[input.ConsumeIntegralInRange(0, 4)];
     return device;
 }
 
@@ -107,6 +108,7 @@ std::u16string TextOf(const Property& property)
 simulator::Machine MakeMachine(FuzzedDataProvider& input)
 {
     simulator::Machine machine;
+    machine.Elevated = input.ConsumeIntegralInRange(0, 7) != 0;
     int devices = input.ConsumeIntegralInRange(1, 6);
     for (int i = 0; i < devices; ++i) {
         machine.Devices.push_back(MakeDevice(input, i));
@@ -177,6 +179,7 @@ void CheckTrace(const simulator::Machine& before, SettingAction action)
     std::int64_t current = -1; // the member index the scan is at
     std::int64_t edited = -1;  // the last index whose driver setting was edited
     bool localFreeFailed = false;
+    std::vector<bool> reported(before.Devices.size(), false); // "DisableEnableDevice FAILED" printed
     for (const simulator::Call& call : simulator::Trace()) {
         const std::string& operation = call.Operation;
         if (operation == "SetupDiEnumDeviceInfo") {
@@ -217,6 +220,20 @@ void CheckTrace(const simulator::Machine& before, SettingAction action)
             }
         } else if (operation == "LocalFree" && call.Result("result") == "failed") {
             localFreeFailed = true;
+        } else if (operation == "Output" && call.Argument("text") == "\"DisableEnableDevice FAILED\\x0a\"" &&
+                   current >= 0 && current < static_cast<std::int64_t>(reported.size())) {
+            reported[static_cast<std::size_t>(current)] = true;
+        }
+    }
+    // An adapter the run leaves disabled, now or at the next boot, is one it
+    // reported.
+    for (std::size_t i = 0; i < before.Devices.size(); ++i) {
+        const Device& was = before.Devices[i];
+        const Device& now = after.Devices[i];
+        bool disabled = (now.Status & platform::DN_HAS_PROBLEM) != 0 && now.Problem == platform::CM_PROB_DISABLED;
+        bool wasDisabled = (was.Status & platform::DN_HAS_PROBLEM) != 0 && was.Problem == platform::CM_PROB_DISABLED;
+        if (((disabled && !wasDisabled) || (now.PendingDisable && !was.PendingDisable)) && !reported[i]) {
+            Fail("device " + std::to_string(i) + " was left disabled without a word");
         }
     }
     // No other value of any key changed.

@@ -5,11 +5,19 @@
 
 using namespace platform;
 
-// One state change; installerDone tells whether the class installer carried
-// it out, which SetDeviceState's answer does not show.
-static BOOL ChangeDeviceState(DWORD stateChange, DeviceRef device, BOOL* installerDone)
+namespace {
+
+// What one state change came to, beyond SetDeviceState's answer: whether the
+// class installer carried it out, and whether the platform then asked for a
+// restart of the computer.
+struct StateChangeOutcome {
+    BOOL InstallerDone;
+    BOOL RestartRequested;
+};
+
+BOOL ChangeDeviceState(DWORD stateChange, DeviceRef device, StateChangeOutcome* outcome)
 {
-    *installerDone = FALSE;
+    *outcome = StateChangeOutcome{FALSE, FALSE};
     SP_DEVINFO_DATA deviceInfo = {};
     deviceInfo.cbSize = sizeof(deviceInfo);
     if (!SetupDiEnumDeviceInfo(device.Set, device.Index, &deviceInfo)) {
@@ -36,7 +44,7 @@ static BOOL ChangeDeviceState(DWORD stateChange, DeviceRef device, BOOL* install
         PrintMessage("SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n");
         return TRUE;
     }
-    *installerDone = TRUE;
+    outcome->InstallerDone = TRUE;
 
     SP_DEVINSTALL_PARAMS_W installParams = {};
     installParams.cbSize = sizeof(installParams);
@@ -46,14 +54,17 @@ static BOOL ChangeDeviceState(DWORD stateChange, DeviceRef device, BOOL* install
     }
     if ((installParams.Flags & (DI_NEEDRESTART | DI_NEEDREBOOT)) != 0) {
         PrintMessage("Need Restart Computer\n");
+        outcome->RestartRequested = TRUE;
     }
     return TRUE;
 }
 
+} // namespace
+
 BOOL SetDeviceState(DWORD stateChange, DeviceRef device)
 {
-    BOOL installerDone = FALSE;
-    return ChangeDeviceState(stateChange, device, &installerDone);
+    StateChangeOutcome outcome = {};
+    return ChangeDeviceState(stateChange, device, &outcome);
 }
 
 BOOL DisableEnableDevice(DeviceRef device)
@@ -61,7 +72,8 @@ BOOL DisableEnableDevice(DeviceRef device)
     if (!CanDisableDevice(device) || IsDeviceDisabled(device)) {
         return FALSE;
     }
-    if (!SetDeviceState(DICS_DISABLE, device)) {
+    StateChangeOutcome disabling = {};
+    if (!ChangeDeviceState(DICS_DISABLE, device, &disabling)) {
         return FALSE;
     }
     // The same questions as IsDeviceDisabled, but a state that cannot be read
@@ -71,9 +83,14 @@ BOOL DisableEnableDevice(DeviceRef device)
     if (!QueryDeviceStatus(device, &status, &problem)) {
         return FALSE;
     }
-    if (!IsDisabledStatus(status, problem)) {
-        return TRUE; // the platform did not disable it; nothing to undo
+    // A device that still runs after a disabling that asked for a restart
+    // has its disable pending until the next boot (its driver refused to
+    // stop): enabling it now cancels that, so a reboot does not leave the
+    // adapter off. A device that still runs without such a request was not
+    // disabled at all, and there is nothing to undo.
+    if (!IsDisabledStatus(status, problem) && !disabling.RestartRequested) {
+        return TRUE;
     }
-    BOOL enabled = FALSE;
-    return ChangeDeviceState(DICS_ENABLE, device, &enabled) && enabled;
+    StateChangeOutcome enabling = {};
+    return ChangeDeviceState(DICS_ENABLE, device, &enabling) && enabling.InstallerDone;
 }

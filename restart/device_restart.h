@@ -4,8 +4,10 @@
 
 #include "common/types.h"
 
-// Disables the device and, once it reports as disabled, enables it again.
-// False when the device may not be disabled, is already disabled, or a state
+// Disables the device and, once it reports as disabled, enables it again. A
+// device that still runs after a disabling that asked for a restart has the
+// disable pending until the next boot; it is enabled again too, which cancels
+// it. False when the device may not be disabled, is already disabled, or a state
 // change breaks off, and also when the device may be left disabled: its state
 // cannot be read after the disabling, or the enabling's class-installer step
 // fails. Prints "Need Restart Computer" when the platform asks for it.

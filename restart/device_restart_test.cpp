@@ -91,17 +91,51 @@ TEST(DisableEnableDevice, RefusesDevicesItMustNotTouch)
 
 TEST(DisableEnableDevice, StopsWithoutEnablingWhenTheDeviceDidNotDisable)
 {
-    simulator::Device device = NetDevice("Corvane Wireless");
-    device.OnStateChange = simulator::Reaction::Ignore;
-    InstallDevices({device});
-    EXPECT_TRUE(DisableEnableDevice(OpenFirstDevice()));
-    ASSERT_EQ(CallsOf("SetupDiCallClassInstaller").size(), 1u);
-
     // A failed disabling is no failure of the restart when the device stays enabled.
     InstallDevices({NetDevice("Corvane Wireless")}, {FailingCall("SetupDiCallClassInstaller", CLASS_INSTALLER_FAILED)});
     EXPECT_TRUE(DisableEnableDevice(OpenFirstDevice()));
     EXPECT_EQ(simulator::Output(), "SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n");
     EXPECT_TRUE(CallsOf("SetupDiGetDeviceInstallParamsW").empty());
+}
+
+TEST(DisableEnableDevice, CancelsADisableThatWaitsForTheNextBoot)
+{
+    // The driver will not stop: the disabling asks for a reboot and the device
+    // runs on with the disable pending. The enabling cancels it.
+    simulator::Device vetoed = NetDevice("Corvane Wireless");
+    vetoed.OnStateChange = simulator::Reaction::Vetoed;
+    InstallDevices({vetoed});
+    EXPECT_TRUE(DisableEnableDevice(OpenFirstDevice()));
+    std::vector<std::string> tail;
+    for (const std::string& line : CallSummary({"stateChange"})) {
+        if (line.rfind("SetupDiCallClassInstaller", 0) == 0 || line.rfind("Output", 0) == 0 ||
+            line.rfind("SetupDiGetDeviceInstallParamsW", 0) == 0) {
+            tail.push_back(line);
+        }
+    }
+    std::vector<std::string> expected = {
+        "SetupDiCallClassInstaller stateChange=2", "SetupDiGetDeviceInstallParamsW",
+        "Output \"Need Restart Computer\\x0a\"",   "SetupDiCallClassInstaller stateChange=1",
+        "SetupDiGetDeviceInstallParamsW",          "Output \"Need Restart Computer\\x0a\""};
+    EXPECT_EQ(tail, expected);
+    EXPECT_FALSE(simulator::Current().Devices[0].PendingDisable);
+
+    // Its enabling's class installer fails: the adapter goes off at the next
+    // boot, which the answer must not hide.
+    InstallDevices({vetoed}, {FailingCall("SetupDiCallClassInstaller", CLASS_INSTALLER_FAILED, DICS_ENABLE)});
+    EXPECT_FALSE(DisableEnableDevice(OpenFirstDevice()));
+    EXPECT_EQ(simulator::Output(), "Need Restart Computer\n"
+                                   "SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n");
+    EXPECT_TRUE(simulator::Current().Devices[0].PendingDisable);
+
+    // Without the request for a restart, a device that runs on was not
+    // disabled: nothing to undo, and no call is added.
+    simulator::Device ignoring = NetDevice("Corvane Wireless");
+    ignoring.OnStateChange = simulator::Reaction::Ignore;
+    InstallDevices({ignoring});
+    EXPECT_TRUE(DisableEnableDevice(OpenFirstDevice()));
+    EXPECT_EQ(CallsOf("SetupDiCallClassInstaller").size(), 1u);
+    EXPECT_EQ(CallSummary().back(), "CM_Get_DevNode_Status");
 }
 
 TEST(DisableEnableDevice, AnswersFalseWhenTheAdapterMayBeLeftDisabled)

@@ -143,6 +143,19 @@ std::u16string ReadText(const ordered_json& value, const std::string& place)
     return Utf8ToUtf16(value.get<std::string>());
 }
 
+// An optional true or false member of an object.
+bool ReadFlag(const ordered_json& object, const char* name, const std::string& place, bool otherwise)
+{
+    if (!object.contains(name)) {
+        return otherwise;
+    }
+    const ordered_json& value = object[name];
+    if (!value.is_boolean()) {
+        throw FileError(Child(place, name), "expected true or false, found " + Describe(value));
+    }
+    return value.get<bool>();
+}
+
 Property ReadProperty(const ordered_json& value, const std::string& place)
 {
     Property property;
@@ -171,9 +184,9 @@ Property ReadProperty(const ordered_json& value, const std::string& place)
 
 Device ReadDevice(const ordered_json& value, const std::string& place)
 {
-    CheckMembers(
-        value, place,
-        {"comment", "status", "problem", "statusError", "class", "enumerator", "driver", "description", "reaction"});
+    CheckMembers(value, place,
+                 {"comment", "status", "problem", "statusError", "class", "enumerator", "driver", "description",
+                  "reaction", "pendingDisable"});
     Device device;
     if (value.contains("comment") && !value["comment"].is_string()) {
         throw FileError(Child(place, "comment"), "expected a text, found " + Describe(value["comment"]));
@@ -206,12 +219,15 @@ Device ReadDevice(const ordered_json& value, const std::string& place)
             device.OnStateChange = Reaction::NeedRestart;
         } else if (name == "needreboot") {
             device.OnStateChange = Reaction::NeedReboot;
+        } else if (name == "vetoed") {
+            device.OnStateChange = Reaction::Vetoed;
         } else {
-            throw FileError(Child(place, "reaction"), "expected \"adapter\", \"ignore\", \"needrestart\" or "
-                                                      "\"needreboot\", found " +
+            throw FileError(Child(place, "reaction"), "expected \"adapter\", \"ignore\", \"needrestart\", "
+                                                      "\"needreboot\" or \"vetoed\", found " +
                                                           Describe(reaction));
         }
     }
+    device.PendingDisable = ReadFlag(value, "pendingDisable", place, false);
     return device;
 }
 
@@ -241,13 +257,7 @@ Key ReadKey(const std::string& path, const ordered_json& value, const std::strin
         throw FileError(place, "a key path names each key below the local machine root once, separated by single "
                                "backslashes, with none at either end");
     }
-    if (value.contains("denyFullAccess")) {
-        if (!value["denyFullAccess"].is_boolean()) {
-            throw FileError(Child(place, "denyFullAccess"),
-                            "expected true or false, found " + Describe(value["denyFullAccess"]));
-        }
-        key.DenyFullAccess = value["denyFullAccess"].get<bool>();
-    }
+    key.DenyFullAccess = ReadFlag(value, "denyFullAccess", place, false);
     if (value.contains("values")) {
         const ordered_json& values = value["values"];
         if (!values.is_object()) {
@@ -344,8 +354,9 @@ Fault ReadFault(const ordered_json& value, const std::string& place)
 
 Machine ReadMachine(const ordered_json& document)
 {
-    CheckMembers(document, "", {"comment", "devices", "registry", "faults"});
+    CheckMembers(document, "", {"comment", "elevated", "devices", "registry", "faults"});
     Machine machine;
+    machine.Elevated = ReadFlag(document, "elevated", "", true);
     if (!document.contains("devices") || !document["devices"].is_array()) {
         throw FileError("/devices", "expected an array of the present devices, in member-index order");
     }
@@ -471,6 +482,14 @@ ordered_json UpdatedDocument(const MachineFile& file, const Machine& machine)
         if (machine.Devices[i].Problem != file.Loaded.Devices[i].Problem) {
             device["problem"] = NumberLike(device.contains("problem") ? device["problem"] : ordered_json(0),
                                            machine.Devices[i].Problem);
+        }
+        // A pending disable shows only while there is one.
+        if (machine.Devices[i].PendingDisable != file.Loaded.Devices[i].PendingDisable) {
+            if (machine.Devices[i].PendingDisable) {
+                device["pendingDisable"] = true;
+            } else {
+                device.erase("pendingDisable");
+            }
         }
     }
     std::size_t keyIndex = 0;

@@ -33,6 +33,8 @@ TEST(MachineFile, RefusesImpossibleMachinesWithThePlaceAndTheProblem)
         {"{\"devices\": [{\"driver\": {\"bytes\": \"4e 0\"}}]}", "at /devices/0/driver/bytes: expected pairs"},
         {"{\"devices\": [{\"driver\": {\"error\": 122}}]}", "at /devices/0/driver/error: 122"},
         {"{\"devices\": [{\"reaction\": \"explode\"}]}", "at /devices/0/reaction: expected \"adapter\""},
+        {"{\"devices\": [{\"pendingDisable\": 1}]}", "at /devices/0/pendingDisable: expected true or false"},
+        {"{\"devices\": [], \"elevated\": \"no\"}", "at /elevated: expected true or false"},
         {"{\"devices\": [], \"registry\": {\"A\\\\\\\\B\": {}}}", "at /registry/A\\\\B: a key path"},
         {"{\"devices\": [], \"registry\": {\"A\": {}, \"a\": {}}}", "at /registry/a: the key is named twice"},
         {"{\"devices\": [], \"registry\": {\"A\": {\"values\": {\"v\": {\"type\": 1}}}}}",
@@ -107,10 +109,22 @@ TEST(MachineFile, WritesBackOnlyWhatChangedInTheFormTheFileUsed)
     changed.Devices[0].Problem = 22;
     changed.Registry[0].Values.erase(changed.Registry[0].Values.begin() + 1);
     changed.Registry[0].Values.emplace_back(u"WapiSupport", simulator::Value{1, {0x31, 0}});
+    changed.Devices[0].PendingDisable = true;
     nlohmann::ordered_json updated = simulator::UpdatedDocument(file, changed);
-    EXPECT_EQ(updated["devices"][0].dump(), R"({"status":"0x180240A","comment":"kept","problem":22})");
+    EXPECT_EQ(updated["devices"][0].dump(),
+              R"({"status":"0x180240A","comment":"kept","problem":22,"pendingDisable":true})");
     EXPECT_EQ(updated["registry"]["K"]["values"].dump(),
               R"({"DriverDesc":"x","WapiSupport":{"type":1,"data":"31 00"}})");
+
+    // A cancelled pending disable leaves no trace.
+    ASSERT_TRUE(simulator::LoadMachineText(R"({"devices": [{"pendingDisable": true}], "elevated": false})", "m.json",
+                                           &file, &error))
+        << error;
+    EXPECT_TRUE(file.Loaded.Devices[0].PendingDisable);
+    EXPECT_FALSE(file.Loaded.Elevated);
+    changed = file.Loaded;
+    changed.Devices[0].PendingDisable = false;
+    EXPECT_EQ(simulator::UpdatedDocument(file, changed)["devices"][0].dump(), "{}");
 }
 
 } // namespace

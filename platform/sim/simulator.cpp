@@ -90,6 +90,7 @@ constexpr SIZE_T MAX_BLOCK_BYTES = SIZE_T{16} * 1024 * 1024;
 
 constexpr DWORD REG_EXPAND_SZ = 2;
 constexpr REGSAM KEY_READ = 0x20019;
+constexpr REGSAM KEY_WOW64_RES = 0x300; // which registry view: no access right
 constexpr DWORD REG_MULTI_SZ = 7;
 
 std::string Decimal(std::uint64_t value)
@@ -283,22 +284,10 @@ std::u16string ReadText(const WCHAR* text)
     return std::u16string(text != nullptr ? text : u"", TextLength(text));
 }
 
-// A registry name in the one letter case by which keys are looked up.
-std::u16string FoldedName(const WCHAR* name, std::size_t length)
-{
-    std::u16string folded(name, length);
-    for (char16_t& unit : folded) {
-        if (unit >= u'a' && unit <= u'z') {
-            unit = static_cast<char16_t>(unit - (u'a' - u'A'));
-        }
-    }
-    return folded;
-}
-
 Key* FindKey(const WCHAR* path, std::size_t* index)
 {
     State& sim = Sim();
-    auto found = sim.keyIndex.find(FoldedName(path != nullptr ? path : u"", TextLength(path)));
+    auto found = sim.keyIndex.find(FoldedRegistryName(path != nullptr ? path : u"", TextLength(path)));
     if (found == sim.keyIndex.end()) {
         return nullptr;
     }
@@ -343,6 +332,14 @@ BOOL ApplyStateChange(Recorder& call, Device& device, Member& member)
     if (device.OnStateChange == Reaction::Ignore) {
         return Succeed(call);
     }
+    if (device.OnStateChange == Reaction::Vetoed && params.StateChange == DICS_DISABLE) {
+        // The driver refused to stop: the device runs on, and the disable
+        // waits for the next boot.
+        device.PendingDisable = true;
+        member.InstallFlags |= DI_NEEDREBOOT;
+        return Succeed(call);
+    }
+    device.PendingDisable = false;
     if (params.StateChange == DICS_DISABLE) {
         device.Status = (device.Status | DN_HAS_PROBLEM) & ~DN_STARTED;
         device.Problem = CM_PROB_DISABLED;
@@ -400,7 +397,7 @@ void Install(Machine machine)
     sim.keyIndex.clear();
     for (std::size_t i = 0; i < sim.machine.Registry.size(); ++i) {
         const std::u16string& path = sim.machine.Registry[i].Path;
-        sim.keyIndex.emplace(FoldedName(path.data(), path.size()), i);
+        sim.keyIndex.emplace(FoldedRegistryName(path.data(), path.size()), i);
     }
     sim.faultFired.assign(sim.machine.Faults.size(), 0);
     std::fill(std::begin(sim.callCounts), std::end(sim.callCounts), 0);
@@ -556,26 +553,6 @@ std::vector<std::uint8_t> TextBytes(const std::u16string& text)
     bytes.push_back(0);
     bytes.push_back(0);
     return bytes;
-}
-
-bool SameRegistryName(const std::u16string& first, const std::u16string& second)
-{
-    return SameRegistryName(first.data(), first.size(), second.data(), second.size());
-}
-
-bool SameRegistryName(const char16_t* first, std::size_t firstLength, const char16_t* second, std::size_t secondLength)
-{
-    if (firstLength != secondLength) {
-        return false;
-    }
-    for (std::size_t i = 0; i < firstLength; ++i) {
-        char16_t a = first[i] >= u'a' && first[i] <= u'z' ? static_cast<char16_t>(first[i] - 32) : first[i];
-        char16_t b = second[i] >= u'a' && second[i] <= u'z' ? static_cast<char16_t>(second[i] - 32) : second[i];
-        if (a != b) {
-            return false;
-        }
-    }
-    return true;
 }
 
 } // namespace simulator
@@ -813,6 +790,9 @@ BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO set, SP_DEVINFO_DA
     if (installFunction != DIF_PROPERTYCHANGE) {
         return Fail(call, ERROR_INVALID_PARAMETER);
     }
+    if (!Sim().machine.Elevated) {
+        return Fail(call, ERROR_ACCESS_DENIED); // changing a device's state needs an administrator
+    }
     Member& stored = found->Members[static_cast<std::size_t>(index)];
     if (!stored.HasParams) {
         return Fail(call, ERROR_NO_CLASSINSTALL_PARAMS);
@@ -897,7 +877,9 @@ LSTATUS RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REGSAM samDe
     if (found == nullptr) {
         return Answer(call, ERROR_FILE_NOT_FOUND);
     }
-    if (found->DenyFullAccess && (samDesired & KEY_ALL_ACCESS & ~KEY_READ) != 0) {
+    // A standard user may only read below the local machine root.
+    bool writing = (samDesired & ~(KEY_READ | KEY_WOW64_RES)) != 0;
+    if (writing && (found->DenyFullAccess || !Sim().machine.Elevated)) {
         return Answer(call, ERROR_ACCESS_DENIED);
     }
     OpenKey open;

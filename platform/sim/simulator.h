@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/sim/registry_names.h"
 
 namespace simulator {
 
@@ -59,6 +60,8 @@ enum class Reaction {
     Ignore,      // the change succeeds and nothing happens
     NeedRestart, // as Adapter, and asks for a restart (DI_NEEDRESTART)
     NeedReboot,  // as Adapter, and asks for a reboot (DI_NEEDREBOOT)
+    Vetoed,      // its driver will not stop: disabling asks for a reboot (DI_NEEDREBOOT)
+                 // and leaves the disable pending, the device running; enabling cancels it
 };
 
 struct Device {
@@ -67,6 +70,7 @@ struct Device {
     DWORD Problem = 0;
     Property Properties[PROPERTY_SLOTS];
     Reaction OnStateChange = Reaction::Adapter;
+    bool PendingDisable = false; // a disable that takes effect at the next boot
 };
 
 struct Value {
@@ -97,6 +101,10 @@ struct Fault {
 };
 
 struct Machine {
+    // False: the tool runs as a standard user. Opening a key below the local
+    // machine root for more than reading, and the class installer's property
+    // changes, are then refused with ERROR_ACCESS_DENIED.
+    bool Elevated = true;
     std::vector<Device> Devices;
     std::vector<Key> Registry;
     std::vector<Fault> Faults;
@@ -158,8 +166,5 @@ std::u16string Utf8ToUtf16(const std::string& text);
 std::string Utf16ToUtf8(const std::u16string& text);
 // The UTF-16 bytes of a text followed by its terminating zero.
 std::vector<std::uint8_t> TextBytes(const std::u16string& text);
-// Case-insensitive comparison, as registry names compare (ASCII letters).
-bool SameRegistryName(const std::u16string& first, const std::u16string& second);
-bool SameRegistryName(const char16_t* first, std::size_t firstLength, const char16_t* second, std::size_t secondLength);
 
 } // namespace simulator

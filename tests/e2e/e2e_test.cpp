@@ -123,6 +123,49 @@ TEST_F(EndToEnd, DeviceStatesChangedByARunPersist)
     EXPECT_EQ(result.Output, BANNER + "Command: Add WapiSupport\n");
 }
 
+TEST_F(EndToEnd, ADisableThatWaitsForTheNextBootIsCancelled)
+{
+    fs::path machine = Path("machine.json");
+    WriteFile(machine, R"({
+      "devices": [
+        {"class": "Net", "enumerator": "USB", "driver": "{4d36e972-e325-11ce-bfc1-08002be10318}\\0001",
+         "description": "Corvane Wireless", "reaction": "vetoed"}
+      ],
+      "registry": {"SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\0001": {}}
+    })");
+    ProgramResult result = RunTessary({"/a"}, machine.string(), Path("trace.txt").string(), folder_.string());
+    EXPECT_EQ(result.Status, 0);
+    EXPECT_EQ(result.Output, BANNER + "Command: Add WapiSupport\n" + KEY + "0001\n" + "Need Restart Computer\n" +
+                                 "Need Restart Computer\n");
+    json after = json::parse(ReadFile(machine));
+    EXPECT_FALSE(after["devices"][0].contains("pendingDisable")) << after.dump();
+    std::string calls;
+    std::istringstream trace(ReadFile(Path("trace.txt")));
+    for (std::string line; std::getline(trace, line);) {
+        if (line.rfind("SetupDiCallClassInstaller", 0) == 0) {
+            calls += line.substr(line.find("stateChange="), 13) + " ";
+        }
+    }
+    EXPECT_EQ(calls, "stateChange=2 stateChange=1 ");
+}
+
+TEST_F(EndToEnd, AStandardUserChangesNothing)
+{
+    fs::path machine = Path("machine.json");
+    json demo = json::parse(ReadFile(TESSARY_DEMO_MACHINE));
+    demo["elevated"] = false;
+    WriteFile(machine, demo.dump(2));
+    std::string before = ReadFile(machine);
+    ProgramResult result = RunTessary({"/a"}, machine.string(), "", folder_.string());
+    EXPECT_EQ(result.Status, 0);
+    std::string refused = "ERROR: Open registry error!!\n"
+                          "SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n";
+    EXPECT_EQ(result.Output,
+              BANNER + "Command: Add WapiSupport\n" + KEY + "0001\n" + refused + KEY + "0005\n" + refused);
+    EXPECT_EQ(result.Errors, "");
+    EXPECT_EQ(ReadFile(machine), before);
+}
+
 TEST_F(EndToEnd, ABadMachineFileStopsTheRunAndStaysUntouched)
 {
     struct Case {
