@@ -5,7 +5,8 @@
 set -euo pipefail
 export WINEPREFIX="$(realpath -m "$1")"
 shift
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# WINE_RUN_DEBUG, when set, chooses Wine's debug channels (on standard error).
+export WINEDEBUG=${WINE_RUN_DEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
   wineboot --init </dev/null >/dev/null 2>&1 || true
