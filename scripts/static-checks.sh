@@ -31,7 +31,7 @@ tidy() {
 }
 mapfile -t native < <(git ls-files '*.cpp' | grep -vE '^(fuzz|bench|platform/win|tests/windows)/')
 mapfile -t fuzz < <(git ls-files 'fuzz/*.cpp')
-mapfile -t windows < <(git ls-files 'platform/win/*.cpp' 'tests/windows/*.cpp' | grep -v scenario_devices_sim)
+mapfile -t windows < <(git ls-files 'platform/win/*.cpp' 'tests/windows/*.cpp' | grep -v scenario_platform_sim)
 tidy build/default "${native[@]}"
 tidy build/fuzz "${fuzz[@]}"
 tidy build/mingw "${windows[@]}"

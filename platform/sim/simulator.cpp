@@ -724,7 +724,9 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo
     if (propertyRegDataType != nullptr) {
         *propertyRegDataType = REG_SZ;
     }
-    if (size > propertyBufferSize) {
+    // A read given no room fails even for a property of no bytes, as Wine's
+    // SetupAPI answers.
+    if (size > propertyBufferSize || propertyBufferSize == 0) {
         Fail(call, ERROR_INSUFFICIENT_BUFFER);
         call.Add("required", [&] { return Decimal(size); });
         return FALSE;
@@ -908,7 +910,10 @@ LSTATUS RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD t
     if (open == nullptr) {
         return Answer(call, ERROR_INVALID_HANDLE);
     }
-    if (reserved != 0 || (data == nullptr && dataSize != 0)) {
+    if (data == nullptr && dataSize != 0) {
+        return Answer(call, ERROR_NOACCESS); // as Wine answers
+    }
+    if (reserved != 0) {
         return Answer(call, ERROR_INVALID_PARAMETER);
     }
     // A text whose size leaves out its terminating zero gets it counted in

@@ -1,0 +1,100 @@
+// The scenarios' devices and keys on the simulated platform.
+#include "platform/sim/simulator.h"
+#include "tests/windows/platform_scenarios.h"
+
+namespace {
+
+std::u16string SubkeyPath(const platform::WCHAR* name)
+{
+    return std::u16string(SCENARIO_KEY) + u"\\" + name;
+}
+
+simulator::Key* FindKey(const std::u16string& path)
+{
+    for (simulator::Key& key : simulator::Current().Registry) {
+        if (simulator::SameRegistryName(key.Path, path)) {
+            return &key;
+        }
+    }
+    return nullptr;
+}
+
+simulator::Machine ScenarioMachine()
+{
+    simulator::Machine machine;
+    machine.Devices.resize(SCENARIO_DEVICES);
+    const std::vector<std::uint8_t> descriptions[SCENARIO_DEVICES] = {
+        simulator::TextBytes(u"Corvane AX210 Wireless"), {'N', 0, 'e', 0, 't', 0, 'x'}, {0, 0}, {}};
+    for (int i = 0; i < SCENARIO_DEVICES; ++i) {
+        machine.Devices[i].Properties[simulator::SLOT_DESCRIPTION].Readable = true;
+        machine.Devices[i].Properties[simulator::SLOT_DESCRIPTION].Bytes = descriptions[i];
+    }
+    simulator::Key key;
+    key.Path = SCENARIO_KEY;
+    machine.Registry.push_back(key);
+    return machine;
+}
+
+} // namespace
+
+bool OpenScenarioPlatform(ScenarioDevices* devices)
+{
+    simulator::Install(ScenarioMachine());
+    devices->Set =
+        platform::SetupDiGetClassDevsW(nullptr, nullptr, nullptr, platform::DIGCF_PRESENT | platform::DIGCF_ALLCLASSES);
+    for (platform::DWORD i = 0; i < SCENARIO_DEVICES; ++i) {
+        devices->Info[i].cbSize = sizeof(platform::SP_DEVINFO_DATA);
+        if (!platform::SetupDiEnumDeviceInfo(devices->Set, i, &devices->Info[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ScenarioPlatformIsSimulated()
+{
+    return true;
+}
+
+void CloseScenarioDevices(ScenarioDevices* devices)
+{
+    platform::SetupDiDestroyDeviceInfoList(devices->Set);
+}
+
+void CloseScenarioPlatform() {}
+
+void SetLastErrorForScenario(platform::DWORD error)
+{
+    simulator::SetLastError(error);
+}
+
+bool MakeScenarioSubkey(const platform::WCHAR* name)
+{
+    // A new key is looked up only by a machine installed with it: install the
+    // machine as it stands with the key added, keeping its state.
+    if (FindKey(SubkeyPath(name)) == nullptr) {
+        simulator::Machine machine = simulator::Current();
+        simulator::Key key;
+        key.Path = SubkeyPath(name);
+        machine.Registry.push_back(key);
+        simulator::Install(machine);
+    }
+    return true;
+}
+
+bool ReadScenarioValue(const platform::WCHAR* subkey, const platform::WCHAR* name, platform::DWORD* type,
+                       std::vector<std::uint8_t>* data)
+{
+    const simulator::Key* key = FindKey(SubkeyPath(subkey));
+    if (key == nullptr) {
+        return false;
+    }
+    for (const auto& value : key->Values) {
+        if (simulator::SameRegistryName(value.first, name)) {
+            *type = value.second.Type;
+            *data = value.second.Data;
+            return true;
+        }
+    }
+    return false;
+}
