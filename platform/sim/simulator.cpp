@@ -922,11 +922,15 @@ LSTATUS RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD t
     DWORD stored = dataSize;
     bool text = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
     if (text && data != nullptr && dataSize >= sizeof(WCHAR)) {
+        // The unit past the size is looked at only when the last one is not
+        // already a terminator.
         WCHAR last = 0;
-        WCHAR next = 0;
         std::memcpy(&last, data + (dataSize / sizeof(WCHAR) - 1) * sizeof(WCHAR), sizeof(WCHAR));
-        std::memcpy(&next, data + (dataSize / sizeof(WCHAR)) * sizeof(WCHAR), sizeof(WCHAR));
-        if (last != 0 && next == 0) {
+        WCHAR next = 1;
+        if (last != 0) {
+            std::memcpy(&next, data + (dataSize / sizeof(WCHAR)) * sizeof(WCHAR), sizeof(WCHAR));
+        }
+        if (next == 0) {
             stored += sizeof(WCHAR);
         }
     }
