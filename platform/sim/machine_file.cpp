@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <iomanip>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
+#include <unordered_set>
+#include <vector>
 
 #include "platform/sim/sim_files.h"
 
@@ -23,29 +26,70 @@ struct FileError : std::runtime_error {
     std::string Place;
 };
 
-std::string Describe(const ordered_json& value)
+// A text as a message may show it, on one line and in valid UTF-8: control
+// characters and bytes that are not UTF-8 as \xNN, and no more than limit
+// bytes of it, "..." marking a cut.
+std::string Shown(const std::string& text, std::size_t limit)
 {
-    std::string text = value.dump();
-    return text.size() > 40 ? text.substr(0, 37) + "..." : text;
+    std::string shown;
+    for (std::size_t i = 0; i < text.size();) {
+        auto byte = static_cast<unsigned char>(text[i]);
+        std::size_t length = byte < 0x80                   ? 1
+                             : byte >= 0xC2 && byte < 0xE0 ? 2
+                             : byte >= 0xE0 && byte < 0xF0 ? 3
+                             : byte >= 0xF0 && byte < 0xF5 ? 4
+                                                           : 0;
+        for (std::size_t k = 1; k < length; ++k) {
+            if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
+                length = 0;
+            }
+        }
+        std::string piece;
+        if (length == 0 || (length == 1 && (byte < 0x20 || byte == 0x7F))) {
+            char code[8];
+            (void)std::snprintf(code, sizeof(code), "\\x%02X", static_cast<unsigned>(byte));
+            piece = code;
+            length = 1;
+        } else {
+            piece = text.substr(i, length);
+        }
+        if (shown.size() + piece.size() > limit) {
+            return shown + "...";
+        }
+        shown += piece;
+        i += length;
+    }
+    return shown;
 }
 
-// A JSON pointer to a member; a control character in its name is shown as
-// \xNN, so that a message naming the place stays on one line.
+// A value as a message names it, briefly.
+std::string Describe(const ordered_json& value)
+{
+    if (value.is_object()) {
+        return "an object of " + std::to_string(value.size()) + " members";
+    }
+    if (value.is_array()) {
+        return "an array of " + std::to_string(value.size()) + " elements";
+    }
+    if (value.is_string()) {
+        return "\"" + Shown(value.get_ref<const std::string&>(), 40) + "\"";
+    }
+    return Shown(value.dump(), 40);
+}
+
+// A JSON pointer to a member, with its name shown as Shown shows texts, so
+// that a message naming the place stays short and on one line.
 std::string Child(const std::string& place, const std::string& name)
 {
     std::string escaped;
     for (char c : name) {
         if (c == '~' || c == '/') {
             escaped += c == '~' ? "~0" : "~1";
-        } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-            char code[8];
-            (void)std::snprintf(code, sizeof(code), "\\x%02X", static_cast<unsigned>(static_cast<unsigned char>(c)));
-            escaped += code;
         } else {
             escaped += c;
         }
     }
-    return place + "/" + escaped;
+    return place + "/" + Shown(escaped, 60);
 }
 
 std::string Child(const std::string& place, std::size_t index)
@@ -182,20 +226,28 @@ Property ReadProperty(const ordered_json& value, const std::string& place)
     return property;
 }
 
-Device ReadDevice(const ordered_json& value, const std::string& place)
+// What a run may change in a device: its status, problem and pending disable.
+Device ReadDeviceState(const ordered_json& value, const std::string& place)
 {
-    CheckMembers(value, place,
-                 {"comment", "status", "problem", "statusError", "class", "enumerator", "driver", "description",
-                  "reaction", "pendingDisable"});
     Device device;
-    if (value.contains("comment") && !value["comment"].is_string()) {
-        throw FileError(Child(place, "comment"), "expected a text, found " + Describe(value["comment"]));
-    }
     if (value.contains("status")) {
         device.Status = static_cast<DWORD>(ReadNumber(value["status"], Child(place, "status")));
     }
     if (value.contains("problem")) {
         device.Problem = static_cast<DWORD>(ReadNumber(value["problem"], Child(place, "problem")));
+    }
+    device.PendingDisable = ReadFlag(value, "pendingDisable", place, false);
+    return device;
+}
+
+Device ReadDevice(const ordered_json& value, const std::string& place)
+{
+    CheckMembers(value, place,
+                 {"comment", "status", "problem", "statusError", "class", "enumerator", "driver", "description",
+                  "reaction", "pendingDisable"});
+    Device device = ReadDeviceState(value, place);
+    if (value.contains("comment") && !value["comment"].is_string()) {
+        throw FileError(Child(place, "comment"), "expected a text, found " + Describe(value["comment"]));
     }
     if (value.contains("statusError")) {
         device.StatusResult = static_cast<DWORD>(ReadNumber(value["statusError"], Child(place, "statusError")));
@@ -227,7 +279,6 @@ Device ReadDevice(const ordered_json& value, const std::string& place)
                                                           Describe(reaction));
         }
     }
-    device.PendingDisable = ReadFlag(value, "pendingDisable", place, false);
     return device;
 }
 
@@ -263,13 +314,12 @@ Key ReadKey(const std::string& path, const ordered_json& value, const std::strin
         if (!values.is_object()) {
             throw FileError(Child(place, "values"), "expected an object of named values, found " + Describe(values));
         }
+        std::unordered_set<std::u16string> names;
         for (const auto& member : values.items()) {
             std::u16string name = Utf8ToUtf16(member.key());
-            for (const auto& existing : key.Values) {
-                if (SameRegistryName(existing.first, name)) {
-                    throw FileError(Child(Child(place, "values"), member.key()),
-                                    "the value is named twice (value names ignore letter case)");
-                }
+            if (!names.insert(FoldedRegistryName(name.data(), name.size())).second) {
+                throw FileError(Child(Child(place, "values"), member.key()),
+                                "the value is named twice (value names ignore letter case)");
             }
             key.Values.emplace_back(name, ReadValue(member.value(), Child(Child(place, "values"), member.key())));
         }
@@ -368,13 +418,12 @@ Machine ReadMachine(const ordered_json& document)
         if (!registry.is_object()) {
             throw FileError("/registry", "expected an object of keys by path, found " + Describe(registry));
         }
+        std::unordered_set<std::u16string> paths;
         for (const auto& member : registry.items()) {
             std::string place = Child("/registry", member.key());
             Key key = ReadKey(member.key(), member.value(), place);
-            for (const Key& existing : machine.Registry) {
-                if (SameRegistryName(existing.Path, key.Path)) {
-                    throw FileError(place, "the key is named twice (key names ignore letter case)");
-                }
+            if (!paths.insert(FoldedRegistryName(key.Path.data(), key.Path.size())).second) {
+                throw FileError(place, "the key is named twice (key names ignore letter case)");
             }
             machine.Registry.push_back(std::move(key));
         }
@@ -388,6 +437,128 @@ Machine ReadMachine(const ordered_json& document)
         }
     }
     return machine;
+}
+
+// Builds the document from nlohmann-json's SAX events, as its own parser
+// does, but refuses an object that names a member twice (the parser would
+// keep one silently), with the member's JSON pointer.
+class DocumentBuilder : public nlohmann::json_sax<ordered_json> {
+public:
+    explicit DocumentBuilder(ordered_json* root) : root_(root) {}
+
+    bool null() override { return Add(nullptr); }
+    bool boolean(bool value) override { return Add(value); }
+    bool number_integer(number_integer_t value) override { return Add(value); }
+    bool number_unsigned(number_unsigned_t value) override { return Add(value); }
+    bool number_float(number_float_t value, const string_t& /*text*/) override { return Add(value); }
+    bool string(string_t& value) override { return Add(std::move(value)); }
+    bool binary(binary_t& value) override { return Add(ordered_json::binary(std::move(value))); }
+
+    bool start_object(std::size_t /*elements*/) override { return Open(ordered_json::object(), true); }
+    bool start_array(std::size_t /*elements*/) override { return Open(ordered_json::array(), false); }
+    bool end_object() override { return Close(); }
+    bool end_array() override { return Close(); }
+
+    bool key(string_t& name) override
+    {
+        Frame& object = open_.back();
+        // Most objects have a few members, looked through; a large one is
+        // given a set of its names.
+        bool twice = false;
+        if (object.NameSet.empty() && object.Names.size() < 16) {
+            twice = std::find(object.Names.begin(), object.Names.end(), name) != object.Names.end();
+            object.Names.push_back(name);
+        } else {
+            if (object.NameSet.empty()) {
+                object.NameSet.insert(object.Names.begin(), object.Names.end());
+            }
+            twice = !object.NameSet.insert(name).second;
+        }
+        if (twice) {
+            throw FileError(Child(object.Pointer, name), "the member is named twice in its object");
+        }
+        object.Member = &(*object.Value)[name];
+        object.LastName = std::move(name);
+        return true;
+    }
+
+    // Throws the problem as itself, as the library's own parser does.
+    bool parse_error(std::size_t /*position*/, const std::string& /*token*/,
+                     const nlohmann::detail::exception& problem) override
+    {
+        if (const auto* syntax = dynamic_cast<const ordered_json::parse_error*>(&problem)) {
+            throw *syntax;
+        }
+        if (const auto* range = dynamic_cast<const ordered_json::out_of_range*>(&problem)) {
+            throw *range;
+        }
+        throw std::runtime_error(problem.what());
+    }
+
+private:
+    struct Frame {
+        ordered_json* Value;
+        bool IsObject;
+        std::string Pointer;
+        std::vector<std::string> Names;
+        std::unordered_set<std::string> NameSet;
+        std::string LastName;
+        ordered_json* Member = nullptr;
+        std::size_t Next = 0;
+    };
+
+    // Where the next value goes, and, when asked for, its JSON pointer.
+    ordered_json* Slot(std::string* pointer)
+    {
+        if (open_.empty()) {
+            return root_;
+        }
+        Frame& parent = open_.back();
+        if (parent.IsObject) {
+            if (pointer != nullptr) {
+                *pointer = Child(parent.Pointer, parent.LastName);
+            }
+            return parent.Member;
+        }
+        if (pointer != nullptr) {
+            *pointer = Child(parent.Pointer, parent.Next);
+        }
+        ++parent.Next;
+        parent.Value->push_back(nullptr);
+        return &parent.Value->back();
+    }
+
+    template <class Value> bool Add(Value&& value)
+    {
+        *Slot(nullptr) = ordered_json(std::forward<Value>(value));
+        return true;
+    }
+
+    bool Open(ordered_json container, bool isObject)
+    {
+        std::string pointer;
+        ordered_json* slot = Slot(&pointer);
+        *slot = std::move(container);
+        open_.push_back(Frame{slot, isObject, std::move(pointer), {}, {}, {}, nullptr, 0});
+        return true;
+    }
+
+    bool Close()
+    {
+        open_.pop_back();
+        return true;
+    }
+
+    ordered_json* root_;
+    std::vector<Frame> open_;
+};
+
+ordered_json ParseRefusingDuplicates(const std::string& text)
+{
+    ordered_json document;
+    DocumentBuilder builder(&document);
+    ordered_json::sax_parse(text, &builder);
+    return document;
 }
 
 // "line L, column C" for a byte offset into the text.
@@ -430,29 +601,50 @@ ordered_json NumberLike(const ordered_json& original, DWORD value)
 
 } // namespace
 
-bool LoadMachineText(const std::string& text, const std::string& sourceName, MachineFile* file, std::string* error)
+namespace {
+
+std::string Prefix(const std::string& sourceName)
 {
-    std::string prefix = "machine file '" + sourceName + "': ";
-    ordered_json document;
+    return "machine file '" + Shown(sourceName, 200) + "': ";
+}
+
+// Parses the text into a document; on failure a message naming the place.
+bool ParseDocument(const std::string& text, const std::string& sourceName, ordered_json* document, std::string* error)
+{
     try {
-        document = ordered_json::parse(text);
+        *document = ParseRefusingDuplicates(text);
+        return true;
     } catch (const ordered_json::parse_error& problem) {
+        // The parser's own message quotes all it last read; a short excerpt
+        // up to the place serves instead.
         std::string what = problem.what();
         std::size_t detail = what.find("syntax error");
-        *error = prefix + LineAndColumn(text, problem.byte > 0 ? problem.byte - 1 : 0) +
-                 ": not valid JSON: " + (detail != std::string::npos ? what.substr(detail) : what);
-        return false;
+        what = detail != std::string::npos ? what.substr(detail) : what;
+        what = what.substr(0, what.find("; last read:"));
+        std::size_t at = problem.byte > 0 ? problem.byte - 1 : 0;
+        std::size_t from = at > 40 ? at - 40 : 0;
+        *error = Prefix(sourceName) + LineAndColumn(text, at) + ": not valid JSON: " + Shown(what, 200) + ", near '" +
+                 Shown(text.substr(from, at + 1 - from), 80) + "'";
     } catch (const ordered_json::exception& problem) {
         // A number too large for any type, for one; the parser gives no place.
         std::string what = problem.what();
         std::size_t detail = what.find("] ");
-        *error = prefix + "not valid JSON: " + (detail != std::string::npos ? what.substr(detail + 2) : what);
-        return false;
+        *error = Prefix(sourceName) +
+                 "not valid JSON: " + Shown(detail != std::string::npos ? what.substr(detail + 2) : what, 200);
+    } catch (const FileError& problem) {
+        *error = Prefix(sourceName) + "at " + problem.Place + ": " + Shown(problem.what(), 400);
     }
+    return false;
+}
+
+// Reads the machine a parsed document describes into the file.
+bool ReadDocument(ordered_json document, const std::string& sourceName, MachineFile* file, std::string* error)
+{
     try {
         file->Loaded = ReadMachine(document);
     } catch (const FileError& problem) {
-        *error = prefix + "at " + (problem.Place.empty() ? "/" : problem.Place) + ": " + problem.what();
+        *error = Prefix(sourceName) + "at " + (problem.Place.empty() ? "/" : problem.Place) + ": " +
+                 Shown(problem.what(), 400);
         return false;
     }
     file->Path = sourceName;
@@ -460,43 +652,70 @@ bool LoadMachineText(const std::string& text, const std::string& sourceName, Mac
     return true;
 }
 
-bool LoadMachineFile(const std::string& path, MachineFile* file, std::string* error)
+} // namespace
+
+bool LoadMachineText(const std::string& text, const std::string& sourceName, MachineFile* file, std::string* error)
 {
-    std::string text;
-    if (!ReadWholeFile(path, &text, error)) {
-        *error = "machine file '" + path + "': " + *error;
-        return false;
-    }
-    return LoadMachineText(text, path, file, error);
+    ordered_json document;
+    return ParseDocument(text, sourceName, &document, error) &&
+           ReadDocument(std::move(document), sourceName, file, error);
 }
 
-ordered_json UpdatedDocument(const MachineFile& file, const Machine& machine)
+bool LoadMachineFile(const std::string& path, MachineFile* file, std::string* error)
 {
-    ordered_json document = file.Document;
-    for (std::size_t i = 0; i < machine.Devices.size() && i < file.Loaded.Devices.size(); ++i) {
-        ordered_json& device = document["devices"][i];
-        if (machine.Devices[i].Status != file.Loaded.Devices[i].Status) {
-            device["status"] = NumberLike(device.contains("status") ? device["status"] : ordered_json("0x0"),
-                                          machine.Devices[i].Status);
+    ordered_json document;
+    {
+        std::string text;
+        if (!ReadWholeFile(path, MAX_MACHINE_FILE_BYTES, &text, error)) {
+            *error = Prefix(path) + *error;
+            return false;
         }
-        if (machine.Devices[i].Problem != file.Loaded.Devices[i].Problem) {
-            device["problem"] = NumberLike(device.contains("problem") ? device["problem"] : ordered_json(0),
-                                           machine.Devices[i].Problem);
+        if (!ParseDocument(text, path, &document, error)) {
+            return false;
+        }
+    } // the text is let go before the machine is built beside the document
+    return ReadDocument(std::move(document), path, file, error);
+}
+
+bool UpdateDocument(ordered_json* document, const Machine& machine)
+{
+    bool changed = false;
+    ordered_json& devices = (*document)["devices"];
+    for (std::size_t i = 0; i < machine.Devices.size() && i < devices.size(); ++i) {
+        // The state the file gave the device, read again from the document.
+        ordered_json& device = devices[i];
+        Device before = ReadDeviceState(device, "");
+        const Device& now = machine.Devices[i];
+        if (now.Status != before.Status) {
+            device["status"] =
+                NumberLike(device.contains("status") ? device["status"] : ordered_json("0x0"), now.Status);
+            changed = true;
+        }
+        if (now.Problem != before.Problem) {
+            device["problem"] =
+                NumberLike(device.contains("problem") ? device["problem"] : ordered_json(0), now.Problem);
+            changed = true;
         }
         // A pending disable shows only while there is one.
-        if (machine.Devices[i].PendingDisable != file.Loaded.Devices[i].PendingDisable) {
-            if (machine.Devices[i].PendingDisable) {
+        if (now.PendingDisable != before.PendingDisable) {
+            if (now.PendingDisable) {
                 device["pendingDisable"] = true;
             } else {
                 device.erase("pendingDisable");
             }
+            changed = true;
         }
     }
+    if (!document->contains("registry")) {
+        return changed;
+    }
     std::size_t keyIndex = 0;
-    for (const auto& member : document["registry"].items()) {
-        const Key& now = machine.Registry[keyIndex];
-        const Key& before = file.Loaded.Registry[keyIndex];
-        ++keyIndex;
+    for (auto& member : (*document)["registry"].items()) {
+        if (keyIndex >= machine.Registry.size()) {
+            break;
+        }
+        const Key& now = machine.Registry[keyIndex++];
+        Key before = ReadKey(member.key(), member.value(), "");
         if (now.Values == before.Values) {
             continue;
         }
@@ -517,21 +736,23 @@ ordered_json UpdatedDocument(const MachineFile& file, const Machine& machine)
             }
         }
         member.value()["values"] = values;
+        changed = true;
     }
-    if (document["registry"].is_null()) {
-        document.erase("registry");
-    }
-    return document;
+    return changed;
 }
 
-bool SaveMachineFile(const MachineFile& file, const Machine& machine, std::string* error)
+bool SaveMachineFile(MachineFile* file, const Machine& machine, std::string* error)
 {
-    ordered_json updated = UpdatedDocument(file, machine);
-    if (updated == file.Document) {
+    if (!UpdateDocument(&file->Document, machine)) {
         return true;
     }
-    if (!ReplaceFileAtomically(file.Path, updated.dump(2) + "\n", error)) {
-        *error = "machine file '" + file.Path + "': the run's changes were not saved: " + *error;
+    // Written as it is serialised: no second copy of the machine in memory.
+    auto write = [file](std::ostream& out) {
+        out << std::setw(2) << file->Document << "\n";
+        return static_cast<bool>(out);
+    };
+    if (!ReplaceFileAtomically(file->Path, write, error)) {
+        *error = "machine file '" + Shown(file->Path, 200) + "': the run's changes were not saved: " + *error;
         return false;
     }
     return true;

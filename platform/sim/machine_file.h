@@ -2,6 +2,7 @@
 // run and written back after it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -10,8 +11,8 @@
 
 namespace simulator {
 
-// A loaded machine file: where it came from, its document as read, and the
-// machine it described, so that a save changes only what the run changed.
+// A loaded machine file: where it came from, its document as read (a save
+// changes only what the run changed in it) and the machine it describes.
 struct MachineFile { // NOLINT(bugprone-exception-escape): its implicit constructors allocate
     std::string Path;
     nlohmann::ordered_json Document;
@@ -22,16 +23,23 @@ struct MachineFile { // NOLINT(bugprone-exception-escape): its implicit construc
 // answers false with one message naming the source, the place and the problem.
 bool LoadMachineText(const std::string& text, const std::string& sourceName, MachineFile* file, std::string* error);
 
-// Reads a machine file from disk, as LoadMachineText does.
+// The largest machine file read: four times a machine of 100,000 devices.
+constexpr std::uintmax_t MAX_MACHINE_FILE_BYTES = std::uintmax_t{64} * 1024 * 1024;
+
+// Reads a machine file from disk, as LoadMachineText does. A file that is not
+// a regular file, or is larger than MAX_MACHINE_FILE_BYTES, is refused unread.
 bool LoadMachineFile(const std::string& path, MachineFile* file, std::string* error);
 
 // Writes the device states and registry values in which machine differs from
-// the loaded one back into the file, atomically: the file is replaced whole or
-// not at all. Writes nothing when nothing changed.
-bool SaveMachineFile(const MachineFile& file, const Machine& machine, std::string* error);
+// the file's own into its document, and the document back into the file,
+// atomically: the file is replaced whole or not at all. Writes nothing when
+// nothing changed.
+bool SaveMachineFile(MachineFile* file, const Machine& machine, std::string* error);
 
-// The document for a machine, as SaveMachineFile would write it.
-nlohmann::ordered_json UpdatedDocument(const MachineFile& file, const Machine& machine);
+// Brings a machine file's document up to the machine's device states and
+// registry values; values the machine left as they were keep their form.
+// Answers whether anything changed.
+bool UpdateDocument(nlohmann::ordered_json* document, const Machine& machine);
 
 // The built-in demo machine's JSON text.
 const std::string& DemoMachineText();

@@ -102,7 +102,9 @@ TEST(MachineFile, WritesBackOnlyWhatChangedInTheFormTheFileUsed)
     MachineFile file;
     std::string error;
     ASSERT_TRUE(simulator::LoadMachineText(text, "m.json", &file, &error)) << error;
-    EXPECT_EQ(simulator::UpdatedDocument(file, file.Loaded), file.Document);
+    nlohmann::ordered_json updated = file.Document;
+    EXPECT_FALSE(simulator::UpdateDocument(&updated, file.Loaded));
+    EXPECT_EQ(updated, file.Document);
 
     simulator::Machine changed = file.Loaded;
     changed.Devices[0].Status |= 0x400;
@@ -110,7 +112,7 @@ TEST(MachineFile, WritesBackOnlyWhatChangedInTheFormTheFileUsed)
     changed.Registry[0].Values.erase(changed.Registry[0].Values.begin() + 1);
     changed.Registry[0].Values.emplace_back(u"WapiSupport", simulator::Value{1, {0x31, 0}});
     changed.Devices[0].PendingDisable = true;
-    nlohmann::ordered_json updated = simulator::UpdatedDocument(file, changed);
+    EXPECT_TRUE(simulator::UpdateDocument(&updated, changed));
     EXPECT_EQ(updated["devices"][0].dump(),
               R"({"status":"0x180240A","comment":"kept","problem":22,"pendingDisable":true})");
     EXPECT_EQ(updated["registry"]["K"]["values"].dump(),
@@ -124,7 +126,9 @@ TEST(MachineFile, WritesBackOnlyWhatChangedInTheFormTheFileUsed)
     EXPECT_FALSE(file.Loaded.Elevated);
     changed = file.Loaded;
     changed.Devices[0].PendingDisable = false;
-    EXPECT_EQ(simulator::UpdatedDocument(file, changed)["devices"][0].dump(), "{}");
+    updated = file.Document;
+    EXPECT_TRUE(simulator::UpdateDocument(&updated, changed));
+    EXPECT_EQ(updated["devices"][0].dump(), "{}");
 }
 
 } // namespace

@@ -5,87 +5,241 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <system_error>
 
 #if defined(_WIN32)
+#include <fcntl.h>
 #include <io.h>
 #include <process.h>
+#include <sys/stat.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
+
+namespace fs = std::filesystem;
 
 namespace simulator {
 
 namespace {
 
-std::string Reason()
+std::string Reason(int error)
 {
-    return errno != 0 ? std::strerror(errno) : "unknown error";
+    return error != 0 ? std::strerror(error) : "unknown error";
 }
 
-// Writes the bytes and flushes them to the disk.
-bool WriteAndSync(const std::string& path, const std::string& text)
+// The file a path names, through any symbolic links; the path itself when it
+// names nothing yet.
+fs::path Target(const std::string& path)
 {
-    std::FILE* stream = std::fopen(path.c_str(), "wb");
-    if (stream == nullptr) {
+    std::error_code failure;
+    fs::path target = fs::canonical(path, failure);
+    return failure ? fs::path(path) : target;
+}
+
+fs::path Folder(const fs::path& file)
+{
+    fs::path folder = file.parent_path();
+    return folder.empty() ? fs::path(".") : folder;
+}
+
+// A new, empty file beside target, of a name no other file has; answers its
+// descriptor, or -1 with errno set.
+int MakeTemporaryFile(const fs::path& target, std::string* name)
+{
+    std::string stem = (Folder(target) / ("." + target.filename().string() + ".tmp-")).string();
+#if defined(_WIN32)
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *name = stem + std::to_string(_getpid()) + "-" + std::to_string(++counter);
+        int descriptor = _open(name->c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+        if (descriptor >= 0 || errno != EEXIST) {
+            return descriptor;
+        }
+    }
+    return -1;
+#else
+    std::string pattern = stem + "XXXXXX";
+    int descriptor = mkstemp(pattern.data());
+    *name = pattern;
+    return descriptor;
+#endif
+}
+
+// Gives the new file the old one's permissions and, where the process may,
+// its owner and group; a file made anew gets what the process's umask allows.
+bool KeepAttributes(int descriptor, const fs::path& target)
+{
+#if defined(_WIN32)
+    // A file's only permission here is its read-only attribute, and a
+    // read-only file is never replaced: the new file, writable, matches.
+    (void)descriptor;
+    (void)target;
+    return true;
+#else
+    struct stat old = {};
+    if (stat(target.c_str(), &old) != 0) {
+        mode_t mask = umask(0);
+        umask(mask);
+        return fchmod(descriptor, 0666 & ~mask) == 0;
+    }
+    if (fchmod(descriptor, old.st_mode & 07777) != 0) {
         return false;
     }
-    bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size() && std::fflush(stream) == 0;
-#if defined(_WIN32)
-    written = written && _commit(_fileno(stream)) == 0;
-#else
-    written = written && fsync(fileno(stream)) == 0;
+    // Only a privileged process may give a file away; anyone may keep the
+    // group when they belong to it. What is not allowed is left as it is.
+    if (fchown(descriptor, old.st_uid, old.st_gid) != 0 &&
+        fchown(descriptor, static_cast<uid_t>(-1), old.st_gid) != 0) {
+        errno = 0;
+    }
+    // The permissions again: a change of owner may clear set-id bits.
+    return fchmod(descriptor, old.st_mode & 07777) == 0;
 #endif
-    return std::fclose(stream) == 0 && written;
 }
 
-int ProcessId()
+bool SyncAndClose(int descriptor)
 {
 #if defined(_WIN32)
-    return _getpid();
+    bool synced = _commit(descriptor) == 0;
+    return _close(descriptor) == 0 && synced;
 #else
-    return static_cast<int>(getpid());
+    bool synced = fsync(descriptor) == 0;
+    return close(descriptor) == 0 && synced;
+#endif
+}
+
+// Flushes a folder's entries to disk, so that a rename in it survives a crash.
+void SyncFolder(const fs::path& folder)
+{
+#if !defined(_WIN32)
+    int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    if (descriptor >= 0) {
+        (void)fsync(descriptor);
+        (void)close(descriptor);
+    }
+#else
+    (void)folder;
 #endif
 }
 
 } // namespace
 
-bool ReadWholeFile(const std::string& path, std::string* text, std::string* error)
+bool ReadWholeFile(const std::string& path, std::uintmax_t maxBytes, std::string* text, std::string* error)
 {
-    errno = 0;
-    std::ifstream stream(path, std::ios::binary);
-    if (!stream) {
-        *error = "cannot be read: " + Reason();
+    std::error_code failure;
+    fs::file_status status = fs::status(path, failure);
+    if (failure || !fs::exists(status)) {
+        *error = "cannot be read: " + (failure ? failure.message() : Reason(ENOENT));
         return false;
     }
-    std::ostringstream content;
-    content << stream.rdbuf();
-    if (stream.bad()) {
-        *error = "cannot be read: " + Reason();
+    if (fs::is_directory(status)) {
+        *error = "is a directory, not a machine file";
         return false;
     }
-    *text = content.str();
+    if (!fs::is_regular_file(status)) {
+        *error = "is not a regular file (a device, a pipe or a socket); give a machine file";
+        return false;
+    }
+    std::uintmax_t size = fs::file_size(path, failure);
+    if (failure) {
+        *error = "cannot be read: " + failure.message();
+        return false;
+    }
+    if (size > maxBytes) {
+        *error = "is " + std::to_string(size) + " bytes, more than the " + std::to_string(maxBytes) +
+                 " a machine file may have";
+        return false;
+    }
+    std::FILE* stream = std::fopen(path.c_str(), "rb");
+    if (stream == nullptr) {
+        *error = "cannot be read: " + Reason(errno);
+        return false;
+    }
+    // One byte more than allowed shows a file that grew since it was measured.
+    text->assign(static_cast<std::size_t>(size) + 1, '\0');
+    std::size_t read = std::fread(text->data(), 1, text->size(), stream);
+    bool failed = std::ferror(stream) != 0;
+    int readError = errno;
+    (void)std::fclose(stream);
+    if (failed) {
+        *error = "cannot be read: " + Reason(readError);
+        return false;
+    }
+    if (read > maxBytes) {
+        *error = "grew past the " + std::to_string(maxBytes) + " bytes a machine file may have while it was read";
+        return false;
+    }
+    text->resize(read);
+    return true;
+}
+
+bool CanReplaceFile(const std::string& path, std::string* error)
+{
+    fs::path target = Target(path);
+    std::error_code failure;
+    fs::perms permissions = fs::status(target, failure).permissions();
+    if (!failure && (permissions & (fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write)) ==
+                        fs::perms::none) {
+        *error = "is read-only (no write permission is set), so the run's changes could not be kept; the run was "
+                 "not started. Make it writable (chmod u+w) or run on a copy.";
+        return false;
+    }
+#if !defined(_WIN32)
+    if (access(Folder(target).c_str(), W_OK | X_OK) != 0) {
+        *error = "its folder '" + Folder(target).string() + "' does not let a new file be made beside it (" +
+                 Reason(errno) + "), so the run's changes could not be kept; the run was not started.";
+        return false;
+    }
+#endif
     return true;
 }
 
 bool ReplaceFileAtomically(const std::string& path, const std::string& text, std::string* error)
 {
-    std::string temporary = path + ".tmp-" + std::to_string(ProcessId());
+    return ReplaceFileAtomically(
+        path,
+        [&text](std::ostream& out) {
+            out.write(text.data(), static_cast<std::streamsize>(text.size()));
+            return static_cast<bool>(out);
+        },
+        error);
+}
+
+bool ReplaceFileAtomically(const std::string& path, const std::function<bool(std::ostream&)>& write, std::string* error)
+{
+    fs::path target = Target(path);
+    std::string temporary;
     errno = 0;
-    if (!WriteAndSync(temporary, text)) {
-        *error = "cannot write '" + temporary + "': " + Reason();
+    int descriptor = MakeTemporaryFile(target, &temporary);
+    if (descriptor < 0) {
+        *error = "cannot make a new file beside it in '" + Folder(target).string() + "': " + Reason(errno);
+        return false;
+    }
+    // The content goes through a stream of its own on the new file; the
+    // descriptor that made it keeps it and then flushes it to disk.
+    errno = 0;
+    std::ofstream stream(temporary, std::ios::binary | std::ios::trunc);
+    bool written = stream.is_open() && write(stream);
+    stream.close();
+    written = written && !stream.fail();
+    int writeError = errno;
+    bool kept = written && KeepAttributes(descriptor, target);
+    int keepError = errno;
+    bool closed = SyncAndClose(descriptor);
+    if (!written || !kept || !closed) {
+        *error = "cannot write '" + temporary + "': " + Reason(!written ? writeError : !kept ? keepError : errno);
         (void)std::remove(temporary.c_str());
         return false;
     }
     std::error_code failure;
-    std::filesystem::rename(temporary, path, failure);
+    fs::rename(temporary, target, failure);
     if (failure) {
         *error = "cannot rename '" + temporary + "' to it: " + failure.message();
         (void)std::remove(temporary.c_str());
         return false;
     }
+    SyncFolder(Folder(target));
     return true;
 }
 

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/command_dispatch.h"
@@ -46,7 +48,12 @@ int Run(int argc, char** argv)
         return Refuse(error +
                       (fromFile ? "\nFix the file, or unset TESSARY_SIM_MACHINE to run the demo machine." : ""));
     }
-    simulator::Install(file.Loaded);
+    // The run's changes are written back afterwards; a file that cannot take
+    // them is refused before the tool changes anything.
+    if (fromFile && !simulator::CanReplaceFile(machinePath, &error)) {
+        return Refuse("machine file '" + std::string(machinePath) + "': " + error);
+    }
+    simulator::Install(std::move(file.Loaded));
     simulator::SetEcho(true);
     simulator::SetTracing(tracePath != nullptr && *tracePath != 0);
     double loading = lap();
@@ -72,16 +79,18 @@ int Run(int argc, char** argv)
     for (const std::string& resource : simulator::OpenResources()) {
         (void)std::fprintf(stderr, "tessary (simulated platform): left open: %s\n", resource.c_str());
     }
-    if (fromFile && !simulator::SaveMachineFile(file, simulator::Current(), &error)) {
+    if (fromFile && !simulator::SaveMachineFile(&file, simulator::Current(), &error)) {
         return Refuse(error);
     }
     double saving = lap();
     if (tracePath != nullptr && *tracePath != 0) {
-        std::string trace;
-        for (const simulator::Call& call : simulator::Trace()) {
-            trace += call.Line() + "\n";
-        }
-        if (!simulator::ReplaceFileAtomically(tracePath, trace, &error)) {
+        auto write = [](std::ostream& out) {
+            for (const simulator::Call& call : simulator::Trace()) {
+                out << call.Line() << '\n';
+            }
+            return static_cast<bool>(out);
+        };
+        if (!simulator::ReplaceFileAtomically(tracePath, write, &error)) {
             return Refuse("trace file '" + std::string(tracePath) + "': " + error);
         }
     }

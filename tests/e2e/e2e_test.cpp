@@ -1,54 +1,16 @@
 // End-to-end tests: run the built tessary on machine files and check its
 // standard output byte for byte, its exit status and the machine file after.
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
-#include "tests/e2e/run_program.h"
+#include "tests/e2e/e2e_fixture.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using namespace e2e;
 using nlohmann::json;
-
-const std::string BANNER = "Tessary Tool...\n";
-const std::string KEY =
-    "Full Driver Key=SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\";
-
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream stream(path, std::ios::binary);
-    std::ostringstream text;
-    text << stream.rdbuf();
-    return text.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-class EndToEnd : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder_ = fs::path(TESSARY_E2E_WORK_DIR) / test->name();
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-    }
-
-    fs::path Path(const std::string& name) const { return folder_ / name; }
-
-    fs::path folder_;
-};
 
 TEST_F(EndToEnd, TheDemoMachineAddsToItsTwoAdapters)
 {
