@@ -1,18 +1,46 @@
 #!/usr/bin/env bash
 # Builds Tessary and runs every test: the native build on the simulated
 # platform (also under valgrind), the sanitizer build, the fuzzers for a
-# bounded time, the Windows builds under Wine, and the static checks.
+# bounded time, the Windows builds under Wine, and the static checks. Each
+# step is named as it starts; the time each took, and the total, end the run.
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/prerequisites.sh
+
+started=$SECONDS
+timings=()
+current=""
+section_started=$SECONDS
+# Closes the running section's timing and names the next one.
+section() {
+  finish_section
+  current=$1
+  section_started=$SECONDS
+  printf '\n== %s\n' "$1"
+}
+finish_section() {
+  if [ -n "$current" ]; then
+    timings+=("$(printf '%5d s  %s' $((SECONDS - section_started)) "$current")")
+  fi
+  current=""
+}
+report() {
+  local status=$?
+  finish_section
+  printf '\n== Times\n'
+  printf '%s\n' "${timings[@]}"
+  printf '%5d s  in all%s\n' $((SECONDS - started)) "$([ "$status" -eq 0 ] || echo ", FAILED (status $status)")"
+}
+trap report EXIT
+
+section "Packages the build needs"
 require_packages cmake ninja-build g++ nlohmann-json3-dev unicode-data libgtest-dev libgmock-dev googletest valgrind \
   clang libclang-rt-14-dev clang-tidy clang-format \
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 wine wine64
+echo "all installed"
 
 # How long each fuzzer runs here; the long runs are made by hand.
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
-
-section() { printf '\n== %s\n' "$1"; }
 
 section "Native build on the simulated platform (the end-to-end runs also under valgrind)"
 cmake --preset default
@@ -31,10 +59,18 @@ for target in dispatch scan machine_file; do
   work=build/fuzz/corpus-$target
   mkdir -p "$work"
   log=build/fuzz/fuzz_$target.log
-  status=0
   build/fuzz/fuzz/fuzz_$target -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 \
-    -artifact_prefix=build/fuzz/ "$work" "fuzz/corpus/$target" >"$log" 2>&1 || status=$?
-  echo "fuzz_$target: $(grep -E '^#[0-9]+[[:space:]]+DONE' "$log" | tail -n 1)"
+    -artifact_prefix=build/fuzz/ "$work" "fuzz/corpus/$target" >"$log" 2>&1 &
+  fuzzer=$!
+  # A running count every ten seconds: libFuzzer's last status line.
+  while kill -0 "$fuzzer" 2>/dev/null; do
+    sleep 10
+    last=$(grep -aE '^#[0-9]+' "$log" | tail -n 1 | cut -c1-100 || true)
+    [ -z "$last" ] || echo "fuzz_$target: $last"
+  done
+  status=0
+  wait "$fuzzer" || status=$?
+  echo "fuzz_$target: $(grep -aE '^#[0-9]+[[:space:]]+DONE' "$log" | tail -n 1)"
   if [ "$status" -ne 0 ]; then
     tail -n 60 "$log" >&2
     echo "fuzz_$target found a failure (status $status); the input is in build/fuzz/" >&2
