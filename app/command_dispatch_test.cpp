@@ -55,7 +55,7 @@ TEST(TessaryMain, ChoosesTheActionFromTheFirstTwoCodeUnits)
 TEST(TessaryMain, PrintsTheCommandBeforeTheScanEvenWhenTheDeviceListCannotOpen)
 {
     simulator::Fault noSet;
-    noSet.Call = "SetupDiGetClassDevsW";
+    noSet.Call = simulator::Operation::SetupDiGetClassDevsW;
     noSet.Error = 5;
     testsupport::InstallDevices({}, {noSet});
     const platform::WCHAR* argv[] = {u"tessary", u"/d", nullptr};

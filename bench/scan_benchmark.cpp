@@ -151,7 +151,7 @@ template <bool Tool> void Scan(benchmark::State& state)
     simulator::SetTracing(false);
     Tool ? ScanWirelessAdapters(SettingAction::Add) : static_cast<void>(FloorScan());
     std::uint64_t callsBefore = simulator::CallsMade();
-    std::uint64_t blocksBefore = simulator::CallsOf("LocalAlloc");
+    std::uint64_t blocksBefore = simulator::CallsOf(simulator::Operation::LocalAlloc);
     std::uint64_t news = 0;
     for (auto _ : state) {
         std::uint64_t before = toolAllocations;
@@ -167,7 +167,7 @@ template <bool Tool> void Scan(benchmark::State& state)
     state.counters["time/device"] = benchmark::Counter(static_cast<double>(devices) * scans,
                                                        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     state.counters["calls/device"] = perScan(simulator::CallsMade() - callsBefore) / static_cast<double>(devices);
-    state.counters["allocs/scan"] = perScan(simulator::CallsOf("LocalAlloc") - blocksBefore + news);
+    state.counters["allocs/scan"] = perScan(simulator::CallsOf(simulator::Operation::LocalAlloc) - blocksBefore + news);
     if (!simulator::Violations().empty() || !simulator::OpenResources().empty()) {
         state.SkipWithError("the scan misused the platform or left something open");
     }

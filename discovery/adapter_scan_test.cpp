@@ -157,7 +157,7 @@ TEST(ScanWirelessAdapters, NeverUsesATruncatedDriverKeyNameButStillRestarts)
 TEST(ScanWirelessAdapters, PassesOverWhatItCannotOpenOrProbeWithOnlyTheProbesLine)
 {
     simulator::Fault noSet;
-    noSet.Call = "SetupDiGetClassDevsW";
+    noSet.Call = simulator::Operation::SetupDiGetClassDevsW;
     noSet.Error = 5;
     InstallDevices({NetDevice("Corvane Wireless")}, {noSet});
     ScanWirelessAdapters(SettingAction::Add);
@@ -167,7 +167,7 @@ TEST(ScanWirelessAdapters, PassesOverWhatItCannotOpenOrProbeWithOnlyTheProbesLin
     // The scan's own probe cannot fetch the device: it prints its line, the
     // device counts as not disabled, and the adapter is handled as usual.
     simulator::Fault lost;
-    lost.Call = "SetupDiEnumDeviceInfo";
+    lost.Call = simulator::Operation::SetupDiEnumDeviceInfo;
     lost.Nth = 2;
     lost.Error = 259;
     InstallDevices({NetDevice("Corvane Wireless")}, {lost});

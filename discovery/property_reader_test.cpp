@@ -41,7 +41,7 @@ struct OpenDevice {
 simulator::Fault AskForRoom(DWORD requiredSize, std::int64_t times)
 {
     simulator::Fault fault;
-    fault.Call = "SetupDiGetDeviceRegistryPropertyW";
+    fault.Call = simulator::Operation::SetupDiGetDeviceRegistryPropertyW;
     fault.Error = ERROR_INSUFFICIENT_BUFFER;
     fault.SetsRequiredSize = true;
     fault.RequiredSize = requiredSize;
@@ -105,7 +105,7 @@ TEST(ReadDeviceProperty, FollowsAPlatformThatAsksForLessThenDelivers)
 TEST(ReadDeviceProperty, AFailedAllocationLeavesNoSizeBehind)
 {
     simulator::Fault noMemory;
-    noMemory.Call = "LocalAlloc";
+    noMemory.Call = simulator::Operation::LocalAlloc;
     noMemory.Error = 8;
     InstallDevices({NetDevice("Corvane Wireless")}, {noMemory});
     OpenDevice device;

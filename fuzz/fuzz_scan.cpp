@@ -139,18 +139,19 @@ simulator::Machine MakeMachine(FuzzedDataProvider& input)
     int faults = input.ConsumeIntegralInRange(0, 4);
     for (int i = 0; i < faults; ++i) {
         simulator::Fault fault;
-        fault.Call = simulator::FAULT_OPERATIONS[input.ConsumeIntegralInRange(0, simulator::FAULT_OPERATION_COUNT - 1)];
+        fault.Call = static_cast<simulator::Operation>(input.ConsumeIntegralInRange(0, simulator::OPERATION_COUNT - 1));
+        const simulator::OperationKind& kind = simulator::KindOf(fault.Call);
         if (input.ConsumeBool()) {
             fault.Nth = input.ConsumeIntegralInRange<std::uint64_t>(1, 40);
         }
-        if (input.ConsumeIntegralInRange(0, 3) == 0) {
+        if ((kind.Filters & simulator::DEVICE_FILTER) != 0 && input.ConsumeIntegralInRange(0, 3) == 0) {
             fault.Device = input.ConsumeIntegralInRange<std::int64_t>(0, devices - 1);
         }
         fault.Error = input.ConsumeBool() ? platform::ERROR_INSUFFICIENT_BUFFER : input.ConsumeIntegral<DWORD>();
-        if (fault.Error == 0 && (fault.Call.rfind("Reg", 0) == 0 || fault.Call == "CM_Get_DevNode_Status")) {
+        if (fault.Error == 0 && kind.Report == simulator::FailureReport::ReturnedCode) {
             fault.Error = 5; // 0 is success for these
         }
-        if (fault.Call == "SetupDiGetDeviceRegistryPropertyW" && fault.Error == platform::ERROR_INSUFFICIENT_BUFFER) {
+        if ((kind.Filters & simulator::REQUIRED_SIZE) != 0 && fault.Error == platform::ERROR_INSUFFICIENT_BUFFER) {
             fault.SetsRequiredSize = true;
             const DWORD sizes[] = {0, 1, 2, 7, 64, 700, input.ConsumeIntegral<DWORD>()};
             fault.RequiredSize = sizes[input.ConsumeIntegralInRange(0, 6)];

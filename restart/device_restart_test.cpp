@@ -5,6 +5,7 @@
 #include "tests/support/sim_test_support.h"
 
 using namespace platform;
+using simulator::Operation;
 using testsupport::CallsOf;
 using testsupport::CallSummary;
 using testsupport::InstallDevices;
@@ -20,7 +21,7 @@ DeviceRef OpenFirstDevice()
     return DeviceRef{set, 0};
 }
 
-simulator::Fault FailingCall(const char* call, DWORD error, std::int64_t stateChange = -1)
+simulator::Fault FailingCall(simulator::Operation call, DWORD error, std::int64_t stateChange = -1)
 {
     simulator::Fault fault;
     fault.Call = call;
@@ -92,7 +93,8 @@ TEST(DisableEnableDevice, RefusesDevicesItMustNotTouch)
 TEST(DisableEnableDevice, StopsWithoutEnablingWhenTheDeviceDidNotDisable)
 {
     // A failed disabling is no failure of the restart when the device stays enabled.
-    InstallDevices({NetDevice("Corvane Wireless")}, {FailingCall("SetupDiCallClassInstaller", CLASS_INSTALLER_FAILED)});
+    InstallDevices({NetDevice("Corvane Wireless")},
+                   {FailingCall(Operation::SetupDiCallClassInstaller, CLASS_INSTALLER_FAILED)});
     EXPECT_TRUE(DisableEnableDevice(OpenFirstDevice()));
     EXPECT_EQ(simulator::Output(), "SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n");
     EXPECT_TRUE(CallsOf("SetupDiGetDeviceInstallParamsW").empty());
@@ -122,7 +124,7 @@ TEST(DisableEnableDevice, CancelsADisableThatWaitsForTheNextBoot)
 
     // Its enabling's class installer fails: the adapter goes off at the next
     // boot, which the answer must not hide.
-    InstallDevices({vetoed}, {FailingCall("SetupDiCallClassInstaller", CLASS_INSTALLER_FAILED, DICS_ENABLE)});
+    InstallDevices({vetoed}, {FailingCall(Operation::SetupDiCallClassInstaller, CLASS_INSTALLER_FAILED, DICS_ENABLE)});
     EXPECT_FALSE(DisableEnableDevice(OpenFirstDevice()));
     EXPECT_EQ(simulator::Output(), "Need Restart Computer\n"
                                    "SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n");
@@ -141,7 +143,7 @@ TEST(DisableEnableDevice, CancelsADisableThatWaitsForTheNextBoot)
 TEST(DisableEnableDevice, AnswersFalseWhenTheAdapterMayBeLeftDisabled)
 {
     // The device cannot be fetched again after a successful disabling.
-    simulator::Fault lostDevice = FailingCall("SetupDiEnumDeviceInfo", 259);
+    simulator::Fault lostDevice = FailingCall(Operation::SetupDiEnumDeviceInfo, 259);
     lostDevice.Nth = 5;
     InstallDevices({NetDevice("Corvane Wireless")}, {lostDevice});
     EXPECT_FALSE(DisableEnableDevice(OpenFirstDevice()));
@@ -149,7 +151,7 @@ TEST(DisableEnableDevice, AnswersFalseWhenTheAdapterMayBeLeftDisabled)
     EXPECT_EQ(CallsOf("SetupDiCallClassInstaller").size(), 1u);
 
     // Its status cannot be read after the disabling.
-    simulator::Fault noStatus = FailingCall("CM_Get_DevNode_Status", 0xD);
+    simulator::Fault noStatus = FailingCall(Operation::CM_Get_DevNode_Status, 0xD);
     noStatus.Nth = 3;
     InstallDevices({NetDevice("Corvane Wireless")}, {noStatus});
     EXPECT_FALSE(DisableEnableDevice(OpenFirstDevice()));
@@ -158,7 +160,7 @@ TEST(DisableEnableDevice, AnswersFalseWhenTheAdapterMayBeLeftDisabled)
 
     // The enabling's class installer fails.
     InstallDevices({NetDevice("Corvane Wireless")},
-                   {FailingCall("SetupDiCallClassInstaller", CLASS_INSTALLER_FAILED, DICS_ENABLE)});
+                   {FailingCall(Operation::SetupDiCallClassInstaller, CLASS_INSTALLER_FAILED, DICS_ENABLE)});
     EXPECT_FALSE(DisableEnableDevice(OpenFirstDevice()));
     EXPECT_EQ(simulator::Output(), "SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n");
     EXPECT_EQ(simulator::Current().Devices[0].Problem, CM_PROB_DISABLED);
@@ -171,16 +173,16 @@ TEST(SetDeviceState, ReportsEachBreakOffWithItsLine)
         BOOL answer;
         const char* output;
     } cases[] = {
-        {FailingCall("SetupDiEnumDeviceInfo", 259), FALSE, "SetupDiEnumDeviceInfo FAILED\n"},
-        {FailingCall("SetupDiSetClassInstallParamsW", 87), FALSE, "SetupDiSetClassInstallParams FAILED\n"},
-        {FailingCall("SetupDiGetDeviceInstallParamsW", 87), FALSE, "SetupDiGetDeviceInstallParams FAILED\n"},
-        {FailingCall("SetupDiCallClassInstaller", CLASS_INSTALLER_FAILED), TRUE,
+        {FailingCall(Operation::SetupDiEnumDeviceInfo, 259), FALSE, "SetupDiEnumDeviceInfo FAILED\n"},
+        {FailingCall(Operation::SetupDiSetClassInstallParamsW, 87), FALSE, "SetupDiSetClassInstallParams FAILED\n"},
+        {FailingCall(Operation::SetupDiGetDeviceInstallParamsW, 87), FALSE, "SetupDiGetDeviceInstallParams FAILED\n"},
+        {FailingCall(Operation::SetupDiCallClassInstaller, CLASS_INSTALLER_FAILED), TRUE,
          "SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n"},
     };
     for (const Case& c : cases) {
         InstallDevices({NetDevice("Corvane Wireless")}, {c.fault});
-        EXPECT_EQ(SetDeviceState(DICS_DISABLE, OpenFirstDevice()), c.answer) << c.fault.Call;
-        EXPECT_EQ(simulator::Output(), c.output) << c.fault.Call;
+        EXPECT_EQ(SetDeviceState(DICS_DISABLE, OpenFirstDevice()), c.answer) << simulator::KindOf(c.fault.Call).Name;
+        EXPECT_EQ(simulator::Output(), c.output) << simulator::KindOf(c.fault.Call).Name;
     }
 }
 

@@ -31,7 +31,7 @@ void Update(SettingAction action, const std::string& driver = DRIVER)
     UpdateDriverSetting(action, simulator::Utf8ToUtf16(driver).c_str());
 }
 
-simulator::Fault Refused(const char* call)
+simulator::Fault Refused(simulator::Operation call)
 {
     simulator::Fault fault;
     fault.Call = call;
@@ -92,7 +92,7 @@ TEST(UpdateDriverSetting, ReportsEachFailureAndAlwaysClosesAnOpenedKey)
          SettingAction::Add,
          true,
          false,
-         {Refused("RegSetValueExW")},
+         {Refused(simulator::Operation::RegSetValueExW)},
          KEY_LINE + "ERROR: Add parameter WapiSupport failed!!\n",
          1},
         {"delete of a missing value",

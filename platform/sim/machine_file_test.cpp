@@ -32,7 +32,7 @@ TEST(MachineFile, RefusesImpossibleMachinesWithThePlaceAndTheProblem)
         {"{\"devices\": [{}, {\"class\": 7}]}", "at /devices/1/class: expected a text"},
         {"{\"devices\": [{\"driver\": {\"bytes\": \"4e 0\"}}]}", "at /devices/0/driver/bytes: expected pairs"},
         {"{\"devices\": [{\"driver\": {\"error\": 122}}]}", "at /devices/0/driver/error: 122"},
-        {"{\"devices\": [{\"reaction\": \"explode\"}]}", "at /devices/0/reaction: expected \"adapter\""},
+        {"{\"devices\": [{\"reaction\": \"explode\"}]}", "at /devices/0/reaction: expected one of \"adapter\""},
         {"{\"devices\": [{\"pendingDisable\": 1}]}", "at /devices/0/pendingDisable: expected true or false"},
         {"{\"devices\": [], \"elevated\": \"no\"}", "at /elevated: expected true or false"},
         {"{\"devices\": [], \"registry\": {\"A\\\\\\\\B\": {}}}", "at /registry/A\\\\B: a key path"},

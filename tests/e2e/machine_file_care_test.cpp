@@ -24,17 +24,6 @@ const char* const MACHINE = R"({
   "registry": {"SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\0001": {}}
 })";
 
-// The names in a folder, to show that no temporary file stays behind.
-std::vector<std::string> Names(const fs::path& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 ProgramResult RunOn(const fs::path& machine, const fs::path& folder)
 {
     return RunTessary({"/a"}, machine.string(), "", folder.string());
@@ -72,6 +61,17 @@ TEST_F(EndToEnd, InputsThatAreNoMachineFileAreRefusedForWhatTheyAre)
 }
 
 #if !defined(_WIN32)
+// The names in a folder, to show that no temporary file stays behind.
+std::vector<std::string> Names(const fs::path& folder)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 mode_t Mode(const fs::path& path)
 {
     struct stat status = {};

@@ -1,5 +1,7 @@
 #include "tests/support/sim_test_support.h"
 
+#include <gtest/gtest.h>
+
 namespace testsupport {
 
 simulator::Property TextProperty(const std::string& text)
@@ -78,6 +80,8 @@ std::vector<std::string> CallSummary(const std::vector<std::string>& arguments)
 
 std::vector<simulator::Call> CallsOf(const std::string& operation)
 {
+    // A misspelt name would find no calls and let "none were made" pass.
+    EXPECT_TRUE(simulator::IsTracedOperation(operation)) << "no operation is named " << operation;
     std::vector<simulator::Call> calls;
     for (const simulator::Call& call : simulator::Trace()) {
         if (call.Operation == operation) {

@@ -1,0 +1,19 @@
+// The pieces of the machine-file format that both reading and writing back
+// use: what a device's state and a registry key look like in a document.
+#pragma once
+
+#include <string>
+
+#include "platform/sim/json_document.h"
+#include "platform/sim/machine.h"
+
+namespace simulator {
+
+// What a run may change in a device, as the document gives it: its status,
+// problem and pending disable, with their defaults where left out.
+Device ReadDeviceState(const ordered_json& value, const std::string& place);
+
+// A registry key of the document: its path, access and values.
+Key ReadKey(const std::string& path, const ordered_json& value, const std::string& place);
+
+} // namespace simulator

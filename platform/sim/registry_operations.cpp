@@ -1,0 +1,156 @@
+// The registry operations over the simulated machine's registry.
+#include <cstring>
+
+#include "platform/sim/call_recorder.h"
+#include "platform/sim/fault_matching.h"
+#include "platform/sim/sim_state.h"
+
+using namespace simulator;
+
+namespace platform {
+
+namespace {
+
+constexpr DWORD REG_EXPAND_SZ = 2;
+constexpr DWORD REG_MULTI_SZ = 7;
+constexpr REGSAM KEY_READ = 0x20019;
+constexpr REGSAM KEY_WOW64_RES = 0x300; // which registry view: no access right
+
+} // namespace
+
+LSTATUS RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REGSAM samDesired, HKEY* result)
+{
+    Recorder call(Operation::RegOpenKeyExW, [&] {
+        return Fields{{"root", KeyName(key)},
+                      {"path", subKey != nullptr ? QuoteText(ReadText(subKey)) : "null"},
+                      {"options", Decimal(options)},
+                      {"access", Hex(samDesired)}};
+    });
+    if (const Fault* fault = FireFault(Operation::RegOpenKeyExW)) {
+        return Answer(call, fault->Error);
+    }
+    if (key != HKEY_LOCAL_MACHINE || result == nullptr) {
+        return Answer(call, ERROR_INVALID_HANDLE);
+    }
+    if (options != 0) {
+        return Answer(call, ERROR_INVALID_PARAMETER);
+    }
+    std::size_t index = 0;
+    Key* found = FindKey(subKey, &index);
+    if (found == nullptr) {
+        return Answer(call, ERROR_FILE_NOT_FOUND);
+    }
+    // A standard user may only read below the local machine root.
+    bool writing = (samDesired & ~(KEY_READ | KEY_WOW64_RES)) != 0;
+    if (writing && (found->DenyFullAccess || !Sim().Installed.Elevated)) {
+        return Answer(call, ERROR_ACCESS_DENIED);
+    }
+    OpenKey open;
+    open.Id = KEY_HANDLE_BASE + Sim().NextHandle++;
+    open.KeyIndex = index;
+    Sim().Keys.push_back(open);
+    *result = reinterpret_cast<HKEY>(open.Id);
+    call.Add("key", [&] { return Hex(open.Id); });
+    return Answer(call, ERROR_SUCCESS);
+}
+
+LSTATUS RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD dataSize)
+{
+    Recorder call(Operation::RegSetValueExW, [&] {
+        return Fields{{"key", KeyName(key)},
+                      {"name", QuoteText(ReadText(valueName))},
+                      {"reserved", Decimal(reserved)},
+                      {"type", Decimal(type)},
+                      {"data", data != nullptr ? "\"" + HexBytes(data, dataSize) + "\"" : "null"},
+                      {"size", Decimal(dataSize)}};
+    });
+    if (const Fault* fault = FireFault(Operation::RegSetValueExW)) {
+        return Answer(call, fault->Error);
+    }
+    OpenKey* open = FindOpenKey(key);
+    if (open == nullptr) {
+        return Answer(call, ERROR_INVALID_HANDLE);
+    }
+    if (data == nullptr && dataSize != 0) {
+        return Answer(call, ERROR_NOACCESS); // as Wine answers
+    }
+    if (reserved != 0) {
+        return Answer(call, ERROR_INVALID_PARAMETER);
+    }
+    // A text whose size leaves out its terminating zero gets it counted in
+    // when the code unit just past the size is zero, as the registry does;
+    // that unit is read from the caller's memory.
+    DWORD stored = dataSize;
+    bool text = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+    if (text && data != nullptr && dataSize >= sizeof(WCHAR)) {
+        // The unit past the size is looked at only when the last one is not
+        // already a terminator.
+        WCHAR last = 0;
+        std::memcpy(&last, data + (dataSize / sizeof(WCHAR) - 1) * sizeof(WCHAR), sizeof(WCHAR));
+        WCHAR next = 1;
+        if (last != 0) {
+            std::memcpy(&next, data + (dataSize / sizeof(WCHAR)) * sizeof(WCHAR), sizeof(WCHAR));
+        }
+        if (next == 0) {
+            stored += sizeof(WCHAR);
+        }
+    }
+    Value value;
+    value.Type = type;
+    value.Data.assign(data, data + stored);
+    auto& values = Sim().Installed.Registry[open->KeyIndex].Values;
+    std::size_t nameLength = TextLength(valueName);
+    bool replaced = false;
+    for (auto& existing : values) {
+        if (!replaced && SameRegistryName(existing.first.data(), existing.first.size(), valueName, nameLength)) {
+            existing.second = value;
+            replaced = true;
+        }
+    }
+    if (!replaced) {
+        values.emplace_back(ReadText(valueName), value);
+    }
+    call.Add("stored", [stored] { return Decimal(stored); });
+    return Answer(call, ERROR_SUCCESS);
+}
+
+LSTATUS RegDeleteValueW(HKEY key, const WCHAR* valueName)
+{
+    Recorder call(Operation::RegDeleteValueW, [&] {
+        return Fields{{"key", KeyName(key)}, {"name", QuoteText(ReadText(valueName))}};
+    });
+    if (const Fault* fault = FireFault(Operation::RegDeleteValueW)) {
+        return Answer(call, fault->Error);
+    }
+    OpenKey* open = FindOpenKey(key);
+    if (open == nullptr) {
+        return Answer(call, ERROR_INVALID_HANDLE);
+    }
+    auto& values = Sim().Installed.Registry[open->KeyIndex].Values;
+    std::size_t nameLength = TextLength(valueName);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (SameRegistryName(values[i].first.data(), values[i].first.size(), valueName, nameLength)) {
+            values.erase(values.begin() + static_cast<std::ptrdiff_t>(i));
+            return Answer(call, ERROR_SUCCESS);
+        }
+    }
+    return Answer(call, ERROR_FILE_NOT_FOUND);
+}
+
+LSTATUS RegCloseKey(HKEY key)
+{
+    Recorder call(Operation::RegCloseKey, [&] { return Fields{{"key", KeyName(key)}}; });
+    std::vector<OpenKey>& keys = Sim().Keys;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        if (reinterpret_cast<HKEY>(keys[i].Id) == key) {
+            keys.erase(keys.begin() + static_cast<std::ptrdiff_t>(i));
+            if (const Fault* fault = FireFault(Operation::RegCloseKey)) {
+                return Answer(call, fault->Error); // the set is gone all the same
+            }
+            return Answer(call, ERROR_SUCCESS);
+        }
+    }
+    return Answer(call, ERROR_INVALID_HANDLE);
+}
+
+} // namespace platform

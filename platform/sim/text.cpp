@@ -1,0 +1,123 @@
+#include "platform/sim/text.h"
+
+#include <cstdio>
+
+#include "common/unicode.h"
+
+namespace simulator {
+
+std::u16string Utf8ToUtf16(const std::string& text)
+{
+    std::u16string out;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        auto byte = static_cast<unsigned char>(text[i]);
+        std::uint32_t point = REPLACEMENT_CHARACTER;
+        std::size_t length = byte < 0x80                   ? 1
+                             : byte >= 0xF0 && byte < 0xF5 ? 4
+                             : byte >= 0xE0                ? 3
+                             : byte >= 0xC2                ? 2
+                                                           : 0;
+        std::uint32_t minimum = length == 4 ? 0x10000 : length == 3 ? 0x800 : 0x80;
+        if (length == 1) {
+            point = byte;
+        } else if (length > 1 && i + length <= text.size()) {
+            std::uint32_t value = byte & (0x7F >> length);
+            bool valid = true;
+            for (std::size_t k = 1; k < length && valid; ++k) {
+                auto next = static_cast<unsigned char>(text[i + k]);
+                valid = (next & 0xC0) == 0x80;
+                value = (value << 6) | (next & 0x3F);
+            }
+            if (valid && value >= minimum && value <= 0x10FFFF && (value < 0xD800 || value > 0xDFFF)) {
+                point = value;
+            } else {
+                length = 1;
+            }
+        } else {
+            length = 1;
+        }
+        i += length;
+        if (point >= 0x10000) {
+            out += static_cast<char16_t>(0xD800 + ((point - 0x10000) >> 10));
+            out += static_cast<char16_t>(0xDC00 + ((point - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(point);
+        }
+    }
+    return out;
+}
+
+std::string Utf16ToUtf8(const std::u16string& text)
+{
+    std::string out;
+    const char16_t* at = text.data();
+    const char16_t* end = at + text.size();
+    while (at < end) {
+        char bytes[4];
+        out.append(bytes, EncodeUtf8(DecodeUtf16(&at, end), bytes));
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> TextBytes(const std::u16string& text)
+{
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(text.size() * 2 + 2);
+    for (char16_t unit : text) {
+        bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+        bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+    }
+    bytes.push_back(0);
+    bytes.push_back(0);
+    return bytes;
+}
+
+std::string QuoteText(const std::u16string& text)
+{
+    std::string out = "\"";
+    for (char c : Utf16ToUtf8(text)) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escape[8];
+            (void)std::snprintf(escape, sizeof(escape), "\\x%02x",
+                                static_cast<unsigned>(static_cast<unsigned char>(c)));
+            out += escape;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string HexBytes(const std::uint8_t* data, std::size_t size)
+{
+    static const char DIGITS[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(size * 3);
+    for (std::size_t i = 0; i < size; ++i) {
+        if (i > 0) {
+            out += ' ';
+        }
+        out += DIGITS[data[i] >> 4];
+        out += DIGITS[data[i] & 0xF];
+    }
+    return out;
+}
+
+std::string HexBytes(const std::vector<std::uint8_t>& bytes)
+{
+    return HexBytes(bytes.data(), bytes.size());
+}
+
+int HexDigit(char c)
+{
+    return c >= '0' && c <= '9'   ? c - '0'
+           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                  : -1;
+}
+
+} // namespace simulator

@@ -1,0 +1,31 @@
+// Text helpers of the simulated platform: UTF-8 and UTF-16, and the forms in
+// which the trace and machine files write texts and bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace simulator {
+
+// UTF-8 to UTF-16; a byte that starts no valid sequence becomes U+FFFD.
+std::u16string Utf8ToUtf16(const std::string& text);
+// UTF-16 to UTF-8; a surrogate without its partner becomes U+FFFD.
+std::string Utf16ToUtf8(const std::u16string& text);
+
+// The UTF-16 bytes of a text followed by its terminating zero.
+std::vector<std::uint8_t> TextBytes(const std::u16string& text);
+
+// A text as the trace writes it: in double quotes, with '"' and '\' escaped
+// and control characters as \xNN.
+std::string QuoteText(const std::u16string& text);
+
+// Bytes as two hexadecimal digits each, separated by spaces: "31 00".
+std::string HexBytes(const std::uint8_t* data, std::size_t size);
+std::string HexBytes(const std::vector<std::uint8_t>& bytes);
+
+// The value of a hexadecimal digit, or -1.
+int HexDigit(char c);
+
+} // namespace simulator
