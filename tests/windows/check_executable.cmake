@@ -15,11 +15,15 @@ set(delete "Command: Delete WapiSupport\r\n")
 # The output goes through a file, read as hexadecimal: execute_process and a
 # plain file(READ) would both drop the CR of each CR LF. The expected texts
 # are compared in hexadecimal too.
+# Anything Wine or the program wrote on standard error goes into the
+# failure's message.
 function(run_tool output_var status_var)
-  execute_process(COMMAND ${EMULATOR} ${EXE} ${ARGN} OUTPUT_FILE ${WORK}/output.txt RESULT_VARIABLE status)
+  execute_process(COMMAND ${EMULATOR} ${EXE} ${ARGN} OUTPUT_FILE ${WORK}/output.txt RESULT_VARIABLE status
+                  ERROR_VARIABLE errors)
   file(READ ${WORK}/output.txt output HEX)
   set(${output_var} "${output}" PARENT_SCOPE)
   set(${status_var} "${status}" PARENT_SCOPE)
+  set(errors "${errors}" PARENT_SCOPE)
 endfunction()
 
 # Each case: the expected line after the banner, then the arguments. Wine has
@@ -35,14 +39,14 @@ foreach(case IN LISTS cases)
   run_tool(output status ${parts})
   string(HEX "${banner}${${expected}}" wanted)
   if(NOT output STREQUAL wanted OR NOT status EQUAL 0)
-    fail("arguments '${parts}': status ${status}, output '${output}'")
+    fail("arguments '${parts}': status ${status}, output '${output}', standard error '${errors}'")
   endif()
 endforeach()
 # An empty first argument.
 run_tool(output status "")
 string(HEX "${banner}${usage}" wanted)
 if(NOT output STREQUAL wanted OR NOT status EQUAL 0)
-  fail("an empty argument: status ${status}, output '${output}'")
+  fail("an empty argument: status ${status}, output '${output}', standard error '${errors}'")
 endif()
 
 # Only system DLLs are imported.
