@@ -11,14 +11,17 @@ export WINEPREFIX="$(realpath -m "$2")"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 case "$action" in
 start)
+  # Any server left over is ended; then one that stays until it is told to
+  # stop, started away from the caller's pipes, and the prefix made, or its
+  # services booted, with it.
   wineserver -k </dev/null >/dev/null 2>&1 || true
   wineserver -w </dev/null >/dev/null 2>&1 || true
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    # A new prefix, its registry written out before the server starts.
     mkdir -p "$WINEPREFIX"
-    wineboot --init </dev/null >/dev/null 2>&1 || true
+    wineboot --init </dev/null >/dev/null 2>&1
+    wineserver -w </dev/null >/dev/null 2>&1 || true
   fi
-  # A server that stays until it is told to stop, started away from the
-  # caller's pipes, and the prefix's services booted.
   wineserver -p </dev/null >/dev/null 2>&1
   wineboot </dev/null >/dev/null 2>&1
   echo "Wine server up for $WINEPREFIX"
