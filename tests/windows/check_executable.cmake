@@ -1,6 +1,7 @@
 # Checks the shipped Windows executable: its command line, its output under a
-# real Windows API (Wine), its imports and its resources.
-# Usage: cmake -DEMULATOR=<list> -DEXE=<tessary.exe> -DOBJDUMP=<objdump> -DWINDRES=<windres>
+# real Windows API (Wine) and its resources. (What a release must have
+# besides is checked by check_release.sh.)
+# Usage: cmake -DEMULATOR=<list> -DEXE=<tessary.exe> -DWINDRES=<windres>
 #              -DVERSION=<version> -DWORK=<folder> -P check_executable.cmake
 set(failures "")
 macro(fail text)
@@ -48,17 +49,6 @@ string(HEX "${banner}${usage}" wanted)
 if(NOT output STREQUAL wanted OR NOT status EQUAL 0)
   fail("an empty argument: status ${status}, output '${output}', standard error '${errors}'")
 endif()
-
-# Only system DLLs are imported.
-execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE headers)
-string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
-foreach(import IN LISTS imports)
-  string(REPLACE "DLL Name: " "" dll "${import}")
-  string(TOUPPER "${dll}" dll)
-  if(NOT dll MATCHES "^(KERNEL32|ADVAPI32|SETUPAPI|CFGMGR32|MSVCRT|USER32)\\.DLL$")
-    fail("imports a DLL that is not part of Windows: ${dll}")
-  endif()
-endforeach()
 
 # Exactly one manifest, id 1, asking for asInvoker without uiAccess and
 # naming Windows 7 to 11; and a version resource.

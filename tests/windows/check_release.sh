@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# Usage: check_release.sh [--control] EXE SYMBOLS PREFIX TOOLS_PREFIX
+#
+# Checks a Windows executable for what a release must have:
+#   aslr       DllCharacteristics carry DYNAMIC_BASE, HIGH_ENTROPY_VA and NX_COMPAT
+#   wx         no section is both writable and executable
+#   debug      no debug sections (the symbols are in a file of their own)
+#   imports    only libraries that are part of Windows are imported
+#   stack      the code calls the stack protector's failure routine
+#   search     under Wine, the library search is restricted to the system
+#              directory before the first SetupAPI call (a relay trace)
+# SYMBOLS is the file that holds EXE's symbols (its .debug file, or EXE
+# itself); PREFIX the Wine prefix; TOOLS_PREFIX the binutils' prefix, such as
+# x86_64-w64-mingw32-.
+#
+# With --control, EXE is a binary built without any of these properties, and
+# every check must fail on it: a check that passes there could never fail.
+set -euo pipefail
+here=$(dirname "$(realpath "$0")")
+control=false
+if [ "${1:-}" = --control ]; then
+  control=true
+  shift
+fi
+exe=$1 symbols=$2 prefix=$3 tools=$4
+objdump=${tools}objdump
+nm=${tools}nm
+headers=$("$objdump" -p "$exe")
+sections=$("$objdump" -h "$exe")
+
+check_aslr() {
+  local flag
+  for flag in DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT; do
+    grep -qw "$flag" <<<"$headers" || {
+      echo "DllCharacteristics lack $flag"
+      return 1
+    }
+  done
+}
+
+# objdump -h gives each section's flags on the line after its name.
+check_wx() {
+  local found
+  found=$(awk '/^ *[0-9]+ /{name=$2; next} name != "" && /CODE/ && !/READONLY/ {print name} {name=""}' <<<"$sections")
+  [ -z "$found" ] || {
+    echo "sections both writable and executable: $found"
+    return 1
+  }
+}
+
+check_debug() {
+  local found
+  found=$(awk '/^ *[0-9]+ /{print $2}' <<<"$sections" | grep -E '^\.(z)?debug_' | tr '\n' ' ' || true)
+  [ -z "$found" ] || {
+    echo "debug sections: $found"
+    return 1
+  }
+}
+
+check_imports() {
+  local dll bad=""
+  while read -r dll; do
+    case "${dll^^}" in
+    KERNEL32.DLL | ADVAPI32.DLL | SETUPAPI.DLL | CFGMGR32.DLL | MSVCRT.DLL | USER32.DLL) ;;
+    *) bad+="$dll " ;;
+    esac
+  done < <(sed -n 's/^\tDLL Name: //p' <<<"$headers")
+  [ -z "$bad" ] || {
+    echo "imports libraries that are not part of Windows: $bad"
+    return 1
+  }
+}
+
+# The calls to __stack_chk_fail, found by its address in the symbols.
+check_stack() {
+  local address calls
+  address=$("$nm" "$symbols" | awk '$3 == "__stack_chk_fail" {print $1}' | sed 's/^0*//')
+  [ -n "$address" ] || {
+    echo "the stack protector is not linked in"
+    return 1
+  }
+  calls=$("$objdump" -d "$exe" | grep -cE "call +(0x)?0*${address}( |$)" || true)
+  [ "$calls" -gt 0 ] || {
+    echo "no code calls the stack protector"
+    return 1
+  }
+}
+
+# The program's own thread is the one that asks SetupAPI for the device set;
+# it must have restricted the search before that.
+check_search() {
+  local trace thread restricted first
+  trace=$(mktemp)
+  WINE_RUN_DEBUG=-all,+relay "$here/wine-run.sh" "$prefix" "$exe" /a >/dev/null 2>"$trace" || true
+  thread=$(grep -m1 -E 'Call setupapi\.SetupDiGetClassDevsW\(00000000,00000000,00000000,00000006\)' "$trace" |
+    cut -d: -f1 || true)
+  if [ -z "$thread" ]; then
+    rm -f "$trace"
+    echo "the relay trace shows no call of SetupDiGetClassDevsW"
+    return 1
+  fi
+  restricted=$(grep -n -m1 -E "^$thread:Call KERNEL32\.SetDefaultDllDirectories\(00000800\)" "$trace" | cut -d: -f1 || true)
+  first=$(grep -n -m1 -E "^$thread:Call setupapi\." "$trace" | cut -d: -f1)
+  rm -f "$trace"
+  [ -n "$restricted" ] && [ "$restricted" -lt "$first" ] || {
+    echo "the library search is not restricted to the system directory before the first SetupAPI call"
+    return 1
+  }
+}
+
+failures=0
+for check in aslr wx debug imports stack search; do
+  status=0
+  message=$("check_$check") || status=$?
+  if $control; then
+    if [ "$status" -eq 0 ]; then
+      echo "FAILED: the check '$check' passes on a binary without its property: it could never fail" >&2
+      failures=$((failures + 1))
+    else
+      echo "$check: fails on the control, as it must ($message)"
+    fi
+  elif [ "$status" -ne 0 ]; then
+    echo "FAILED: $check: $message" >&2
+    failures=$((failures + 1))
+  else
+    echo "$check: ok"
+  fi
+done
+[ "$failures" -eq 0 ]
