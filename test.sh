@@ -36,7 +36,8 @@ trap report EXIT
 section "Packages the build needs"
 require_packages cmake ninja-build g++ nlohmann-json3-dev unicode-data libgtest-dev libgmock-dev googletest valgrind \
   clang libclang-rt-14-dev clang-tidy clang-format \
-  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 wine wine64
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 wine wine64 \
+  zip unzip osslsigncode openssl
 echo "all installed"
 
 # How long each fuzzer runs here; the long runs are made by hand.
@@ -65,7 +66,7 @@ for target in dispatch scan machine_file; do
   # A running count every ten seconds: libFuzzer's last status line.
   while kill -0 "$fuzzer" 2>/dev/null; do
     sleep 10
-    last=$(grep -aE '^#[0-9]+' "$log" | tail -n 1 | cut -c1-100 || true)
+    last=$(grep -aE '^#[0-9]+' "$log" | grep -av 'DONE' | tail -n 1 | cut -c1-100 || true)
     [ -z "$last" ] || echo "fuzz_$target: $last"
   done
   status=0
@@ -91,14 +92,33 @@ section "The Windows executable on the real platform, under Wine"
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw
 ctest --preset mingw
-(cd build/mingw && cpack -G ZIP >/dev/null)
 package=$(ls build/mingw/tessary-*-windows-x64.zip)
-contents=$(cmake -E tar tf "$package")
-[ "$(echo "$contents" | sort | tr '\n' ' ')" = "README.md tessary.exe " ] || {
+contents=$(unzip -Z1 "$package" | tr '\n' ' ')
+[ "$contents" = "tessary.exe README.md " ] || {
   echo "the package should hold tessary.exe and README.md, not: $contents" >&2
   exit 1
 }
-echo "package: $package"
+unzip -p "$package" README.md | grep -q '^## For management systems' || {
+  echo "the package's README.md is not the user's README" >&2
+  exit 1
+}
+echo "package: $package ($contents)"
+
+section "The Windows executable is the same from another folder"
+# A copy of this tree (committed or not) built where no path is alike.
+copy=build/reproduced/elsewhere/tessary-copy
+rm -rf build/reproduced
+mkdir -p "$copy"
+git ls-files -co --exclude-standard | grep -v '^build/' | tar -cf - -T - | tar -xf - -C "$copy"
+(cd "$copy" && cmake --preset mingw >/dev/null && cmake --build --preset mingw --target package_zip >/dev/null)
+for file in tessary.exe "$(basename "$package")"; do
+  sums=$(sha256sum "build/mingw/$file" "$copy/build/mingw/$file")
+  echo "$sums"
+  [ "$(awk '{print $1}' <<<"$sums" | uniq | wc -l)" -eq 1 ] || {
+    echo "$file differs between the two builds" >&2
+    exit 1
+  }
+done
 
 section "Static checks"
 scripts/static-checks.sh

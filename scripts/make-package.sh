@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Usage: make-package.sh PACKAGE.zip FILE...
+# Makes the ZIP that ships the files, in the order given, each under its own
+# name, so that the same files always give the same bytes: fixed times and
+# permissions, no extra fields (zip -X), no folder entries (zip -D).
+set -euo pipefail
+package=$(realpath -m "$1")
+shift
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+names=()
+for file in "$@"; do
+  name=$(basename "$file")
+  cp "$file" "$stage/$name"
+  case "$name" in
+  *.exe) chmod 0755 "$stage/$name" ;;
+  *) chmod 0644 "$stage/$name" ;;
+  esac
+  TZ=UTC touch -d "2000-01-01 00:00:00" "$stage/$name"
+  names+=("$name")
+done
+rm -f "$package"
+(cd "$stage" && TZ=UTC zip -X -D -q "$package" "${names[@]}")
