@@ -11,7 +11,16 @@
 #include <cstddef>
 #include <cstdint>
 
+// A backend's symbols carry its name in an inline namespace of their own, so
+// that one program may link two backends: the pre-flight takes its snapshot
+// through the real platform and replays the tool over the simulated one.
+// Code calls platform::X whatever the backend.
+#ifndef TESSARY_PLATFORM_ABI
+#define TESSARY_PLATFORM_ABI backend
+#endif
+
 namespace platform {
+inline namespace TESSARY_PLATFORM_ABI {
 
 using BOOL = int;
 using BYTE = std::uint8_t;
@@ -148,4 +157,5 @@ DWORD GetLastError();
 // its lines ending in "\n".
 void WriteStandardOutput(const char* text, SIZE_T length);
 
+} // namespace TESSARY_PLATFORM_ABI
 } // namespace platform

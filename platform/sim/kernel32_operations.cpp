@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/inspection.h"
 #include "platform/sim/call_recorder.h"
 #include "platform/sim/fault_matching.h"
 #include "platform/sim/sim_state.h"
@@ -11,6 +12,7 @@
 using namespace simulator;
 
 namespace platform {
+inline namespace TESSARY_PLATFORM_ABI {
 
 namespace {
 
@@ -130,4 +132,19 @@ void WriteStandardOutput(const char* text, SIZE_T length)
     }
 }
 
+BOOL IsProcessElevated()
+{
+    BOOL elevated = Sim().Installed.Elevated ? TRUE : FALSE;
+    Recorder call("IsProcessElevated", [] { return Fields{}; });
+    call.Add("elevated", [elevated] { return Decimal(static_cast<std::uint64_t>(elevated)); });
+    return elevated;
+}
+
+void SetLastError(DWORD error)
+{
+    Recorder call("SetLastError", [error] { return Fields{{"error", Decimal(error)}}; });
+    Sim().LastError = error;
+}
+
+} // namespace TESSARY_PLATFORM_ABI
 } // namespace platform

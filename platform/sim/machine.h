@@ -134,6 +134,7 @@ enum class FailureReport { LastError, ReturnedCode };
     OPERATION(RegSetValueExW, NO_FILTER, ReturnedCode)                                                                 \
     OPERATION(RegDeleteValueW, NO_FILTER, ReturnedCode)                                                                \
     OPERATION(RegCloseKey, NO_FILTER, ReturnedCode)                                                                    \
+    OPERATION(RegQueryValueExW, NO_FILTER, ReturnedCode)                                                               \
     OPERATION(LocalAlloc, NO_FILTER, LastError)                                                                        \
     OPERATION(LocalFree, NO_FILTER, LastError)
 

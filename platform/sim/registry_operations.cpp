@@ -1,6 +1,7 @@
 // The registry operations over the simulated machine's registry.
 #include <cstring>
 
+#include "platform/inspection.h"
 #include "platform/sim/call_recorder.h"
 #include "platform/sim/fault_matching.h"
 #include "platform/sim/sim_state.h"
@@ -8,13 +9,21 @@
 using namespace simulator;
 
 namespace platform {
+inline namespace TESSARY_PLATFORM_ABI {
 
 namespace {
 
 constexpr DWORD REG_EXPAND_SZ = 2;
 constexpr DWORD REG_MULTI_SZ = 7;
-constexpr REGSAM KEY_READ = 0x20019;
 constexpr REGSAM KEY_WOW64_RES = 0x300; // which registry view: no access right
+
+// Whether the machine grants an access to a key: a standard user may only
+// read below the local machine root, and a key may deny full access.
+bool Granted(const Key& key, REGSAM access)
+{
+    bool writing = (access & ~(KEY_READ | KEY_WOW64_RES)) != 0;
+    return !writing || (!key.DenyFullAccess && Sim().Installed.Elevated);
+}
 
 } // namespace
 
@@ -40,9 +49,7 @@ LSTATUS RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REGSAM samDe
     if (found == nullptr) {
         return Answer(call, ERROR_FILE_NOT_FOUND);
     }
-    // A standard user may only read below the local machine root.
-    bool writing = (samDesired & ~(KEY_READ | KEY_WOW64_RES)) != 0;
-    if (writing && (found->DenyFullAccess || !Sim().Installed.Elevated)) {
+    if (!Granted(*found, samDesired)) {
         return Answer(call, ERROR_ACCESS_DENIED);
     }
     OpenKey open;
@@ -153,4 +160,68 @@ LSTATUS RegCloseKey(HKEY key)
     return Answer(call, ERROR_INVALID_HANDLE);
 }
 
+// NOLINTNEXTLINE(readability-non-const-parameter): the platform's signature
+LSTATUS RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* reserved, DWORD* type, BYTE* data, DWORD* dataSize)
+{
+    Recorder call(Operation::RegQueryValueExW, [&] {
+        return Fields{{"key", KeyName(key)},
+                      {"name", QuoteText(ReadText(valueName))},
+                      {"size", dataSize != nullptr ? Decimal(*dataSize) : "null"}};
+    });
+    if (const Fault* fault = FireFault(Operation::RegQueryValueExW)) {
+        return Answer(call, fault->Error);
+    }
+    OpenKey* open = FindOpenKey(key);
+    if (open == nullptr) {
+        return Answer(call, ERROR_INVALID_HANDLE);
+    }
+    if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) {
+        return Answer(call, ERROR_INVALID_PARAMETER);
+    }
+    const auto& values = Sim().Installed.Registry[open->KeyIndex].Values;
+    std::size_t nameLength = TextLength(valueName);
+    for (const auto& value : values) {
+        if (!SameRegistryName(value.first.data(), value.first.size(), valueName, nameLength)) {
+            continue;
+        }
+        auto size = static_cast<DWORD>(value.second.Data.size());
+        DWORD room = dataSize != nullptr ? *dataSize : 0;
+        if (type != nullptr) {
+            *type = value.second.Type;
+        }
+        if (dataSize != nullptr) {
+            *dataSize = size;
+        }
+        if (data != nullptr && size > room) {
+            return Answer(call, ERROR_MORE_DATA);
+        }
+        if (data != nullptr && size > 0) {
+            std::memcpy(data, value.second.Data.data(), size);
+        }
+        call.Add("type", [&] { return Decimal(value.second.Type); });
+        return Answer(call, ERROR_SUCCESS);
+    }
+    return Answer(call, ERROR_FILE_NOT_FOUND);
+}
+
+LSTATUS CheckKeyAccess(HKEY root, const WCHAR* subKey, REGSAM access, BOOL* granted)
+{
+    Recorder call("CheckKeyAccess", [&] {
+        return Fields{{"root", KeyName(root)}, {"path", QuoteText(ReadText(subKey))}, {"access", Hex(access)}};
+    });
+    *granted = FALSE;
+    if (root != HKEY_LOCAL_MACHINE) {
+        return Answer(call, ERROR_INVALID_HANDLE);
+    }
+    std::size_t index = 0;
+    const Key* found = FindKey(subKey, &index);
+    if (found == nullptr) {
+        return Answer(call, ERROR_FILE_NOT_FOUND);
+    }
+    *granted = Granted(*found, access) ? TRUE : FALSE;
+    call.Add("granted", [&] { return Decimal(static_cast<std::uint64_t>(*granted)); });
+    return Answer(call, ERROR_SUCCESS);
+}
+
+} // namespace TESSARY_PLATFORM_ABI
 } // namespace platform

@@ -9,6 +9,7 @@
 using namespace simulator;
 
 namespace platform {
+inline namespace TESSARY_PLATFORM_ABI {
 
 namespace {
 
@@ -328,4 +329,5 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set)
     return Fail(call, ERROR_INVALID_HANDLE);
 }
 
+} // namespace TESSARY_PLATFORM_ABI
 } // namespace platform

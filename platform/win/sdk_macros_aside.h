@@ -31,3 +31,7 @@
 #undef LPTR
 #undef INVALID_HANDLE_VALUE
 #undef HKEY_LOCAL_MACHINE
+// And those of inspection.h.
+#undef KEY_READ
+#undef ERROR_FILE_NOT_FOUND
+#undef ERROR_MORE_DATA

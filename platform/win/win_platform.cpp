@@ -90,6 +90,7 @@ static_assert(platform::ERROR_SUCCESS == sdk::errorSuccess &&
               "");
 
 namespace platform {
+inline namespace TESSARY_PLATFORM_ABI {
 
 namespace {
 
@@ -274,4 +275,5 @@ void WriteStandardOutput(const char* text, SIZE_T length)
     }
 }
 
+} // namespace TESSARY_PLATFORM_ABI
 } // namespace platform

@@ -1,0 +1,100 @@
+// The Windows backend of the pre-flight's questions: the registry value and
+// the last error pass straight through; the two questions about access are
+// answered with the process's token, never by opening a key for writing.
+#include <windows.h>
+
+// The SDK's values of the macros set aside below.
+namespace sdk {
+constexpr DWORD keyRead = KEY_READ;
+constexpr DWORD keyAllAccess = KEY_ALL_ACCESS;
+constexpr DWORD errorFileNotFound = ERROR_FILE_NOT_FOUND;
+constexpr DWORD errorMoreData = ERROR_MORE_DATA;
+} // namespace sdk
+
+#include "platform/win/sdk_macros_aside.h"
+
+#include "platform/inspection.h"
+
+static_assert(platform::KEY_READ == sdk::keyRead && platform::ERROR_FILE_NOT_FOUND == sdk::errorFileNotFound &&
+                  platform::ERROR_MORE_DATA == sdk::errorMoreData,
+              "");
+
+namespace platform {
+inline namespace TESSARY_PLATFORM_ABI {
+
+LSTATUS RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* reserved, DWORD* type, BYTE* data, DWORD* dataSize)
+{
+    return ::RegQueryValueExW(reinterpret_cast<::HKEY>(key), reinterpret_cast<const ::WCHAR*>(valueName),
+                              reinterpret_cast<::DWORD*>(reserved), reinterpret_cast<::DWORD*>(type), data,
+                              reinterpret_cast<::DWORD*>(dataSize));
+}
+
+LSTATUS CheckKeyAccess(HKEY root, const WCHAR* subKey, REGSAM access, BOOL* granted)
+{
+    *granted = FALSE;
+    ::HKEY key = nullptr;
+    LSTATUS status = ::RegOpenKeyExW(reinterpret_cast<::HKEY>(root), reinterpret_cast<const ::WCHAR*>(subKey), 0,
+                                     READ_CONTROL, &key);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    // The key's owner, group and access list, as its security descriptor.
+    ::DWORD size = 0;
+    const SECURITY_INFORMATION parts =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    status = ::RegGetKeySecurity(key, parts, nullptr, &size);
+    BYTE* descriptor = static_cast<DWORD>(status) == ERROR_INSUFFICIENT_BUFFER ? new BYTE[size] : nullptr;
+    if (descriptor != nullptr) {
+        status = ::RegGetKeySecurity(key, parts, descriptor, &size);
+    }
+    ::RegCloseKey(key);
+    // AccessCheck wants an impersonation token of the process's own.
+    HANDLE process = nullptr;
+    HANDLE token = nullptr;
+    if (status == ERROR_SUCCESS && ::OpenProcessToken(::GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &process)) {
+        if (::DuplicateToken(process, SecurityImpersonation, &token)) {
+            GENERIC_MAPPING mapping = {sdk::keyRead, KEY_WRITE, KEY_EXECUTE, sdk::keyAllAccess};
+            ::DWORD wanted = access;
+            ::MapGenericMask(&wanted, &mapping);
+            PRIVILEGE_SET privileges = {};
+            ::DWORD privilegesSize = sizeof(privileges);
+            ::DWORD given = 0;
+            ::BOOL allowed = FALSE;
+            if (::AccessCheck(descriptor, token, wanted, &mapping, &privileges, &privilegesSize, &given, &allowed)) {
+                *granted = allowed ? TRUE : FALSE;
+            } else {
+                status = static_cast<LSTATUS>(::GetLastError());
+            }
+            ::CloseHandle(token);
+        } else {
+            status = static_cast<LSTATUS>(::GetLastError());
+        }
+        ::CloseHandle(process);
+    } else if (status == ERROR_SUCCESS) {
+        status = static_cast<LSTATUS>(::GetLastError());
+    }
+    delete[] descriptor;
+    return status;
+}
+
+BOOL IsProcessElevated()
+{
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return FALSE;
+    }
+    TOKEN_ELEVATION elevation = {};
+    ::DWORD size = 0;
+    BOOL elevated = ::GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size) &&
+                    elevation.TokenIsElevated != 0;
+    ::CloseHandle(token);
+    return elevated;
+}
+
+void SetLastError(DWORD error)
+{
+    ::SetLastError(error);
+}
+
+} // namespace TESSARY_PLATFORM_ABI
+} // namespace platform
