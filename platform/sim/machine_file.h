@@ -41,6 +41,12 @@ bool SaveMachineFile(MachineFile* file, const Machine& machine, std::string* err
 // Answers whether anything changed.
 bool UpdateDocument(nlohmann::ordered_json* document, const Machine& machine);
 
+// A machine file's document for a machine: its elevation, its devices with
+// their state, properties and reactions, and its registry; faults are not
+// written. Loading the document gives the machine back. comment, when not
+// empty, heads the document.
+nlohmann::ordered_json MachineDocument(const Machine& machine, const std::string& comment);
+
 // The built-in demo machine's JSON text.
 const std::string& DemoMachineText();
 

@@ -9,6 +9,16 @@
 
 namespace simulator {
 
+// The reactions a device may have, by their names in machine files.
+struct ReactionName {
+    Reaction Kind;
+    const char* Name;
+};
+inline constexpr ReactionName REACTION_NAMES[] = {
+    {Reaction::Adapter, "adapter"},       {Reaction::Ignore, "ignore"}, {Reaction::NeedRestart, "needrestart"},
+    {Reaction::NeedReboot, "needreboot"}, {Reaction::Vetoed, "vetoed"},
+};
+
 // What a run may change in a device, as the document gives it: its status,
 // problem and pending disable, with their defaults where left out.
 Device ReadDeviceState(const ordered_json& value, const std::string& place);

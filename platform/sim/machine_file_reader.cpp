@@ -129,16 +129,6 @@ Device ReadDeviceState(const ordered_json& value, const std::string& place)
 
 namespace {
 
-// The reactions a device may have, by their names in machine files.
-struct ReactionName {
-    Reaction Kind;
-    const char* Name;
-};
-constexpr ReactionName REACTION_NAMES[] = {
-    {Reaction::Adapter, "adapter"},       {Reaction::Ignore, "ignore"}, {Reaction::NeedRestart, "needrestart"},
-    {Reaction::NeedReboot, "needreboot"}, {Reaction::Vetoed, "vetoed"},
-};
-
 Reaction ReadReaction(const ordered_json& value, const std::string& place)
 {
     std::string expected;

@@ -132,3 +132,73 @@ TEST(MachineFile, WritesBackOnlyWhatChangedInTheFormTheFileUsed)
 }
 
 } // namespace
+
+namespace {
+
+TEST(MachineFile, AMachinesDocumentLoadsBackAsThatMachine)
+{
+    auto bytes = [](std::vector<std::uint8_t> data) {
+        simulator::Property property;
+        property.Readable = true;
+        property.Bytes = std::move(data);
+        return property;
+    };
+    simulator::Property unreadable;
+    unreadable.Error = 0; // as Wine leaves a read it cannot answer
+    std::vector<simulator::Property> properties = {
+        bytes(simulator::TextBytes(u"Corvane \u0416 Wireless")), // a text
+        bytes({'N', 0, 'e', 0, 't', 0, 'x'}),                    // odd length, no terminator
+        bytes({'A', 0, 0, 0, 'B', 0, 0, 0}),                     // a zero inside
+        bytes({0x00, 0xD8, 0, 0}),                               // an unpaired surrogate
+        bytes({}),                                               // no bytes at all
+        unreadable,
+    };
+    simulator::Machine machine;
+    machine.Elevated = false;
+    for (std::size_t i = 0; i < properties.size(); ++i) {
+        simulator::Device device;
+        device.Properties[i % simulator::PROPERTY_SLOTS] = properties[i];
+        device.Properties[(i + 1) % simulator::PROPERTY_SLOTS] = properties[(i + 1) % properties.size()];
+        device.Status = 0x1802400 + static_cast<platform::DWORD>(i);
+        device.Problem = static_cast<platform::DWORD>(i);
+        machine.Devices.push_back(device);
+    }
+    machine.Devices[0].StatusResult = 0xD;
+    machine.Devices[1].OnStateChange = simulator::Reaction::Vetoed;
+    machine.Devices[1].PendingDisable = true;
+    simulator::Key key;
+    key.Path = u"SYSTEM\\K\u00e9y";
+    key.DenyFullAccess = true;
+    key.Values.emplace_back(u"WapiSupport", simulator::Value{1, {0x31, 0}});
+    machine.Registry.push_back(key);
+
+    std::string text = simulator::MachineDocument(machine, "a snapshot").dump(2);
+    MachineFile file;
+    std::string error;
+    ASSERT_TRUE(simulator::LoadMachineText(text, "m.json", &file, &error)) << error << "\n" << text;
+    const simulator::Machine& loaded = file.Loaded;
+    EXPECT_FALSE(loaded.Elevated);
+    ASSERT_EQ(loaded.Devices.size(), machine.Devices.size());
+    for (std::size_t i = 0; i < machine.Devices.size(); ++i) {
+        const simulator::Device& was = machine.Devices[i];
+        const simulator::Device& is = loaded.Devices[i];
+        EXPECT_EQ(is.StatusResult, was.StatusResult) << i;
+        EXPECT_EQ(is.Status, was.Status) << i;
+        EXPECT_EQ(is.Problem, was.Problem) << i;
+        EXPECT_EQ(is.OnStateChange, was.OnStateChange) << i;
+        EXPECT_EQ(is.PendingDisable, was.PendingDisable) << i;
+        for (int slot = 0; slot < simulator::PROPERTY_SLOTS; ++slot) {
+            EXPECT_EQ(is.Properties[slot].Readable, was.Properties[slot].Readable) << i << " " << slot;
+            EXPECT_EQ(is.Properties[slot].Bytes, was.Properties[slot].Bytes) << i << " " << slot;
+            EXPECT_EQ(is.Properties[slot].Error, was.Properties[slot].Error) << i << " " << slot;
+        }
+    }
+    ASSERT_EQ(loaded.Registry.size(), 1u);
+    EXPECT_EQ(loaded.Registry[0].Path, key.Path);
+    EXPECT_TRUE(loaded.Registry[0].DenyFullAccess);
+    EXPECT_EQ(loaded.Registry[0].Values, key.Values);
+    // Texts stay readable in the file.
+    EXPECT_NE(text.find("\"Corvane \xD0\x96 Wireless\""), std::string::npos) << text;
+}
+
+} // namespace

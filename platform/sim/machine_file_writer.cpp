@@ -23,7 +23,92 @@ ordered_json NumberLike(const ordered_json& original, DWORD value)
     return value;
 }
 
+std::string HexNumber(DWORD value)
+{
+    char text[16];
+    (void)std::snprintf(text, sizeof(text), "0x%X", static_cast<unsigned>(value));
+    return text;
+}
+
+// A property as a text when its bytes are exactly one well-formed text and
+// its terminator, as raw bytes otherwise, or as the error of its read.
+ordered_json PropertyDocument(const Property& property)
+{
+    if (!property.Readable) {
+        return ordered_json{{"error", property.Error}};
+    }
+    const std::vector<std::uint8_t>& bytes = property.Bytes;
+    if (bytes.size() >= 2 && bytes.size() % 2 == 0) {
+        std::u16string text;
+        for (std::size_t i = 0; i + 2 < bytes.size(); i += 2) {
+            text.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+        }
+        std::string utf8 = Utf16ToUtf8(text);
+        if (text.find(u'\0') == std::u16string::npos && TextBytes(Utf8ToUtf16(utf8)) == bytes) {
+            return utf8;
+        }
+    }
+    return ordered_json{{"bytes", HexBytes(bytes)}};
+}
+
+ordered_json DeviceDocument(const Device& device)
+{
+    ordered_json document = ordered_json::object();
+    if (device.StatusResult != platform::CR_SUCCESS) {
+        document["statusError"] = HexNumber(device.StatusResult);
+    }
+    document["status"] = HexNumber(device.Status);
+    document["problem"] = device.Problem;
+    for (int slot = 0; slot < PROPERTY_SLOTS; ++slot) {
+        document[PROPERTY_KINDS[slot].Member] = PropertyDocument(device.Properties[slot]);
+    }
+    for (const ReactionName& reaction : REACTION_NAMES) {
+        if (reaction.Kind == device.OnStateChange && reaction.Kind != Reaction::Adapter) {
+            document["reaction"] = reaction.Name;
+        }
+    }
+    if (device.PendingDisable) {
+        document["pendingDisable"] = true;
+    }
+    return document;
+}
+
+ordered_json KeyDocument(const Key& key)
+{
+    ordered_json document = ordered_json::object();
+    if (key.DenyFullAccess) {
+        document["denyFullAccess"] = true;
+    }
+    ordered_json values = ordered_json::object();
+    for (const auto& value : key.Values) {
+        values[Utf16ToUtf8(value.first)] =
+            ordered_json{{"type", value.second.Type}, {"data", HexBytes(value.second.Data)}};
+    }
+    document["values"] = values;
+    return document;
+}
+
 } // namespace
+
+ordered_json MachineDocument(const Machine& machine, const std::string& comment)
+{
+    ordered_json document = ordered_json::object();
+    if (!comment.empty()) {
+        document["comment"] = comment;
+    }
+    document["elevated"] = machine.Elevated;
+    ordered_json devices = ordered_json::array();
+    for (const Device& device : machine.Devices) {
+        devices.push_back(DeviceDocument(device));
+    }
+    document["devices"] = devices;
+    ordered_json registry = ordered_json::object();
+    for (const Key& key : machine.Registry) {
+        registry[Utf16ToUtf8(key.Path)] = KeyDocument(key);
+    }
+    document["registry"] = registry;
+    return document;
+}
 
 bool UpdateDocument(ordered_json* document, const Machine& machine)
 {

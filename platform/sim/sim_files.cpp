@@ -29,13 +29,19 @@ std::string Reason(int error)
     return error != 0 ? std::strerror(error) : "unknown error";
 }
 
+// A path given in UTF-8, whatever the system's own encoding of paths.
+fs::path PathOf(const std::string& utf8)
+{
+    return fs::u8path(utf8);
+}
+
 // The file a path names, through any symbolic links; the path itself when it
 // names nothing yet.
 fs::path Target(const std::string& path)
 {
     std::error_code failure;
-    fs::path target = fs::canonical(path, failure);
-    return failure ? fs::path(path) : target;
+    fs::path target = fs::canonical(PathOf(path), failure);
+    return failure ? PathOf(path) : target;
 }
 
 fs::path Folder(const fs::path& file)
@@ -46,21 +52,22 @@ fs::path Folder(const fs::path& file)
 
 // A new, empty file beside target, of a name no other file has; answers its
 // descriptor, or -1 with errno set.
-int MakeTemporaryFile(const fs::path& target, std::string* name)
+int MakeTemporaryFile(const fs::path& target, fs::path* name)
 {
-    std::string stem = (Folder(target) / ("." + target.filename().string() + ".tmp-")).string();
+    fs::path stem = Folder(target) / PathOf("." + target.filename().u8string() + ".tmp-");
 #if defined(_WIN32)
     static unsigned counter = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        *name = stem + std::to_string(_getpid()) + "-" + std::to_string(++counter);
-        int descriptor = _open(name->c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+        *name = stem;
+        *name += std::to_string(_getpid()) + "-" + std::to_string(++counter);
+        int descriptor = _wopen(name->c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
         if (descriptor >= 0 || errno != EEXIST) {
             return descriptor;
         }
     }
     return -1;
 #else
-    std::string pattern = stem + "XXXXXX";
+    std::string pattern = stem.string() + "XXXXXX";
     int descriptor = mkstemp(pattern.data());
     *name = pattern;
     return descriptor;
@@ -128,7 +135,7 @@ void SyncFolder(const fs::path& folder)
 bool ReadWholeFile(const std::string& path, std::uintmax_t maxBytes, std::string* text, std::string* error)
 {
     std::error_code failure;
-    fs::file_status status = fs::status(path, failure);
+    fs::file_status status = fs::status(PathOf(path), failure);
     if (failure || !fs::exists(status)) {
         *error = "cannot be read: " + (failure ? failure.message() : Reason(ENOENT));
         return false;
@@ -141,7 +148,7 @@ bool ReadWholeFile(const std::string& path, std::uintmax_t maxBytes, std::string
         *error = "is not a regular file (a device, a pipe or a socket); give a machine file";
         return false;
     }
-    std::uintmax_t size = fs::file_size(path, failure);
+    std::uintmax_t size = fs::file_size(PathOf(path), failure);
     if (failure) {
         *error = "cannot be read: " + failure.message();
         return false;
@@ -151,19 +158,18 @@ bool ReadWholeFile(const std::string& path, std::uintmax_t maxBytes, std::string
                  " a machine file may have";
         return false;
     }
-    std::FILE* stream = std::fopen(path.c_str(), "rb");
-    if (stream == nullptr) {
+    errno = 0;
+    std::ifstream stream(PathOf(path), std::ios::binary);
+    if (!stream) {
         *error = "cannot be read: " + Reason(errno);
         return false;
     }
     // One byte more than allowed shows a file that grew since it was measured.
     text->assign(static_cast<std::size_t>(size) + 1, '\0');
-    std::size_t read = std::fread(text->data(), 1, text->size(), stream);
-    bool failed = std::ferror(stream) != 0;
-    int readError = errno;
-    (void)std::fclose(stream);
-    if (failed) {
-        *error = "cannot be read: " + Reason(readError);
+    stream.read(text->data(), static_cast<std::streamsize>(text->size()));
+    auto read = static_cast<std::size_t>(stream.gcount());
+    if (stream.bad()) {
+        *error = "cannot be read: " + Reason(errno);
         return false;
     }
     if (read > maxBytes) {
@@ -187,7 +193,7 @@ bool CanReplaceFile(const std::string& path, std::string* error)
     }
 #if !defined(_WIN32)
     if (access(Folder(target).c_str(), W_OK | X_OK) != 0) {
-        *error = "its folder '" + Folder(target).string() + "' does not let a new file be made beside it (" +
+        *error = "its folder '" + Folder(target).u8string() + "' does not let a new file be made beside it (" +
                  Reason(errno) + "), so the run's changes could not be kept; the run was not started.";
         return false;
     }
@@ -209,11 +215,11 @@ bool ReplaceFileAtomically(const std::string& path, const std::string& text, std
 bool ReplaceFileAtomically(const std::string& path, const std::function<bool(std::ostream&)>& write, std::string* error)
 {
     fs::path target = Target(path);
-    std::string temporary;
+    fs::path temporary;
     errno = 0;
     int descriptor = MakeTemporaryFile(target, &temporary);
     if (descriptor < 0) {
-        *error = "cannot make a new file beside it in '" + Folder(target).string() + "': " + Reason(errno);
+        *error = "cannot make a new file beside it in '" + Folder(target).u8string() + "': " + Reason(errno);
         return false;
     }
     // The content goes through a stream of its own on the new file; the
@@ -227,16 +233,20 @@ bool ReplaceFileAtomically(const std::string& path, const std::function<bool(std
     bool kept = written && KeepAttributes(descriptor, target);
     int keepError = errno;
     bool closed = SyncAndClose(descriptor);
+    std::error_code ignored;
     if (!written || !kept || !closed) {
-        *error = "cannot write '" + temporary + "': " + Reason(!written ? writeError : !kept ? keepError : errno);
-        (void)std::remove(temporary.c_str());
+        *error = "cannot write '" + temporary.u8string() + "': " +
+                 Reason(!written ? writeError
+                        : !kept  ? keepError
+                                 : errno);
+        fs::remove(temporary, ignored);
         return false;
     }
     std::error_code failure;
     fs::rename(temporary, target, failure);
     if (failure) {
-        *error = "cannot rename '" + temporary + "' to it: " + failure.message();
-        (void)std::remove(temporary.c_str());
+        *error = "cannot rename '" + temporary.u8string() + "' to it: " + failure.message();
+        fs::remove(temporary, ignored);
         return false;
     }
     SyncFolder(Folder(target));
