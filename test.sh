@@ -94,8 +94,8 @@ cmake --build --preset mingw
 ctest --preset mingw
 package=$(ls build/mingw/tessary-*-windows-x64.zip)
 contents=$(unzip -Z1 "$package" | tr '\n' ' ')
-[ "$contents" = "tessary.exe README.md " ] || {
-  echo "the package should hold tessary.exe and README.md, not: $contents" >&2
+[ "$contents" = "tessary.exe tessary-preflight.exe README.md " ] || {
+  echo "the package should hold tessary.exe, tessary-preflight.exe and README.md, not: $contents" >&2
   exit 1
 }
 unzip -p "$package" README.md | grep -q '^## For management systems' || {
@@ -111,7 +111,7 @@ rm -rf build/reproduced
 mkdir -p "$copy"
 git ls-files -co --exclude-standard | grep -v '^build/' | tar -cf - -T - | tar -xf - -C "$copy"
 (cd "$copy" && cmake --preset mingw >/dev/null && cmake --build --preset mingw --target package_zip >/dev/null)
-for file in tessary.exe "$(basename "$package")"; do
+for file in tessary.exe tessary-preflight.exe "$(basename "$package")"; do
   sums=$(sha256sum "build/mingw/$file" "$copy/build/mingw/$file")
   echo "$sums"
   [ "$(awk '{print $1}' <<<"$sums" | uniq | wc -l)" -eq 1 ] || {

@@ -29,9 +29,18 @@ tidy() {
   grep -v 'warnings\? generated\.$' <<<"$output" || true
   return "$status"
 }
-mapfile -t native < <(git ls-files '*.cpp' | grep -vE '^(fuzz|bench|platform/win|tests/windows)/')
-mapfile -t fuzz < <(git ls-files 'fuzz/*.cpp')
-mapfile -t windows < <(git ls-files 'platform/win/*.cpp' 'tests/windows/*.cpp' | grep -v scenario_platform_sim)
+# Each file goes to the first of these builds that compiles it.
+native=() fuzz=() windows=()
+compiled_in() { grep -qF "\"file\": \"$PWD/$2\"" "$1/compile_commands.json"; }
+while read -r file; do
+  if compiled_in build/default "$file"; then
+    native+=("$file")
+  elif compiled_in build/fuzz "$file"; then
+    fuzz+=("$file")
+  elif compiled_in build/mingw "$file"; then
+    windows+=("$file")
+  fi
+done < <(git ls-files -co --exclude-standard '*.cpp' | grep -v '^bench/')
 tidy build/default "${native[@]}"
 tidy build/fuzz "${fuzz[@]}"
 tidy build/mingw "${windows[@]}"

@@ -1,8 +1,8 @@
-# Checks the shipped Windows executable: its command line, its output under a
-# real Windows API (Wine) and its resources. (What a release must have
-# besides is checked by check_release.sh.)
-# Usage: cmake -DEMULATOR=<list> -DEXE=<tessary.exe> -DWINDRES=<windres>
-#              -DVERSION=<version> -DWORK=<folder> -P check_executable.cmake
+# Checks a shipped Windows executable: tessary.exe's command line and output
+# under a real Windows API (Wine), and the resources of each program. (What a
+# release must have besides is checked by check_release.sh.)
+# Usage: cmake -DEMULATOR=<list> -DEXE=<program.exe> -DWINDRES=<windres>
+#              -DVERSION=<version> -DWORK=<folder> [-DRESOURCES_ONLY=ON] -P check_executable.cmake
 set(failures "")
 macro(fail text)
   string(APPEND failures "${text}\n")
@@ -27,6 +27,7 @@ function(run_tool output_var status_var)
   set(errors "${errors}" PARENT_SCOPE)
 endfunction()
 
+if(NOT RESOURCES_ONLY)
 # Each case: the expected line after the banner, then the arguments. Wine has
 # no Corvane adapter, so a command prints nothing more after walking the list.
 set(cases
@@ -49,6 +50,9 @@ string(HEX "${banner}${usage}" wanted)
 if(NOT output STREQUAL wanted OR NOT status EQUAL 0)
   fail("an empty argument: status ${status}, output '${output}', standard error '${errors}'")
 endif()
+endif()
+
+get_filename_component(name "${EXE}" NAME)
 
 # Exactly one manifest, id 1, asking for asInvoker without uiAccess and
 # naming Windows 7 to 11; and a version resource.
@@ -62,7 +66,8 @@ foreach(needed
     "level=\"\"asInvoker\"\" uiAccess=\"\"false\"\""
     "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}" "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}"
     "{1f676c76-80e1-4239-95bb-83d0f6d0da78}" "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"
-    "VALUE \"ProductName\", \"Tessary\"" "VALUE \"FileDescription\"" "VALUE \"ProductVersion\", \"${VERSION}\"")
+    "VALUE \"ProductName\", \"Tessary\"" "VALUE \"FileDescription\"" "VALUE \"ProductVersion\", \"${VERSION}\""
+    "VALUE \"OriginalFilename\", \"${name}\"")
   string(FIND "${resources}" "${needed}" at)
   if(at EQUAL -1)
     fail("the resources lack ${needed}")

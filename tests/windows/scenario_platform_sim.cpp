@@ -1,4 +1,6 @@
 // The scenarios' devices and keys on the simulated platform.
+#include <algorithm>
+
 #include "platform/sim/simulator.h"
 #include "tests/windows/platform_scenarios.h"
 
@@ -89,12 +91,12 @@ bool ReadScenarioValue(const platform::WCHAR* subkey, const platform::WCHAR* nam
     if (key == nullptr) {
         return false;
     }
-    for (const auto& value : key->Values) {
-        if (simulator::SameRegistryName(value.first, name)) {
-            *type = value.second.Type;
-            *data = value.second.Data;
-            return true;
-        }
+    auto found = std::find_if(key->Values.begin(), key->Values.end(),
+                              [name](const auto& value) { return simulator::SameRegistryName(value.first, name); });
+    if (found == key->Values.end()) {
+        return false;
     }
-    return false;
+    *type = found->second.Type;
+    *data = found->second.Data;
+    return true;
 }

@@ -1,0 +1,105 @@
+#include "platform/win/preflight.h"
+
+#include <map>
+
+#include "app/command_dispatch.h"
+#include "platform/sim/simulator.h"
+
+namespace {
+
+// A registry value as the report shows it.
+std::string Describe(const simulator::Value* value)
+{
+    if (value == nullptr) {
+        return "none";
+    }
+    std::string type = value->Type == platform::REG_SZ ? "REG_SZ" : "type " + std::to_string(value->Type);
+    return type + " (" + simulator::HexBytes(value->Data) + ")";
+}
+
+const simulator::Value* SettingOf(const simulator::Key& key)
+{
+    for (const auto& value : key.Values) {
+        if (simulator::SameRegistryName(value.first, u"WapiSupport")) {
+            return &value.second;
+        }
+    }
+    return nullptr;
+}
+
+// A device as the report names it: its description and driver key name.
+std::string NameOf(const simulator::Device& device)
+{
+    auto text = [](const simulator::Property& property) {
+        std::u16string units;
+        for (std::size_t i = 0; i + 1 < property.Bytes.size() && property.Readable; i += 2) {
+            auto unit = static_cast<char16_t>(property.Bytes[i] | (property.Bytes[i + 1] << 8));
+            if (unit == 0) {
+                break;
+            }
+            units.push_back(unit);
+        }
+        return simulator::Utf16ToUtf8(units);
+    };
+    return text(device.Properties[simulator::SLOT_DESCRIPTION]) + " (" +
+           text(device.Properties[simulator::SLOT_DRIVER]) + ")";
+}
+
+// What the class installer did to each device, in order, from the trace: the
+// state changes it carried out ("disabled", "enabled") or refused.
+std::map<std::size_t, std::string> StateChanges()
+{
+    std::map<std::size_t, std::string> changes;
+    for (const simulator::Call& call : simulator::Trace()) {
+        if (call.Operation != "SetupDiCallClassInstaller" || call.Argument("index") == "invalid") {
+            continue;
+        }
+        std::size_t index = std::stoul(call.Argument("index"));
+        std::string change = call.Argument("stateChange") == "2" ? "disabled" : "enabled";
+        std::string& line = changes[index];
+        line += std::string(line.empty() ? "" : ", then ") +
+                (call.Result("ok") == "1" ? change : "not " + change + " (refused)");
+    }
+    return changes;
+}
+
+} // namespace
+
+Replay ReplayTool(const simulator::Machine& snapshot, int argc, const platform::WCHAR* const* argv)
+{
+    // The snapshot cannot know how a driver reacts: every device reacts as
+    // an adapter does.
+    simulator::Machine machine = snapshot;
+    for (simulator::Device& device : machine.Devices) {
+        device.OnStateChange = simulator::Reaction::Adapter;
+    }
+    machine.Faults.clear();
+    simulator::Install(machine);
+    (void)TessaryMain(argc, argv);
+
+    Replay replay;
+    replay.ToolOutput = simulator::Output();
+    std::string changes;
+    const simulator::Machine& after = simulator::Current();
+    for (std::size_t i = 0; i < machine.Registry.size(); ++i) {
+        const simulator::Value* before = SettingOf(machine.Registry[i]);
+        const simulator::Value* now = SettingOf(after.Registry[i]);
+        bool same = (before == nullptr) == (now == nullptr) && (before == nullptr || *before == *now);
+        if (!same) {
+            changes += simulator::Utf16ToUtf8(machine.Registry[i].Path) + ": WapiSupport " + Describe(before) + " -> " +
+                       Describe(now) + "\n";
+        }
+    }
+    for (const auto& change : StateChanges()) {
+        changes += "device " + std::to_string(change.first) + ", " + NameOf(machine.Devices[change.first]) + ": " +
+                   change.second + "\n";
+    }
+    replay.Changes = "What the run would change (a replay on a snapshot of this machine; every adapter is taken to "
+                     "react as adapters do, though its driver may refuse to stop or ask for a restart):\n";
+    if (!snapshot.Elevated) {
+        replay.Changes += "This process is not elevated, and the replay runs as it is: run tessary.exe elevated to "
+                          "change driver keys and restart adapters.\n";
+    }
+    replay.Changes += changes.empty() ? "Nothing: no driver key and no adapter would change.\n" : changes;
+    return replay;
+}

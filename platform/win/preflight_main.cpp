@@ -1,0 +1,99 @@
+// The pre-flight's process entry: what tessary.exe /a or /d would print and
+// change on this very machine, from a read-only snapshot of it replayed over
+// the simulated platform; or the snapshot saved as a machine file. Built with
+// the real platform's symbols apart from the simulated one's (see
+// platform.h), so that platform:: here is the real one.
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/sim/machine_file.h"
+#include "platform/sim/sim_files.h"
+#include "platform/win/library_search.h"
+#include "platform/win/preflight.h"
+#include "platform/win/snapshot.h"
+
+namespace {
+
+constexpr int FAILED = 1;
+constexpr int USAGE = 2;
+
+// Text for the console or a pipe, as the tool's own output goes.
+void Print(const std::string& text)
+{
+    platform::WriteStandardOutput(text.data(), text.size());
+}
+
+int Fail(const std::string& problem)
+{
+    (void)std::fprintf(stderr, "tessary-preflight: %s\n", problem.c_str());
+    return FAILED;
+}
+
+bool Starts(const wchar_t* argument, const wchar_t* command)
+{
+    return argument != nullptr && std::wcsncmp(argument, command, 2) == 0 && argument[0] != 0 && argument[1] != 0;
+}
+
+std::string Utf8(const wchar_t* text)
+{
+    std::u16string units;
+    for (; *text != 0; ++text) {
+        units.push_back(static_cast<char16_t>(*text));
+    }
+    return simulator::Utf16ToUtf8(units);
+}
+
+int Run(int argc, wchar_t** argv)
+{
+    const wchar_t* command = argc >= 2 ? argv[1] : nullptr;
+    bool replay = Starts(command, L"/a") || Starts(command, L"/d");
+    bool save = command != nullptr && std::wcscmp(command, L"--save") == 0 && argc == 3;
+    if (!replay && !save) {
+        Print("Usage: tessary-preflight.exe /a | /d | --save FILE\n"
+              "  /a, /d       print what tessary.exe /a or /d would print on this machine, and what it\n"
+              "               would change; nothing is changed\n"
+              "  --save FILE  save a snapshot of this machine's devices and driver keys as a machine file,\n"
+              "               for support or for a replay elsewhere\n");
+        return USAGE;
+    }
+
+    simulator::Machine snapshot;
+    std::string error;
+    if (!TakeSnapshot(&snapshot, &error)) {
+        return Fail("no snapshot: " + error);
+    }
+    if (save) {
+        std::string path = Utf8(argv[2]);
+        auto write = [&snapshot](std::ostream& out) {
+            out << simulator::MachineDocument(snapshot, "A snapshot taken by tessary-preflight.exe. Its devices "
+                                                        "react as adapters do, which a driver may not.")
+                       .dump(2)
+                << "\n";
+            return static_cast<bool>(out);
+        };
+        if (!simulator::ReplaceFileAtomically(path, write, &error)) {
+            return Fail("'" + path + "': " + error);
+        }
+        Print("Saved a snapshot of " + std::to_string(snapshot.Devices.size()) + " devices and " +
+              std::to_string(snapshot.Registry.size()) + " driver keys to " + path + "\n");
+        return 0;
+    }
+    Replay result = ReplayTool(snapshot, argc, reinterpret_cast<const platform::WCHAR* const*>(argv));
+    Print(result.ToolOutput + "\n" + result.Changes);
+    return 0;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    RestrictLibrarySearch();
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& problem) {
+        return Fail(std::string("stopped: ") + problem.what());
+    }
+}

@@ -1,0 +1,137 @@
+#include "platform/win/snapshot.h"
+
+#include <vector>
+
+#include "platform/inspection.h"
+#include "platform/platform.h"
+#include "platform/sim/registry_names.h"
+
+using namespace platform;
+
+namespace {
+
+// How often one read may ask for more room before it is given up.
+constexpr int MAX_READ_ATTEMPTS = 8;
+// The room the first read of a property is given. A read given none fails
+// even for a property of no bytes, so it would not tell those apart.
+constexpr DWORD FIRST_READ_BYTES = 256;
+
+// One property as the platform returns it. The last error is cleared before
+// each read: a platform that fails a read without setting one (Wine, for the
+// bus enumerator's name) then shows 0, not an error left by an earlier call.
+simulator::Property ReadRawProperty(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, DWORD code)
+{
+    simulator::Property property;
+    std::vector<BYTE> buffer(FIRST_READ_BYTES);
+    for (int attempt = 0; attempt < MAX_READ_ATTEMPTS; ++attempt) {
+        auto size = static_cast<DWORD>(buffer.size());
+        DWORD returned = size;
+        SetLastError(ERROR_SUCCESS);
+        if (SetupDiGetDeviceRegistryPropertyW(set, deviceInfo, code, nullptr, buffer.data(), size, &returned)) {
+            property.Readable = true;
+            property.Bytes.assign(buffer.begin(), buffer.begin() + (returned < size ? returned : size));
+            return property;
+        }
+        property.Error = GetLastError();
+        if (property.Error != ERROR_INSUFFICIENT_BUFFER || returned <= size) {
+            // A platform that asks for room it does not name cannot be
+            // replayed as asking for it; the property counts as unreadable.
+            if (property.Error == ERROR_INSUFFICIENT_BUFFER) {
+                property.Error = simulator::ERROR_INVALID_DATA;
+            }
+            return property;
+        }
+        buffer.assign(returned, 0);
+    }
+    property.Error = simulator::ERROR_INVALID_DATA;
+    return property;
+}
+
+// The text of a property's bytes: whole code units up to the first zero.
+std::u16string TextOf(const simulator::Property& property)
+{
+    std::u16string text;
+    for (std::size_t i = 0; i + 1 < property.Bytes.size(); i += 2) {
+        auto unit = static_cast<char16_t>(property.Bytes[i] | (property.Bytes[i + 1] << 8));
+        if (unit == 0) {
+            break;
+        }
+        text.push_back(unit);
+    }
+    return text;
+}
+
+// The driver key of a device, read only: whether it exists, its WapiSupport
+// value, and whether this process would be let in with full access.
+bool ReadDriverKey(const std::u16string& path, simulator::Key* key)
+{
+    key->Path = path;
+    HKEY opened = nullptr;
+    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &opened);
+    if (static_cast<DWORD>(status) == ERROR_FILE_NOT_FOUND) {
+        return false;
+    }
+    if (status == ERROR_SUCCESS) {
+        DWORD type = 0;
+        DWORD size = 0;
+        if (RegQueryValueExW(opened, u"WapiSupport", nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+            std::vector<BYTE> data(size);
+            if (RegQueryValueExW(opened, u"WapiSupport", nullptr, &type, data.data(), &size) == ERROR_SUCCESS) {
+                data.resize(size);
+                key->Values.emplace_back(u"WapiSupport", simulator::Value{type, data});
+            }
+        }
+        RegCloseKey(opened);
+    }
+    // A key that cannot be judged is taken as closed to full access, as the
+    // tool's own open would then most likely be refused too.
+    BOOL granted = FALSE;
+    key->DenyFullAccess =
+        CheckKeyAccess(HKEY_LOCAL_MACHINE, path.c_str(), KEY_ALL_ACCESS, &granted) != ERROR_SUCCESS || granted == FALSE;
+    return true;
+}
+
+} // namespace
+
+bool TakeSnapshot(simulator::Machine* machine, std::string* error)
+{
+    *machine = simulator::Machine{};
+    HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    if (set == INVALID_HANDLE_VALUE) {
+        *error = "the list of present devices cannot be opened (error " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    SP_DEVINFO_DATA deviceInfo = {};
+    deviceInfo.cbSize = sizeof(deviceInfo);
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &deviceInfo); ++index) {
+        simulator::Device device;
+        DWORD status = 0;
+        DWORD problem = 0;
+        CONFIGRET result = CM_Get_DevNode_Status(&status, &problem, deviceInfo.DevInst, 0);
+        if (result == CR_SUCCESS) {
+            device.Status = status;
+            device.Problem = problem;
+        } else {
+            device.StatusResult = result;
+        }
+        for (int slot = 0; slot < simulator::PROPERTY_SLOTS; ++slot) {
+            device.Properties[slot] = ReadRawProperty(set, &deviceInfo, simulator::PROPERTY_KINDS[slot].Code);
+        }
+        std::u16string driver = TextOf(device.Properties[simulator::SLOT_DRIVER]);
+        if (device.Properties[simulator::SLOT_DRIVER].Readable && !driver.empty()) {
+            std::u16string path = DRIVER_CLASS_KEY + driver;
+            bool known = false;
+            for (const simulator::Key& key : machine->Registry) {
+                known = known || simulator::SameRegistryName(key.Path, path);
+            }
+            simulator::Key key;
+            if (!known && ReadDriverKey(path, &key)) {
+                machine->Registry.push_back(key);
+            }
+        }
+        machine->Devices.push_back(device);
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    machine->Elevated = IsProcessElevated() != FALSE;
+    return true;
+}
