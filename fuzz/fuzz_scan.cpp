@@ -91,20 +91,6 @@ Device MakeDevice(FuzzedDataProvider& input, int index)
     return device;
 }
 
-// The text a property's bytes hold: whole code units up to the first zero.
-std::u16string TextOf(const Property& property)
-{
-    std::u16string text;
-    for (std::size_t i = 0; i + 1 < property.Bytes.size(); i += 2) {
-        auto unit = static_cast<char16_t>(property.Bytes[i] | (property.Bytes[i + 1] << 8));
-        if (unit == 0) {
-            break;
-        }
-        text.push_back(unit);
-    }
-    return text;
-}
-
 simulator::Machine MakeMachine(FuzzedDataProvider& input)
 {
     simulator::Machine machine;
@@ -120,7 +106,7 @@ simulator::Machine MakeMachine(FuzzedDataProvider& input)
             continue;
         }
         simulator::Key key;
-        key.Path = PREFIX + TextOf(driver);
+        key.Path = PREFIX + simulator::TextIn(driver.Bytes);
         bool known = false;
         for (const simulator::Key& existing : machine.Registry) {
             known = known || simulator::SameRegistryName(existing.Path, key.Path);
@@ -195,7 +181,7 @@ void CheckTrace(const simulator::Machine& before, SettingAction action)
             if (current < 0 || current >= static_cast<std::int64_t>(before.Devices.size())) {
                 Fail("a key was opened outside the walk");
             }
-            std::u16string name = TextOf(before.Devices[current].Properties[simulator::SLOT_DRIVER]);
+            std::u16string name = simulator::TextIn(before.Devices[current].Properties[simulator::SLOT_DRIVER].Bytes);
             if (name.size() > 220 || call.Argument("path") != simulator::QuoteText(PREFIX + name)) {
                 Fail("the key opened is not the prefix and the device's whole driver key name: " + call.Line());
             }

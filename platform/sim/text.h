@@ -17,6 +17,10 @@ std::string Utf16ToUtf8(const std::u16string& text);
 // The UTF-16 bytes of a text followed by its terminating zero.
 std::vector<std::uint8_t> TextBytes(const std::u16string& text);
 
+// The text that UTF-16 bytes hold: whole code units up to the first zero
+// unit, or to the end (a last odd byte is not part of it).
+std::u16string TextIn(const std::vector<std::uint8_t>& bytes);
+
 // A text as the trace writes it: in double quotes, with '"' and '\' escaped
 // and control characters as \xNN.
 std::string QuoteText(const std::u16string& text);

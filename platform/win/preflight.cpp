@@ -31,15 +31,7 @@ const simulator::Value* SettingOf(const simulator::Key& key)
 std::string NameOf(const simulator::Device& device)
 {
     auto text = [](const simulator::Property& property) {
-        std::u16string units;
-        for (std::size_t i = 0; i + 1 < property.Bytes.size() && property.Readable; i += 2) {
-            auto unit = static_cast<char16_t>(property.Bytes[i] | (property.Bytes[i + 1] << 8));
-            if (unit == 0) {
-                break;
-            }
-            units.push_back(unit);
-        }
-        return simulator::Utf16ToUtf8(units);
+        return property.Readable ? simulator::Utf16ToUtf8(simulator::TextIn(property.Bytes)) : std::string();
     };
     return text(device.Properties[simulator::SLOT_DESCRIPTION]) + " (" +
            text(device.Properties[simulator::SLOT_DRIVER]) + ")";

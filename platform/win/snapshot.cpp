@@ -5,6 +5,7 @@
 #include "platform/inspection.h"
 #include "platform/platform.h"
 #include "platform/sim/registry_names.h"
+#include "platform/sim/text.h"
 
 using namespace platform;
 
@@ -45,20 +46,6 @@ simulator::Property ReadRawProperty(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, D
     }
     property.Error = simulator::ERROR_INVALID_DATA;
     return property;
-}
-
-// The text of a property's bytes: whole code units up to the first zero.
-std::u16string TextOf(const simulator::Property& property)
-{
-    std::u16string text;
-    for (std::size_t i = 0; i + 1 < property.Bytes.size(); i += 2) {
-        auto unit = static_cast<char16_t>(property.Bytes[i] | (property.Bytes[i + 1] << 8));
-        if (unit == 0) {
-            break;
-        }
-        text.push_back(unit);
-    }
-    return text;
 }
 
 // The driver key of a device, read only: whether it exists, its WapiSupport
@@ -117,7 +104,7 @@ bool TakeSnapshot(simulator::Machine* machine, std::string* error)
         for (int slot = 0; slot < simulator::PROPERTY_SLOTS; ++slot) {
             device.Properties[slot] = ReadRawProperty(set, &deviceInfo, simulator::PROPERTY_KINDS[slot].Code);
         }
-        std::u16string driver = TextOf(device.Properties[simulator::SLOT_DRIVER]);
+        std::u16string driver = simulator::TextIn(device.Properties[simulator::SLOT_DRIVER].Bytes);
         if (device.Properties[simulator::SLOT_DRIVER].Readable && !driver.empty()) {
             std::u16string path = DRIVER_CLASS_KEY + driver;
             bool known = false;

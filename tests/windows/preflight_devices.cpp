@@ -17,6 +17,8 @@
 #include <devguid.h>
 #include <setupapi.h>
 
+#include "tests/windows/read_only_key.h"
+
 #include <cstdio>
 #include <cwchar>
 #include <exception>
@@ -92,19 +94,7 @@ bool Register()
         } else if (device.Key == KeyKind::OtherSetting) {
             ::RegSetValueExW(key, L"WapiSupport", 0, REG_DWORD, seven, sizeof(seven));
         } else if (device.Key == KeyKind::ReadOnly) {
-            // Read access only, for everyone.
-            SECURITY_DESCRIPTOR descriptor;
-            ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-            BYTE aclBuffer[256];
-            auto* acl = reinterpret_cast<ACL*>(aclBuffer);
-            ::InitializeAcl(acl, sizeof(aclBuffer), ACL_REVISION);
-            SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-            PSID everyone = nullptr;
-            ::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
-            ::AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ | READ_CONTROL, everyone);
-            ::SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
-            ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor);
-            ::FreeSid(everyone);
+            (void)AllowReadingOnly(key);
         }
         ::RegCloseKey(key);
     }

@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/windows/read_only_key.h"
+
 #include <string>
 
 namespace {
@@ -112,18 +114,7 @@ TEST_F(RealRegistry, ReportsKeysItCannotOpenAndRefusesOverlongNames)
 TEST_F(RealRegistry, AKeyWithoutFullAccessIsReported)
 {
     // Only read access for everyone; Wine may not enforce it.
-    SECURITY_DESCRIPTOR descriptor;
-    ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-    BYTE aclBuffer[256];
-    auto* acl = reinterpret_cast<ACL*>(aclBuffer);
-    ::InitializeAcl(acl, sizeof(aclBuffer), ACL_REVISION);
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    PSID everyone = nullptr;
-    ::AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
-    ::AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ, everyone);
-    ::SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
-    LONG set = ::RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, &descriptor);
-    ::FreeSid(everyone);
+    LONG set = AllowReadingOnly(key_);
     HKEY probe = nullptr;
     if (set != 0 || ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, Path().c_str(), 0, KEY_ALL_ACCESS_VALUE, &probe) == 0) {
         if (probe != nullptr) {
