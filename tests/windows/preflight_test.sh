@@ -23,15 +23,23 @@ run "$devices" register
 # The registry as it stands, exported whole. (The hive files themselves
 # change whenever Wine's server starts, as Wine updates keys of its own.)
 export_registry() {
-  local name=$1 root
+  local name=$1 root file
   for root in HKLM HKCU; do
-    WINEPREFIX=$(realpath -m "$prefix") WINEDEBUG=-all wine reg export "$root" "$(winepath -w "$work/$name-$root.reg" 2>/dev/null)" /y \
-      >/dev/null 2>&1
+    # The prefix's own server answers both: winepath too must be given it,
+    # or it would start (and race for) a default prefix of its own.
+    file=$(WINEPREFIX=$(realpath -m "$prefix") WINEDEBUG=-all winepath -w "$work/$name-$root.reg")
+    WINEPREFIX=$(realpath -m "$prefix") WINEDEBUG=-all wine reg export "$root" "$file" /y >/dev/null 2>&1 ||
+      fail "the registry's $root could not be exported to $file"
   done
 }
 export_registry before
 
 run "$preflight" --save snapshot.json >saved.txt || fail "--save: status $?"
+# A file that cannot be made: one line, and a status that says so.
+status=0
+run "$preflight" --save 'no-such-folder\snapshot.json' >unsaved.txt 2>unsaved-error.txt || status=$?
+[ "$status" -ne 0 ] && [ "$(wc -l <unsaved-error.txt)" -eq 1 ] && [ ! -s unsaved.txt ] ||
+  fail "--save into a missing folder: status $status, $(cat unsaved-error.txt)"
 run "$devices" check snapshot.json >check.txt || fail "the snapshot differs from Wine's answers: $(cat check.txt)"
 
 run "$tessary" /a >tool.txt || fail "tessary.exe /a: status $?"
