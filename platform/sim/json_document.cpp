@@ -75,6 +75,41 @@ std::string Child(const std::string& place, std::size_t index)
     return place + "/" + std::to_string(index);
 }
 
+namespace {
+
+// Where a cut near at may fall without splitting a character (the place is
+// valid UTF-8, as Child makes it).
+std::size_t CharacterStart(const std::string& text, std::size_t at)
+{
+    while (at > 0 && at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) {
+        --at;
+    }
+    return at;
+}
+
+// A place as a message shows it: each name in it is short already, but a
+// deep place has many; its start and its end tell where it is.
+std::string ShownPlace(const std::string& place)
+{
+    const std::size_t head = 60;
+    const std::size_t tail = 100;
+    if (place.empty()) {
+        return "/";
+    }
+    if (place.size() <= head + tail + 3) {
+        return place;
+    }
+    return place.substr(0, CharacterStart(place, head)) + "..." +
+           place.substr(CharacterStart(place, place.size() - tail));
+}
+
+} // namespace
+
+std::string Described(const std::string& prefix, const FileError& problem)
+{
+    return prefix + "at " + ShownPlace(problem.Place) + ": " + Shown(problem.what(), 400);
+}
+
 void CheckMembers(const ordered_json& object, const std::string& place, const std::vector<const char*>& allowed)
 {
     if (!object.is_object()) {
@@ -259,7 +294,7 @@ bool ParseJson(const std::string& text, const std::string& prefix, ordered_json*
         std::size_t detail = what.find("] ");
         *error = prefix + "not valid JSON: " + Shown(detail != std::string::npos ? what.substr(detail + 2) : what, 200);
     } catch (const FileError& problem) {
-        *error = prefix + "at " + problem.Place + ": " + Shown(problem.what(), 400);
+        *error = Described(prefix, problem);
     }
     return false;
 }

@@ -32,6 +32,10 @@ std::string Describe(const ordered_json& value);
 std::string Child(const std::string& place, const std::string& name);
 std::string Child(const std::string& place, std::size_t index);
 
+// The one-line message for a problem at a place: prefix, the place (its
+// start and end only when it is long) and the problem.
+std::string Described(const std::string& prefix, const FileError& problem);
+
 // Throws a FileError unless value is an object whose members are all allowed.
 void CheckMembers(const ordered_json& object, const std::string& place, const std::vector<const char*>& allowed);
 

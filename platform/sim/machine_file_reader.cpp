@@ -315,8 +315,7 @@ bool ReadDocument(ordered_json document, const std::string& sourceName, MachineF
     try {
         file->Loaded = ReadMachine(document);
     } catch (const FileError& problem) {
-        *error = Prefix(sourceName) + "at " + (problem.Place.empty() ? "/" : problem.Place) + ": " +
-                 Shown(problem.what(), 400);
+        *error = Described(Prefix(sourceName), problem);
         return false;
     }
     file->Path = sourceName;

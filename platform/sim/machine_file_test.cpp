@@ -58,6 +58,23 @@ TEST(MachineFile, RefusesImpossibleMachinesWithThePlaceAndTheProblem)
     }
 }
 
+// However deep the place, the message shows where it starts and ends, and
+// stays short.
+TEST(MachineFile, ADeepPlaceIsShownByItsStartAndEnd)
+{
+    std::string text = "{\"devices\": [{\"comment\": ";
+    std::string name(50, 'n');
+    for (int depth = 0; depth < 40; ++depth) {
+        text += "{\"" + name + "\u00e9" + std::to_string(depth) + "\": ";
+    }
+    text += R"({"x": 1, "x": 2})" + std::string(40, '}') + "}]}";
+    std::string error = LoadError(text);
+    EXPECT_NE(error.find("at /devices/0/comment/nnn"), std::string::npos) << error;
+    EXPECT_NE(error.find("...n"), std::string::npos) << error;
+    EXPECT_NE(error.find("\u00e939/x: the member is named twice in its object"), std::string::npos) << error;
+    EXPECT_LT(error.size(), 600u) << error;
+}
+
 TEST(MachineFile, ReadsEveryFormOfTheDescription)
 {
     const char* text = R"({
