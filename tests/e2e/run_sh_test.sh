@@ -12,11 +12,7 @@ TESSARY_SIM_MACHINE=rel.json TESSARY_SIM_TRACE=my.trace "$run_sh" /a >out.txt 2>
   echo "run.sh failed: $(cat err.txt)" >&2
   exit 1
 }
-failures=0
-fail() {
-  echo "FAILED: $*" >&2
-  failures=$((failures + 1))
-}
+. "$(dirname "$(realpath "$0")")/../support/checks.sh"
 grep -q '^Tessary Tool\.\.\.$' out.txt || fail "the tool's output is not on standard output: $(cat out.txt)"
 [ "$(grep -vc 'Full Driver Key=\|^Tessary Tool\|^Command: ' out.txt)" = 0 ] || fail "standard output holds more than the tool's lines: $(cat out.txt)"
 grep -q WapiSupport rel.json || fail "the caller's relative machine file was not the one run on"

@@ -8,11 +8,7 @@ here=$(dirname "$(realpath "$0")")
 prefix=$1 tessary=$2 probe=$3 work=$4
 mkdir -p "$work"
 cd "$work"
-failures=0
-fail() {
-  echo "FAILED: $*" >&2
-  failures=$((failures + 1))
-}
+. "$here/../support/checks.sh"
 
 # Runs a command on a new pseudo-terminal, wide enough that no line wraps and
 # without the terminal's own LF to CR LF translation, so the bytes are the

@@ -11,11 +11,7 @@ run() { "$here/wine-run.sh" "$prefix" "$@"; }
 rm -rf "$work"
 mkdir -p "$work"
 cd "$work"
-failures=0
-fail() {
-  echo "FAILED: $*" >&2
-  failures=$((failures + 1))
-}
+. "$here/../support/checks.sh"
 trap 'run "$devices" remove >/dev/null 2>&1 || true' EXIT
 
 run "$devices" register
