@@ -22,10 +22,7 @@ void Install(Machine machine)
     sim = State{};
     sim.NextHandle = nextHandle;
     sim.Installed = std::move(machine);
-    for (std::size_t i = 0; i < sim.Installed.Registry.size(); ++i) {
-        const std::u16string& path = sim.Installed.Registry[i].Path;
-        sim.KeyIndex.emplace(FoldedRegistryName(path.data(), path.size()), i);
-    }
+    sim.KeysByPath = IndexByRegistryName(sim.Installed.Registry);
     sim.FaultFired.assign(sim.Installed.Faults.size(), 0);
 }
 

@@ -10,6 +10,10 @@ namespace simulator {
 
 std::string Shown(const std::string& text, std::size_t limit)
 {
+    // Most texts are short and printable ASCII, and show as they are.
+    if (text.size() <= limit && std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) {
+        return text;
+    }
     std::string shown;
     for (std::size_t i = 0; i < text.size();) {
         auto byte = static_cast<unsigned char>(text[i]);
@@ -75,69 +79,23 @@ std::string Child(const std::string& place, std::size_t index)
     return place + "/" + std::to_string(index);
 }
 
-namespace {
-
-// Where a cut near at may fall without splitting a character (the place is
-// valid UTF-8, as Child makes it).
-std::size_t CharacterStart(const std::string& text, std::size_t at)
-{
-    while (at > 0 && at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) {
-        --at;
-    }
-    return at;
-}
-
-// A place as a message shows it: each name in it is short already, but a
-// deep place has many; its start and its end tell where it is.
-std::string ShownPlace(const std::string& place)
-{
-    const std::size_t head = 60;
-    const std::size_t tail = 100;
-    if (place.empty()) {
-        return "/";
-    }
-    if (place.size() <= head + tail + 3) {
-        return place;
-    }
-    return place.substr(0, CharacterStart(place, head)) + "..." +
-           place.substr(CharacterStart(place, place.size() - tail));
-}
-
-} // namespace
-
 std::string Described(const std::string& prefix, const FileError& problem)
 {
-    return prefix + "at " + ShownPlace(problem.Place) + ": " + Shown(problem.what(), 400);
-}
-
-void CheckMembers(const ordered_json& object, const std::string& place, const std::vector<const char*>& allowed)
-{
-    if (!object.is_object()) {
-        throw FileError(place, "expected an object, found " + Describe(object));
-    }
-    for (const auto& member : object.items()) {
-        bool known = false;
-        for (const char* name : allowed) {
-            known = known || member.key() == name;
-        }
-        if (!known) {
-            std::string names;
-            for (const char* name : allowed) {
-                names += std::string(names.empty() ? "" : ", ") + "\"" + name + "\"";
-            }
-            throw FileError(Child(place, member.key()), "unknown member; expected one of " + names);
-        }
-    }
+    return prefix + "at " + (problem.Place.empty() ? "/" : problem.Place) + ": " + Shown(problem.what(), 400);
 }
 
 namespace {
 
 // Builds the document from nlohmann-json's SAX events, as its own parser
 // does, but refuses an object that names a member twice (the parser would
-// keep one silently), with the member's JSON pointer.
+// keep one silently) and the first member or value out of shape, each with
+// its JSON pointer. Members are appended as they come, with the names seen kept
+// apart, so that a large object costs time in proportion to its size; an open
+// container keeps only its own last name or count, and the pointer of a place
+// is put together only for a message.
 class DocumentBuilder : public nlohmann::json_sax<ordered_json> {
 public:
-    explicit DocumentBuilder(ordered_json* root) : root_(root) {}
+    DocumentBuilder(ordered_json* root, const ShapeNode* shape) : root_(root), shape_(shape) {}
 
     bool null() override { return Add(nullptr); }
     bool boolean(bool value) override { return Add(value); }
@@ -147,31 +105,56 @@ public:
     bool string(string_t& value) override { return Add(std::move(value)); }
     bool binary(binary_t& value) override { return Add(ordered_json::binary(std::move(value))); }
 
-    bool start_object(std::size_t /*elements*/) override { return Open(ordered_json::object(), true); }
-    bool start_array(std::size_t /*elements*/) override { return Open(ordered_json::array(), false); }
+    bool start_object(std::size_t /*elements*/) override { return Open(ordered_json::object(), Shape::Object); }
+    bool start_array(std::size_t /*elements*/) override { return Open(ordered_json::array(), Shape::Array); }
     bool end_object() override { return Close(); }
     bool end_array() override { return Close(); }
 
     bool key(string_t& name) override
     {
         Frame& object = open_.back();
-        // Most objects have a few members, looked through; a large one is
-        // given a set of its names.
-        bool twice = false;
-        if (object.NameSet.empty() && object.Names.size() < 16) {
-            twice = std::find(object.Names.begin(), object.Names.end(), name) != object.Names.end();
-            object.Names.push_back(name);
-        } else {
-            if (object.NameSet.empty()) {
-                object.NameSet.insert(object.Names.begin(), object.Names.end());
+        object.MemberNode = object.Node->Each;
+        if (!object.Node->Members.empty()) {
+            object.MemberNode = nullptr;
+            for (const auto& member : object.Node->Members) {
+                object.MemberNode = name == member.first ? member.second : object.MemberNode;
             }
-            twice = !object.NameSet.insert(name).second;
+            if (object.MemberNode == nullptr) {
+                std::string names;
+                for (const auto& member : object.Node->Members) {
+                    names += std::string(names.empty() ? "" : ", ") + "\"" + member.first + "\"";
+                }
+                object.LastName = std::move(name);
+                throw FileError(Pointer(open_.size()), "unknown member; expected one of " + names);
+            }
         }
-        if (twice) {
-            throw FileError(Child(object.Pointer, name), "the member is named twice in its object");
+        // Most objects have a few members, looked through; a large one is
+        // given a set of its names' hashes, and looked through only when a
+        // hash comes again.
+        auto& members =
+            static_cast<ordered_json::object_t::Container&>(object.Value->get_ref<ordered_json::object_t&>());
+        auto named = [&members, &name] {
+            return std::any_of(members.begin(), members.end(),
+                               [&name](const auto& member) { return member.first == name; });
+        };
+        bool twice = false;
+        if (members.size() < 16) {
+            twice = named();
+        } else {
+            std::hash<std::string> hash;
+            if (object.Hashes.empty()) {
+                for (const auto& member : members) {
+                    object.Hashes.insert(hash(member.first));
+                }
+            }
+            twice = !object.Hashes.insert(hash(name)).second && named();
         }
-        object.Member = &(*object.Value)[name];
         object.LastName = std::move(name);
+        if (twice) {
+            throw FileError(Pointer(open_.size()), "the member is named twice in its object");
+        }
+        members.emplace_back(object.LastName, nullptr);
+        object.Member = &members.back().second;
         return true;
     }
 
@@ -192,30 +175,39 @@ private:
     struct Frame {
         ordered_json* Value;
         bool IsObject;
-        std::string Pointer;
-        std::vector<std::string> Names;
-        std::unordered_set<std::string> NameSet;
+        const ShapeNode* Node;                  // the container's shape
+        const ShapeNode* MemberNode = nullptr;  // an object's last member's
+        std::unordered_set<std::size_t> Hashes; // of a large object's names
         std::string LastName;
         ordered_json* Member = nullptr;
-        std::size_t Next = 0;
+        std::size_t Next = 0; // elements of an array so far
     };
 
-    // Where the next value goes, and, when asked for, its JSON pointer.
-    ordered_json* Slot(std::string* pointer)
+    // The JSON pointer of the place the innermost `depth` open containers
+    // lead to: each object's last member, each array's last element.
+    std::string Pointer(std::size_t depth) const
+    {
+        std::string pointer;
+        for (std::size_t i = 0; i < depth && i < open_.size(); ++i) {
+            const Frame& frame = open_[i];
+            pointer = frame.IsObject ? Child(pointer, frame.LastName) : Child(pointer, frame.Next - 1);
+        }
+        return pointer;
+    }
+
+    // Where the next value goes, and the shape it must have.
+    ordered_json* Slot(const ShapeNode** shape)
     {
         if (open_.empty()) {
+            *shape = shape_;
             return root_;
         }
         Frame& parent = open_.back();
         if (parent.IsObject) {
-            if (pointer != nullptr) {
-                *pointer = Child(parent.Pointer, parent.LastName);
-            }
+            *shape = parent.MemberNode;
             return parent.Member;
         }
-        if (pointer != nullptr) {
-            *pointer = Child(parent.Pointer, parent.Next);
-        }
+        *shape = parent.Node->Each;
         ++parent.Next;
         parent.Value->push_back(nullptr);
         return &parent.Value->back();
@@ -223,16 +215,26 @@ private:
 
     template <class Value> bool Add(Value&& value)
     {
-        *Slot(nullptr) = ordered_json(std::forward<Value>(value));
+        const ShapeNode* shape = nullptr;
+        ordered_json* slot = Slot(&shape);
+        *slot = ordered_json(std::forward<Value>(value));
+        if (shape->Kind != Shape::Value && shape->Kind != Shape::ValueOrObject) {
+            throw FileError(Pointer(open_.size()),
+                            std::string("expected ") + shape->Holds + ", found " + Describe(*slot));
+        }
         return true;
     }
 
-    bool Open(ordered_json container, bool isObject)
+    bool Open(ordered_json container, Shape kind)
     {
-        std::string pointer;
-        ordered_json* slot = Slot(&pointer);
+        const ShapeNode* shape = nullptr;
+        ordered_json* slot = Slot(&shape);
+        if (shape->Kind != kind && !(shape->Kind == Shape::ValueOrObject && kind == Shape::Object)) {
+            throw FileError(Pointer(open_.size()), std::string("expected ") + shape->Holds + ", found " +
+                                                       (kind == Shape::Object ? "an object" : "an array"));
+        }
         *slot = std::move(container);
-        open_.push_back(Frame{slot, isObject, std::move(pointer), {}, {}, {}, nullptr, 0});
+        open_.push_back(Frame{slot, kind == Shape::Object, shape, nullptr, {}, {}, nullptr, 0});
         return true;
     }
 
@@ -243,13 +245,14 @@ private:
     }
 
     ordered_json* root_;
+    const ShapeNode* shape_;
     std::vector<Frame> open_;
 };
 
-ordered_json ParseRefusingDuplicates(const std::string& text)
+ordered_json ParseRefusingDuplicates(const std::string& text, const ShapeNode& shape)
 {
     ordered_json document;
-    DocumentBuilder builder(&document);
+    DocumentBuilder builder(&document, &shape);
     ordered_json::sax_parse(text, &builder);
     return document;
 }
@@ -272,10 +275,11 @@ std::string LineAndColumn(const std::string& text, std::size_t offset)
 
 } // namespace
 
-bool ParseJson(const std::string& text, const std::string& prefix, ordered_json* document, std::string* error)
+bool ParseJson(const std::string& text, const std::string& prefix, const ShapeNode& shape, ordered_json* document,
+               std::string* error)
 {
     try {
-        *document = ParseRefusingDuplicates(text);
+        *document = ParseRefusingDuplicates(text, shape);
         return true;
     } catch (const ordered_json::parse_error& problem) {
         // The parser's own message quotes all it last read; a short excerpt

@@ -32,16 +32,36 @@ std::string Describe(const ordered_json& value);
 std::string Child(const std::string& place, const std::string& name);
 std::string Child(const std::string& place, std::size_t index);
 
-// The one-line message for a problem at a place: prefix, the place (its
-// start and end only when it is long) and the problem.
+// The one-line message for a problem at a place: prefix, the place and the
+// problem.
 std::string Described(const std::string& prefix, const FileError& problem);
 
-// Throws a FileError unless value is an object whose members are all allowed.
-void CheckMembers(const ordered_json& object, const std::string& place, const std::vector<const char*>& allowed);
+// The shape a document must have, checked as it is parsed, so that a document
+// of another shape is refused at its first wrong member or value, with nothing
+// more of it built: where an object or an array may stand (so a document nests
+// no deeper than its shape), and the members an object may have. What the
+// values themselves hold is for the reader to check.
+enum class Shape {
+    Value,         // a text, a number, true, false or null
+    Object,        // an object
+    Array,         // an array
+    ValueOrObject, // either
+};
 
-// Parses JSON text into a document; a member named twice in one object is
-// refused. On failure answers false with one message that begins with
-// prefix and names the place: a line and column, or a JSON pointer.
-bool ParseJson(const std::string& text, const std::string& prefix, ordered_json* document, std::string* error);
+struct ShapeNode {
+    Shape Kind;
+    const char* Holds; // what stands here, for a message: "an array of faults"
+    // An object's members, by name; when there are none, any name may stand,
+    // each member shaped as Each.
+    std::vector<std::pair<const char*, const ShapeNode*>> Members;
+    // An array's elements, or the members of an object of any names.
+    const ShapeNode* Each = nullptr;
+};
+
+// Parses JSON text of a shape into a document; a member named twice in one
+// object and anything out of shape are refused. On failure answers false with one message that begins with prefix
+// and names the place: a line and column, or a JSON pointer.
+bool ParseJson(const std::string& text, const std::string& prefix, const ShapeNode& shape, ordered_json* document,
+               std::string* error);
 
 } // namespace simulator

@@ -66,7 +66,7 @@ FaultProblem ProblemOf(const Fault& fault)
         return {"error", name + " answers 0 for success; a failure needs another code"};
     }
     if (fault.Times == 0 || fault.Times < -1) {
-        return {"times", "a fault fires at least once, or always (-1); leave it out instead"};
+        return {"times", "a fault fires a whole number of times of at least 1, or always (-1)"};
     }
     return {};
 }

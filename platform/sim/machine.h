@@ -68,9 +68,9 @@ inline constexpr PropertyKind PROPERTY_KINDS[PROPERTY_SLOTS] = {
 int PropertySlotOf(DWORD code);
 
 struct Property {
-    bool Readable = false;
     std::vector<std::uint8_t> Bytes;  // the data as the platform returns it
     DWORD Error = ERROR_INVALID_DATA; // the last error when not readable
+    bool Readable = false;
 };
 
 // How a device answers the class installer's state changes.

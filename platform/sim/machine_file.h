@@ -3,19 +3,45 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
+#include "platform/sim/sim_files.h"
 #include "platform/sim/simulator.h"
 
 namespace simulator {
 
+// How a machine file lays out its text, as far as writing it back keeps it:
+// the indentation of one level (a tab, or some spaces) or none at all (the
+// whole document on one line), whether its lines end in CR LF, whether it
+// begins with a UTF-8 byte order mark and whether it ends with a line end.
+struct FileLayout {
+    bool OneLine = false;
+    char IndentCharacter = ' ';
+    int IndentWidth = 2;
+    bool CarriageReturns = false;
+    bool ByteOrderMark = false;
+    bool FinalLineEnd = true;
+};
+
+// The layout of a machine file's text. The indentation of one level is the
+// smallest that any line has; a text with no line end inside the document is
+// one line.
+FileLayout DetectLayout(const std::string& text);
+
+// Writes a document in a layout: each member and element on a line of its own
+// at its level's indentation, or all on one line without spaces.
+bool WriteDocument(std::ostream& out, const nlohmann::ordered_json& document, const FileLayout& layout);
+
 // A loaded machine file: where it came from, its document as read (a save
-// changes only what the run changed in it) and the machine it describes.
+// changes only what the run changed in it) and its layout, and the machine it
+// describes.
 struct MachineFile { // NOLINT(bugprone-exception-escape): its implicit constructors allocate
     std::string Path;
     nlohmann::ordered_json Document;
+    FileLayout Layout;
     Machine Loaded;
 };
 
@@ -31,10 +57,12 @@ constexpr std::uintmax_t MAX_MACHINE_FILE_BYTES = std::uintmax_t{64} * 1024 * 10
 bool LoadMachineFile(const std::string& path, MachineFile* file, std::string* error);
 
 // Writes the device states and registry values in which machine differs from
-// the file's own into its document, and the document back into the file,
-// atomically: the file is replaced whole or not at all. Writes nothing when
-// nothing changed.
-bool SaveMachineFile(MachineFile* file, const Machine& machine, std::string* error);
+// the file's own into its document, and prepares the document, in the file's
+// layout, as the file's new content (see PrepareReplacement); prepares nothing
+// (an empty Temporary) when nothing changed. On failure answers false with one
+// message naming the file.
+bool PrepareMachineFileSave(MachineFile* file, const Machine& machine, PreparedReplacement* prepared,
+                            std::string* error);
 
 // Brings a machine file's document up to the machine's device states and
 // registry values; values the machine left as they were keep their form.

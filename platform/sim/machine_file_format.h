@@ -19,6 +19,10 @@ inline constexpr ReactionName REACTION_NAMES[] = {
     {Reaction::NeedReboot, "needreboot"}, {Reaction::Vetoed, "vetoed"},
 };
 
+// The shape of a machine file: the members of its objects, and where its
+// objects and arrays stand.
+const ShapeNode& MachineFileShape();
+
 // What a run may change in a device, as the document gives it: its status,
 // problem and pending disable, with their defaults where left out.
 Device ReadDeviceState(const ordered_json& value, const std::string& place);

@@ -1,7 +1,9 @@
 // Writing a run's changes back into a machine file.
 #include <cstdio>
+#include <cstring>
 #include <iomanip>
 #include <ostream>
+#include <streambuf>
 
 #include "platform/sim/json_document.h"
 #include "platform/sim/machine_file.h"
@@ -168,24 +170,137 @@ bool UpdateDocument(ordered_json* document, const Machine& machine)
                 values[name] = ordered_json{{"type", value.second.Type}, {"data", HexBytes(value.second.Data)}};
             }
         }
-        member.value()["values"] = values;
+        // A key without values leaves the member out, as a file would.
+        if (values.empty()) {
+            member.value().erase("values");
+        } else {
+            member.value()["values"] = values;
+        }
         changed = true;
     }
     return changed;
 }
 
-bool SaveMachineFile(MachineFile* file, const Machine& machine, std::string* error)
+FileLayout DetectLayout(const std::string& text)
 {
+    FileLayout layout;
+    std::size_t start = 0;
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        layout.ByteOrderMark = true;
+        start = 3;
+    }
+    std::size_t end = text.find_last_not_of(" \t\r\n");
+    if (end == std::string::npos || end < start) {
+        return layout;
+    }
+    layout.FinalLineEnd = text.find('\n', end) != std::string::npos;
+    std::size_t firstBreak = text.find('\n', start);
+    layout.CarriageReturns = firstBreak != std::string::npos && firstBreak > start && text[firstBreak - 1] == '\r';
+    if (firstBreak == std::string::npos || firstBreak > end) {
+        layout.OneLine = true;
+        return layout;
+    }
+    // One level is the smallest indentation of a line that holds something.
+    std::size_t smallest = 0;
+    for (std::size_t at = firstBreak; at != std::string::npos && at < end; at = text.find('\n', at + 1)) {
+        std::size_t line = at + 1;
+        char first = text[line];
+        if (first != ' ' && first != '\t') {
+            continue;
+        }
+        std::size_t width = text.find_first_not_of(first, line) - line;
+        char next = text[line + width];
+        if (next != '\r' && next != '\n' && next != ' ' && next != '\t' && (smallest == 0 || width < smallest)) {
+            smallest = width;
+            layout.IndentCharacter = first;
+        }
+    }
+    layout.IndentWidth = static_cast<int>(smallest);
+    return layout;
+}
+
+namespace {
+
+// Puts a CR before each LF on its way to another stream.
+class CarriageReturns : public std::streambuf {
+public:
+    explicit CarriageReturns(std::streambuf* out) : out_(out) {}
+
+protected:
+    int_type overflow(int_type c) override
+    {
+        if (traits_type::eq_int_type(c, traits_type::eof())) {
+            return traits_type::not_eof(c);
+        }
+        if (traits_type::to_char_type(c) == '\n' && out_->sputc('\r') == traits_type::eof()) {
+            return traits_type::eof();
+        }
+        return out_->sputc(traits_type::to_char_type(c));
+    }
+
+    std::streamsize xsputn(const char* text, std::streamsize count) override
+    {
+        std::streamsize done = 0;
+        while (done < count) {
+            const char* end =
+                static_cast<const char*>(std::memchr(text + done, '\n', static_cast<std::size_t>(count - done)));
+            std::streamsize run = end != nullptr ? end - (text + done) : count - done;
+            if (out_->sputn(text + done, run) != run) {
+                return done;
+            }
+            done += run;
+            if (end != nullptr) {
+                if (out_->sputn("\r\n", 2) != 2) {
+                    return done;
+                }
+                ++done;
+            }
+        }
+        return done;
+    }
+
+    int sync() override { return out_->pubsync(); }
+
+private:
+    std::streambuf* out_;
+};
+
+} // namespace
+
+bool WriteDocument(std::ostream& out, const ordered_json& document, const FileLayout& layout)
+{
+    CarriageReturns filter(out.rdbuf());
+    std::ostream crlf(&filter);
+    std::ostream& lines = layout.CarriageReturns ? crlf : out;
+    if (layout.ByteOrderMark) {
+        lines << "\xEF\xBB\xBF";
+    }
+    // Written as it is serialised: no second copy of the machine in memory,
+    // but for lines without indentation, which the stream cannot ask for.
+    if (layout.OneLine) {
+        lines << document;
+    } else if (layout.IndentWidth > 0) {
+        lines << std::setfill(layout.IndentCharacter) << std::setw(layout.IndentWidth) << document;
+    } else {
+        lines << document.dump(0);
+    }
+    if (layout.FinalLineEnd) {
+        lines << '\n';
+    }
+    lines.flush();
+    return static_cast<bool>(lines) && static_cast<bool>(out);
+}
+
+bool PrepareMachineFileSave(MachineFile* file, const Machine& machine, PreparedReplacement* prepared,
+                            std::string* error)
+{
+    prepared->Temporary.clear();
     if (!UpdateDocument(&file->Document, machine)) {
         return true;
     }
-    // Written as it is serialised: no second copy of the machine in memory.
-    auto write = [file](std::ostream& out) {
-        out << std::setw(2) << file->Document << "\n";
-        return static_cast<bool>(out);
-    };
-    if (!ReplaceFileAtomically(file->Path, write, error)) {
-        *error = "machine file '" + Shown(file->Path, 200) + "': the run's changes were not saved: " + *error;
+    auto write = [file](std::ostream& out) { return WriteDocument(out, file->Document, file->Layout); };
+    if (!PrepareReplacement(file->Path, write, prepared, error)) {
+        *error = "machine file " + QuotedPath(file->Path) + ": the run's changes could not be saved: " + *error;
         return false;
     }
     return true;

@@ -10,6 +10,9 @@ extern const unsigned LOWER_CASE_PAIR_COUNT;
 
 char16_t RegistryLowerCase(char16_t unit)
 {
+    if (unit < 0x80) {
+        return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + (u'a' - u'A')) : unit;
+    }
     const char16_t(*end)[2] = LOWER_CASE_PAIRS + LOWER_CASE_PAIR_COUNT;
     const char16_t(*found)[2] = std::lower_bound(
         LOWER_CASE_PAIRS, end, unit, [](const char16_t(&pair)[2], char16_t value) { return pair[0] < value; });
@@ -36,6 +39,15 @@ bool SameRegistryName(const char16_t* first, std::size_t firstLength, const char
         }
     }
     return true;
+}
+
+std::uint64_t RegistryNameHash(const char16_t* name, std::size_t length)
+{
+    std::uint64_t hash = 14695981039346656037ull; // FNV-1a
+    for (std::size_t i = 0; i < length; ++i) {
+        hash = (hash ^ RegistryLowerCase(name[i])) * 1099511628211ull;
+    }
+    return hash;
 }
 
 bool SameRegistryName(const std::u16string& first, const std::u16string& second)

@@ -1,5 +1,7 @@
 #include "platform/sim/sim_files.h"
 
+#include "platform/sim/json_document.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -132,6 +134,11 @@ void SyncFolder(const fs::path& folder)
 
 } // namespace
 
+std::string QuotedPath(const std::string& path)
+{
+    return "'" + Shown(path, 200) + "'";
+}
+
 bool ReadWholeFile(const std::string& path, std::uintmax_t maxBytes, std::string* text, std::string* error)
 {
     std::error_code failure;
@@ -184,42 +191,58 @@ bool CanReplaceFile(const std::string& path, std::string* error)
 {
     fs::path target = Target(path);
     std::error_code failure;
-    fs::perms permissions = fs::status(target, failure).permissions();
-    if (!failure && (permissions & (fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write)) ==
-                        fs::perms::none) {
-        *error = "is read-only (no write permission is set), so the run's changes could not be kept; the run was "
-                 "not started. Make it writable (chmod u+w) or run on a copy.";
+    fs::file_status status = fs::status(target, failure);
+    if (!failure && fs::exists(status)) {
+        if (!fs::is_regular_file(status)) {
+            *error =
+                fs::is_directory(status) ? "is a directory" : "is not a regular file (a device, a pipe or a socket)";
+            return false;
+        }
+        std::uintmax_t names = fs::hard_link_count(target, failure);
+        if (!failure && names > 1) {
+            *error =
+                "has " + std::to_string(names) + " names (hard links), which writing it whole would split; use a copy";
+            return false;
+        }
+        if ((status.permissions() & (fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write)) ==
+            fs::perms::none) {
+            *error = "is read-only (no write permission is set); make it writable (chmod u+w) or use another file";
+            return false;
+        }
+    }
+    fs::path folder = Folder(target);
+    if (!fs::is_directory(folder, failure)) {
+        *error = "its folder " + QuotedPath(folder.u8string()) + " does not exist";
         return false;
     }
 #if !defined(_WIN32)
-    if (access(Folder(target).c_str(), W_OK | X_OK) != 0) {
-        *error = "its folder '" + Folder(target).u8string() + "' does not let a new file be made beside it (" +
-                 Reason(errno) + "), so the run's changes could not be kept; the run was not started.";
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+        *error = "its folder " + QuotedPath(folder.u8string()) + " does not let a new file be made in it (" +
+                 Reason(errno) + ")";
         return false;
     }
 #endif
     return true;
 }
 
-bool ReplaceFileAtomically(const std::string& path, const std::string& text, std::string* error)
+bool IsSameFile(const std::string& first, const std::string& second)
 {
-    return ReplaceFileAtomically(
-        path,
-        [&text](std::ostream& out) {
-            out.write(text.data(), static_cast<std::streamsize>(text.size()));
-            return static_cast<bool>(out);
-        },
-        error);
+    std::error_code failure;
+    bool same = fs::equivalent(PathOf(first), PathOf(second), failure);
+    return !failure && same;
 }
 
-bool ReplaceFileAtomically(const std::string& path, const std::function<bool(std::ostream&)>& write, std::string* error)
+bool PrepareReplacement(const std::string& path, const std::function<bool(std::ostream&)>& write,
+                        PreparedReplacement* prepared, std::string* error)
 {
-    fs::path target = Target(path);
+    prepared->Target = Target(path);
+    prepared->Temporary.clear();
     fs::path temporary;
     errno = 0;
-    int descriptor = MakeTemporaryFile(target, &temporary);
+    int descriptor = MakeTemporaryFile(prepared->Target, &temporary);
     if (descriptor < 0) {
-        *error = "cannot make a new file beside it in '" + Folder(target).u8string() + "': " + Reason(errno);
+        *error = "cannot make a new file beside it in " + QuotedPath(Folder(prepared->Target).u8string()) + ": " +
+                 Reason(errno);
         return false;
     }
     // The content goes through a stream of its own on the new file; the
@@ -230,27 +253,54 @@ bool ReplaceFileAtomically(const std::string& path, const std::function<bool(std
     stream.close();
     written = written && !stream.fail();
     int writeError = errno;
-    bool kept = written && KeepAttributes(descriptor, target);
+    bool kept = written && KeepAttributes(descriptor, prepared->Target);
     int keepError = errno;
     bool closed = SyncAndClose(descriptor);
-    std::error_code ignored;
     if (!written || !kept || !closed) {
-        *error = "cannot write '" + temporary.u8string() + "': " +
+        *error = "cannot write " + QuotedPath(temporary.u8string()) + ": " +
                  Reason(!written ? writeError
                         : !kept  ? keepError
                                  : errno);
+        std::error_code ignored;
         fs::remove(temporary, ignored);
         return false;
     }
-    std::error_code failure;
-    fs::rename(temporary, target, failure);
-    if (failure) {
-        *error = "cannot rename '" + temporary.u8string() + "' to it: " + failure.message();
-        fs::remove(temporary, ignored);
-        return false;
-    }
-    SyncFolder(Folder(target));
+    prepared->Temporary = temporary;
     return true;
+}
+
+bool CommitReplacement(PreparedReplacement* prepared, std::string* error)
+{
+    std::error_code failure;
+    fs::rename(prepared->Temporary, prepared->Target, failure);
+    if (failure) {
+        *error = "cannot rename " + QuotedPath(prepared->Temporary.u8string()) + " to it: " + failure.message();
+        AbandonReplacement(prepared);
+        return false;
+    }
+    prepared->Temporary.clear();
+    SyncFolder(Folder(prepared->Target));
+    return true;
+}
+
+PreparedReplacement::~PreparedReplacement()
+{
+    AbandonReplacement(this);
+}
+
+void AbandonReplacement(PreparedReplacement* prepared)
+{
+    if (!prepared->Temporary.empty()) {
+        std::error_code ignored;
+        fs::remove(prepared->Temporary, ignored);
+        prepared->Temporary.clear();
+    }
+}
+
+bool ReplaceFileAtomically(const std::string& path, const std::function<bool(std::ostream&)>& write, std::string* error)
+{
+    PreparedReplacement prepared;
+    return PrepareReplacement(path, write, &prepared, error) && CommitReplacement(&prepared, error);
 }
 
 } // namespace simulator

@@ -4,31 +4,62 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <ostream>
 #include <string>
 
 namespace simulator {
 
+// A path as a message shows it: in quotes, on one line, control characters
+// and bytes that are not UTF-8 as \xNN.
+std::string QuotedPath(const std::string& path);
+
 // Reads a whole regular file of at most maxBytes. A directory, a device or any
 // other file that is not a regular one, and a larger file, are refused before
 // anything is read; on failure answers false with the reason.
 bool ReadWholeFile(const std::string& path, std::uintmax_t maxBytes, std::string* text, std::string* error);
 
-// Answers false, with the reason, when the file could not be replaced by
-// ReplaceFileAtomically: the user made it read-only (no write permission bit
-// is set), or its folder does not let a new file be made beside it.
+// Answers false, with the reason (a phrase that follows the file's name),
+// when ReplaceFileAtomically could not replace the file as the user would
+// want: it is not a regular file, it has
+// more than one name (a hard link, which a replacement would split), the user
+// made it read-only (no write permission bit is set), or its folder does not
+// exist or does not let a new file be made beside it. A file that does not
+// exist yet needs only its folder.
 bool CanReplaceFile(const std::string& path, std::string* error);
 
-// Replaces a file's content whole: writes a new file of a name no other run
-// uses beside it (beside the target of a symbolic link, which stays), gives it
-// the old file's permissions and, where the process may, its owner and group,
-// flushes it to disk, renames it over the old one and flushes the folder. A
-// crash leaves either the old content or the new, never a mixture; a failure
-// leaves no new file behind.
-bool ReplaceFileAtomically(const std::string& path, const std::string& text, std::string* error);
-// The same, with the content written by write, which answers false when it
-// could not write it all.
+// True when both paths name one existing file, through symbolic links and
+// hard links: the same file, not the same spelling.
+bool IsSameFile(const std::string& first, const std::string& second);
+
+// A file's new content, written and flushed to disk beside it under a name no
+// other run uses, but not yet in its place. Content that is never committed is
+// removed when this goes.
+struct PreparedReplacement {
+    PreparedReplacement() = default;
+    PreparedReplacement(const PreparedReplacement&) = delete;
+    PreparedReplacement& operator=(const PreparedReplacement&) = delete;
+    ~PreparedReplacement();
+
+    std::filesystem::path Target;    // the file, or the target of a symbolic link to it
+    std::filesystem::path Temporary; // empty when nothing is prepared
+};
+
+// Writes the new content beside the file (beside the target of a symbolic
+// link, which stays), with the old file's permissions and, where the process
+// may, its owner and group, and flushes it. write answers false when it could
+// not write it all. On failure answers false with the reason and leaves no new
+// file behind.
+bool PrepareReplacement(const std::string& path, const std::function<bool(std::ostream&)>& write,
+                        PreparedReplacement* prepared, std::string* error);
+// Renames the prepared content over the file and flushes the folder: a crash
+// leaves either the old content or the new, never a mixture.
+bool CommitReplacement(PreparedReplacement* prepared, std::string* error);
+// Removes prepared content that will not be committed.
+void AbandonReplacement(PreparedReplacement* prepared);
+
+// Prepares and commits a replacement in one step.
 bool ReplaceFileAtomically(const std::string& path, const std::function<bool(std::ostream&)>& write,
                            std::string* error);
 

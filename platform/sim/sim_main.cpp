@@ -48,14 +48,23 @@ int Run(int argc, char** argv)
         return Refuse(error +
                       (fromFile ? "\nFix the file, or unset TESSARY_SIM_MACHINE to run the demo machine." : ""));
     }
-    // The run's changes are written back afterwards; a file that cannot take
-    // them is refused before the tool changes anything.
+    // The run's changes and its trace are written afterwards; a file that
+    // cannot take them is refused before the tool changes anything.
+    bool tracing = tracePath != nullptr && *tracePath != 0;
+    if (tracing && fromFile && simulator::IsSameFile(tracePath, machinePath)) {
+        return Refuse("trace file " + simulator::QuotedPath(tracePath) + ": is the machine file " +
+                      simulator::QuotedPath(machinePath) + " itself; name another file. The run was not started.");
+    }
     if (fromFile && !simulator::CanReplaceFile(machinePath, &error)) {
-        return Refuse("machine file '" + std::string(machinePath) + "': " + error);
+        return Refuse("machine file " + simulator::QuotedPath(machinePath) + ": " + error +
+                      ". The run was not started.");
+    }
+    if (tracing && !simulator::CanReplaceFile(tracePath, &error)) {
+        return Refuse("trace file " + simulator::QuotedPath(tracePath) + ": " + error + ". The run was not started.");
     }
     simulator::Install(std::move(file.Loaded));
     simulator::SetEcho(true);
-    simulator::SetTracing(tracePath != nullptr && *tracePath != 0);
+    simulator::SetTracing(tracing);
     double loading = lap();
 
     std::vector<std::u16string> arguments;
@@ -79,21 +88,33 @@ int Run(int argc, char** argv)
     for (const std::string& resource : simulator::OpenResources()) {
         (void)std::fprintf(stderr, "tessary (simulated platform): left open: %s\n", resource.c_str());
     }
-    if (fromFile && !simulator::SaveMachineFile(&file, simulator::Current(), &error)) {
+    // Both files are written beside their old ones first, and only then put
+    // in place: a run that cannot write one of them changes neither.
+    simulator::PreparedReplacement machineSave;
+    if (fromFile && !simulator::PrepareMachineFileSave(&file, simulator::Current(), &machineSave, &error)) {
         return Refuse(error);
     }
-    double saving = lap();
-    if (tracePath != nullptr && *tracePath != 0) {
+    simulator::PreparedReplacement traceSave;
+    if (tracing) {
         auto write = [](std::ostream& out) {
             for (const simulator::Call& call : simulator::Trace()) {
                 out << call.Line() << '\n';
             }
             return static_cast<bool>(out);
         };
-        if (!simulator::ReplaceFileAtomically(tracePath, write, &error)) {
-            return Refuse("trace file '" + std::string(tracePath) + "': " + error);
+        if (!simulator::PrepareReplacement(tracePath, write, &traceSave, &error)) {
+            return Refuse("trace file " + simulator::QuotedPath(tracePath) + ": " + error +
+                          (fromFile ? "; the machine file was left as it was" : ""));
         }
     }
+    if (!machineSave.Temporary.empty() && !simulator::CommitReplacement(&machineSave, &error)) {
+        return Refuse("machine file " + simulator::QuotedPath(machinePath) +
+                      ": the run's changes were not saved: " + error);
+    }
+    if (tracing && !simulator::CommitReplacement(&traceSave, &error)) {
+        return Refuse("trace file " + simulator::QuotedPath(tracePath) + ": " + error);
+    }
+    double saving = lap();
     if (timing != nullptr && *timing != 0) {
         (void)std::fprintf(stderr, "tessary (simulated platform): load %.1f ms, run %.1f ms, save %.1f ms\n", loading,
                            running, saving);

@@ -32,12 +32,13 @@ std::int64_t MemberIndex(const DeviceSet* set, const SP_DEVINFO_DATA* deviceInfo
 Key* FindKey(const WCHAR* path, std::size_t* index)
 {
     State& sim = Sim();
-    auto found = sim.KeyIndex.find(FoldedRegistryName(path != nullptr ? path : u"", TextLength(path)));
-    if (found == sim.KeyIndex.end()) {
+    std::vector<Key>& registry = sim.Installed.Registry;
+    std::size_t found = FindByRegistryName(sim.KeysByPath, registry, path != nullptr ? path : u"", TextLength(path));
+    if (found == registry.size()) {
         return nullptr;
     }
-    *index = found->second;
-    return &sim.Installed.Registry[found->second];
+    *index = found;
+    return &registry[found];
 }
 
 OpenKey* FindOpenKey(HKEY handle)

@@ -6,7 +6,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/sim/simulator.h"
@@ -50,7 +49,7 @@ struct State {
     std::uintptr_t NextHandle = 1;
     std::vector<DeviceSet> Sets;
     std::vector<OpenKey> Keys;
-    std::unordered_map<std::u16string, std::size_t> KeyIndex; // by folded path
+    RegistryNameIndex KeysByPath; // the registry's keys, to find them by path
     std::map<const void*, Block> Blocks;
     std::vector<std::string> Violations;
 };

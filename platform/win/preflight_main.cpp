@@ -62,6 +62,9 @@ int Run(int argc, wchar_t** argv)
 
     simulator::Machine snapshot;
     std::string error;
+    if (save && !simulator::CanReplaceFile(Utf8(argv[2]), &error)) {
+        return Fail(simulator::QuotedPath(Utf8(argv[2])) + ": " + error + "; no snapshot was taken");
+    }
     if (!TakeSnapshot(&snapshot, &error)) {
         return Fail("no snapshot: " + error);
     }
@@ -75,7 +78,7 @@ int Run(int argc, wchar_t** argv)
             return static_cast<bool>(out);
         };
         if (!simulator::ReplaceFileAtomically(path, write, &error)) {
-            return Fail("'" + path + "': " + error);
+            return Fail(simulator::QuotedPath(path) + ": " + error);
         }
         Print("Saved a snapshot of " + std::to_string(snapshot.Devices.size()) + " devices and " +
               std::to_string(snapshot.Registry.size()) + " driver keys to " + path + "\n");

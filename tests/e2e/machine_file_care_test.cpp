@@ -36,10 +36,15 @@ TEST_F(EndToEnd, InputsThatAreNoMachineFileAreRefusedForWhatTheyAre)
     std::string spaces = "{\"devices\": [" + std::string(5000000, ' ') + "!";
     WriteFile(Path("spaces.json"), spaces);
     WriteFile(Path("bytes.json"), "{\"devices\": [{\"description\": \"\xFF\x01\"}]}");
+    // Nested 10,000 deep where a text belongs: refused where it opens, not
+    // built (nor written back) level by level.
+    WriteFile(Path("deep.json"),
+              "{\"devices\": [], \"comment\": " + std::string(10000, '[') + std::string(10000, ']') + "}");
     struct Case {
         const char* file;
         const char* problem;
     } cases[] = {
+        {"deep.json", "': at /comment: expected a text, found an array"},
         {"folder.json", "': is a directory, not a machine file"},
         {"twice.json", "': at /devices/0/description: the member is named twice"},
         {"spaces.json", "': line 1, column 5000014: not valid JSON"},
@@ -53,6 +58,7 @@ TEST_F(EndToEnd, InputsThatAreNoMachineFileAreRefusedForWhatTheyAre)
         EXPECT_LT(result.Errors.size(), 1000u) << c.file;
     }
     EXPECT_EQ(ReadFile(Path("spaces.json")), spaces);
+    EXPECT_EQ(ReadFile(Path("deep.json")).size(), 20028u);
 #if !defined(_WIN32)
     ProgramResult device = RunOn("/dev/null", folder_);
     EXPECT_EQ(device.Status, 2);
@@ -113,6 +119,75 @@ TEST_F(EndToEnd, WritingBackKeepsTheFileAsTheUserHadIt)
         EXPECT_EQ(status.st_uid, 4321u);
         EXPECT_EQ(status.st_gid, 4322u);
     }
+}
+
+TEST_F(EndToEnd, WritingBackKeepsTheLayoutOfTheWholeFile)
+{
+    // Tabs and CR LF, and a file on one line without a final line end: /a
+    // writes the value in the file's layout, and /d gives the file back.
+    std::string tabs =
+        "{\r\n\t\"devices\": [\r\n\t\t{\r\n\t\t\t\"class\": \"Net\",\r\n\t\t\t\"enumerator\": \"PCI\",\r\n"
+        "\t\t\t\"driver\": \"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\0001\",\r\n"
+        "\t\t\t\"description\": \"Corvane Wireless\"\r\n\t\t}\r\n\t],\r\n\t\"registry\": {\r\n"
+        "\t\t\"SYSTEM\\\\CurrentControlSet\\\\Control\\\\Class\\\\{4d36e972-e325-11ce-bfc1-08002be10318}\\\\0001\": "
+        "{}\r\n"
+        "\t}\r\n}\r\n";
+    std::string oneLine = "{\"devices\":[{\"class\":\"Net\",\"enumerator\":\"PCI\",\"driver\":"
+                          "\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\0001\",\"description\":\"Corvane Wireless\"}],"
+                          "\"registry\":{\"SYSTEM\\\\CurrentControlSet\\\\Control\\\\Class\\\\"
+                          "{4d36e972-e325-11ce-bfc1-08002be10318}\\\\0001\":{}}}";
+    for (const std::string& text : {tabs, oneLine}) {
+        fs::path machine = Path("machine.json");
+        WriteFile(machine, text);
+        EXPECT_EQ(RunOn(machine, folder_).Status, 0);
+        std::string added = ReadFile(machine);
+        std::string value = text == tabs
+                                ? "{\r\n\t\t\t\t\t\"type\": 1,\r\n\t\t\t\t\t\"data\": \"31 00\"\r\n\t\t\t\t}\r\n"
+                                : "\"values\":{\"WapiSupport\":{\"type\":1,\"data\":\"31 00\"}}}}}";
+        EXPECT_NE(added.find(value), std::string::npos) << added;
+        EXPECT_EQ(RunTessary({"/d"}, machine.string(), "", folder_.string()).Status, 0);
+        EXPECT_EQ(ReadFile(machine), text);
+    }
+}
+
+TEST_F(EndToEnd, FilesTheRunCouldNotWriteAsTheUserWantsAreRefusedBeforeIt)
+{
+    // The trace as the machine file itself, by its name, through a symbolic
+    // link and through a hard link; in a folder that is not there; read-only;
+    // and a machine file with a second name.
+    WriteFile(Path("machine.json"), MACHINE);
+    fs::create_symlink("machine.json", Path("link.json"));
+    WriteFile(Path("other.json"), MACHINE);
+    fs::create_hard_link(Path("other.json"), Path("other-name.json"));
+    WriteFile(Path("read-only.txt"), "an old trace");
+    ASSERT_EQ(chmod(Path("read-only.txt").c_str(), 0444), 0);
+    struct Case {
+        const char* machine;
+        const char* trace;
+        const char* problem;
+    } cases[] = {
+        {"machine.json", "machine.json", "trace file '{}machine.json': is the machine file"},
+        {"machine.json", "link.json", "trace file '{}link.json': is the machine file"},
+        {"other.json", "other-name.json", "trace file '{}other-name.json': is the machine file"},
+        {"machine.json", "missing/trace.txt",
+         "trace file '{}missing/trace.txt': its folder '{}missing' does not exist"},
+        {"machine.json", "read-only.txt", "trace file '{}read-only.txt': is read-only"},
+        {"other.json", "", "machine file '{}other.json': has 2 names (hard links)"},
+    };
+    for (const Case& c : cases) {
+        std::string trace = *c.trace != 0 ? Path(c.trace).string() : "";
+        ProgramResult result = RunTessary({"/a"}, Path(c.machine).string(), trace, folder_.string());
+        EXPECT_EQ(result.Status, 2) << c.trace;
+        EXPECT_EQ(result.Output, "") << c.trace;
+        std::string problem = c.problem;
+        for (std::size_t at = problem.find("{}"); at != std::string::npos; at = problem.find("{}")) {
+            problem.replace(at, 2, folder_.string() + "/");
+        }
+        EXPECT_NE(result.Errors.find(problem), std::string::npos) << result.Errors;
+        EXPECT_EQ(ReadFile(Path(c.machine)), MACHINE) << c.trace;
+    }
+    EXPECT_EQ(ReadFile(Path("read-only.txt")), "an old trace");
+    EXPECT_FALSE(fs::exists(Path("missing")));
 }
 
 TEST_F(EndToEnd, AReadOnlyFileIsRefusedBeforeTheRunAndStaysUntouched)
