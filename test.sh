@@ -60,8 +60,13 @@ for target in dispatch scan machine_file; do
   work=build/fuzz/corpus-$target
   mkdir -p "$work"
   log=build/fuzz/fuzz_$target.log
-  build/fuzz/fuzz/fuzz_$target -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 \
-    -artifact_prefix=build/fuzz/ "$work" "fuzz/corpus/$target" >"$log" 2>&1 &
+  # Every input within ten seconds and 1 GiB: a cost that grows faster than
+  # the input is a failure. Machine files get larger inputs (and expand
+  # small ones, see fuzz_machine_file.cpp) and a dictionary of their tokens.
+  extra=()
+  [ "$target" != machine_file ] || extra=(-max_len=65536 -dict=fuzz/machine_file.dict)
+  build/fuzz/fuzz/fuzz_$target -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 -timeout=10 -rss_limit_mb=1024 \
+    "${extra[@]}" -artifact_prefix=build/fuzz/ "$work" "fuzz/corpus/$target" >"$log" 2>&1 &
   fuzzer=$!
   # A running count every ten seconds: libFuzzer's last status line.
   while kill -0 "$fuzzer" 2>/dev/null; do
