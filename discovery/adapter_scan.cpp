@@ -79,12 +79,12 @@ BOOL IsWirelessAdapter(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, DWORD index, P
 
 } // namespace
 
-void ScanWirelessAdapters(SettingAction action)
+BOOL EnumWirelessAdapters(WirelessAdapterCallback callback, void* context)
 {
     PropertyBuffer buffer = {};
     HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
     if (set == INVALID_HANDLE_VALUE) {
-        return;
+        return FALSE;
     }
 
     // One record serves every index: the platform fills it afresh each time.
@@ -92,15 +92,30 @@ void ScanWirelessAdapters(SettingAction action)
     deviceInfo.cbSize = sizeof(deviceInfo);
     AdapterRecord adapter = {};
     for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &deviceInfo); ++index) {
-        if (!IsWirelessAdapter(set, &deviceInfo, index, &buffer, &adapter)) {
-            continue;
-        }
-        UpdateDriverSetting(action, adapter.DriverKey.Text);
-        if (!DisableEnableDevice(DeviceRef{set, index})) {
-            PrintMessage("DisableEnableDevice FAILED\n");
+        if (IsWirelessAdapter(set, &deviceInfo, index, &buffer, &adapter)) {
+            callback(DeviceRef{set, index}, &deviceInfo, adapter.DriverKey.Text, context);
         }
     }
 
     ReleasePropertyBlock(&buffer);
     SetupDiDestroyDeviceInfoList(set);
+    return TRUE;
+}
+
+namespace {
+
+// The scan's work on one adapter: the edit, then the restart.
+void EditAndRestart(DeviceRef device, const SP_DEVINFO_DATA* /*deviceInfo*/, const WCHAR* driverKeyName, void* context)
+{
+    UpdateDriverSetting(*static_cast<const SettingAction*>(context), driverKeyName);
+    if (!DisableEnableDevice(device)) {
+        PrintMessage("DisableEnableDevice FAILED\n");
+    }
+}
+
+} // namespace
+
+void ScanWirelessAdapters(SettingAction action)
+{
+    (void)EnumWirelessAdapters(EditAndRestart, &action);
 }

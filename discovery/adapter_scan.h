@@ -9,3 +9,15 @@
 // restart answers false; passes over other devices, and a device list that
 // cannot be opened, without a word.
 void ScanWirelessAdapters(SettingAction action);
+
+// What EnumWirelessAdapters calls for each adapter it picks: the device, its
+// record as the walk fetched it, and its driver key name as the scan holds it
+// (at most TEXT_FIELD_UNITS - 1 code units). The set stays open meanwhile.
+using WirelessAdapterCallback = void (*)(DeviceRef device, const platform::SP_DEVINFO_DATA* deviceInfo,
+                                         const platform::WCHAR* driverKeyName, void* context);
+
+// Walks the present devices as ScanWirelessAdapters does, with the same calls
+// and the same choice, and calls back for each adapter it picks, in member
+// index order, before it fetches the next index. False when the device list
+// cannot be opened.
+platform::BOOL EnumWirelessAdapters(WirelessAdapterCallback callback, void* context);

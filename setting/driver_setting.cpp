@@ -1,5 +1,7 @@
 #include "setting/driver_setting.h"
 
+#include <cstring>
+
 #include "common/message_output.h"
 #include "common/text_field.h"
 
@@ -13,7 +15,8 @@ void UpdateDriverSetting(SettingAction action, const WCHAR* driverKeyName)
         PrintMessage("ERROR: Driver key name too long!!\n");
         return;
     }
-    TextField keyPath = {u"SYSTEM\\CurrentControlSet\\Control\\Class\\"};
+    TextField keyPath = {};
+    std::memcpy(keyPath.Text, DRIVER_KEY_PREFIX, sizeof(DRIVER_KEY_PREFIX));
     lstrcatW(keyPath.Text, driverKeyName);
     PrintMessage("Full Driver Key=%ws\n", keyPath.Text);
 

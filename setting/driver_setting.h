@@ -3,8 +3,12 @@
 
 #include "common/types.h"
 
+// The key below the local machine root under which every driver key lies.
+inline constexpr platform::WCHAR DRIVER_KEY_PREFIX[] = u"SYSTEM\\CurrentControlSet\\Control\\Class\\";
+
 // The longest driver key name that fits the key path after its fixed prefix.
-constexpr platform::DWORD MAX_DRIVER_KEY_NAME_UNITS = 220;
+constexpr platform::DWORD MAX_DRIVER_KEY_NAME_UNITS = TEXT_FIELD_UNITS - 1 - (sizeof(DRIVER_KEY_PREFIX) / 2 - 1);
+static_assert(MAX_DRIVER_KEY_NAME_UNITS == 220, "the prefix takes 39 of the path's 259 code units");
 
 // Adds (Add) or deletes (Delete) the setting in the driver key
 // "SYSTEM\CurrentControlSet\Control\Class\<driverKeyName>" below the local
