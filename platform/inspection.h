@@ -11,6 +11,7 @@ namespace platform {
 inline namespace TESSARY_PLATFORM_ABI {
 
 constexpr REGSAM KEY_READ = 0x20019;
+constexpr DWORD DN_NEED_RESTART = 0x100; // status flag: the device waits for a restart of the computer
 constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
 constexpr DWORD ERROR_MORE_DATA = 234;
 

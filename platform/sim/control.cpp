@@ -85,8 +85,8 @@ std::uint64_t CallsOf(Operation operation)
 bool IsTracedOperation(const std::string& name)
 {
     Operation operation = Operation::SetupDiGetClassDevsW;
-    for (const char* unfailing : {"lstrcpynW", "lstrcmpW", "lstrcatW", "GetLastError", "Output", "SetLastError",
-                                  "CheckKeyAccess", "IsProcessElevated"}) {
+    for (const char* unfailing :
+         {"lstrcpynW", "lstrcmpW", "lstrcatW", "GetLastError", "Output", "SetLastError", "IsProcessElevated"}) {
         if (name == unfailing) {
             return true;
         }

@@ -102,6 +102,7 @@ struct Value {
 struct Key {
     std::u16string Path;
     bool DenyFullAccess = false;
+    bool DenyRead = false; // opening it at all is refused (error 5)
     std::vector<std::pair<std::u16string, Value>> Values;
 };
 
@@ -135,6 +136,7 @@ enum class FailureReport { LastError, ReturnedCode };
     OPERATION(RegDeleteValueW, NO_FILTER, ReturnedCode)                                                                \
     OPERATION(RegCloseKey, NO_FILTER, ReturnedCode)                                                                    \
     OPERATION(RegQueryValueExW, NO_FILTER, ReturnedCode)                                                               \
+    OPERATION(CheckKeyAccess, NO_FILTER, ReturnedCode)                                                                 \
     OPERATION(LocalAlloc, NO_FILTER, LastError)                                                                        \
     OPERATION(LocalFree, NO_FILTER, LastError)
 

@@ -70,8 +70,8 @@ bool PrepareMachineFileSave(MachineFile* file, const Machine& machine, PreparedR
 bool UpdateDocument(nlohmann::ordered_json* document, const Machine& machine);
 
 // A machine file's document for a machine: its elevation, its devices with
-// their state, properties and reactions, and its registry; faults are not
-// written. Loading the document gives the machine back. comment, when not
+// their state, properties and reactions, its registry and its faults. Loading
+// the document gives the machine back. comment, when not
 // empty, heads the document.
 nlohmann::ordered_json MachineDocument(const Machine& machine, const std::string& comment);
 

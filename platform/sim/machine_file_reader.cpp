@@ -43,7 +43,8 @@ const ShapeNode& MachineFileShape()
     static const ShapeNode value{
         Shape::ValueOrObject, "a text, or an object of \"type\" and \"data\"", {{"type", &number}, {"data", &bytes}}};
     static const ShapeNode values{Shape::Object, "an object of named values", {}, &value};
-    static const ShapeNode key{Shape::Object, "an object", {{"values", &values}, {"denyFullAccess", &flag}}};
+    static const ShapeNode key{
+        Shape::Object, "an object", {{"values", &values}, {"denyFullAccess", &flag}, {"denyRead", &flag}}};
     static const ShapeNode registry{Shape::Object, "an object of keys by path", {}, &key};
     static const ShapeNode fault{Shape::Object,
                                  "an object",
@@ -268,6 +269,7 @@ Key ReadKey(const std::string& path, const ordered_json& value, const std::strin
                                "backslashes, with none at either end");
     }
     key.DenyFullAccess = ReadFlag(value, "denyFullAccess", place, false);
+    key.DenyRead = ReadFlag(value, "denyRead", place, false);
     if (value.contains("values")) {
         const ordered_json& values = value["values"];
         std::unordered_set<std::u16string> names;

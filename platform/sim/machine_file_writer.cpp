@@ -81,12 +81,40 @@ ordered_json KeyDocument(const Key& key)
     if (key.DenyFullAccess) {
         document["denyFullAccess"] = true;
     }
+    if (key.DenyRead) {
+        document["denyRead"] = true;
+    }
     ordered_json values = ordered_json::object();
     for (const auto& value : key.Values) {
         values[Utf16ToUtf8(value.first)] =
             ordered_json{{"type", value.second.Type}, {"data", HexBytes(value.second.Data)}};
     }
     document["values"] = values;
+    return document;
+}
+
+// A fault with the filters it was given.
+ordered_json FaultDocument(const Fault& fault)
+{
+    ordered_json document = ordered_json::object();
+    document["call"] = KindOf(fault.Call).Name;
+    if (fault.Nth != 0) {
+        document["nth"] = fault.Nth;
+    }
+    const std::pair<const char*, std::int64_t> filters[] = {
+        {"device", fault.Device}, {"property", fault.Property}, {"stateChange", fault.StateChange}};
+    for (const auto& filter : filters) {
+        if (filter.second >= 0) {
+            document[filter.first] = filter.second;
+        }
+    }
+    document["error"] = fault.Error;
+    if (fault.SetsRequiredSize) {
+        document["requiredSize"] = fault.RequiredSize;
+    }
+    if (fault.Times != 1) {
+        document["times"] = fault.Times < 0 ? ordered_json("always") : ordered_json(fault.Times);
+    }
     return document;
 }
 
@@ -105,10 +133,18 @@ ordered_json MachineDocument(const Machine& machine, const std::string& comment)
     }
     document["devices"] = devices;
     ordered_json registry = ordered_json::object();
+    auto& keys = static_cast<ordered_json::object_t::Container&>(registry.get_ref<ordered_json::object_t&>());
     for (const Key& key : machine.Registry) {
-        registry[Utf16ToUtf8(key.Path)] = KeyDocument(key);
+        keys.emplace_back(Utf16ToUtf8(key.Path), KeyDocument(key)); // paths differ: no lookup needed
     }
     document["registry"] = registry;
+    if (!machine.Faults.empty()) {
+        ordered_json faults = ordered_json::array();
+        for (const Fault& fault : machine.Faults) {
+            faults.push_back(FaultDocument(fault));
+        }
+        document["faults"] = faults;
+    }
     return document;
 }
 

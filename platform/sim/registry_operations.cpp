@@ -18,11 +18,12 @@ constexpr DWORD REG_MULTI_SZ = 7;
 constexpr REGSAM KEY_WOW64_RES = 0x300; // which registry view: no access right
 
 // Whether the machine grants an access to a key: a standard user may only
-// read below the local machine root, and a key may deny full access.
+// read below the local machine root, a key may deny full access, and a key
+// may deny any access.
 bool Granted(const Key& key, REGSAM access)
 {
     bool writing = (access & ~(KEY_READ | KEY_WOW64_RES)) != 0;
-    return !writing || (!key.DenyFullAccess && Sim().Installed.Elevated);
+    return !key.DenyRead && (!writing || (!key.DenyFullAccess && Sim().Installed.Elevated));
 }
 
 } // namespace
@@ -206,10 +207,13 @@ LSTATUS RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* reserved, DWOR
 
 LSTATUS CheckKeyAccess(HKEY root, const WCHAR* subKey, REGSAM access, BOOL* granted)
 {
-    Recorder call("CheckKeyAccess", [&] {
+    Recorder call(Operation::CheckKeyAccess, [&] {
         return Fields{{"root", KeyName(root)}, {"path", QuoteText(ReadText(subKey))}, {"access", Hex(access)}};
     });
     *granted = FALSE;
+    if (const Fault* fault = FireFault(Operation::CheckKeyAccess)) {
+        return Answer(call, fault->Error);
+    }
     if (root != HKEY_LOCAL_MACHINE) {
         return Answer(call, ERROR_INVALID_HANDLE);
     }

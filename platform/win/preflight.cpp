@@ -57,15 +57,9 @@ std::map<std::size_t, std::string> StateChanges()
 
 } // namespace
 
-Replay ReplayTool(const simulator::Machine& snapshot, int argc, const platform::WCHAR* const* argv)
+Replay ReplayTool(const Snapshot& snapshot, int argc, const platform::WCHAR* const* argv)
 {
-    // The snapshot cannot know how a driver reacts: every device reacts as
-    // an adapter does.
-    simulator::Machine machine = snapshot;
-    for (simulator::Device& device : machine.Devices) {
-        device.OnStateChange = simulator::Reaction::Adapter;
-    }
-    machine.Faults.clear();
+    simulator::Machine machine = ReplayMachine(snapshot.Machine);
     simulator::Install(machine);
     (void)TessaryMain(argc, argv);
 
@@ -88,10 +82,30 @@ Replay ReplayTool(const simulator::Machine& snapshot, int argc, const platform::
     }
     replay.Changes = "What the run would change (a replay on a snapshot of this machine; every adapter is taken to "
                      "react as adapters do, though its driver may refuse to stop or ask for a restart):\n";
-    if (!snapshot.Elevated) {
+    if (!snapshot.Machine.Elevated) {
         replay.Changes += "This process is not elevated, and the replay runs as it is: run tessary.exe elevated to "
                           "change driver keys and restart adapters.\n";
     }
+    for (const KeyNote& note : snapshot.Notes) {
+        replay.Changes += simulator::Utf16ToUtf8(note.Path) + ": " + note.Text + ".\n";
+    }
     replay.Changes += changes.empty() ? "Nothing: no driver key and no adapter would change.\n" : changes;
     return replay;
+}
+
+CheckAnswer CheckSnapshot(const Snapshot& snapshot, SettingAction action)
+{
+    simulator::Install(ReplayMachine(snapshot.Machine));
+    return JudgeCompliance(ReadMachineState(), action,
+                           [&snapshot](const std::u16string& keyPath) { return SecurityNoteOn(snapshot, keyPath); });
+}
+
+CheckAnswer CheckMachine(SettingAction action)
+{
+    Snapshot snapshot;
+    std::string error;
+    if (!TakeSnapshot(&snapshot, &error)) {
+        return {CHECK_UNREADABLE, "no snapshot: " + error};
+    }
+    return CheckSnapshot(snapshot, action);
 }

@@ -4,15 +4,26 @@
 
 #include <string>
 
+#include "common/types.h"
 #include "platform/platform.h"
-#include "platform/sim/machine.h"
+#include "platform/win/compliance.h"
+#include "platform/win/snapshot.h"
 
 struct Replay {
     std::string ToolOutput; // what tessary.exe would print, lines ending in "\n"
     std::string Changes;    // the report of what it would change, headed
 };
 
-// Runs the tool's own entry point with these arguments on the snapshot, the
-// devices reacting as adapters do, and reports each driver key's WapiSupport
-// before and after, and each adapter disabled and enabled.
-Replay ReplayTool(const simulator::Machine& snapshot, int argc, const platform::WCHAR* const* argv);
+// Runs the tool's own entry point with these arguments on the snapshot's
+// ReplayMachine, and reports each driver key's WapiSupport before and after,
+// each adapter disabled and enabled, and what the snapshot could not tell.
+Replay ReplayTool(const Snapshot& snapshot, int argc, const platform::WCHAR* const* argv);
+
+// Whether the setting is in force as /a (Add) or /d (Delete) would leave it,
+// judged on the snapshot's ReplayMachine with the adapters the tool would
+// pick there; a key named in the answer carries the snapshot's note on it.
+CheckAnswer CheckSnapshot(const Snapshot& snapshot, SettingAction action);
+
+// Takes a snapshot of the machine and checks it; CHECK_UNREADABLE, with the
+// reason as its line, when no snapshot can be taken.
+CheckAnswer CheckMachine(SettingAction action);

@@ -51,16 +51,32 @@ int Run(int argc, wchar_t** argv)
     const wchar_t* command = argc >= 2 ? argv[1] : nullptr;
     bool replay = Starts(command, L"/a") || Starts(command, L"/d");
     bool save = command != nullptr && std::wcscmp(command, L"--save") == 0 && argc == 3;
-    if (!replay && !save) {
-        Print("Usage: tessary-preflight.exe /a | /d | --save FILE\n"
-              "  /a, /d       print what tessary.exe /a or /d would print on this machine, and what it\n"
-              "               would change; nothing is changed\n"
-              "  --save FILE  save a snapshot of this machine's devices and driver keys as a machine file,\n"
-              "               for support or for a replay elsewhere\n");
+    bool check = command != nullptr && std::wcscmp(command, L"--check") == 0 && argc == 3 &&
+                 (Starts(argv[2], L"/a") || Starts(argv[2], L"/d"));
+    if (!replay && !save && !check) {
+        Print("Usage: tessary-preflight.exe /a | /d | --check /a | --check /d | --save FILE\n"
+              "  /a, /d             print what tessary.exe /a or /d would print on this machine, and what\n"
+              "                     it would change; nothing is changed\n"
+              "  --check /a, /d     whether WapiSupport is already as /a or /d leaves it on every adapter\n"
+              "                     tessary.exe would pick: one line, and exit status 0 yes, 1 no, 3 no\n"
+              "                     adapter, 4 the machine could not be read\n"
+              "  --save FILE        save a snapshot of this machine's devices and driver keys as a machine\n"
+              "                     file, for support or for a replay elsewhere\n");
         return USAGE;
     }
 
-    simulator::Machine snapshot;
+    if (check) {
+        // Standard output holds the one line and nothing else; a machine that
+        // cannot be read says why on standard error.
+        CheckAnswer answer = CheckMachine(Starts(argv[2], L"/a") ? SettingAction::Add : SettingAction::Delete);
+        if (answer.ExitCode == CHECK_UNREADABLE) {
+            (void)Fail(answer.Line);
+            return CHECK_UNREADABLE;
+        }
+        Print(answer.Line + "\n");
+        return answer.ExitCode;
+    }
+    Snapshot snapshot;
     std::string error;
     if (save && !simulator::CanReplaceFile(Utf8(argv[2]), &error)) {
         return Fail(simulator::QuotedPath(Utf8(argv[2])) + ": " + error + "; no snapshot was taken");
@@ -70,18 +86,26 @@ int Run(int argc, wchar_t** argv)
     }
     if (save) {
         std::string path = Utf8(argv[2]);
-        auto write = [&snapshot](std::ostream& out) {
-            out << simulator::MachineDocument(snapshot, "A snapshot taken by tessary-preflight.exe. Its devices "
-                                                        "react as adapters do, which a driver may not.")
-                       .dump(2)
-                << "\n";
+        std::string comment = "A snapshot taken by tessary-preflight.exe" +
+                              std::string(snapshot.Machine.Elevated ? "" : " without elevation") +
+                              ". Its devices react as adapters do, which a driver may not.";
+        if (!snapshot.Machine.Elevated) {
+            comment += " Each driver key opens for writing as its own security allowed this process, and the class "
+                       "installer refuses every change of state, as it refuses a standard user.";
+        }
+        for (const KeyNote& note : snapshot.Notes) {
+            comment += " " + simulator::Utf16ToUtf8(note.Path) + ": " + note.Text + ".";
+        }
+        simulator::Machine replayed = ReplayMachine(snapshot.Machine);
+        auto write = [&replayed, &comment](std::ostream& out) {
+            out << simulator::MachineDocument(replayed, comment).dump(2) << "\n";
             return static_cast<bool>(out);
         };
         if (!simulator::ReplaceFileAtomically(path, write, &error)) {
             return Fail(simulator::QuotedPath(path) + ": " + error);
         }
-        Print("Saved a snapshot of " + std::to_string(snapshot.Devices.size()) + " devices and " +
-              std::to_string(snapshot.Registry.size()) + " driver keys to " + path + "\n");
+        Print("Saved a snapshot of " + std::to_string(snapshot.Machine.Devices.size()) + " devices and " +
+              std::to_string(snapshot.Machine.Registry.size()) + " driver keys to " + path + "\n");
         return 0;
     }
     Replay result = ReplayTool(snapshot, argc, reinterpret_cast<const platform::WCHAR* const*>(argv));

@@ -35,3 +35,4 @@
 #undef KEY_READ
 #undef ERROR_FILE_NOT_FOUND
 #undef ERROR_MORE_DATA
+#undef DN_NEED_RESTART

@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "platform/sim/registry_names.h"
 #include "platform/sim/text.h"
+#include "setting/driver_setting.h"
 
 using namespace platform;
 
@@ -49,8 +50,9 @@ simulator::Property ReadRawProperty(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, D
 }
 
 // The driver key of a device, read only: whether it exists, its WapiSupport
-// value, and whether this process would be let in with full access.
-bool ReadDriverKey(const std::u16string& path, simulator::Key* key)
+// value, whether this process may read it, and whether it would be let in
+// with full access. What cannot be told is noted.
+bool ReadDriverKey(const std::u16string& path, simulator::Key* key, std::vector<KeyNote>* notes)
 {
     key->Path = path;
     HKEY opened = nullptr;
@@ -61,28 +63,43 @@ bool ReadDriverKey(const std::u16string& path, simulator::Key* key)
     if (status == ERROR_SUCCESS) {
         DWORD type = 0;
         DWORD size = 0;
-        if (RegQueryValueExW(opened, u"WapiSupport", nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
-            std::vector<BYTE> data(size);
-            if (RegQueryValueExW(opened, u"WapiSupport", nullptr, &type, data.data(), &size) == ERROR_SUCCESS) {
-                data.resize(size);
-                key->Values.emplace_back(u"WapiSupport", simulator::Value{type, data});
-            }
+        status = RegQueryValueExW(opened, SETTING_NAME, nullptr, &type, nullptr, &size);
+        std::vector<BYTE> data(size);
+        if (status == ERROR_SUCCESS) {
+            status = RegQueryValueExW(opened, SETTING_NAME, nullptr, &type, data.data(), &size);
         }
         RegCloseKey(opened);
+        if (status == ERROR_SUCCESS) {
+            data.resize(size);
+            key->Values.emplace_back(SETTING_NAME, simulator::Value{type, data});
+        } else if (static_cast<DWORD>(status) == ERROR_FILE_NOT_FOUND) {
+            status = ERROR_SUCCESS;
+        }
+    }
+    if (status != ERROR_SUCCESS) {
+        key->DenyRead = true;
+        notes->push_back({path, "could not be read (error " + std::to_string(status) + ")", false});
     }
     // A key that cannot be judged is taken as closed to full access, as the
     // tool's own open would then most likely be refused too.
     BOOL granted = FALSE;
-    key->DenyFullAccess =
-        CheckKeyAccess(HKEY_LOCAL_MACHINE, path.c_str(), KEY_ALL_ACCESS, &granted) != ERROR_SUCCESS || granted == FALSE;
+    status = CheckKeyAccess(HKEY_LOCAL_MACHINE, path.c_str(), KEY_ALL_ACCESS, &granted);
+    key->DenyFullAccess = status != ERROR_SUCCESS || granted == FALSE;
+    if (status != ERROR_SUCCESS) {
+        notes->push_back({path,
+                          "its security could not be judged (error " + std::to_string(status) +
+                              "), so it is taken as closed to full access",
+                          true});
+    }
     return true;
 }
 
 } // namespace
 
-bool TakeSnapshot(simulator::Machine* machine, std::string* error)
+bool TakeSnapshot(Snapshot* snapshot, std::string* error)
 {
-    *machine = simulator::Machine{};
+    *snapshot = Snapshot{};
+    simulator::Machine* machine = &snapshot->Machine;
     HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
     if (set == INVALID_HANDLE_VALUE) {
         *error = "the list of present devices cannot be opened (error " + std::to_string(GetLastError()) + ")";
@@ -106,13 +123,13 @@ bool TakeSnapshot(simulator::Machine* machine, std::string* error)
         }
         std::u16string driver = simulator::TextIn(device.Properties[simulator::SLOT_DRIVER].Bytes);
         if (device.Properties[simulator::SLOT_DRIVER].Readable && !driver.empty()) {
-            std::u16string path = DRIVER_CLASS_KEY + driver;
+            std::u16string path = DRIVER_KEY_PREFIX + driver;
             bool known = false;
             for (const simulator::Key& key : machine->Registry) {
                 known = known || simulator::SameRegistryName(key.Path, path);
             }
             simulator::Key key;
-            if (!known && ReadDriverKey(path, &key)) {
+            if (!known && ReadDriverKey(path, &key, &snapshot->Notes)) {
                 machine->Registry.push_back(key);
             }
         }
@@ -121,4 +138,36 @@ bool TakeSnapshot(simulator::Machine* machine, std::string* error)
     SetupDiDestroyDeviceInfoList(set);
     machine->Elevated = IsProcessElevated() != FALSE;
     return true;
+}
+
+simulator::Machine ReplayMachine(const simulator::Machine& snapshot)
+{
+    simulator::Machine machine = snapshot;
+    for (simulator::Device& device : machine.Devices) {
+        device.OnStateChange = simulator::Reaction::Adapter;
+        device.PendingDisable = false;
+    }
+    machine.Faults.clear();
+    if (!snapshot.Elevated) {
+        // The keys' own security, as judged, decides their opening; the
+        // class installer still refuses a standard user.
+        machine.Elevated = true;
+        simulator::Fault refused;
+        refused.Call = simulator::Operation::SetupDiCallClassInstaller;
+        refused.Error = simulator::ERROR_ACCESS_DENIED;
+        refused.Times = -1;
+        machine.Faults.push_back(refused);
+    }
+    return machine;
+}
+
+std::string SecurityNoteOn(const Snapshot& snapshot, const std::u16string& keyPath)
+{
+    std::string notes;
+    for (const KeyNote& note : snapshot.Notes) {
+        if (note.Security && simulator::SameRegistryName(note.Path, keyPath)) {
+            notes += (notes.empty() ? "" : "; ") + note.Text;
+        }
+    }
+    return notes;
 }

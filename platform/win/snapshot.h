@@ -1,22 +1,44 @@
 // A read-only picture of the machine the platform shows, as a simulated
-// machine: what the pre-flight replays the tool on, and saves as a machine
-// file. Taken through the platform boundary, so the same code runs over the
-// real platform and over the simulated one.
+// machine: what the pre-flight replays the tool on, checks, and saves as a
+// machine file. Taken through the platform boundary, so the same code runs
+// over the real platform and over the simulated one.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/sim/machine.h"
 
-// The class key below which every driver key lies.
-inline constexpr char16_t DRIVER_CLASS_KEY[] = u"SYSTEM\\CurrentControlSet\\Control\\Class\\";
+// What the picture could not tell of a driver key: that its security could
+// not be judged, or that it could not be read.
+struct KeyNote {
+    std::u16string Path;
+    std::string Text;
+    bool Security; // about its security, which a check of the setting cannot see
+};
+
+struct Snapshot {
+    simulator::Machine Machine;
+    std::vector<KeyNote> Notes;
+};
 
 // Takes the snapshot: every present device in member-index order (the set the
 // tool opens), its status and problem or the status query's failure, its four
 // properties exactly as the platform returns them (bytes, or the read's
 // error), and for each device whose driver key name can be read, whether its
-// key exists, its WapiSupport value if any, and whether this process may open
-// it with full access; and whether the process runs elevated. Opens keys for
-// reading only and changes nothing. False, with a one-line reason, when the
-// device list cannot be opened.
-bool TakeSnapshot(simulator::Machine* machine, std::string* error);
+// key exists, its WapiSupport value if any, whether this process may read it
+// and whether it may open it with full access; and whether the process runs
+// elevated. Opens keys for reading only and changes nothing. False, with a
+// one-line reason, when the device list cannot be opened.
+bool TakeSnapshot(Snapshot* snapshot, std::string* error);
+
+// The machine a replay of the tool runs on: every device reacts as an adapter
+// does (a snapshot cannot know how a driver takes a restart) and nothing is
+// made to fail, but what the snapshot judged. Taken without elevation, each
+// driver key is opened for writing as its own security allows, which the
+// snapshot judged for this process, and the class installer refuses every
+// change of state, as it refuses a standard user.
+simulator::Machine ReplayMachine(const simulator::Machine& snapshot);
+
+// The notes on a driver key's security, or "" when there are none.
+std::string SecurityNoteOn(const Snapshot& snapshot, const std::u16string& keyPath);

@@ -3,14 +3,17 @@
 // them, and replaying the tool on it prints what the tool prints on the
 // machine itself.
 #include "platform/win/snapshot.h"
+#include "setting/driver_setting.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "app/command_dispatch.h"
+#include "platform/inspection.h"
 #include "platform/sim/machine_file.h"
 #include "platform/sim/simulator.h"
+#include "platform/win/compliance.h"
 #include "platform/win/preflight.h"
 #include "tests/support/sim_test_support.h"
 
@@ -75,9 +78,11 @@ TEST(TakeSnapshot, HoldsTheMachinesDevicesPropertiesAndDriverKeys)
 {
     for (const auto& [name, machine] : TestMachines()) {
         simulator::Install(machine);
-        Machine snapshot;
+        Snapshot taken;
         std::string error;
-        ASSERT_TRUE(TakeSnapshot(&snapshot, &error)) << name << ": " << error;
+        ASSERT_TRUE(TakeSnapshot(&taken, &error)) << name << ": " << error;
+        const Machine& snapshot = taken.Machine;
+        EXPECT_TRUE(taken.Notes.empty()) << name;
         EXPECT_TRUE(simulator::OpenResources().empty()) << name;
         EXPECT_EQ(snapshot.Elevated, machine.Elevated) << name;
         ASSERT_EQ(snapshot.Devices.size(), machine.Devices.size()) << name;
@@ -105,7 +110,7 @@ TEST(TakeSnapshot, HoldsTheMachinesDevicesPropertiesAndDriverKeys)
                 continue;
             }
             std::u16string path =
-                DRIVER_CLASS_KEY +
+                DRIVER_KEY_PREFIX +
                 std::u16string(reinterpret_cast<const char16_t*>(driver.Bytes.data()), driver.Bytes.size() / 2 - 1);
             const simulator::Key* was = KeyOf(machine, path);
             const simulator::Key* is = KeyOf(snapshot, path);
@@ -134,7 +139,7 @@ TEST(ReplayTool, PrintsWhatTheToolPrintsOnTheMachineAndReportsTheChanges)
             // A copy: installing the snapshot below starts a new output.
             std::string direct = simulator::Output(); // NOLINT(performance-unnecessary-copy-initialization)
             simulator::Install(machine);
-            Machine snapshot;
+            Snapshot snapshot;
             std::string error;
             ASSERT_TRUE(TakeSnapshot(&snapshot, &error)) << error;
             EXPECT_EQ(ReplayTool(snapshot, 2, argv).ToolOutput, direct) << name;
@@ -143,7 +148,7 @@ TEST(ReplayTool, PrintsWhatTheToolPrintsOnTheMachineAndReportsTheChanges)
 
     const platform::WCHAR* add[] = {u"tessary", u"/a", nullptr};
     simulator::Install(TestMachines().front().second); // the demo machine
-    Machine demo;
+    Snapshot demo;
     std::string error;
     ASSERT_TRUE(TakeSnapshot(&demo, &error));
     std::string changes = ReplayTool(demo, 2, add).Changes;
@@ -157,11 +162,123 @@ TEST(ReplayTool, PrintsWhatTheToolPrintsOnTheMachineAndReportsTheChanges)
         << changes;
     EXPECT_EQ(changes.find("not elevated"), std::string::npos) << changes;
 
-    demo.Elevated = false;
+    // Taken without elevation, each key opens for writing as its own
+    // security allowed this process: one that let it in is written, one that
+    // did not is refused, and the class installer refuses every adapter.
+    demo.Machine.Elevated = false;
+    demo.Machine.Registry[0].DenyFullAccess = true;
     changes = ReplayTool(demo, 2, add).Changes;
     EXPECT_NE(changes.find("not elevated"), std::string::npos) << changes;
     EXPECT_NE(changes.find("disabled (refused)"), std::string::npos) << changes;
-    EXPECT_EQ(changes.find("WapiSupport none ->"), std::string::npos) << changes;
+    EXPECT_EQ(changes.find(key + "0001: WapiSupport none ->"), std::string::npos) << changes;
+    EXPECT_NE(changes.find(key + "0005: WapiSupport none -> REG_SZ (31 00)\n"), std::string::npos) << changes;
+}
+
+TEST(CheckSnapshot, JudgesTheSettingOnTheAdaptersTheToolWouldPick)
+{
+    const std::string key = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\";
+    simulator::Value set{platform::REG_SZ, {0x31, 0}};
+    simulator::Value terminated{platform::REG_SZ, {0x31, 0, 0, 0}};
+    simulator::Value other{platform::REG_SZ, {0x30, 0}};
+    // Two adapters and what their keys hold; the exit code and a piece of
+    // the line, for /a and then /d.
+    struct Case {
+        const char* name;
+        std::vector<simulator::Value> values; // empty: no value; a second adapter has set
+        bool denyRead;
+        bool noKey;
+        int add;
+        const char* addLine;
+        int remove;
+        const char* removeLine;
+    } cases[] = {
+        {"set by /a",
+         {set},
+         false,
+         false,
+         0,
+         "Compliant: WapiSupport is set on 2 adapters",
+         1,
+         "not absent from 2 of 2"},
+        {"set with its terminator", {terminated}, false, false, 0, "set on 2 adapters", 1, "(set)"},
+        {"another text", {other}, false, false, 1, "not set on 1 of 2 adapters: ", 1, "(holds another value)"},
+        {"no value", {}, false, false, 1, "0001 (not set)", 1, "not absent from 1 of 2 adapters: "},
+        {"unreadable", {set}, true, false, 1, "0001 (cannot be read (error 5))", 1, "0001 (cannot be read (error 5))"},
+        {"no key", {}, false, true, 1, "0001 (no such key)", 1, "0005 (set)"},
+    };
+    for (const Case& c : cases) {
+        simulator::Machine machine;
+        machine.Devices = {testsupport::NetDevice("Corvane Wireless", "PCI", "0001"),
+                           testsupport::NetDevice("Corvane Wi-Fi", "USB", "0005"),
+                           testsupport::NetDevice("Mouse", "USB", "0006")};
+        for (const char* instance : {"0001", "0005"}) {
+            machine.Registry.push_back(
+                testsupport::DriverKey(std::string(testsupport::NET_CLASS_KEY) + "\\" + instance));
+        }
+        for (const simulator::Value& value : c.values) {
+            machine.Registry[0].Values.emplace_back(u"WapiSupport", value);
+        }
+        machine.Registry[0].DenyRead = c.denyRead;
+        machine.Registry[1].Values.emplace_back(u"WAPISUPPORT", set);
+        if (c.noKey) {
+            machine.Registry.erase(machine.Registry.begin());
+        }
+        for (SettingAction action : {SettingAction::Add, SettingAction::Delete}) {
+            simulator::Install(machine);
+            CheckAnswer answer = CheckMachine(action);
+            bool add = action == SettingAction::Add;
+            EXPECT_EQ(answer.ExitCode, add ? c.add : c.remove) << c.name << ": " << answer.Line;
+            EXPECT_NE(answer.Line.find(add ? c.addLine : c.removeLine), std::string::npos)
+                << c.name << ": " << answer.Line;
+            EXPECT_EQ(answer.Line.find('\n'), std::string::npos);
+        }
+    }
+
+    // No adapter the tool would pick; the list of devices cannot be opened; a
+    // device that waits for a restart, and a key whose security could not be
+    // judged, named where they matter.
+    simulator::Machine none;
+    none.Devices = {testsupport::NetDevice("Corvane Wireless", "SD", "0001")};
+    simulator::Install(none);
+    EXPECT_EQ(CheckMachine(SettingAction::Add).ExitCode, CHECK_NO_ADAPTER);
+    simulator::Fault closed;
+    closed.Call = simulator::Operation::SetupDiGetClassDevsW;
+    closed.Error = 5;
+    none.Faults = {closed};
+    simulator::Install(none);
+    CheckAnswer unreadable = CheckMachine(SettingAction::Delete);
+    EXPECT_EQ(unreadable.ExitCode, CHECK_UNREADABLE);
+    EXPECT_NE(unreadable.Line.find("cannot be opened (error 5)"), std::string::npos) << unreadable.Line;
+
+    simulator::Machine waiting;
+    waiting.Devices = {testsupport::NetDevice("Corvane Wireless", "PCI", "0001")};
+    waiting.Devices[0].Status |= platform::DN_NEED_RESTART;
+    waiting.Registry = {testsupport::DriverKey(std::string(testsupport::NET_CLASS_KEY) + "\\0001")};
+    simulator::Fault unjudged;
+    unjudged.Call = simulator::Operation::CheckKeyAccess;
+    unjudged.Error = 1347; // ERROR_CANT_OPEN_ANONYMOUS
+    waiting.Faults = {unjudged};
+    simulator::Install(waiting);
+    CheckAnswer restart = CheckMachine(SettingAction::Delete);
+    EXPECT_EQ(restart.ExitCode, CHECK_COMPLIANT) << restart.Line;
+    EXPECT_NE(restart.Line.find("absent from 1 adapter; 1 adapter waits for a restart of the computer before the "
+                                "setting is in force: " +
+                                key + "0001"),
+              std::string::npos)
+        << restart.Line;
+    simulator::Install(waiting);
+    CheckAnswer noted = CheckMachine(SettingAction::Add);
+    EXPECT_NE(noted.Line.find("0001 (not set; its security could not be judged (error 1347)"), std::string::npos)
+        << noted.Line;
+    simulator::Install(waiting);
+    Snapshot snapshot;
+    std::string error;
+    ASSERT_TRUE(TakeSnapshot(&snapshot, &error));
+    const platform::WCHAR* add[] = {u"tessary", u"/a", nullptr};
+    EXPECT_NE(ReplayTool(snapshot, 2, add)
+                  .Changes.find("0001: its security could not be judged (error 1347), so it is "
+                                "taken as closed to full access.\n"),
+              std::string::npos);
 }
 
 } // namespace

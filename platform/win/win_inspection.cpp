@@ -3,9 +3,12 @@
 // answered with the process's token, never by opening a key for writing.
 #include <windows.h>
 
+#include <cfgmgr32.h>
+
 // The SDK's values of the macros set aside below.
 namespace sdk {
 constexpr DWORD keyRead = KEY_READ;
+constexpr DWORD dnNeedRestart = DN_NEED_RESTART;
 constexpr DWORD keyAllAccess = KEY_ALL_ACCESS;
 constexpr DWORD errorFileNotFound = ERROR_FILE_NOT_FOUND;
 constexpr DWORD errorMoreData = ERROR_MORE_DATA;
@@ -15,7 +18,8 @@ constexpr DWORD errorMoreData = ERROR_MORE_DATA;
 
 #include "platform/inspection.h"
 
-static_assert(platform::KEY_READ == sdk::keyRead && platform::ERROR_FILE_NOT_FOUND == sdk::errorFileNotFound &&
+static_assert(platform::KEY_READ == sdk::keyRead && platform::DN_NEED_RESTART == sdk::dnNeedRestart &&
+                  platform::ERROR_FILE_NOT_FOUND == sdk::errorFileNotFound &&
                   platform::ERROR_MORE_DATA == sdk::errorMoreData,
               "");
 

@@ -1,0 +1,189 @@
+#include "platform/win/compliance.h"
+
+#include "common/text_field.h"
+#include "common/unicode.h"
+#include "discovery/adapter_scan.h"
+#include "discovery/device_probes.h"
+#include "platform/inspection.h"
+#include "setting/driver_setting.h"
+
+using namespace platform;
+
+namespace {
+
+// The largest WapiSupport value read whole; a larger one is not "1".
+constexpr DWORD MAX_SETTING_BYTES = 4096;
+
+void CollectAdapter(DeviceRef device, const SP_DEVINFO_DATA* deviceInfo, const WCHAR* driverKeyName, void* context)
+{
+    PickedAdapter adapter;
+    adapter.Index = device.Index;
+    adapter.DevInst = deviceInfo->DevInst;
+    // A name the tool refuses names no key: the key path stays empty.
+    if (BoundedTextLength(driverKeyName, MAX_DRIVER_KEY_NAME_UNITS + 1) <= MAX_DRIVER_KEY_NAME_UNITS) {
+        adapter.KeyPath = std::u16string(DRIVER_KEY_PREFIX) + driverKeyName;
+    }
+    static_cast<std::vector<PickedAdapter>*>(context)->push_back(adapter);
+}
+
+// The setting as a REG_SZ text "1": its units up to a terminator within its size.
+bool IsEnabledText(DWORD type, const BYTE* data, DWORD size)
+{
+    if (type != REG_SZ || size < 2 || data[0] != 0x31 || data[1] != 0) {
+        return false;
+    }
+    return size < 4 || (data[2] == 0 && data[3] == 0);
+}
+
+void ReadSetting(PickedAdapter* adapter)
+{
+    adapter->ReadError = 0;
+    if (adapter->KeyPath.empty()) {
+        adapter->Setting = SettingState::Unreadable;
+        return;
+    }
+    HKEY key = nullptr;
+    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, adapter->KeyPath.c_str(), 0, KEY_READ, &key);
+    if (status != ERROR_SUCCESS) {
+        adapter->Setting =
+            static_cast<DWORD>(status) == ERROR_FILE_NOT_FOUND ? SettingState::NoKey : SettingState::Unreadable;
+        adapter->ReadError = static_cast<DWORD>(status);
+        return;
+    }
+    BYTE data[MAX_SETTING_BYTES];
+    DWORD type = 0;
+    DWORD size = sizeof(data);
+    status = RegQueryValueExW(key, SETTING_NAME, nullptr, &type, data, &size);
+    RegCloseKey(key);
+    if (static_cast<DWORD>(status) == ERROR_FILE_NOT_FOUND) {
+        adapter->Setting = SettingState::Absent;
+    } else if (static_cast<DWORD>(status) == ERROR_MORE_DATA) {
+        adapter->Setting = SettingState::Other;
+    } else if (status != ERROR_SUCCESS) {
+        adapter->Setting = SettingState::Unreadable;
+        adapter->ReadError = static_cast<DWORD>(status);
+    } else {
+        adapter->Setting = IsEnabledText(type, data, size) ? SettingState::Set : SettingState::Other;
+    }
+}
+
+void ReadStatus(PickedAdapter* adapter)
+{
+    adapter->StatusKnown =
+        CM_Get_DevNode_Status(&adapter->Status, &adapter->Problem, adapter->DevInst, 0) == CR_SUCCESS;
+}
+
+std::string Utf8(const std::u16string& text)
+{
+    std::string out;
+    const WCHAR* at = text.data();
+    const WCHAR* end = at + text.size();
+    while (at < end) {
+        char bytes[4];
+        out.append(bytes, EncodeUtf8(DecodeUtf16(&at, end), bytes));
+    }
+    return out;
+}
+
+std::string Adapters(std::size_t count)
+{
+    return std::to_string(count) + (count == 1 ? " adapter" : " adapters");
+}
+
+// Why an adapter is not as wanted, briefly.
+std::string Why(const PickedAdapter& adapter)
+{
+    switch (adapter.Setting) {
+    case SettingState::Set:
+        return "set";
+    case SettingState::Other:
+        return "holds another value";
+    case SettingState::Absent:
+        return "not set";
+    case SettingState::NoKey:
+        return "no such key";
+    case SettingState::Unreadable:
+        break;
+    }
+    return adapter.KeyPath.empty() ? "its driver key name is too long to name a key"
+                                   : "cannot be read (error " + std::to_string(adapter.ReadError) + ")";
+}
+
+std::string Named(const PickedAdapter& adapter, const std::function<std::string(const std::u16string&)>& note)
+{
+    std::string name = adapter.KeyPath.empty() ? "device " + std::to_string(adapter.Index) : Utf8(adapter.KeyPath);
+    std::string noted = note && !adapter.KeyPath.empty() ? note(adapter.KeyPath) : "";
+    return name + " (" + Why(adapter) + (noted.empty() ? "" : "; " + noted) + ")";
+}
+
+} // namespace
+
+MachineState ReadMachineState()
+{
+    MachineState state;
+    state.DeviceListOpened = EnumWirelessAdapters(CollectAdapter, &state.Adapters) != FALSE;
+    ReadAdaptersAgain(&state.Adapters);
+    return state;
+}
+
+void ReadAdaptersAgain(std::vector<PickedAdapter>* adapters)
+{
+    for (PickedAdapter& adapter : *adapters) {
+        ReadSetting(&adapter);
+        ReadStatus(&adapter);
+    }
+}
+
+bool IsAsWanted(const PickedAdapter& adapter, SettingAction action)
+{
+    if (action == SettingAction::Add) {
+        return adapter.Setting == SettingState::Set;
+    }
+    return adapter.Setting == SettingState::Absent || adapter.Setting == SettingState::NoKey;
+}
+
+bool NeedsRestart(const PickedAdapter& adapter)
+{
+    return adapter.StatusKnown && (adapter.Status & DN_NEED_RESTART) != 0;
+}
+
+bool IsLeftDisabled(const PickedAdapter& adapter)
+{
+    return adapter.StatusKnown && IsDisabledStatus(adapter.Status, adapter.Problem) != FALSE;
+}
+
+CheckAnswer JudgeCompliance(const MachineState& state, SettingAction action,
+                            const std::function<std::string(const std::u16string& keyPath)>& note)
+{
+    if (!state.DeviceListOpened) {
+        return {CHECK_UNREADABLE, "The list of present devices cannot be opened"};
+    }
+    if (state.Adapters.empty()) {
+        return {CHECK_NO_ADAPTER, "No adapter: tessary.exe would pick no adapter on this machine"};
+    }
+    std::string wrong;
+    std::string waiting;
+    std::size_t wrongCount = 0;
+    std::size_t waitingCount = 0;
+    for (const PickedAdapter& adapter : state.Adapters) {
+        if (!IsAsWanted(adapter, action)) {
+            wrong += (wrongCount++ == 0 ? "" : ", ") + Named(adapter, note);
+        }
+        if (NeedsRestart(adapter)) {
+            waiting += (waitingCount++ == 0 ? "" : ", ") +
+                       (adapter.KeyPath.empty() ? "device " + std::to_string(adapter.Index) : Utf8(adapter.KeyPath));
+        }
+    }
+    std::string total = Adapters(state.Adapters.size());
+    std::string restart = waitingCount == 0
+                              ? ""
+                              : "; " + Adapters(waitingCount) + " wait" + (waitingCount == 1 ? "s" : "") +
+                                    " for a restart of the computer before the setting is in force: " + waiting;
+    if (wrongCount > 0) {
+        std::string want = action == SettingAction::Add ? "not set on " : "not absent from ";
+        return {CHECK_NOT_COMPLIANT, "Not compliant: WapiSupport is " + want + std::to_string(wrongCount) + " of " +
+                                         total + ": " + wrong + restart};
+    }
+    std::string done = action == SettingAction::Add ? "set on " + total : "absent from " + total;
+    return {CHECK_COMPLIANT, "Compliant: WapiSupport is " + done + restart};
+}

@@ -1,0 +1,77 @@
+// Whether the driver setting is in force as /a or /d would leave it, on every
+// adapter the tool would pick: judged from the machine the platform shows,
+// through the tool's own choice of adapters, for reading only. The pre-flight
+// asks it of a snapshot, the deployment of the live machine.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/types.h"
+
+// The setting in one adapter's driver key.
+enum class SettingState {
+    Set,        // WapiSupport is a REG_SZ whose text, up to a terminator within its size, is "1"
+    Other,      // WapiSupport holds something else
+    Absent,     // the key holds no WapiSupport
+    NoKey,      // the driver key does not exist
+    Unreadable, // the key or the value could not be read, or the name does not fit a key path
+};
+
+// An adapter the tool would pick, and what was read of it.
+struct PickedAdapter {
+    platform::DWORD Index = 0;     // its member index in the walk's device set
+    platform::DEVINST DevInst = 0; // the device node, which outlives the set
+    std::u16string KeyPath;        // its driver key below the local machine root
+    SettingState Setting = SettingState::Unreadable;
+    platform::DWORD ReadError = 0; // for Unreadable: the registry's error (0: the name does not fit)
+    bool StatusKnown = false;
+    platform::DWORD Status = 0;
+    platform::DWORD Problem = 0;
+};
+
+struct MachineState {
+    bool DeviceListOpened = false;
+    std::vector<PickedAdapter> Adapters;
+};
+
+// Walks the devices as the tool's scan does and, for each adapter it picks,
+// reads its driver key's WapiSupport (opening the key for reading only) and
+// its status. Changes nothing; a probe's failure line goes to the platform's
+// output, as in the tool's own walk.
+MachineState ReadMachineState();
+
+// Reads the setting and the status of adapters picked before again, by their
+// device nodes and key paths: an adapter the tool would no longer pick (one
+// left disabled, say) is still looked at.
+void ReadAdaptersAgain(std::vector<PickedAdapter>* adapters);
+
+// True when the adapter's key is as the action leaves it: the setting set for
+// Add; for Delete, no setting (a missing key holds none).
+bool IsAsWanted(const PickedAdapter& adapter, SettingAction action);
+
+// True when the device reports that it waits for a restart of the computer.
+bool NeedsRestart(const PickedAdapter& adapter);
+
+// True when the device is disabled by the user, as the tool's probe says.
+bool IsLeftDisabled(const PickedAdapter& adapter);
+
+// The exit codes of a check, and its one line.
+constexpr int CHECK_COMPLIANT = 0;
+constexpr int CHECK_NOT_COMPLIANT = 1;
+constexpr int CHECK_NO_ADAPTER = 3;
+constexpr int CHECK_UNREADABLE = 4;
+
+struct CheckAnswer {
+    int ExitCode;
+    std::string Line; // without its line end
+};
+
+// The answer for a machine: compliant when at least one adapter is picked and
+// every one is as wanted; the line counts the adapters, names the driver keys
+// that are not as wanted (and why), and those whose devices wait for a
+// restart of the computer. note, when given, adds what is known of a key path
+// beyond what was read (why its security could not be judged, say).
+CheckAnswer JudgeCompliance(const MachineState& state, SettingAction action,
+                            const std::function<std::string(const std::u16string& keyPath)>& note = {});
