@@ -11,16 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// A backend's symbols carry its name in an inline namespace of their own, so
-// that one program may link two backends: the pre-flight takes its snapshot
-// through the real platform and replays the tool over the simulated one.
-// Code calls platform::X whatever the backend.
-#ifndef TESSARY_PLATFORM_ABI
-#define TESSARY_PLATFORM_ABI backend
-#endif
-
 namespace platform {
-inline namespace TESSARY_PLATFORM_ABI {
 
 using BOOL = int;
 using BYTE = std::uint8_t;
@@ -125,37 +116,17 @@ inline HDEVINFO const INVALID_HANDLE_VALUE = reinterpret_cast<HDEVINFO>(~ULONG_P
 inline HKEY const HKEY_LOCAL_MACHINE =
     reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<std::intptr_t>(LONG{-2147483646})));
 
-// Device-installation services.
-HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, const WCHAR* enumerator, HWND parent, DWORD flags);
-BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD memberIndex, SP_DEVINFO_DATA* deviceInfo);
-CONFIGRET CM_Get_DevNode_Status(DWORD* status, DWORD* problemNumber, DEVINST devInst, DWORD flags);
-BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, DWORD property,
-                                       DWORD* propertyRegDataType, BYTE* propertyBuffer, DWORD propertyBufferSize,
-                                       DWORD* requiredSize);
-BOOL SetupDiSetClassInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo,
-                                   SP_CLASSINSTALL_HEADER* classInstallParams, DWORD classInstallParamsSize);
-BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO set, SP_DEVINFO_DATA* deviceInfo);
-BOOL SetupDiGetDeviceInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo,
-                                    SP_DEVINSTALL_PARAMS_W* deviceInstallParams);
-BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set);
-
-// Registry.
-LSTATUS RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REGSAM samDesired, HKEY* result);
-LSTATUS RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD dataSize);
-LSTATUS RegDeleteValueW(HKEY key, const WCHAR* valueName);
-LSTATUS RegCloseKey(HKEY key);
-
-// Strings, memory and errors.
-WCHAR* lstrcpynW(WCHAR* destination, const WCHAR* source, int maxLength);
-int lstrcmpW(const WCHAR* first, const WCHAR* second);
-WCHAR* lstrcatW(WCHAR* destination, const WCHAR* source);
-HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
-HLOCAL LocalFree(HLOCAL memory);
-DWORD GetLastError();
-
-// Standard output of the process: writes UTF-8 text, whole code points,
-// its lines ending in "\n".
-void WriteStandardOutput(const char* text, SIZE_T length);
-
-} // namespace TESSARY_PLATFORM_ABI
 } // namespace platform
+
+// A backend's operations carry its name in an inline namespace of their own,
+// so that one program may link two backends: the pre-flight takes its
+// snapshot through the real platform and replays the tool over the simulated
+// one, and the deployment watches the real platform's calls through a layer
+// of its own. Code calls platform::X whatever the backend; the records and
+// constants above are the same for every backend.
+#ifndef TESSARY_PLATFORM_ABI
+#define TESSARY_PLATFORM_ABI backend
+#endif
+#define TESSARY_PLATFORM_OPERATIONS inline namespace TESSARY_PLATFORM_ABI
+#include "platform/operations.inc"
+#undef TESSARY_PLATFORM_OPERATIONS
