@@ -99,11 +99,17 @@ cmake --build --preset mingw
 ctest --preset mingw
 package=$(ls build/mingw/tessary-*-windows-x64.zip)
 contents=$(unzip -Z1 "$package" | tr '\n' ' ')
-[ "$contents" = "tessary.exe tessary-preflight.exe README.md " ] || {
-  echo "the package should hold tessary.exe, tessary-preflight.exe and README.md, not: $contents" >&2
+[ "$contents" = "tessary.exe tessary-preflight.exe tessary-deploy.exe README.md SHA256SUMS " ] || {
+  echo "the package should hold the three programs, README.md and SHA256SUMS, not: $contents" >&2
   exit 1
 }
-unzip -p "$package" README.md | grep -q '^## For management systems' || {
+unpacked=build/mingw/package-check
+rm -rf "$unpacked" && mkdir -p "$unpacked" && unzip -q "$package" -d "$unpacked"
+(cd "$unpacked" && sha256sum --quiet -c SHA256SUMS) || {
+  echo "the package's SHA256SUMS does not match its files" >&2
+  exit 1
+}
+unzip -p "$package" README.md | grep -q '^## Deploying to a fleet' || {
   echo "the package's README.md is not the user's README" >&2
   exit 1
 }
@@ -116,7 +122,7 @@ rm -rf build/reproduced
 mkdir -p "$copy"
 git ls-files -co --exclude-standard | grep -v '^build/' | tar -cf - -T - | tar -xf - -C "$copy"
 (cd "$copy" && cmake --preset mingw >/dev/null && cmake --build --preset mingw --target package_zip >/dev/null)
-for file in tessary.exe tessary-preflight.exe "$(basename "$package")"; do
+for file in tessary.exe tessary-preflight.exe tessary-deploy.exe "$(basename "$package")"; do
   sums=$(sha256sum "build/mingw/$file" "$copy/build/mingw/$file")
   echo "$sums"
   [ "$(awk '{print $1}' <<<"$sums" | uniq | wc -l)" -eq 1 ] || {

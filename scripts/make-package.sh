@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Usage: make-package.sh PACKAGE.zip FILE...
 # Makes the ZIP that ships the files, in the order given, each under its own
-# name, so that the same files always give the same bytes: fixed times and
+# name, and SHA256SUMS last (each file's SHA-256, as sha256sum writes it), so
+# that the same files always give the same bytes: fixed times and
 # permissions, no extra fields (zip -X), no folder entries (zip -D).
 set -euo pipefail
 package=$(realpath -m "$1")
@@ -19,5 +20,9 @@ for file in "$@"; do
   TZ=UTC touch -d "2000-01-01 00:00:00" "$stage/$name"
   names+=("$name")
 done
+(cd "$stage" && sha256sum "${names[@]}") >"$stage/SHA256SUMS"
+chmod 0644 "$stage/SHA256SUMS"
+TZ=UTC touch -d "2000-01-01 00:00:00" "$stage/SHA256SUMS"
+names+=(SHA256SUMS)
 rm -f "$package"
 (cd "$stage" && TZ=UTC zip -X -D -q "$package" "${names[@]}")

@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Usage: preflight_test.sh PREFIX TESSARY PREFLIGHT DEVICES NATIVE_TESSARY WORK
-# The pre-flight under Wine, on devices the test registers: its saved snapshot
-# holds what Wine's SetupAPI and registry answer for each device; replaying it
-# prints what tessary.exe prints on the same prefix, whether the pre-flight
-# replays it or the native build does; and it changes nothing in the registry.
+# Usage: preflight_test.sh PREFIX TESSARY PREFLIGHT DEPLOY DEVICES DETACHED_RUN NATIVE_TESSARY WORK
+# The pre-flight and the deployment under Wine, on Corvane devices the test
+# registers: the saved snapshot holds what Wine's SetupAPI and registry answer
+# for each device; replaying it prints what tessary.exe prints on the same
+# prefix, whether the pre-flight replays it or the native build does. Wine
+# cannot report a device's bus, so the tool picks no adapter here: --check
+# answers 3, and tessary-deploy.exe answers 0 and appends its entry to the
+# log, also run as a management system runs it, with no console. None of them
+# changes the registry.
 set -euo pipefail
 here=$(dirname "$(realpath "$0")")
-prefix=$1 tessary=$2 preflight=$3 devices=$4 native=$5 work=$6
+prefix=$1 tessary=$2 preflight=$3 deploy=$4 devices=$5 detached=$6 native=$7 work=$8
 run() { "$here/wine-run.sh" "$prefix" "$@"; }
 rm -rf "$work"
 mkdir -p "$work"
@@ -47,6 +51,37 @@ blank=$(sed -n "$((tool_lines + 1))p" preflight.txt | tr -d '\r')
 heading=$(sed -n "$((tool_lines + 2))p" preflight.txt)
 [ -z "$blank" ] && [[ "$heading" == "What the run would change"* ]] ||
   fail "no change report after a blank line: $(tail -n +"$((tool_lines + 1))" preflight.txt)"
+
+# The check and the deployment, on a console and as a management system's
+# agent runs them (no console, the output sent to a file): one line and 3 for
+# the check; the tool's lines and its own, and 0, for the deployment, which
+# appends one entry to the log each time.
+logs=$(ls -d "$(realpath -m "$prefix")/drive_c/windows/"[Ll]ogs)
+entries() { grep -c '^20.*tessary-deploy ' "$logs/Tessary/tessary.log" 2>/dev/null || true; }
+before=$(entries)
+for way in console detached; do
+  for program in check deploy; do
+    out=$way-$program.txt err=$way-$program-error.txt
+    if [ "$program" = check ]; then set -- "$preflight" --check /a; else set -- "$deploy" /a; fi
+    if [ "$way" = console ]; then
+      status=0
+      run "$@" >"$out" 2>"$err" || status=$?
+    else
+      status=$(run "$detached" "$out" "$err" "$@" | tr -d '\r' || true)
+    fi
+    want=$([ "$program" = check ] && echo 3 || echo 0)
+    [ "$status" = "$want" ] || fail "$program ($way): status $status, not $want: $(cat "$out" "$err")"
+    [ ! -s "$err" ] || fail "$program ($way) wrote on standard error: $(cat "$err")"
+  done
+  [ "$(tr -d '\r' <"$way-check.txt")" = "No adapter: tessary.exe would pick no adapter on this machine" ] ||
+    fail "--check /a ($way): $(cat "$way-check.txt")"
+  grep -q '^tessary-deploy: 0, success: no adapter to act on' "$way-deploy.txt" ||
+    fail "tessary-deploy.exe /a ($way): $(cat "$way-deploy.txt")"
+done
+cmp -s console-check.txt detached-check.txt && cmp -s console-deploy.txt detached-deploy.txt ||
+  fail "with no console the lines differ"
+[ "$(entries)" -eq $((before + 2)) ] || fail "the log did not get one entry a run: $before, then $(entries)"
+run "$deploy" /d >/dev/null || fail "tessary-deploy.exe /d: status $?" # removes the installed check again
 
 export_registry after
 for root in HKLM HKCU; do

@@ -1,0 +1,41 @@
+// tessary-deploy: the tool run for management systems, which judge a run by
+// its exit code alone. It acts only where the setting is not yet as wanted,
+// runs exactly what tessary.exe runs, judges the machine afterwards, logs the
+// run and places (or removes) the installed check.
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+
+// The deployment's own work on Windows, beside the tool's: the log, the
+// installed copy of the check, and what an entry of the log names.
+class DeploySystem {
+public:
+    DeploySystem() = default;
+    DeploySystem(const DeploySystem&) = delete;
+    DeploySystem& operator=(const DeploySystem&) = delete;
+    virtual ~DeploySystem() = default;
+
+    // The time now, in UTC, as ISO 8601: "2026-12-07T19:17:36Z".
+    virtual std::string UtcTime() = 0;
+    // The account the process runs as: "NT AUTHORITY\SYSTEM".
+    virtual std::string UserName() = 0;
+    // The system's message text for a Windows error code, on one line; ""
+    // when it has none.
+    virtual std::string ErrorText(platform::DWORD error) = 0;
+    // Appends an entry (lines ending in "\n") to the log; false, with the
+    // reason, when it could not.
+    virtual bool AppendToLog(const std::string& entry, std::string* problem) = 0;
+    // Places the installed copy of the check (install), or removes it;
+    // false, with the reason, when it could not.
+    virtual bool InstallCheck(bool install, std::string* problem) = 0;
+    // One line on standard error.
+    virtual void Warn(const std::string& line) = 0;
+};
+
+// Runs the deployment for the command line (argv[1]: /a or /d, judged as
+// tessary.exe judges it) and answers the exit code (see deploy/outcome.h);
+// DEPLOY_USAGE, with the usage on standard output, for any other command
+// line. Prints the tool's lines, then one line of its own with the outcome.
+int RunDeploy(int argc, const platform::WCHAR* const* argv, DeploySystem* system);

@@ -1,0 +1,184 @@
+// The deployment over the simulated platform (its observer layer passing the
+// calls on to it), with its own work on Windows stood in for.
+#include "deploy/deploy.h"
+
+#include <gtest/gtest.h>
+
+#include "deploy/observer.h"
+#include "deploy/outcome.h"
+#include "platform/sim/machine_file.h"
+#include "platform/sim/simulator.h"
+
+namespace {
+
+class FakeSystem : public DeploySystem {
+public:
+    std::string UtcTime() override { return "2026-12-07T10:00:00Z"; }
+    std::string UserName() override { return "NT AUTHORITY\\SYSTEM"; }
+    std::string ErrorText(platform::DWORD error) override { return "(text of " + std::to_string(error) + ")"; }
+    bool AppendToLog(const std::string& entry, std::string* /*problem*/) override
+    {
+        Log += entry;
+        return true;
+    }
+    bool InstallCheck(bool install, std::string* problem) override
+    {
+        Installed = install;
+        *problem = "refused";
+        return InstallWorks;
+    }
+    void Warn(const std::string& line) override { Warnings += line + "\n"; }
+
+    std::string Log;
+    std::string Warnings;
+    bool Installed = false;
+    bool InstallWorks = true;
+};
+
+// Two Corvane adapters, on PCI and USB, with their driver keys; the devices'
+// and keys' members, and the faults, are spliced in.
+std::string Machine(const std::string& first, const std::string& second = "", const std::string& keys = "",
+                    const std::string& faults = "", bool elevated = true)
+{
+    return R"({"elevated": )" + std::string(elevated ? "true" : "false") + R"(, "devices": [
+      {"class": "Net", "enumerator": "PCI", "driver": "{4d36e972-e325-11ce-bfc1-08002be10318}\\0001",
+       "description": "Corvane Wireless")" +
+           first + R"(},
+      {"class": "Net", "enumerator": "USB", "driver": "{4d36e972-e325-11ce-bfc1-08002be10318}\\0005",
+       "description": "Corvane Wi-Fi")" +
+           second + R"(}],
+      "registry": {
+        "SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\0001": {)" +
+           keys + R"(},
+        "SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\0005": {}},
+      "faults": [)" +
+           faults + "]}";
+}
+
+int Deploy(const std::string& machine, const char16_t* command, FakeSystem* system)
+{
+    simulator::MachineFile file;
+    std::string error;
+    EXPECT_TRUE(simulator::LoadMachineText(machine, "m.json", &file, &error)) << error;
+    simulator::Install(file.Loaded);
+    observer::Reset(); // as in a new process
+    const platform::WCHAR* argv[] = {u"tessary-deploy.exe", command, nullptr};
+    return RunDeploy(command != nullptr ? 2 : 1, argv, system);
+}
+
+std::size_t Count(const char* operation)
+{
+    std::size_t calls = 0;
+    for (const simulator::Call& call : simulator::Trace()) {
+        calls += call.Operation == operation ? 1 : 0;
+    }
+    return calls;
+}
+
+// Calls that could change a key: a write, a delete, an open for more than reading.
+std::size_t RegistryWrites()
+{
+    std::size_t writes = Count("RegSetValueExW") + Count("RegDeleteValueW");
+    for (const simulator::Call& call : simulator::Trace()) {
+        writes += call.Operation == "RegOpenKeyExW" && call.Argument("access") != "0x20019" ? 1 : 0;
+    }
+    return writes;
+}
+
+TEST(RunDeploy, AnswersWhatTheRunCameTo)
+{
+    const std::string set = R"("values": {"WapiSupport": {"type": 1, "data": "31 00"}})";
+    struct Case {
+        const char* name;
+        std::string machine;
+        const char16_t* command;
+        int code;
+        const char* meaning;
+    } cases[] = {
+        {"not set", Machine(""), u"/a", 0, "success: every adapter's driver key is as wanted, and every adapter"},
+        {"no adapter",
+         Machine(R"(, "status": "0x01802402", "problem": 22)", R"(, "status": "0x01802402", "problem": 22)"), u"/a", 0,
+         "no adapter to act on"},
+        {"not elevated", Machine("", "", "", "", false), u"/a", 1, "failed: not elevated"},
+        {"unreadable", Machine("", "", "", R"({"call": "SetupDiGetClassDevsW", "error": 5, "times": "always"})"), u"/a",
+         1, "the list of present devices cannot be opened"},
+        {"vetoed", Machine(R"(, "reaction": "vetoed")"), u"/a", 3010, "restart needed"},
+        {"not disableable", Machine(R"(, "status": "0x01800008")"), u"/a", 3010, "(1 adapter not restarted)"},
+        {"waiting", Machine(R"(, "status": "0x0180210A")"), u"/a", 3010, "(1 adapter waiting for it)"},
+        {"left disabled",
+         Machine("", "", "", R"({"call": "SetupDiCallClassInstaller", "stateChange": 1, "error": "0xE0000231"})"),
+         u"/a", 1, "failed: 1 adapter left disabled"},
+        {"unwritable", Machine("", "", R"("denyFullAccess": true)"), u"/a", 1,
+         "failed: 1 adapter with the driver key not as wanted"},
+        {"delete", Machine("", "", set), u"/delete", 0, "success"},
+        {"usage", Machine(""), u"/x", 2, ""},
+    };
+    for (const Case& c : cases) {
+        FakeSystem system;
+        EXPECT_EQ(Deploy(c.machine, c.command, &system), c.code) << c.name << "\n" << system.Log;
+        const std::string& output = simulator::Output();
+        if (c.code == DEPLOY_USAGE) {
+            EXPECT_EQ(output.rfind("Usage: tessary-deploy.exe", 0), 0u) << output;
+            continue;
+        }
+        // One line of its own, last, with the code and its meaning.
+        std::string last = output.substr(output.rfind('\n', output.size() - 2) + 1);
+        EXPECT_EQ(last.rfind("tessary-deploy: " + std::to_string(c.code) + ", ", 0), 0u) << c.name << ": " << output;
+        EXPECT_NE(last.find(c.meaning), std::string::npos) << c.name << ": " << last;
+        if (c.code == DEPLOY_FAILED && std::string(c.name) != "left disabled" && std::string(c.name) != "unwritable") {
+            EXPECT_EQ(RegistryWrites(), 0u) << c.name; // nothing was run
+            EXPECT_EQ(output.find("Tessary Tool"), std::string::npos) << c.name;
+        }
+        // The log's entry: when, which version, as whom, what, and the outcome.
+        if (std::string(c.name) != "not elevated") {
+            EXPECT_EQ(system.Log.rfind("2026-12-07T10:00:00Z tessary-deploy ", 0), 0u) << system.Log;
+            EXPECT_NE(system.Log.find(" as NT AUTHORITY\\SYSTEM: tessary-deploy.exe "), std::string::npos);
+            EXPECT_NE(system.Log.find("  outcome " + std::to_string(c.code) + ": "), std::string::npos) << system.Log;
+            EXPECT_EQ(system.Installed, std::u16string(c.command) == u"/a") << c.name;
+        } else {
+            EXPECT_EQ(output.find('\n'), output.size() - 1) << output; // one line, and nothing logged
+            EXPECT_EQ(system.Log, "");
+        }
+    }
+}
+
+TEST(RunDeploy, ActsOnlyWhereTheSettingIsNotAsWantedAndLogsWhatFailed)
+{
+    // The first /a writes and restarts; a second finds every adapter set and
+    // makes no write and no call of the class installer.
+    FakeSystem first;
+    ASSERT_EQ(Deploy(Machine(""), u"/a", &first), 0);
+    EXPECT_EQ(Count("RegSetValueExW"), 2u);
+    simulator::MachineFile after;
+    after.Loaded = simulator::Current();
+    std::string text = simulator::MachineDocument(after.Loaded, "").dump();
+    FakeSystem second;
+    EXPECT_EQ(Deploy(text, u"/a", &second), 0);
+    EXPECT_EQ(RegistryWrites(), 0u);
+    EXPECT_EQ(Count("SetupDiCallClassInstaller"), 0u);
+    EXPECT_NE(second.Log.find("already as wanted"), std::string::npos) << second.Log;
+
+    // Every line the tool printed, and each call that failed with its code.
+    FakeSystem failing;
+    EXPECT_EQ(Deploy(Machine("", "", "",
+                             R"({"call": "RegSetValueExW", "error": 5},
+                                {"call": "SetupDiCallClassInstaller", "device": 1, "stateChange": 2,
+                                 "error": "0xE0000231"})"),
+                     u"/a", &failing),
+              1);
+    EXPECT_NE(failing.Log.find("\n  Tessary Tool...\n  Command: Add WapiSupport\n"), std::string::npos) << failing.Log;
+    EXPECT_NE(failing.Log.find("\n  ERROR: Add parameter WapiSupport failed!!\n"), std::string::npos);
+    EXPECT_NE(failing.Log.find("\n  failed call: RegSetValueExW: 0x00000005 (text of 5)\n"), std::string::npos)
+        << failing.Log;
+    EXPECT_NE(failing.Log.find("\n  failed call: SetupDiCallClassInstaller: 0xE0000231 (text of 3758096945)\n"),
+              std::string::npos)
+        << failing.Log;
+
+    // An installed check that cannot be placed fails the run, and says why.
+    FakeSystem refusing;
+    refusing.InstallWorks = false;
+    EXPECT_EQ(Deploy(Machine(""), u"/a", &refusing), 1);
+    EXPECT_EQ(refusing.Warnings, "tessary-deploy: the installed check: refused\n");
+}
+
+} // namespace

@@ -1,0 +1,44 @@
+// The deployment's view of the platform calls made through it. The tool's
+// code and the deployment's own questions call platform::X as always; here,
+// that layer passes each call to the backend built under the name
+// TESSARY_OBSERVED_ABI (the real platform, or in tests the simulated one) and
+// notes what the deployment needs to judge and log a run.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace observer {
+
+// A call that failed: its operation, and the error it left or returned.
+struct FailedCall {
+    const char* Operation;
+    platform::DWORD Error;
+    bool ConfigurationCode; // a CONFIGRET of the Configuration Manager, not a Windows error
+};
+
+// A state change the class installer was asked for, and whether it did it.
+struct StateChange {
+    platform::DEVINST DevInst;
+    platform::DWORD Change; // DICS_DISABLE or DICS_ENABLE
+    bool Done;
+};
+
+// Forgets everything noted and written so far.
+void Reset();
+
+// Starts noting failed calls and state changes (true), or stops.
+// Failures that are the platform's usual answers are not noted: the end of
+// the device list, a property a device lacks or that needs more room.
+void Record(bool on);
+const std::vector<FailedCall>& FailedCalls();
+const std::vector<StateChange>& StateChanges();
+
+// Whether standard output reaches the process's own (true), or is only kept.
+void PassOutput(bool on);
+// Everything written to standard output, kept or passed.
+const std::string& Output();
+
+} // namespace observer

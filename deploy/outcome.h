@@ -1,0 +1,47 @@
+// What a deployment run came to, as the exit code that management systems
+// read: Intune and Configuration Manager take 0 for success, 3010 for a
+// success that needs a restart of the computer (a soft reboot) and anything
+// else they are not told of for a failure.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+constexpr int DEPLOY_SUCCESS = 0;
+constexpr int DEPLOY_FAILED = 1;
+constexpr int DEPLOY_USAGE = 2;
+constexpr int DEPLOY_RESTART_NEEDED = 3010;
+
+// What happened in a run, as far as its outcome depends on it.
+struct RunFacts {
+    bool Elevated = true;
+    bool DeviceListOpened = true;
+    bool NoAdapter = false;       // no adapter to act on: the tool did not run
+    bool AlreadyAsWanted = false; // every adapter as wanted: the tool did not run
+    // After the tool ran, of the adapters it picked:
+    std::size_t KeysNotAsWanted = 0;           // the driver key is not as the action leaves it
+    std::size_t AdaptersLeftDisabled = 0;      // the device is disabled now
+    bool RestartRequested = false;             // a "Need Restart Computer" line was printed
+    std::size_t RestartsIncomplete = 0;        // the class installer did not both disable and enable it
+    std::size_t AdaptersWaitingForRestart = 0; // the device reports DN_NEED_RESTART
+    // Whether /a placed, or /d removed, the installed check.
+    bool CheckInstalled = true;
+};
+
+struct Outcome {
+    int Code;
+    std::string Meaning; // one line, for the log and the console
+};
+
+// The one mapping from what happened to the exit code:
+//   1    not elevated, the device list cannot be opened, a picked adapter's
+//        driver key is not as wanted afterwards, a picked adapter is left
+//        disabled, or the installed check could not be placed or removed;
+//   0    no adapter to act on, or every adapter already as wanted (nothing
+//        was run), or every key as wanted and every adapter disabled and
+//        enabled again with no request for a restart;
+//   3010 every key as wanted, but a restart of the computer is needed before
+//        the setting is in force everywhere: a "Need Restart Computer" line,
+//        an adapter whose restart did not complete (its driver still runs
+//        with the old setting), or a device that reports DN_NEED_RESTART.
+Outcome JudgeOutcome(const RunFacts& facts);

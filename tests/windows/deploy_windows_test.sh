@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Usage: deploy_windows_test.sh PREFIX DEPLOY_SIM DETACHED_RUN WORK
+# tessary-deploy's own work on Windows, done for real under Wine over
+# simulated devices (DEPLOY_SIM): the log folder and file are made and
+# appended to, bounded to about 1 MiB and one older file, refused (and not
+# written through) when the folder or the file is a link; the check is
+# installed under Program Files\Tessary and removed with /d; and a run with no
+# console, its output sent to a file, prints the same lines and answers the
+# same codes.
+set -euo pipefail
+here=$(dirname "$(realpath "$0")")
+prefix=$(realpath -m "$1") deploy=$2 detached=$3 work=$4
+run() { "$here/wine-run.sh" "$prefix" "$@"; }
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work"
+. "$here/../support/checks.sh"
+
+cp "$deploy" tessary-deploy-sim.exe
+printf 'the check' >tessary-preflight.exe # what /a installs, from beside the program
+run tessary-deploy-sim.exe /x >/dev/null 2>&1 || true # makes the prefix, if it is new
+drive=$prefix/drive_c
+logs=$(ls -d "$drive/windows/"[Ll]ogs)
+installed="$drive/Program Files/Tessary"
+rm -rf "$logs/Tessary" "$installed"
+log=$logs/Tessary/tessary.log
+
+# A first /a makes the folder and the log, and installs the check.
+status=0
+run tessary-deploy-sim.exe /a >first.txt 2>first-error.txt || status=$?
+[ "$status" -eq 0 ] || fail "/a: status $status: $(cat first.txt first-error.txt)"
+[ -s "$log" ] || fail "no log at $log"
+grep -q 'tessary-deploy-sim.exe /a'$'\r''$' "$log" || fail "the entry does not name the command: $(cat "$log")"
+grep -q '^  outcome 0: success' "$log" || fail "the entry has no outcome: $(cat "$log")"
+cmp -s tessary-preflight.exe "$installed/tessary-preflight.exe" || fail "the check was not installed"
+[ ! -s first-error.txt ] || fail "/a wrote on standard error: $(cat first-error.txt)"
+
+# /d removes the installed check and its folder, and appends its entry.
+run tessary-deploy-sim.exe /d >/dev/null || fail "/d: status $?"
+[ ! -e "$installed" ] || fail "the installed check is still there: $(ls -la "$installed")"
+[ "$(grep -c '^20.*tessary-deploy ' "$log")" -eq 2 ] || fail "two runs, not two entries: $(cat "$log")"
+
+# A full log becomes the one older file, and a new one begins.
+head -c 1048576 /dev/zero | tr '\0' 'x' >"$log"
+run tessary-deploy-sim.exe /a >/dev/null || fail "/a on a full log: status $?"
+[ "$(wc -c <"$log.1")" -eq 1048576 ] || fail "the full log was not kept as the older file"
+[ "$(wc -c <"$log")" -lt 4096 ] && grep -q '^  outcome 0' "$log" || fail "no new log: $(head -c 300 "$log")"
+
+# A log folder, or a log file, that is a link is refused and not written
+# through; the run's outcome stays.
+mkdir elsewhere
+rm -rf "$logs/Tessary"
+ln -s "$work/elsewhere" "$logs/Tessary"
+status=0
+run tessary-deploy-sim.exe /a >/dev/null 2>linked-folder.txt || status=$?
+[ "$status" -eq 0 ] || fail "a linked log folder changed the status to $status"
+grep -q 'the log was not written: .*Tessary is a link' linked-folder.txt || fail "no word of the link: $(cat linked-folder.txt)"
+[ -z "$(ls elsewhere)" ] || fail "the log was written through the linked folder"
+rm "$logs/Tessary"
+mkdir "$logs/Tessary"
+printf 'not a log' >target.txt
+ln -s "$work/target.txt" "$log"
+run tessary-deploy-sim.exe /a >/dev/null 2>linked-file.txt || fail "a linked log file: status $?"
+grep -q 'tessary.log leads elsewhere' linked-file.txt || fail "no word of the linked file: $(cat linked-file.txt)"
+[ "$(cat target.txt)" = 'not a log' ] || fail "the log was written through the link"
+rm "$log"
+
+# With no console, as a management system's agent runs it, and its output in
+# a file: the same lines and the same code as on a console, here for a run
+# that needs a restart (3010, which a Unix shell cannot see whole).
+cat >vetoed.json <<'EOF'
+{"devices": [{"class": "Net", "enumerator": "PCI", "driver": "{4d36e972-e325-11ce-bfc1-08002be10318}\\0001",
+              "description": "Corvane Wireless", "reaction": "vetoed"}],
+ "registry": {"SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\0001": {}}}
+EOF
+TESSARY_SIM_MACHINE=vetoed.json run tessary-deploy-sim.exe /a >console.txt || true
+code=$(TESSARY_SIM_MACHINE=vetoed.json run "$detached" detached.txt detached-error.txt tessary-deploy-sim.exe /a |
+  tr -d '\r' || true)
+[ "$code" = 3010 ] || fail "with no console: status $code, not 3010: $(cat detached.txt detached-error.txt)"
+cmp -s console.txt detached.txt || fail "with no console the lines differ: $(diff console.txt detached.txt)"
+grep -q '^tessary-deploy: 3010, restart needed' detached.txt || fail "no outcome line: $(cat detached.txt)"
+
+[ "$failures" -eq 0 ] || exit 1
+echo "the log is made, appended to, bounded and refused through links; the check is installed and removed;" \
+  "with no console the lines and codes are the same"
