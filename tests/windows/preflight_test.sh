@@ -80,6 +80,9 @@ for way in console detached; do
 done
 cmp -s console-check.txt detached-check.txt && cmp -s console-deploy.txt detached-deploy.txt ||
   fail "with no console the lines differ"
+status=0
+run "$preflight" --check /x >check-usage.txt || status=$?
+[ "$status" -eq 2 ] && grep -q '^Usage: tessary-preflight.exe' check-usage.txt || fail "--check /x: status $status"
 [ "$(entries)" -eq $((before + 2)) ] || fail "the log did not get one entry a run: $before, then $(entries)"
 run "$deploy" /d >/dev/null || fail "tessary-deploy.exe /d: status $?" # removes the installed check again
 

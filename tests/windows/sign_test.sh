@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Usage: sign_test.sh EXE PREFIX WORK
+# Usage: sign_test.sh EXE PREFIX WORK [ARGUMENT]
 # Proves scripts/sign.sh with a throwaway self-signed certificate made here:
 # the signed executable carries a signature that osslsigncode verifies, with
-# a message digest that matches the file, and still runs under Wine with the
-# same output as before.
+# a message digest that matches the file, and still runs under Wine (with
+# ARGUMENT, /a when none is given) with the same output as before.
 set -euo pipefail
 here=$(dirname "$(realpath "$0")")
-exe=$1 prefix=$2 work=$3
+exe=$1 prefix=$2 work=$3 argument=${4:-/a}
 rm -rf "$work"
 mkdir -p "$work"
 cd "$work"
@@ -28,8 +28,12 @@ grep -q '^Signature verification: ok' <<<"$verify" && [ -n "$current" ] && [ "$c
   exit 1
 }
 # Running the signed and the unsigned program gives the same output.
-"$here/wine-run.sh" "$prefix" "$exe" /a >unsigned.txt
-"$here/wine-run.sh" "$prefix" "$(realpath signed.exe)" /a >signed.txt
+"$here/wine-run.sh" "$prefix" "$exe" "$argument" >unsigned.txt || true
+"$here/wine-run.sh" "$prefix" "$(realpath signed.exe)" "$argument" >signed.txt || true
+[ -s unsigned.txt ] || {
+  echo "FAILED: the program printed nothing" >&2
+  exit 1
+}
 cmp -s unsigned.txt signed.txt || {
   echo "FAILED: the signed program prints otherwise than the unsigned one" >&2
   exit 1
