@@ -38,3 +38,14 @@ std::size_t EncodeUtf8(std::uint32_t point, char out[4])
     out[3] = static_cast<char>(0x80 | (point & 0x3F));
     return 4;
 }
+
+std::string Utf16ToUtf8(const WCHAR* text, std::size_t length)
+{
+    std::string out;
+    const WCHAR* end = text + length;
+    while (text < end) {
+        char bytes[4];
+        out.append(bytes, EncodeUtf8(DecodeUtf16(&text, end), bytes));
+    }
+    return out;
+}

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -14,3 +15,8 @@ std::uint32_t DecodeUtf16(const platform::WCHAR** at, const platform::WCHAR* end
 
 // Writes the UTF-8 bytes of a code point into out; answers how many (1 to 4).
 std::size_t EncodeUtf8(std::uint32_t point, char out[4]);
+
+// UTF-16 text as UTF-8, a surrogate without its partner as U+FFFD. For the
+// programs around the tool; the tool itself writes through PrintMessage,
+// without the heap.
+std::string Utf16ToUtf8(const platform::WCHAR* text, std::size_t length);

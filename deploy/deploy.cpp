@@ -25,16 +25,7 @@ void Print(const std::string& text)
 
 std::string Utf8(const WCHAR* text)
 {
-    std::string out;
-    const WCHAR* end = text;
-    while (*end != 0) {
-        ++end;
-    }
-    while (text < end) {
-        char bytes[4];
-        out.append(bytes, EncodeUtf8(DecodeUtf16(&text, end), bytes));
-    }
-    return out;
+    return Utf16ToUtf8(text, std::char_traits<WCHAR>::length(text));
 }
 
 // The action of a command line, as tessary.exe reads it; false for none.

@@ -50,14 +50,7 @@ std::u16string Utf8ToUtf16(const std::string& text)
 
 std::string Utf16ToUtf8(const std::u16string& text)
 {
-    std::string out;
-    const char16_t* at = text.data();
-    const char16_t* end = at + text.size();
-    while (at < end) {
-        char bytes[4];
-        out.append(bytes, EncodeUtf8(DecodeUtf16(&at, end), bytes));
-    }
-    return out;
+    return ::Utf16ToUtf8(text.data(), text.size());
 }
 
 std::vector<std::uint8_t> TextBytes(const std::u16string& text)

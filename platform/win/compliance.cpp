@@ -75,14 +75,7 @@ void ReadStatus(PickedAdapter* adapter)
 
 std::string Utf8(const std::u16string& text)
 {
-    std::string out;
-    const WCHAR* at = text.data();
-    const WCHAR* end = at + text.size();
-    while (at < end) {
-        char bytes[4];
-        out.append(bytes, EncodeUtf8(DecodeUtf16(&at, end), bytes));
-    }
-    return out;
+    return Utf16ToUtf8(text.data(), text.size());
 }
 
 std::string Adapters(std::size_t count)
