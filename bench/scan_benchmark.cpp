@@ -13,7 +13,7 @@
 
 #include "bench/bench_machine.h"
 #include "discovery/adapter_scan.h"
-#include "platform/sim/machine_file.h"
+#include "machine_file/machine_file.h"
 #include "platform/sim/simulator.h"
 
 using namespace platform;

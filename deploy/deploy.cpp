@@ -8,7 +8,7 @@
 #include "deploy/observer.h"
 #include "deploy/outcome.h"
 #include "platform/inspection.h"
-#include "platform/win/compliance.h"
+#include "preflight/compliance.h"
 
 #ifndef TESSARY_VERSION
 #define TESSARY_VERSION "unknown"

@@ -6,7 +6,7 @@
 
 #include "deploy/observer.h"
 #include "deploy/outcome.h"
-#include "platform/sim/machine_file.h"
+#include "machine_file/machine_file.h"
 #include "platform/sim/simulator.h"
 
 namespace {

@@ -4,12 +4,21 @@
 
 using namespace platform;
 
+BOOL FetchDevice(DeviceRef device, SP_DEVINFO_DATA* deviceInfo)
+{
+    *deviceInfo = SP_DEVINFO_DATA{};
+    deviceInfo->cbSize = sizeof(*deviceInfo);
+    if (!SetupDiEnumDeviceInfo(device.Set, device.Index, deviceInfo)) {
+        PrintMessage("SetupDiEnumDeviceInfo FAILED\n");
+        return FALSE;
+    }
+    return TRUE;
+}
+
 BOOL QueryDeviceStatus(DeviceRef device, DWORD* status, DWORD* problem)
 {
-    SP_DEVINFO_DATA deviceInfo = {};
-    deviceInfo.cbSize = sizeof(deviceInfo);
-    if (!SetupDiEnumDeviceInfo(device.Set, device.Index, &deviceInfo)) {
-        PrintMessage("SetupDiEnumDeviceInfo FAILED\n");
+    SP_DEVINFO_DATA deviceInfo;
+    if (!FetchDevice(device, &deviceInfo)) {
         return FALSE;
     }
     if (CM_Get_DevNode_Status(status, problem, deviceInfo.DevInst, 0) != CR_SUCCESS) {

@@ -3,6 +3,11 @@
 
 #include "common/types.h"
 
+// Fetches the device afresh by its member index into a new record (its size
+// set, the rest zero). Prints "SetupDiEnumDeviceInfo FAILED" and answers
+// false when it cannot.
+platform::BOOL FetchDevice(DeviceRef device, platform::SP_DEVINFO_DATA* deviceInfo);
+
 // Fetches the device afresh by its member index and queries its status flags
 // and problem number. Prints "SetupDiEnumDeviceInfo FAILED" or
 // "CM_GET_DevNode_Status FAILED" and answers false when either step fails.

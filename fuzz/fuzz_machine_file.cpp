@@ -14,7 +14,7 @@
 #include <sstream>
 #include <string>
 
-#include "platform/sim/machine_file.h"
+#include "machine_file/machine_file.h"
 
 namespace {
 

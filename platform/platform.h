@@ -130,3 +130,8 @@ inline HKEY const HKEY_LOCAL_MACHINE =
 #define TESSARY_PLATFORM_OPERATIONS inline namespace TESSARY_PLATFORM_ABI
 #include "platform/operations.inc"
 #undef TESSARY_PLATFORM_OPERATIONS
+
+// The other way across the boundary: the tool's entry, which a backend's
+// process entry calls with the command line; it answers the process's exit
+// status. Its contract is in app/command_dispatch.h.
+int TessaryMain(int argc, const platform::WCHAR* const* argv);

@@ -18,10 +18,8 @@ struct StateChangeOutcome {
 BOOL ChangeDeviceState(DWORD stateChange, DeviceRef device, StateChangeOutcome* outcome)
 {
     *outcome = StateChangeOutcome{FALSE, FALSE};
-    SP_DEVINFO_DATA deviceInfo = {};
-    deviceInfo.cbSize = sizeof(deviceInfo);
-    if (!SetupDiEnumDeviceInfo(device.Set, device.Index, &deviceInfo)) {
-        PrintMessage("SetupDiEnumDeviceInfo FAILED\n");
+    SP_DEVINFO_DATA deviceInfo;
+    if (!FetchDevice(device, &deviceInfo)) {
         return FALSE;
     }
 

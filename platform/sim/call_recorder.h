@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/sim/sim_state.h"
+#include "platform/sim/state.h"
 
 namespace simulator {
 

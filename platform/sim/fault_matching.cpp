@@ -1,6 +1,6 @@
 #include "platform/sim/fault_matching.h"
 
-#include "platform/sim/sim_state.h"
+#include "platform/sim/state.h"
 
 namespace simulator {
 

@@ -4,19 +4,9 @@
 
 namespace simulator {
 
-// Generated at build time from the Unicode character database.
-extern const char16_t LOWER_CASE_PAIRS[][2];
-extern const unsigned LOWER_CASE_PAIR_COUNT;
-
 char16_t RegistryLowerCase(char16_t unit)
 {
-    if (unit < 0x80) {
-        return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + (u'a' - u'A')) : unit;
-    }
-    const char16_t(*end)[2] = LOWER_CASE_PAIRS + LOWER_CASE_PAIR_COUNT;
-    const char16_t(*found)[2] = std::lower_bound(
-        LOWER_CASE_PAIRS, end, unit, [](const char16_t(&pair)[2], char16_t value) { return pair[0] < value; });
-    return found != end && (*found)[0] == unit ? (*found)[1] : unit;
+    return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + (u'a' - u'A')) : unit;
 }
 
 std::u16string FoldedRegistryName(const char16_t* name, std::size_t length)

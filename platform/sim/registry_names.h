@@ -1,5 +1,6 @@
-// Registry key and value names compare without regard to letter case, one
-// UTF-16 code unit at a time, as the registry compares them.
+// Registry key and value names compare without regard to the letter case of
+// ASCII letters, one UTF-16 code unit at a time. (The registry also folds
+// letters beyond ASCII; the tool's names are ASCII, see docs/simulator.md.)
 #pragma once
 
 #include <algorithm>
@@ -11,10 +12,7 @@
 
 namespace simulator {
 
-// The lower case of a code unit, or the code unit itself. A letter has a lower
-// case here only when the two are each other's simple case mapping: "Σ" and
-// "σ" are one name, while the final "ς", the Kelvin sign and the dotted
-// capital "İ" each stand for themselves.
+// The lower case of an ASCII capital, or the code unit itself.
 char16_t RegistryLowerCase(char16_t unit);
 
 // A name in the one letter case by which names are compared.

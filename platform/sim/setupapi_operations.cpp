@@ -4,7 +4,7 @@
 
 #include "platform/sim/call_recorder.h"
 #include "platform/sim/fault_matching.h"
-#include "platform/sim/sim_state.h"
+#include "platform/sim/state.h"
 
 using namespace simulator;
 

@@ -1,5 +1,5 @@
 // The Windows build's process entry: the command line arrives as UTF-16.
-#include "app/command_dispatch.h"
+#include "platform/platform.h"
 #include "platform/win/library_search.h"
 
 int wmain(int argc, wchar_t** argv)

@@ -74,7 +74,8 @@ cat >vetoed.json <<'EOF'
  "registry": {"SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\0001": {}}}
 EOF
 TESSARY_SIM_MACHINE=vetoed.json run tessary-deploy-sim.exe /a >console.txt || true
-code=$(TESSARY_SIM_MACHINE=vetoed.json run "$detached" detached.txt detached-error.txt tessary-deploy-sim.exe /a |
+# (.\ names the copy here: Windows looks for a bare name beside the runner first.)
+code=$(TESSARY_SIM_MACHINE=vetoed.json run "$detached" detached.txt detached-error.txt '.\tessary-deploy-sim.exe' /a |
   tr -d '\r' || true)
 [ "$code" = 3010 ] || fail "with no console: status $code, not 3010: $(cat detached.txt detached-error.txt)"
 cmp -s console.txt detached.txt || fail "with no console the lines differ: $(diff console.txt detached.txt)"

@@ -7,7 +7,7 @@
 //
 // The tool's headers come first: the SDK's macros, defined after them, would
 // otherwise replace the names of the boundary's constants.
-#include "platform/sim/machine_file.h"
+#include "machine_file/machine_file.h"
 
 #include <initguid.h>
 

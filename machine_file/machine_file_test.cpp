@@ -1,4 +1,4 @@
-#include "platform/sim/machine_file.h"
+#include "machine_file/machine_file.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "platform/sim/sim_files.h"
+#include "machine_file/files.h"
 
-#include "platform/sim/json_document.h"
+#include "machine_file/json_document.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "platform/win/snapshot.h"
+#include "preflight/snapshot.h"
 
 #include <vector>
 

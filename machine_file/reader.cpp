@@ -5,10 +5,10 @@
 #include <unordered_set>
 #include <utility>
 
-#include "platform/sim/json_document.h"
-#include "platform/sim/machine_file.h"
-#include "platform/sim/machine_file_format.h"
-#include "platform/sim/sim_files.h"
+#include "machine_file/files.h"
+#include "machine_file/format.h"
+#include "machine_file/json_document.h"
+#include "machine_file/machine_file.h"
 
 namespace simulator {
 

@@ -2,7 +2,7 @@
 // machine holds its devices, properties and driver keys as the machine has
 // them, and replaying the tool on it prints what the tool prints on the
 // machine itself.
-#include "platform/win/snapshot.h"
+#include "preflight/snapshot.h"
 #include "setting/driver_setting.h"
 
 #include <gtest/gtest.h>
@@ -10,11 +10,11 @@
 #include <filesystem>
 
 #include "app/command_dispatch.h"
+#include "machine_file/machine_file.h"
 #include "platform/inspection.h"
-#include "platform/sim/machine_file.h"
 #include "platform/sim/simulator.h"
-#include "platform/win/compliance.h"
-#include "platform/win/preflight.h"
+#include "preflight/compliance.h"
+#include "preflight/replay.h"
 #include "tests/support/sim_test_support.h"
 
 namespace {

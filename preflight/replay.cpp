@@ -1,4 +1,4 @@
-#include "platform/win/preflight.h"
+#include "preflight/replay.h"
 
 #include <map>
 

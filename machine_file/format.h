@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/sim/json_document.h"
+#include "machine_file/json_document.h"
 #include "platform/sim/machine.h"
 
 namespace simulator {

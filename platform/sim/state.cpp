@@ -1,4 +1,4 @@
-#include "platform/sim/sim_state.h"
+#include "platform/sim/state.h"
 
 namespace simulator {
 

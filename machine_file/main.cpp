@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "app/command_dispatch.h"
-#include "platform/sim/machine_file.h"
-#include "platform/sim/sim_files.h"
+#include "machine_file/files.h"
+#include "machine_file/machine_file.h"
 #include "platform/sim/simulator.h"
 
 namespace {

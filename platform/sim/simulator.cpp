@@ -2,8 +2,8 @@
 #include <stdexcept>
 
 #include "platform/sim/call_recorder.h"
-#include "platform/sim/sim_state.h"
 #include "platform/sim/simulator.h"
+#include "platform/sim/state.h"
 
 namespace simulator {
 

@@ -8,12 +8,12 @@
 #include <exception>
 #include <string>
 
+#include "machine_file/files.h"
+#include "machine_file/machine_file.h"
 #include "platform/platform.h"
-#include "platform/sim/machine_file.h"
-#include "platform/sim/sim_files.h"
 #include "platform/win/library_search.h"
-#include "platform/win/preflight.h"
-#include "platform/win/snapshot.h"
+#include "preflight/replay.h"
+#include "preflight/snapshot.h"
 
 namespace {
 

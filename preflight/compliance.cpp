@@ -1,4 +1,4 @@
-#include "platform/win/compliance.h"
+#include "preflight/compliance.h"
 
 #include "common/text_field.h"
 #include "common/unicode.h"

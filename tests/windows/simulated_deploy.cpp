@@ -7,7 +7,7 @@
 
 #include "deploy/deploy.h"
 #include "deploy/win_system.h"
-#include "platform/sim/machine_file.h"
+#include "machine_file/machine_file.h"
 
 int wmain(int argc, wchar_t** argv)
 {

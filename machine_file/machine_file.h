@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/sim/sim_files.h"
+#include "machine_file/files.h"
 #include "platform/sim/simulator.h"
 
 namespace simulator {

@@ -1,4 +1,4 @@
-#include "platform/sim/json_document.h"
+#include "machine_file/json_document.h"
 
 #include <algorithm>
 #include <cstdio>

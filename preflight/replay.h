@@ -6,8 +6,8 @@
 
 #include "common/types.h"
 #include "platform/platform.h"
-#include "platform/win/compliance.h"
-#include "platform/win/snapshot.h"
+#include "preflight/compliance.h"
+#include "preflight/snapshot.h"
 
 struct Replay {
     std::string ToolOutput; // what tessary.exe would print, lines ending in "\n"
