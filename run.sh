@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Builds Tessary on the simulated platform and runs it; the arguments go to
-# the tool. Without TESSARY_SIM_MACHINE it runs on the built-in demo machine.
+# Builds Tessary on the simulated platform (the program alone, no test) and
+# runs it; the arguments go to the tool. Without TESSARY_SIM_MACHINE it runs
+# on the built-in demo machine.
 # The tool runs in the folder run.sh was started from, so relative paths in
 # TESSARY_SIM_MACHINE and TESSARY_SIM_TRACE mean what they mean there. The
 # build reports on standard error; standard output is the tool's alone.
 set -euo pipefail
 top=$(cd "$(dirname "$0")" && pwd)
 . "$top/scripts/prerequisites.sh"
-require_packages cmake ninja-build g++ nlohmann-json3-dev unicode-data libgtest-dev libgmock-dev
+require_packages cmake ninja-build g++ nlohmann-json3-dev libgtest-dev libgmock-dev
 
 build() {
   cd "$top"
@@ -25,7 +26,7 @@ build() {
   fi
   rm -f "$log"
   # Ninja shows each step as it goes; a build with nothing to do says nothing.
-  cmake --build --preset default 2>&1 | sed -u '/^ninja: no work to do\.$/d' >&2 || {
+  cmake --build --preset default --target tessary 2>&1 | sed -u '/^ninja: no work to do\.$/d' >&2 || {
     echo "run.sh: the build failed" >&2
     return 1
   }

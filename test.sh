@@ -34,7 +34,7 @@ report() {
 trap report EXIT
 
 section "Packages the build needs"
-require_packages cmake ninja-build g++ nlohmann-json3-dev unicode-data libgtest-dev libgmock-dev googletest valgrind \
+require_packages cmake ninja-build g++ nlohmann-json3-dev libgtest-dev libgmock-dev googletest valgrind \
   clang libclang-rt-14-dev clang-tidy clang-format \
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 wine wine64 \
   zip unzip osslsigncode openssl
