@@ -1,11 +1,10 @@
 #include "bench/bench_machine.h"
 
-#include <nlohmann/json.hpp>
+#include "tests/support/machines.h"
 
 namespace {
 
-const char* const NET_KEY = "{4d36e972-e325-11ce-bfc1-08002be10318}\\";
-const char* const CLASS_PREFIX = "SYSTEM\\CurrentControlSet\\Control\\Class\\";
+const char* const OTHER_CLASS_KEY = "{36fc9e60-c465-11cf-8056-444553540000}";
 
 std::string Instance(std::size_t index)
 {
@@ -13,9 +12,21 @@ std::string Instance(std::size_t index)
     return std::string(number.size() < 6 ? 6 - number.size() : 0, '0') + number;
 }
 
+// A device of another kind: its class, bus, driver key and description.
+simulator::Device Other(const char* className, const char* enumerator, const std::string& driver,
+                        const char* description)
+{
+    simulator::Device device;
+    device.Properties[simulator::SLOT_CLASS] = testsupport::TextProperty(className);
+    device.Properties[simulator::SLOT_ENUMERATOR] = testsupport::TextProperty(enumerator);
+    device.Properties[simulator::SLOT_DRIVER] = testsupport::TextProperty(driver);
+    device.Properties[simulator::SLOT_DESCRIPTION] = testsupport::TextProperty(description);
+    return device;
+}
+
 } // namespace
 
-std::string BenchMachineJson(std::size_t devices)
+simulator::Machine BenchMachine(std::size_t devices)
 {
     static const char* const otherClasses[][3] = {
         {"System", "ACPI", "PCI Express Root Port"}, {"HIDClass", "HID", "HID-compliant consumer control device"},
@@ -28,34 +39,29 @@ std::string BenchMachineJson(std::size_t devices)
         {"ROOT", "WAN Miniport (IKEv2)"},
         {"SWD", "Microsoft Wi-Fi Direct Virtual Adapter"},
     };
-    nlohmann::ordered_json machine;
-    machine["devices"] = nlohmann::ordered_json::array();
-    machine["registry"] = nlohmann::ordered_json::object();
+    simulator::Machine machine;
+    machine.Devices.reserve(devices);
     for (std::size_t i = 0; i < devices; ++i) {
-        nlohmann::ordered_json device;
         std::size_t kind = i % 100;
+        std::string driver = std::string(testsupport::NET_CLASS_KEY) + "\\" + Instance(i);
         if (kind == 50) {
-            std::string driver = NET_KEY + Instance(i);
-            device["class"] = "Net";
-            device["enumerator"] = (i / 100) % 2 == 0 ? "PCI" : "USB";
-            device["driver"] = driver;
-            device["description"] =
-                (i / 100) % 2 == 0 ? "Corvane AX210 Wireless Network Adapter" : "Corvane AC600 Wi-Fi USB Adapter";
-            machine["registry"][CLASS_PREFIX + driver]["values"]["DriverDesc"] = "Corvane wireless";
+            // The adapters are the tests' own, so that they have every
+            // property the scan reads; each has a driver key with a value.
+            bool pci = (i / 100) % 2 == 0;
+            machine.Devices.push_back(testsupport::NetDevice(pci ? "Corvane AX210 Wireless Network Adapter"
+                                                                 : "Corvane AC600 Wi-Fi USB Adapter",
+                                                             pci ? "PCI" : "USB", Instance(i)));
+            machine.Registry.push_back(testsupport::DriverKey(driver));
+            machine.Registry.back().Values.emplace_back(u"DriverDesc",
+                                                        simulator::Value{1, simulator::TextBytes(u"Corvane wireless")});
         } else if (kind % 10 == 3) {
             const auto& network = otherNetworks[(i / 10) % 4];
-            device["class"] = "Net";
-            device["enumerator"] = network[0];
-            device["driver"] = NET_KEY + Instance(i);
-            device["description"] = network[1];
+            machine.Devices.push_back(Other("Net", network[0], driver, network[1]));
         } else {
             const auto& other = otherClasses[i % 6];
-            device["class"] = other[0];
-            device["enumerator"] = other[1];
-            device["driver"] = std::string("{36fc9e60-c465-11cf-8056-444553540000}\\") + Instance(i);
-            device["description"] = other[2];
+            machine.Devices.push_back(
+                Other(other[0], other[1], std::string(OTHER_CLASS_KEY) + "\\" + Instance(i), other[2]));
         }
-        machine["devices"].push_back(device);
     }
-    return machine.dump(1);
+    return machine;
 }

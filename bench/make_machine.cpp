@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "bench/bench_machine.h"
+#include "machine_file/machine_file.h"
 
 int main(int argc, char** argv)
 {
@@ -11,6 +12,7 @@ int main(int argc, char** argv)
         (void)std::fprintf(stderr, "usage: make_machine DEVICES FILE\n");
         return 2;
     }
-    std::ofstream(argv[2], std::ios::binary) << BenchMachineJson(static_cast<std::size_t>(std::atol(argv[1])));
+    simulator::Machine machine = BenchMachine(static_cast<std::size_t>(std::atol(argv[1])));
+    std::ofstream(argv[2], std::ios::binary) << simulator::MachineDocument(machine, "").dump(1) << "\n";
     return 0;
 }

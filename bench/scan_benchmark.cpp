@@ -13,7 +13,6 @@
 
 #include "bench/bench_machine.h"
 #include "discovery/adapter_scan.h"
-#include "machine_file/machine_file.h"
 #include "platform/sim/simulator.h"
 
 using namespace platform;
@@ -47,17 +46,12 @@ void operator delete(void* block, std::size_t) noexcept
 
 namespace {
 
-const simulator::Machine& BenchMachine(std::size_t devices)
+const simulator::Machine& MachineOf(std::size_t devices)
 {
     static std::size_t made = 0;
     static simulator::Machine machine;
     if (made != devices) {
-        simulator::MachineFile file;
-        std::string error;
-        if (!simulator::LoadMachineText(BenchMachineJson(devices), "benchmark", &file, &error)) {
-            std::abort();
-        }
-        machine = file.Loaded;
+        machine = BenchMachine(devices);
         made = devices;
     }
     return machine;
@@ -147,7 +141,7 @@ template <bool Tool> void Scan(benchmark::State& state)
     // The machine is installed once: a scan leaves every device as it found
     // it (disabled and enabled again), and after the first one each Add
     // rewrites the same values, so every timed scan does the same work.
-    simulator::Install(BenchMachine(devices));
+    simulator::Install(MachineOf(devices));
     simulator::SetTracing(false);
     Tool ? ScanWirelessAdapters(SettingAction::Add) : static_cast<void>(FloorScan());
     std::uint64_t callsBefore = simulator::CallsMade();

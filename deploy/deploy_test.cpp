@@ -6,8 +6,8 @@
 
 #include "deploy/observer.h"
 #include "deploy/outcome.h"
-#include "machine_file/machine_file.h"
 #include "platform/sim/simulator.h"
+#include "tests/support/machines.h"
 
 namespace {
 
@@ -35,35 +35,29 @@ public:
     bool InstallWorks = true;
 };
 
-// Two Corvane adapters, on PCI and USB, with their driver keys; the devices'
-// and keys' members, and the faults, are spliced in.
-std::string Machine(const std::string& first, const std::string& second = "", const std::string& keys = "",
-                    const std::string& faults = "", bool elevated = true)
+using simulator::Operation;
+
+// Two Corvane adapters, on PCI and USB, with their driver keys.
+simulator::Machine TwoAdapters()
 {
-    return R"({"elevated": )" + std::string(elevated ? "true" : "false") + R"(, "devices": [
-      {"class": "Net", "enumerator": "PCI", "driver": "{4d36e972-e325-11ce-bfc1-08002be10318}\\0001",
-       "description": "Corvane Wireless")" +
-           first + R"(},
-      {"class": "Net", "enumerator": "USB", "driver": "{4d36e972-e325-11ce-bfc1-08002be10318}\\0005",
-       "description": "Corvane Wi-Fi")" +
-           second + R"(}],
-      "registry": {
-        "SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\0001": {)" +
-           keys + R"(},
-        "SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\0005": {}},
-      "faults": [)" +
-           faults + "]}";
+    return testsupport::MachineOf({testsupport::NetDevice("Corvane Wireless", "PCI", "0001"),
+                                   testsupport::NetDevice("Corvane Wi-Fi", "USB", "0005")});
 }
 
-int Deploy(const std::string& machine, const char16_t* command, FakeSystem* system)
+int Deploy(const simulator::Machine& machine, const char16_t* command, FakeSystem* system)
 {
-    simulator::MachineFile file;
-    std::string error;
-    EXPECT_TRUE(simulator::LoadMachineText(machine, "m.json", &file, &error)) << error;
-    simulator::Install(file.Loaded);
+    simulator::Install(machine);
     observer::Reset(); // as in a new process
     const platform::WCHAR* argv[] = {u"tessary-deploy.exe", command, nullptr};
-    return RunDeploy(command != nullptr ? 2 : 1, argv, system);
+    return RunDeploy(2, argv, system);
+}
+
+simulator::Fault Changing(Operation call, std::int64_t device, platform::DWORD stateChange, platform::DWORD error)
+{
+    simulator::Fault fault = testsupport::Failing(call, error);
+    fault.Device = device;
+    fault.StateChange = stateChange;
+    return fault;
 }
 
 std::size_t Count(const char* operation)
@@ -87,35 +81,56 @@ std::size_t RegistryWrites()
 
 TEST(RunDeploy, AnswersWhatTheRunCameTo)
 {
-    const std::string set = R"("values": {"WapiSupport": {"type": 1, "data": "31 00"}})";
+    using Change = void (*)(simulator::Machine&);
     struct Case {
         const char* name;
-        std::string machine;
+        Change change;
         const char16_t* command;
         int code;
         const char* meaning;
     } cases[] = {
-        {"not set", Machine(""), u"/a", 0, "success: every adapter's driver key is as wanted, and every adapter"},
+        {"not set", [](simulator::Machine&) {}, u"/a", 0,
+         "success: every adapter's driver key is as wanted, and every adapter"},
         {"no adapter",
-         Machine(R"(, "status": "0x01802402", "problem": 22)", R"(, "status": "0x01802402", "problem": 22)"), u"/a", 0,
-         "no adapter to act on"},
-        {"not elevated", Machine("", "", "", "", false), u"/a", 1, "failed: not elevated"},
-        {"unreadable", Machine("", "", "", R"({"call": "SetupDiGetClassDevsW", "error": 5, "times": "always"})"), u"/a",
-         1, "the list of present devices cannot be opened"},
-        {"vetoed", Machine(R"(, "reaction": "vetoed")"), u"/a", 3010, "restart needed"},
-        {"not disableable", Machine(R"(, "status": "0x01800008")"), u"/a", 3010, "(1 adapter not restarted)"},
-        {"waiting", Machine(R"(, "status": "0x0180210A")"), u"/a", 3010, "(1 adapter waiting for it)"},
+         [](simulator::Machine& m) {
+             for (simulator::Device& device : m.Devices) {
+                 device.Status = 0x01802402;
+                 device.Problem = 22;
+             }
+         },
+         u"/a", 0, "no adapter to act on"},
+        {"not elevated", [](simulator::Machine& m) { m.Elevated = false; }, u"/a", 1, "failed: not elevated"},
+        {"unreadable",
+         [](simulator::Machine& m) {
+             m.Faults.push_back(testsupport::Failing(Operation::SetupDiGetClassDevsW, 5));
+             m.Faults.back().Times = -1;
+         },
+         u"/a", 1, "the list of present devices cannot be opened"},
+        {"vetoed", [](simulator::Machine& m) { m.Devices[0].OnStateChange = simulator::Reaction::Vetoed; }, u"/a", 3010,
+         "restart needed"},
+        {"not disableable", [](simulator::Machine& m) { m.Devices[0].Status = 0x01800008; }, u"/a", 3010,
+         "(1 adapter not restarted)"},
+        {"waiting", [](simulator::Machine& m) { m.Devices[0].Status |= 0x100; }, u"/a", 3010,
+         "(1 adapter waiting for it)"},
         {"left disabled",
-         Machine("", "", "", R"({"call": "SetupDiCallClassInstaller", "stateChange": 1, "error": "0xE0000231"})"),
+         [](simulator::Machine& m) {
+             m.Faults.push_back(Changing(Operation::SetupDiCallClassInstaller, -1, 1, 0xE0000231));
+         },
          u"/a", 1, "failed: 1 adapter left disabled"},
-        {"unwritable", Machine("", "", R"("denyFullAccess": true)"), u"/a", 1,
+        {"unwritable", [](simulator::Machine& m) { m.Registry[0].DenyFullAccess = true; }, u"/a", 1,
          "failed: 1 adapter with the driver key not as wanted"},
-        {"delete", Machine("", "", set), u"/delete", 0, "success"},
-        {"usage", Machine(""), u"/x", 2, ""},
+        {"delete",
+         [](simulator::Machine& m) {
+             m.Registry[0].Values.emplace_back(u"WapiSupport", simulator::Value{1, {0x31, 0}});
+         },
+         u"/delete", 0, "success"},
+        {"usage", [](simulator::Machine&) {}, u"/x", 2, ""},
     };
     for (const Case& c : cases) {
         FakeSystem system;
-        EXPECT_EQ(Deploy(c.machine, c.command, &system), c.code) << c.name << "\n" << system.Log;
+        simulator::Machine machine = TwoAdapters();
+        c.change(machine);
+        EXPECT_EQ(Deploy(machine, c.command, &system), c.code) << c.name << "\n" << system.Log;
         const std::string& output = simulator::Output();
         if (c.code == DEPLOY_USAGE) {
             EXPECT_EQ(output.rfind("Usage: tessary-deploy.exe", 0), 0u) << output;
@@ -147,25 +162,20 @@ TEST(RunDeploy, ActsOnlyWhereTheSettingIsNotAsWantedAndLogsWhatFailed)
     // The first /a writes and restarts; a second finds every adapter set and
     // makes no write and no call of the class installer.
     FakeSystem first;
-    ASSERT_EQ(Deploy(Machine(""), u"/a", &first), 0);
+    ASSERT_EQ(Deploy(TwoAdapters(), u"/a", &first), 0);
     EXPECT_EQ(Count("RegSetValueExW"), 2u);
-    simulator::MachineFile after;
-    after.Loaded = simulator::Current();
-    std::string text = simulator::MachineDocument(after.Loaded, "").dump();
     FakeSystem second;
-    EXPECT_EQ(Deploy(text, u"/a", &second), 0);
+    EXPECT_EQ(Deploy(simulator::Current(), u"/a", &second), 0);
     EXPECT_EQ(RegistryWrites(), 0u);
     EXPECT_EQ(Count("SetupDiCallClassInstaller"), 0u);
     EXPECT_NE(second.Log.find("already as wanted"), std::string::npos) << second.Log;
 
     // Every line the tool printed, and each call that failed with its code.
     FakeSystem failing;
-    EXPECT_EQ(Deploy(Machine("", "", "",
-                             R"({"call": "RegSetValueExW", "error": 5},
-                                {"call": "SetupDiCallClassInstaller", "device": 1, "stateChange": 2,
-                                 "error": "0xE0000231"})"),
-                     u"/a", &failing),
-              1);
+    simulator::Machine faulty = TwoAdapters();
+    faulty.Faults = {testsupport::Failing(Operation::RegSetValueExW, 5),
+                     Changing(Operation::SetupDiCallClassInstaller, 1, 2, 0xE0000231)};
+    EXPECT_EQ(Deploy(faulty, u"/a", &failing), 1);
     EXPECT_NE(failing.Log.find("\n  Tessary Tool...\n  Command: Add WapiSupport\n"), std::string::npos) << failing.Log;
     EXPECT_NE(failing.Log.find("\n  ERROR: Add parameter WapiSupport failed!!\n"), std::string::npos);
     EXPECT_NE(failing.Log.find("\n  failed call: RegSetValueExW: 0x00000005 (text of 5)\n"), std::string::npos)
@@ -177,7 +187,7 @@ TEST(RunDeploy, ActsOnlyWhereTheSettingIsNotAsWantedAndLogsWhatFailed)
     // An installed check that cannot be placed fails the run, and says why.
     FakeSystem refusing;
     refusing.InstallWorks = false;
-    EXPECT_EQ(Deploy(Machine(""), u"/a", &refusing), 1);
+    EXPECT_EQ(Deploy(TwoAdapters(), u"/a", &refusing), 1);
     EXPECT_EQ(refusing.Warnings, "tessary-deploy: the installed check: refused\n");
 }
 

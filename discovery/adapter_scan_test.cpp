@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/sim_test_support.h"
+#include "tests/support/calls.h"
+#include "tests/support/machines.h"
 
 using namespace platform;
 using testsupport::CallsOf;

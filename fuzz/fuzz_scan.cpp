@@ -11,6 +11,7 @@
 
 #include "discovery/adapter_scan.h"
 #include "platform/sim/simulator.h"
+#include "tests/support/machines.h"
 
 namespace {
 
@@ -78,12 +79,31 @@ Device MakeDevice(FuzzedDataProvider& input, int index)
     if (input.ConsumeIntegralInRange(0, 15) == 15) {
         device.StatusResult = input.ConsumeIntegralInRange<DWORD>(1, 0x3B);
     }
-    std::u16string instance = u"000" + std::u16string(1, static_cast<char16_t>(u'0' + index));
-    device.Properties[simulator::SLOT_CLASS] = MakeProperty(input, {u"Net", u"net", u"Display"});
-    device.Properties[simulator::SLOT_ENUMERATOR] = MakeProperty(input, {u"PCI", u"USB", u"SD"});
-    device.Properties[simulator::SLOT_DRIVER] = MakeProperty(input, {NET_KEY + instance, NET_KEY + u"0000", u""});
-    device.Properties[simulator::SLOT_DESCRIPTION] =
-        MakeProperty(input, {u"Corvane AX210 Wireless", u"Corvane AC600 Wi-Fi", u"Corvane Ethernet", u"Corvane"});
+    // Each property most often holds what the tests' own adapter holds, or a
+    // near miss of it; a property without near misses here is fuzzed all
+    // the same.
+    std::string instance = "000" + std::to_string(index);
+    Device adapter = testsupport::NetDevice("Corvane AX210 Wireless", "PCI", instance);
+    for (int slot = 0; slot < simulator::PROPERTY_SLOTS; ++slot) {
+        std::vector<std::u16string> likely = {simulator::TextIn(adapter.Properties[slot].Bytes)};
+        switch (slot) {
+        case simulator::SLOT_CLASS:
+            likely.insert(likely.end(), {u"net", u"Display"});
+            break;
+        case simulator::SLOT_ENUMERATOR:
+            likely.insert(likely.end(), {u"USB", u"SD"});
+            break;
+        case simulator::SLOT_DRIVER:
+            likely.insert(likely.end(), {NET_KEY + u"0000", u""});
+            break;
+        case simulator::SLOT_DESCRIPTION:
+            likely.insert(likely.end(), {u"Corvane AC600 Wi-Fi", u"Corvane Ethernet", u"Corvane"});
+            break;
+        default:
+            break;
+        }
+        device.Properties[slot] = MakeProperty(input, likely);
+    }
     const simulator::Reaction reactions[] = {simulator::Reaction::Adapter, simulator::Reaction::Ignore,
                                              simulator::Reaction::NeedRestart, simulator::Reaction::NeedReboot,
                                              simulator::Reaction::Vetoed};

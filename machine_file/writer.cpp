@@ -89,7 +89,9 @@ ordered_json KeyDocument(const Key& key)
         values[Utf16ToUtf8(value.first)] =
             ordered_json{{"type", value.second.Type}, {"data", HexBytes(value.second.Data)}};
     }
-    document["values"] = values;
+    if (!values.empty()) {
+        document["values"] = values; // a key without values leaves the member out
+    }
     return document;
 }
 

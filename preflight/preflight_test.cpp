@@ -15,7 +15,7 @@
 #include "platform/sim/simulator.h"
 #include "preflight/compliance.h"
 #include "preflight/replay.h"
-#include "tests/support/sim_test_support.h"
+#include "tests/support/machines.h"
 
 namespace {
 

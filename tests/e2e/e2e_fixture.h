@@ -9,7 +9,9 @@
 #include <sstream>
 #include <string>
 
+#include "machine_file/machine_file.h"
 #include "tests/e2e/run_program.h"
+#include "tests/support/machines.h"
 
 namespace e2e {
 
@@ -30,6 +32,19 @@ inline std::string ReadFile(const fs::path& path)
 inline void WriteFile(const fs::path& path, const std::string& text)
 {
     std::ofstream(path, std::ios::binary) << text;
+}
+
+// A machine file's text for a machine the tests' helper built, so that its
+// devices have every property the scan reads.
+inline std::string MachineText(const simulator::Machine& machine)
+{
+    return simulator::MachineDocument(machine, "").dump(2) + "\n";
+}
+
+// One Corvane adapter on PCI, and its driver key, which /a edits.
+inline std::string AdapterMachineText()
+{
+    return MachineText(testsupport::MachineOf({testsupport::NetDevice("Corvane Wireless")}));
 }
 
 class EndToEnd : public ::testing::Test {

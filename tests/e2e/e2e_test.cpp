@@ -63,13 +63,13 @@ TEST_F(EndToEnd, AddThenDeleteLeavesTheRegistryAsItWas)
 TEST_F(EndToEnd, DeviceStatesChangedByARunPersist)
 {
     fs::path machine = Path("machine.json");
-    WriteFile(machine, R"({
-      "devices": [
-        {"class": "Net", "enumerator": "USB", "driver": "{4d36e972-e325-11ce-bfc1-08002be10318}\\0001",
-         "description": "Corvane Wireless", "reaction": "needreboot"}
-      ],
-      "faults": [{"call": "SetupDiCallClassInstaller", "stateChange": 1, "error": "0xE0000219"}]
-    })");
+    simulator::Device adapter = testsupport::NetDevice("Corvane Wireless", "USB");
+    adapter.OnStateChange = simulator::Reaction::NeedReboot;
+    simulator::Fault enabling = testsupport::Failing(simulator::Operation::SetupDiCallClassInstaller, 0xE0000219);
+    enabling.StateChange = 1;
+    simulator::Machine keyless = testsupport::MachineOf({adapter}, {enabling});
+    keyless.Registry.clear(); // the edit cannot open a key
+    WriteFile(machine, MachineText(keyless));
     ProgramResult result = RunTessary({"/a"}, machine.string(), "", folder_.string());
     EXPECT_EQ(result.Status, 0);
     EXPECT_EQ(result.Output, BANNER + "Command: Add WapiSupport\n" + KEY + "0001\nERROR: Open registry error!!\n" +
@@ -88,13 +88,9 @@ TEST_F(EndToEnd, DeviceStatesChangedByARunPersist)
 TEST_F(EndToEnd, ADisableThatWaitsForTheNextBootIsCancelled)
 {
     fs::path machine = Path("machine.json");
-    WriteFile(machine, R"({
-      "devices": [
-        {"class": "Net", "enumerator": "USB", "driver": "{4d36e972-e325-11ce-bfc1-08002be10318}\\0001",
-         "description": "Corvane Wireless", "reaction": "vetoed"}
-      ],
-      "registry": {"SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\0001": {}}
-    })");
+    simulator::Device adapter = testsupport::NetDevice("Corvane Wireless", "USB");
+    adapter.OnStateChange = simulator::Reaction::Vetoed;
+    WriteFile(machine, MachineText(testsupport::MachineOf({adapter})));
     ProgramResult result = RunTessary({"/a"}, machine.string(), Path("trace.txt").string(), folder_.string());
     EXPECT_EQ(result.Status, 0);
     EXPECT_EQ(result.Output, BANNER + "Command: Add WapiSupport\n" + KEY + "0001\n" + "Need Restart Computer\n" +

@@ -16,13 +16,7 @@ namespace {
 using namespace e2e;
 
 // One adapter that /a edits, so that the run writes the file back.
-const char* const MACHINE = R"({
-  "devices": [
-    {"class": "Net", "enumerator": "PCI", "driver": "{4d36e972-e325-11ce-bfc1-08002be10318}\\0001",
-     "description": "Corvane Wireless"}
-  ],
-  "registry": {"SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\0001": {}}
-})";
+const std::string MACHINE = AdapterMachineText();
 
 ProgramResult RunOn(const fs::path& machine, const fs::path& folder)
 {
@@ -125,17 +119,12 @@ TEST_F(EndToEnd, WritingBackKeepsTheLayoutOfTheWholeFile)
 {
     // Tabs and CR LF, and a file on one line without a final line end: /a
     // writes the value in the file's layout, and /d gives the file back.
-    std::string tabs =
-        "{\r\n\t\"devices\": [\r\n\t\t{\r\n\t\t\t\"class\": \"Net\",\r\n\t\t\t\"enumerator\": \"PCI\",\r\n"
-        "\t\t\t\"driver\": \"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\0001\",\r\n"
-        "\t\t\t\"description\": \"Corvane Wireless\"\r\n\t\t}\r\n\t],\r\n\t\"registry\": {\r\n"
-        "\t\t\"SYSTEM\\\\CurrentControlSet\\\\Control\\\\Class\\\\{4d36e972-e325-11ce-bfc1-08002be10318}\\\\0001\": "
-        "{}\r\n"
-        "\t}\r\n}\r\n";
-    std::string oneLine = "{\"devices\":[{\"class\":\"Net\",\"enumerator\":\"PCI\",\"driver\":"
-                          "\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\0001\",\"description\":\"Corvane Wireless\"}],"
-                          "\"registry\":{\"SYSTEM\\\\CurrentControlSet\\\\Control\\\\Class\\\\"
-                          "{4d36e972-e325-11ce-bfc1-08002be10318}\\\\0001\":{}}}";
+    nlohmann::ordered_json document = nlohmann::ordered_json::parse(AdapterMachineText());
+    std::string tabs;
+    for (char c : document.dump(1, '\t') + "\n") {
+        tabs += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    }
+    std::string oneLine = document.dump();
     for (const std::string& text : {tabs, oneLine}) {
         fs::path machine = Path("machine.json");
         WriteFile(machine, text);

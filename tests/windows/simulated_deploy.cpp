@@ -1,27 +1,22 @@
 // A test program for Windows: the deployment, with its own work on Windows
-// done for real, over the simulated devices of TESSARY_SIM_MACHINE (the demo
-// machine when it is not set). The machine's changes are not written back.
-#include <cstdio>
+// done for real, over one simulated Corvane adapter (the tests' own, so that
+// it has every property the scan reads) and its driver key. When
+// TESSARY_TEST_VETOED is set, the adapter's driver refuses to stop, so that
+// the run needs a restart of the computer.
 #include <cstdlib>
-#include <string>
 
 #include "deploy/deploy.h"
 #include "deploy/win_system.h"
-#include "machine_file/machine_file.h"
+#include "tests/support/machines.h"
 
 int wmain(int argc, wchar_t** argv)
 {
-    const char* path = std::getenv("TESSARY_SIM_MACHINE");
-    simulator::MachineFile file;
-    std::string error;
-    bool loaded = path != nullptr && *path != 0
-                      ? simulator::LoadMachineFile(path, &file, &error)
-                      : simulator::LoadMachineText(simulator::DemoMachineText(), "demo", &file, &error);
-    if (!loaded) {
-        (void)std::fprintf(stderr, "%s\n", error.c_str());
-        return 2;
+    simulator::Device adapter = testsupport::NetDevice("Corvane Wireless");
+    const char* vetoed = std::getenv("TESSARY_TEST_VETOED");
+    if (vetoed != nullptr && *vetoed != 0) {
+        adapter.OnStateChange = simulator::Reaction::Vetoed;
     }
-    simulator::Install(file.Loaded);
+    simulator::Install(testsupport::MachineOf({adapter}));
     simulator::SetTracing(false);
     simulator::SetEcho(true);
     WindowsDeploySystem system;

@@ -1,6 +1,4 @@
-#include "tests/support/sim_test_support.h"
-
-#include <gtest/gtest.h>
+#include "tests/support/machines.h"
 
 namespace testsupport {
 
@@ -39,6 +37,19 @@ simulator::Key DriverKey(const std::string& driverKeyName)
 
 void InstallDevices(const std::vector<simulator::Device>& devices, std::vector<simulator::Fault> faults)
 {
+    simulator::Install(MachineOf(devices, std::move(faults)));
+}
+
+simulator::Fault Failing(simulator::Operation call, platform::DWORD error)
+{
+    simulator::Fault fault;
+    fault.Call = call;
+    fault.Error = error;
+    return fault;
+}
+
+simulator::Machine MachineOf(const std::vector<simulator::Device>& devices, std::vector<simulator::Fault> faults)
+{
     simulator::Machine machine;
     machine.Devices = devices;
     machine.Faults = std::move(faults);
@@ -49,46 +60,7 @@ void InstallDevices(const std::vector<simulator::Device>& devices, std::vector<s
             machine.Registry.push_back(DriverKey(simulator::Utf16ToUtf8(name)));
         }
     }
-    simulator::Install(machine);
-}
-
-std::vector<std::string> CallSummary(const std::vector<std::string>& arguments)
-{
-    std::vector<std::string> summary;
-    for (const simulator::Call& call : simulator::Trace()) {
-        const std::string& operation = call.Operation;
-        if (operation.rfind("lstr", 0) == 0 || operation == "GetLastError") {
-            continue;
-        }
-        std::string line = operation;
-        if (operation == "Output") {
-            line += " " + call.Argument("text");
-        }
-        for (const std::string& name : arguments) {
-            std::string value = call.Argument(name);
-            if (!value.empty()) {
-                line += " ";
-                line += name;
-                line += "=";
-                line += value;
-            }
-        }
-        summary.push_back(line);
-    }
-    return summary;
-}
-
-std::vector<simulator::Call> CallsOf(const std::string& operation)
-{
-    // A misspelt name would find no calls and let "none were made" pass.
-    EXPECT_TRUE(simulator::IsTracedOperation(operation)) << "no operation is named " << operation;
-    std::vector<simulator::Call> calls;
-    for (const simulator::Call& call : simulator::Trace()) {
-        if (call.Operation == operation) {
-            calls.push_back(call);
-        }
-    }
-    return calls;
+    return machine;
 }
 
 } // namespace testsupport

@@ -1,4 +1,6 @@
-// Helpers for tests that run the tool's code on the simulated platform.
+// Simulated machines for tests: the devices the tool looks for, their
+// driver keys, and the machine they make. Adding a property to the scan means
+// giving NetDevice a value for it; every machine the tests build follows.
 #pragma once
 
 #include <string>
@@ -21,16 +23,14 @@ simulator::Device NetDevice(const std::string& description, const std::string& e
 // The registry key of a driver key name, with no values.
 simulator::Key DriverKey(const std::string& driverKeyName);
 
-// Installs a machine of these devices with a driver key for each one that
-// has a readable driver key name.
+// A machine of these devices with a driver key for each one that has a
+// readable driver key name, and the faults.
+simulator::Machine MachineOf(const std::vector<simulator::Device>& devices, std::vector<simulator::Fault> faults = {});
+
+// Installs MachineOf(devices, faults).
 void InstallDevices(const std::vector<simulator::Device>& devices, std::vector<simulator::Fault> faults = {});
 
-// The recorded calls, one "Operation" or "Operation name=value" summary each,
-// leaving out the string functions and GetLastError; "Output" calls show
-// their text. Handy for checking the order of calls.
-std::vector<std::string> CallSummary(const std::vector<std::string>& arguments = {});
-
-// The recorded calls of one operation.
-std::vector<simulator::Call> CallsOf(const std::string& operation);
+// A fault on an operation, with the error it leaves or returns.
+simulator::Fault Failing(simulator::Operation call, platform::DWORD error);
 
 } // namespace testsupport
