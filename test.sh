@@ -56,7 +56,7 @@ ctest --preset asan
 section "Fuzzers, ${FUZZ_SECONDS} s each"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
-for target in dispatch scan machine_file; do
+for target in scan machine_file; do
   work=build/fuzz/corpus-$target
   mkdir -p "$work"
   log=build/fuzz/fuzz_$target.log

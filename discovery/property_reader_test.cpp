@@ -118,14 +118,13 @@ TEST(ReadDeviceProperty, AFailedAllocationLeavesNoSizeBehind)
     EXPECT_TRUE(simulator::Violations().empty());
 }
 
-TEST(ReadDeviceProperty, BoundsTheTextByTheDataReturnedAndByTheBlock)
+TEST(ReadDeviceProperty, BoundsTheTextByTheDataReturnedAndByTheField)
 {
-    simulator::Device device = NetDevice("Corvane Wireless");
-    // Unterminated "Net" followed by an odd byte; then a property of no bytes.
+    simulator::Device device = NetDevice(std::string(300, 'x'));
+    // Unterminated "Net" followed by an odd byte; then properties of no bytes.
     device.Properties[simulator::SLOT_CLASS] = BytesProperty({'N', 0, 'e', 0, 't', 0, 'x'});
     device.Properties[simulator::SLOT_ENUMERATOR] = BytesProperty({'P', 0, 'C', 0});
     device.Properties[simulator::SLOT_DRIVER] = BytesProperty({});
-    device.Properties[simulator::SLOT_DESCRIPTION] = TextProperty("");
     InstallDevices({device});
     OpenDevice open;
     ASSERT_TRUE(open.Read(SPDRP_CLASS));
@@ -136,28 +135,19 @@ TEST(ReadDeviceProperty, BoundsTheTextByTheDataReturnedAndByTheBlock)
     ASSERT_TRUE(open.Read(SPDRP_ENUMERATOR_NAME));
     EXPECT_EQ(open.Text(), u"PC");
     EXPECT_FALSE(open.Read(SPDRP_DRIVER));
-    EXPECT_FALSE(open.Read(SPDRP_DEVICEDESC)); // empty text counts as not readable
-}
+    // A text longer than the field is cut to it.
+    ASSERT_TRUE(open.Read(SPDRP_DEVICEDESC));
+    EXPECT_EQ(open.Text(), std::u16string(259, u'x'));
 
-TEST(ReadDeviceProperty, APropertyOfNoBytesIsNotReadable)
-{
     // A read given no room fails even for a property of no bytes, asking for
     // 0 bytes each time: the reader must neither hang nor take it as text.
-    simulator::Device device = NetDevice("Corvane Wireless");
     device.Properties[simulator::SLOT_CLASS] = BytesProperty({});
+    device.Properties[simulator::SLOT_DESCRIPTION] = TextProperty("");
     InstallDevices({device});
-    OpenDevice open;
-    EXPECT_FALSE(open.Read(SPDRP_CLASS));
+    OpenDevice empty;
+    EXPECT_FALSE(empty.Read(SPDRP_CLASS));
     EXPECT_EQ(CallsOf("LocalAlloc").size(), static_cast<std::size_t>(MAX_PROPERTY_BLOCK_GROWTHS));
-}
-
-TEST(CopyPropertyText, TruncatesToTheFieldWithoutReadingPastTheText)
-{
-    std::string longText(300, 'x');
-    InstallDevices({NetDevice(longText)});
-    OpenDevice device;
-    ASSERT_TRUE(device.Read(SPDRP_DEVICEDESC));
-    EXPECT_EQ(device.Text(), std::u16string(259, u'x'));
+    EXPECT_FALSE(empty.Read(SPDRP_DEVICEDESC)); // empty text counts as not readable
 }
 
 } // namespace

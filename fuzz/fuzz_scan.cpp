@@ -31,40 +31,24 @@ const std::u16string NET_KEY = u"{4d36e972-e325-11ce-bfc1-08002be10318}\\";
     __builtin_trap();
 }
 
-Property Text(const std::u16string& text)
-{
-    Property property;
-    property.Readable = true;
-    property.Bytes = simulator::TextBytes(text);
-    return property;
-}
-
 // A property: most often one of the texts that lead the scan on, otherwise
-// raw bytes of any length, or unreadable.
+// raw bytes of any length, a driver key name near the length the key path
+// allows, or unreadable.
 Property MakeProperty(FuzzedDataProvider& input, const std::vector<std::u16string>& likely)
 {
-    switch (input.ConsumeIntegralInRange(0, 5)) {
-    case 0:
-    case 1:
-    case 2:
-        return Text(likely[input.ConsumeIntegralInRange<std::size_t>(0, likely.size() - 1)]);
-    case 3: {
-        Property property;
-        property.Readable = true;
-        property.Bytes = input.ConsumeBytes<std::uint8_t>(input.ConsumeIntegralInRange(0, 700));
-        return property;
+    int choice = input.ConsumeIntegralInRange(0, 5);
+    if (choice < 3 || choice == 4) {
+        std::u16string text = choice < 3 ? likely[input.ConsumeIntegralInRange<std::size_t>(0, likely.size() - 1)]
+                                         : NET_KEY + std::u16string(input.ConsumeIntegralInRange(170, 240), u'k');
+        return testsupport::BytesProperty(simulator::TextBytes(text));
     }
-    case 4: // a driver key name near the length the key path allows
-        return Text(NET_KEY + std::u16string(input.ConsumeIntegralInRange(170, 240), u'k'));
-    default: {
-        Property property;
-        property.Error = input.ConsumeIntegral<DWORD>();
-        if (property.Error == platform::ERROR_INSUFFICIENT_BUFFER) {
-            property.Error = 13;
-        }
-        return property;
+    if (choice == 3) {
+        return testsupport::BytesProperty(input.ConsumeBytes<std::uint8_t>(input.ConsumeIntegralInRange(0, 700)));
     }
-    }
+    Property property;
+    property.Error = input.ConsumeIntegral<DWORD>();
+    property.Error = property.Error == platform::ERROR_INSUFFICIENT_BUFFER ? 13 : property.Error;
+    return property;
 }
 
 Device MakeDevice(FuzzedDataProvider& input, int index)
@@ -79,30 +63,18 @@ Device MakeDevice(FuzzedDataProvider& input, int index)
     if (input.ConsumeIntegralInRange(0, 15) == 15) {
         device.StatusResult = input.ConsumeIntegralInRange<DWORD>(1, 0x3B);
     }
+    Device adapter = testsupport::NetDevice("Corvane AX210 Wireless", "PCI", "000" + std::to_string(index));
     // Each property most often holds what the tests' own adapter holds, or a
     // near miss of it; a property without near misses here is fuzzed all
     // the same.
-    std::string instance = "000" + std::to_string(index);
-    Device adapter = testsupport::NetDevice("Corvane AX210 Wireless", "PCI", instance);
+    std::vector<std::u16string> likely[simulator::PROPERTY_SLOTS];
+    likely[simulator::SLOT_CLASS] = {u"net", u"Display"};
+    likely[simulator::SLOT_ENUMERATOR] = {u"USB", u"SD"};
+    likely[simulator::SLOT_DRIVER] = {NET_KEY + u"0000", u""};
+    likely[simulator::SLOT_DESCRIPTION] = {u"Corvane AC600 Wi-Fi", u"Corvane Ethernet"};
     for (int slot = 0; slot < simulator::PROPERTY_SLOTS; ++slot) {
-        std::vector<std::u16string> likely = {simulator::TextIn(adapter.Properties[slot].Bytes)};
-        switch (slot) {
-        case simulator::SLOT_CLASS:
-            likely.insert(likely.end(), {u"net", u"Display"});
-            break;
-        case simulator::SLOT_ENUMERATOR:
-            likely.insert(likely.end(), {u"USB", u"SD"});
-            break;
-        case simulator::SLOT_DRIVER:
-            likely.insert(likely.end(), {NET_KEY + u"0000", u""});
-            break;
-        case simulator::SLOT_DESCRIPTION:
-            likely.insert(likely.end(), {u"Corvane AC600 Wi-Fi", u"Corvane Ethernet", u"Corvane"});
-            break;
-        default:
-            break;
-        }
-        device.Properties[slot] = MakeProperty(input, likely);
+        likely[slot].push_back(simulator::TextIn(adapter.Properties[slot].Bytes));
+        device.Properties[slot] = MakeProperty(input, likely[slot]);
     }
     const simulator::Reaction reactions[] = {simulator::Reaction::Adapter, simulator::Reaction::Ignore,
                                              simulator::Reaction::NeedRestart, simulator::Reaction::NeedReboot,

@@ -22,13 +22,20 @@ DeviceRef OpenFirstDevice()
     return DeviceRef{set, 0};
 }
 
-simulator::Fault FailingCall(simulator::Operation call, DWORD error, std::int64_t stateChange = -1)
+simulator::Fault FailingCall(simulator::Operation call, DWORD error, std::int64_t stateChange = -1,
+                             std::uint64_t nth = 0)
 {
-    simulator::Fault fault;
-    fault.Call = call;
-    fault.Error = error;
+    simulator::Fault fault = testsupport::Failing(call, error);
     fault.StateChange = stateChange;
+    fault.Nth = nth;
     return fault;
+}
+
+simulator::Device Reacting(simulator::Reaction reaction)
+{
+    simulator::Device device = NetDevice("Corvane Wireless");
+    device.OnStateChange = reaction;
+    return device;
 }
 
 TEST(DisableEnableDevice, DisablesThenEnablesEachAfterTwoStores)
@@ -101,70 +108,65 @@ TEST(DisableEnableDevice, StopsWithoutEnablingWhenTheDeviceDidNotDisable)
     EXPECT_TRUE(CallsOf("SetupDiGetDeviceInstallParamsW").empty());
 }
 
-TEST(DisableEnableDevice, CancelsADisableThatWaitsForTheNextBoot)
+TEST(DisableEnableDevice, AsksForARestartRightAfterEachChangeThatWantsOne)
 {
-    // The driver will not stop: the disabling asks for a reboot and the device
-    // runs on with the disable pending. The enabling cancels it.
-    simulator::Device vetoed = NetDevice("Corvane Wireless");
-    vetoed.OnStateChange = simulator::Reaction::Vetoed;
-    InstallDevices({vetoed});
-    EXPECT_TRUE(DisableEnableDevice(OpenFirstDevice()));
-    std::vector<std::string> tail;
-    for (const std::string& line : CallSummary({"stateChange"})) {
-        if (line.rfind("SetupDiCallClassInstaller", 0) == 0 || line.rfind("Output", 0) == 0 ||
-            line.rfind("SetupDiGetDeviceInstallParamsW", 0) == 0) {
-            tail.push_back(line);
-        }
+    // A driver that will not stop asks for a reboot and runs on with the
+    // disable pending; the enabling cancels it. A device that runs on without
+    // asking was not disabled: nothing to undo.
+    const std::string restart = "Output \"Need Restart Computer\\x0a\"";
+    const std::vector<std::string> both = {
+        "SetupDiCallClassInstaller stateChange=2", "SetupDiGetDeviceInstallParamsW", restart,
+        "SetupDiCallClassInstaller stateChange=1", "SetupDiGetDeviceInstallParamsW", restart};
+    struct Case {
+        simulator::Reaction reaction;
+        std::vector<std::string> tail;
+    } cases[] = {
+        {simulator::Reaction::NeedRestart, both},
+        {simulator::Reaction::NeedReboot, both},
+        {simulator::Reaction::Vetoed, both},
+        {simulator::Reaction::Ignore, {"SetupDiCallClassInstaller stateChange=2", "SetupDiGetDeviceInstallParamsW"}},
+    };
+    for (const Case& c : cases) {
+        InstallDevices({Reacting(c.reaction)});
+        EXPECT_TRUE(DisableEnableDevice(OpenFirstDevice()));
+        EXPECT_EQ(
+            CallSummary({"stateChange"}, {"SetupDiCallClassInstaller", "Output", "SetupDiGetDeviceInstallParamsW"}),
+            c.tail);
+        EXPECT_FALSE(simulator::Current().Devices[0].PendingDisable);
     }
-    std::vector<std::string> expected = {
-        "SetupDiCallClassInstaller stateChange=2", "SetupDiGetDeviceInstallParamsW",
-        "Output \"Need Restart Computer\\x0a\"",   "SetupDiCallClassInstaller stateChange=1",
-        "SetupDiGetDeviceInstallParamsW",          "Output \"Need Restart Computer\\x0a\""};
-    EXPECT_EQ(tail, expected);
-    EXPECT_FALSE(simulator::Current().Devices[0].PendingDisable);
-
-    // Its enabling's class installer fails: the adapter goes off at the next
-    // boot, which the answer must not hide.
-    InstallDevices({vetoed}, {FailingCall(Operation::SetupDiCallClassInstaller, CLASS_INSTALLER_FAILED, DICS_ENABLE)});
-    EXPECT_FALSE(DisableEnableDevice(OpenFirstDevice()));
-    EXPECT_EQ(simulator::Output(), "Need Restart Computer\n"
-                                   "SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n");
-    EXPECT_TRUE(simulator::Current().Devices[0].PendingDisable);
-
-    // Without the request for a restart, a device that runs on was not
-    // disabled: nothing to undo, and no call is added.
-    simulator::Device ignoring = NetDevice("Corvane Wireless");
-    ignoring.OnStateChange = simulator::Reaction::Ignore;
-    InstallDevices({ignoring});
-    EXPECT_TRUE(DisableEnableDevice(OpenFirstDevice()));
-    EXPECT_EQ(CallsOf("SetupDiCallClassInstaller").size(), 1u);
-    EXPECT_EQ(CallSummary().back(), "CM_Get_DevNode_Status");
 }
 
 TEST(DisableEnableDevice, AnswersFalseWhenTheAdapterMayBeLeftDisabled)
 {
-    // The device cannot be fetched again after a successful disabling.
-    simulator::Fault lostDevice = FailingCall(Operation::SetupDiEnumDeviceInfo, 259);
-    lostDevice.Nth = 5;
-    InstallDevices({NetDevice("Corvane Wireless")}, {lostDevice});
-    EXPECT_FALSE(DisableEnableDevice(OpenFirstDevice()));
-    EXPECT_EQ(simulator::Output(), "SetupDiEnumDeviceInfo FAILED\n");
-    EXPECT_EQ(CallsOf("SetupDiCallClassInstaller").size(), 1u);
-
-    // Its status cannot be read after the disabling.
-    simulator::Fault noStatus = FailingCall(Operation::CM_Get_DevNode_Status, 0xD);
-    noStatus.Nth = 3;
-    InstallDevices({NetDevice("Corvane Wireless")}, {noStatus});
-    EXPECT_FALSE(DisableEnableDevice(OpenFirstDevice()));
-    EXPECT_EQ(simulator::Output(), "CM_GET_DevNode_Status FAILED\n");
-    EXPECT_EQ(CallsOf("SetupDiCallClassInstaller").size(), 1u);
-
-    // The enabling's class installer fails.
-    InstallDevices({NetDevice("Corvane Wireless")},
-                   {FailingCall(Operation::SetupDiCallClassInstaller, CLASS_INSTALLER_FAILED, DICS_ENABLE)});
-    EXPECT_FALSE(DisableEnableDevice(OpenFirstDevice()));
-    EXPECT_EQ(simulator::Output(), "SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n");
-    EXPECT_EQ(simulator::Current().Devices[0].Problem, CM_PROB_DISABLED);
+    const std::string classInstaller = "SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n";
+    struct Case {
+        simulator::Device device;
+        simulator::Fault fault;
+        std::string output;
+        std::size_t calls;
+    } cases[] = {
+        // The device cannot be fetched again after a successful disabling,
+        {NetDevice("Corvane Wireless"), FailingCall(Operation::SetupDiEnumDeviceInfo, 259, -1, 5),
+         "SetupDiEnumDeviceInfo FAILED\n", 1},
+        // nor its status read;
+        {NetDevice("Corvane Wireless"), FailingCall(Operation::CM_Get_DevNode_Status, 0xD, -1, 3),
+         "CM_GET_DevNode_Status FAILED\n", 1},
+        // the enabling's class installer fails,
+        {NetDevice("Corvane Wireless"), FailingCall(Operation::SetupDiCallClassInstaller, CLASS_INSTALLER_FAILED, 1),
+         classInstaller, 2},
+        // also where the disable waits for the next boot.
+        {Reacting(simulator::Reaction::Vetoed),
+         FailingCall(Operation::SetupDiCallClassInstaller, CLASS_INSTALLER_FAILED, 1),
+         "Need Restart Computer\n" + classInstaller, 2},
+    };
+    for (const Case& c : cases) {
+        InstallDevices({c.device}, {c.fault});
+        EXPECT_FALSE(DisableEnableDevice(OpenFirstDevice())) << c.output;
+        EXPECT_EQ(simulator::Output(), c.output);
+        EXPECT_EQ(CallsOf("SetupDiCallClassInstaller").size(), c.calls) << c.output;
+        const simulator::Device& after = simulator::Current().Devices[0];
+        EXPECT_TRUE(after.Problem == CM_PROB_DISABLED || after.PendingDisable) << c.output;
+    }
 }
 
 TEST(SetDeviceState, ReportsEachBreakOffWithItsLine)
@@ -184,26 +186,6 @@ TEST(SetDeviceState, ReportsEachBreakOffWithItsLine)
         InstallDevices({NetDevice("Corvane Wireless")}, {c.fault});
         EXPECT_EQ(SetDeviceState(DICS_DISABLE, OpenFirstDevice()), c.answer) << simulator::KindOf(c.fault.Call).Name;
         EXPECT_EQ(simulator::Output(), c.output) << simulator::KindOf(c.fault.Call).Name;
-    }
-}
-
-TEST(SetDeviceState, AsksForARestartRightAfterEachChange)
-{
-    for (simulator::Reaction reaction : {simulator::Reaction::NeedRestart, simulator::Reaction::NeedReboot}) {
-        simulator::Device device = NetDevice("Corvane Wireless");
-        device.OnStateChange = reaction;
-        InstallDevices({device});
-        EXPECT_TRUE(DisableEnableDevice(OpenFirstDevice()));
-        std::vector<std::string> tail;
-        for (const std::string& line : CallSummary({"stateChange"})) {
-            if (line.rfind("SetupDiCallClassInstaller", 0) == 0 || line.rfind("Output", 0) == 0) {
-                tail.push_back(line);
-            }
-        }
-        std::vector<std::string> expected = {
-            "SetupDiCallClassInstaller stateChange=2", "Output \"Need Restart Computer\\x0a\"",
-            "SetupDiCallClassInstaller stateChange=1", "Output \"Need Restart Computer\\x0a\""};
-        EXPECT_EQ(tail, expected);
     }
 }
 

@@ -32,14 +32,6 @@ void Update(SettingAction action, const std::string& driver = DRIVER)
     UpdateDriverSetting(action, simulator::Utf8ToUtf16(driver).c_str());
 }
 
-simulator::Fault Refused(simulator::Operation call)
-{
-    simulator::Fault fault;
-    fault.Call = call;
-    fault.Error = 5;
-    return fault;
-}
-
 TEST(UpdateDriverSetting, AddWritesTheTwoBytesOfTextOneOverAnyOldValue)
 {
     simulator::Value old{4, {7, 0, 0, 0}}; // a REG_DWORD of the same name, in other letter case
@@ -80,42 +72,29 @@ TEST(UpdateDriverSetting, DeleteRemovesOnlyTheSetting)
 
 TEST(UpdateDriverSetting, ReportsEachFailureAndAlwaysClosesAnOpenedKey)
 {
+    const std::string openError = "ERROR: Open registry error!!\n";
+    const std::string missingKey = KEY_LINE.substr(0, KEY_LINE.size() - 1) + "9\n";
+    const simulator::Fault refused = testsupport::Failing(simulator::Operation::RegSetValueExW, 5);
+    const std::string deleteFailed = "ERROR: Delete parameter WapiSupport failed!!\n";
+    const SettingAction add = SettingAction::Add;
     struct Case {
         const char* name;
         SettingAction action;
-        bool keyExists;
+        std::string driver;
         bool denyFullAccess;
         std::vector<simulator::Fault> faults;
         std::string output;
         std::size_t closes;
     } cases[] = {
-        {"add refused",
-         SettingAction::Add,
-         true,
-         false,
-         {Refused(simulator::Operation::RegSetValueExW)},
-         KEY_LINE + "ERROR: Add parameter WapiSupport failed!!\n",
-         1},
-        {"delete of a missing value",
-         SettingAction::Delete,
-         true,
-         false,
-         {},
-         KEY_LINE + "ERROR: Delete parameter WapiSupport failed!!\n",
-         1},
-        {"missing key",
-         SettingAction::Add,
-         false,
-         false,
-         {},
-         KEY_LINE.substr(0, KEY_LINE.size() - 1) + "9\nERROR: Open registry error!!\n",
-         0},
-        {"no full access", SettingAction::Add, true, true, {}, KEY_LINE + "ERROR: Open registry error!!\n", 0},
-        {"another action", static_cast<SettingAction>(7), true, false, {}, KEY_LINE, 1},
+        {"add refused", add, DRIVER, false, {refused}, KEY_LINE + "ERROR: Add parameter WapiSupport failed!!\n", 1},
+        {"no value to delete", SettingAction::Delete, DRIVER, false, {}, KEY_LINE + deleteFailed, 1},
+        {"missing key", add, DRIVER + "9", false, {}, missingKey + openError, 0},
+        {"no full access", add, DRIVER, true, {}, KEY_LINE + openError, 0},
+        {"another action", static_cast<SettingAction>(7), DRIVER, false, {}, KEY_LINE, 1},
     };
     for (const Case& c : cases) {
         InstallKey({}, c.denyFullAccess, c.faults);
-        Update(c.action, c.keyExists ? DRIVER : DRIVER + "9");
+        Update(c.action, c.driver);
         EXPECT_EQ(simulator::Output(), c.output) << c.name;
         EXPECT_EQ(CallsOf("RegCloseKey").size(), c.closes) << c.name;
         EXPECT_TRUE(simulator::OpenResources().empty()) << c.name;

@@ -124,30 +124,4 @@ TEST_F(EndToEnd, AStandardUserChangesNothing)
     EXPECT_EQ(ReadFile(machine), before);
 }
 
-TEST_F(EndToEnd, ABadMachineFileStopsTheRunAndStaysUntouched)
-{
-    struct Case {
-        const char* name;
-        const char* text;
-        const char* error;
-    } cases[] = {
-        {"syntax.json", "{\"devices\": [\n  {\"class\": \"Net\",}\n]}", "line 2, column 19: not valid JSON"},
-        {"status.json", "{\"devices\": [{\"status\": true}]}", "at /devices/0/status: expected a whole number"},
-    };
-    for (const Case& c : cases) {
-        fs::path machine = Path(c.name);
-        WriteFile(machine, c.text);
-        ProgramResult result = RunTessary({"/a"}, machine.string(), Path("trace.txt").string(), folder_.string());
-        EXPECT_EQ(result.Status, 2) << c.name;
-        EXPECT_EQ(result.Output, "") << c.name;
-        EXPECT_NE(result.Errors.find("machine file '" + machine.string() + "'"), std::string::npos) << result.Errors;
-        EXPECT_NE(result.Errors.find(c.error), std::string::npos) << result.Errors;
-        EXPECT_EQ(ReadFile(machine), c.text);
-        EXPECT_FALSE(fs::exists(Path("trace.txt")));
-    }
-    ProgramResult missing = RunTessary({"/a"}, Path("absent.json").string(), "", folder_.string());
-    EXPECT_EQ(missing.Status, 2);
-    EXPECT_NE(missing.Errors.find("absent.json': cannot be read"), std::string::npos) << missing.Errors;
-}
-
 } // namespace

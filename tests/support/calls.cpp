@@ -2,14 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace testsupport {
 
-std::vector<std::string> CallSummary(const std::vector<std::string>& arguments)
+std::vector<std::string> CallSummary(const std::vector<std::string>& arguments,
+                                     const std::vector<std::string>& operations)
 {
     std::vector<std::string> summary;
     for (const simulator::Call& call : simulator::Trace()) {
         const std::string& operation = call.Operation;
-        if (operation.rfind("lstr", 0) == 0 || operation == "GetLastError") {
+        bool chosen =
+            operations.empty() || std::find(operations.begin(), operations.end(), operation) != operations.end();
+        if (!chosen || operation.rfind("lstr", 0) == 0 || operation == "GetLastError") {
             continue;
         }
         std::string line = operation;
@@ -25,7 +30,9 @@ std::vector<std::string> CallSummary(const std::vector<std::string>& arguments)
                 line += value;
             }
         }
-        summary.push_back(line);
+        if (operations.empty() || summary.empty() || summary.back() != line) {
+            summary.push_back(line);
+        }
     }
     return summary;
 }

@@ -23,14 +23,11 @@ struct ScenarioDevices {
 inline constexpr platform::WCHAR SCENARIO_KEY[] = u"SOFTWARE\\TessaryScenarios";
 
 // Provided by each platform's own file.
-bool ScenarioPlatformIsSimulated();
 // Makes the devices and SCENARIO_KEY, empty, and opens a set of the devices.
 bool OpenScenarioPlatform(ScenarioDevices* devices);
 void CloseScenarioDevices(ScenarioDevices* devices);
 // Removes SCENARIO_KEY and what it holds.
 void CloseScenarioPlatform();
 void SetLastErrorForScenario(platform::DWORD error);
-// Makes a subkey of SCENARIO_KEY; reads a value of one (false when missing).
-bool MakeScenarioSubkey(const platform::WCHAR* name);
-bool ReadScenarioValue(const platform::WCHAR* subkey, const platform::WCHAR* name, platform::DWORD* type,
-                       std::vector<std::uint8_t>* data);
+// Reads a value of SCENARIO_KEY; false when it is missing.
+bool ReadScenarioValue(const platform::WCHAR* name, platform::DWORD* type, std::vector<std::uint8_t>* data);

@@ -6,21 +6,6 @@
 
 namespace {
 
-std::u16string SubkeyPath(const platform::WCHAR* name)
-{
-    return std::u16string(SCENARIO_KEY) + u"\\" + name;
-}
-
-simulator::Key* FindKey(const std::u16string& path)
-{
-    for (simulator::Key& key : simulator::Current().Registry) {
-        if (simulator::SameRegistryName(key.Path, path)) {
-            return &key;
-        }
-    }
-    return nullptr;
-}
-
 simulator::Machine ScenarioMachine()
 {
     simulator::Machine machine;
@@ -53,11 +38,6 @@ bool OpenScenarioPlatform(ScenarioDevices* devices)
     return true;
 }
 
-bool ScenarioPlatformIsSimulated()
-{
-    return true;
-}
-
 void CloseScenarioDevices(ScenarioDevices* devices)
 {
     platform::SetupDiDestroyDeviceInfoList(devices->Set);
@@ -70,27 +50,9 @@ void SetLastErrorForScenario(platform::DWORD error)
     simulator::SetLastError(error);
 }
 
-bool MakeScenarioSubkey(const platform::WCHAR* name)
+bool ReadScenarioValue(const platform::WCHAR* name, platform::DWORD* type, std::vector<std::uint8_t>* data)
 {
-    // A new key is looked up only by a machine installed with it: install the
-    // machine as it stands with the key added, keeping its state.
-    if (FindKey(SubkeyPath(name)) == nullptr) {
-        simulator::Machine machine = simulator::Current();
-        simulator::Key key;
-        key.Path = SubkeyPath(name);
-        machine.Registry.push_back(key);
-        simulator::Install(machine);
-    }
-    return true;
-}
-
-bool ReadScenarioValue(const platform::WCHAR* subkey, const platform::WCHAR* name, platform::DWORD* type,
-                       std::vector<std::uint8_t>* data)
-{
-    const simulator::Key* key = FindKey(SubkeyPath(subkey));
-    if (key == nullptr) {
-        return false;
-    }
+    const simulator::Key* key = &simulator::Current().Registry[0]; // the machine's only key
     auto found = std::find_if(key->Values.begin(), key->Values.end(),
                               [name](const auto& value) { return simulator::SameRegistryName(value.first, name); });
     if (found == key->Values.end()) {

@@ -17,11 +17,6 @@ const wchar_t* Wide(const platform::WCHAR* text)
     return reinterpret_cast<const wchar_t*>(text);
 }
 
-std::wstring SubkeyPath(const platform::WCHAR* name)
-{
-    return std::wstring(Wide(SCENARIO_KEY)) + L"\\" + Wide(name);
-}
-
 } // namespace
 
 bool OpenScenarioPlatform(ScenarioDevices* devices)
@@ -54,11 +49,6 @@ bool OpenScenarioPlatform(ScenarioDevices* devices)
     return true;
 }
 
-bool ScenarioPlatformIsSimulated()
-{
-    return false;
-}
-
 void CloseScenarioDevices(ScenarioDevices* devices)
 {
     for (auto& info : devices->Info) {
@@ -77,22 +67,10 @@ void SetLastErrorForScenario(platform::DWORD error)
     ::SetLastError(error);
 }
 
-bool MakeScenarioSubkey(const platform::WCHAR* name)
+bool ReadScenarioValue(const platform::WCHAR* name, platform::DWORD* type, std::vector<std::uint8_t>* data)
 {
     HKEY key = nullptr;
-    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, SubkeyPath(name).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                          nullptr) != ERROR_SUCCESS) {
-        return false;
-    }
-    ::RegCloseKey(key);
-    return true;
-}
-
-bool ReadScenarioValue(const platform::WCHAR* subkey, const platform::WCHAR* name, platform::DWORD* type,
-                       std::vector<std::uint8_t>* data)
-{
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, SubkeyPath(subkey).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, Wide(SCENARIO_KEY), 0, KEY_READ, &key) != ERROR_SUCCESS) {
         return false;
     }
     DWORD size = 0;
