@@ -53,16 +53,4 @@ TEST(TessaryMain, ChoosesTheActionFromTheFirstTwoCodeUnits)
     }
 }
 
-TEST(TessaryMain, PrintsTheCommandBeforeTheScanEvenWhenTheDeviceListCannotOpen)
-{
-    simulator::Fault noSet;
-    noSet.Call = simulator::Operation::SetupDiGetClassDevsW;
-    noSet.Error = 5;
-    testsupport::InstallDevices({}, {noSet});
-    const platform::WCHAR* argv[] = {u"tessary", u"/d", nullptr};
-    EXPECT_EQ(TessaryMain(2, argv), 0);
-    EXPECT_EQ(simulator::Output(), BANNER + DELETE);
-    EXPECT_EQ(simulator::Trace().back().Operation, "SetupDiGetClassDevsW");
-}
-
 } // namespace

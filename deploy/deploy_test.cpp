@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "deploy/observer.h"
 #include "deploy/outcome.h"
 #include "platform/sim/simulator.h"
+#include "tests/support/calls.h"
 #include "tests/support/machines.h"
 
 namespace {
@@ -62,69 +65,52 @@ simulator::Fault Changing(Operation call, std::int64_t device, platform::DWORD s
 
 std::size_t Count(const char* operation)
 {
-    std::size_t calls = 0;
-    for (const simulator::Call& call : simulator::Trace()) {
-        calls += call.Operation == operation ? 1 : 0;
-    }
-    return calls;
+    return testsupport::CallsOf(operation).size();
 }
 
 // Calls that could change a key: a write, a delete, an open for more than reading.
 std::size_t RegistryWrites()
 {
     std::size_t writes = Count("RegSetValueExW") + Count("RegDeleteValueW");
-    for (const simulator::Call& call : simulator::Trace()) {
-        writes += call.Operation == "RegOpenKeyExW" && call.Argument("access") != "0x20019" ? 1 : 0;
+    for (const simulator::Call& call : testsupport::CallsOf("RegOpenKeyExW")) {
+        writes += call.Argument("access") != "0x20019" ? 1 : 0;
     }
     return writes;
 }
 
 TEST(RunDeploy, AnswersWhatTheRunCameTo)
 {
-    using Change = void (*)(simulator::Machine&);
+    using M = simulator::Machine;
+    simulator::Device disabled = testsupport::NetDevice("Corvane Wireless");
+    disabled.Status = 0x01802402;
+    disabled.Problem = 22;
+    simulator::Fault noList = testsupport::Failing(Operation::SetupDiGetClassDevsW, 5);
+    noList.Times = -1;
+    const simulator::Fault enabling = Changing(Operation::SetupDiCallClassInstaller, -1, 1, 0xE0000231);
     struct Case {
         const char* name;
-        Change change;
+        std::function<void(M&)> change;
         const char16_t* command;
         int code;
         const char* meaning;
     } cases[] = {
-        {"not set", [](simulator::Machine&) {}, u"/a", 0,
-         "success: every adapter's driver key is as wanted, and every adapter"},
-        {"no adapter",
-         [](simulator::Machine& m) {
-             for (simulator::Device& device : m.Devices) {
-                 device.Status = 0x01802402;
-                 device.Problem = 22;
-             }
-         },
-         u"/a", 0, "no adapter to act on"},
-        {"not elevated", [](simulator::Machine& m) { m.Elevated = false; }, u"/a", 1, "failed: not elevated"},
-        {"unreadable",
-         [](simulator::Machine& m) {
-             m.Faults.push_back(testsupport::Failing(Operation::SetupDiGetClassDevsW, 5));
-             m.Faults.back().Times = -1;
-         },
-         u"/a", 1, "the list of present devices cannot be opened"},
-        {"vetoed", [](simulator::Machine& m) { m.Devices[0].OnStateChange = simulator::Reaction::Vetoed; }, u"/a", 3010,
+        {"not set", [](M&) {}, u"/a", 0, "success: every adapter's driver key is as wanted, and every adapter"},
+        {"no adapter", [&](M& m) { m.Devices = {disabled}; }, u"/a", 0, "no adapter to act on"},
+        {"not elevated", [](M& m) { m.Elevated = false; }, u"/a", 1, "failed: not elevated"},
+        {"unreadable", [&](M& m) { m.Faults = {noList}; }, u"/a", 1, "the list of present devices cannot be opened"},
+        {"vetoed", [](M& m) { m.Devices[0].OnStateChange = simulator::Reaction::Vetoed; }, u"/a", 3010,
          "restart needed"},
-        {"not disableable", [](simulator::Machine& m) { m.Devices[0].Status = 0x01800008; }, u"/a", 3010,
-         "(1 adapter not restarted)"},
-        {"waiting", [](simulator::Machine& m) { m.Devices[0].Status |= 0x100; }, u"/a", 3010,
-         "(1 adapter waiting for it)"},
-        {"left disabled",
-         [](simulator::Machine& m) {
-             m.Faults.push_back(Changing(Operation::SetupDiCallClassInstaller, -1, 1, 0xE0000231));
-         },
-         u"/a", 1, "failed: 1 adapter left disabled"},
-        {"unwritable", [](simulator::Machine& m) { m.Registry[0].DenyFullAccess = true; }, u"/a", 1,
+        {"not disableable", [](M& m) { m.Devices[0].Status = 0x01800008; }, u"/a", 3010, "(1 adapter not restarted)"},
+        {"waiting", [](M& m) { m.Devices[0].Status |= 0x100; }, u"/a", 3010, "(1 adapter waiting for it)"},
+        {"left disabled", [&](M& m) { m.Faults = {enabling}; }, u"/a", 1, "failed: 1 adapter left disabled"},
+        {"unwritable", [](M& m) { m.Registry[0].DenyFullAccess = true; }, u"/a", 1,
          "failed: 1 adapter with the driver key not as wanted"},
         {"delete",
-         [](simulator::Machine& m) {
+         [](M& m) {
              m.Registry[0].Values.emplace_back(u"WapiSupport", simulator::Value{1, {0x31, 0}});
          },
          u"/delete", 0, "success"},
-        {"usage", [](simulator::Machine&) {}, u"/x", 2, ""},
+        {"usage", [](M&) {}, u"/x", 2, ""},
     };
     for (const Case& c : cases) {
         FakeSystem system;

@@ -119,12 +119,10 @@ void Remove()
     }
 }
 
-int differences = 0;
-
-void Differ(const std::string& what)
+std::u16string KeyPath(const TestDevice& device)
 {
-    std::printf("differs: %s\n", what.c_str());
-    ++differences;
+    std::wstring path = CLASS_KEY + device.Driver;
+    return std::u16string(path.begin(), path.end());
 }
 
 // One property read straight from SetupAPI, the last error cleared first.
@@ -143,17 +141,50 @@ simulator::Property DirectRead(HDEVINFO set, SP_DEVINFO_DATA* info, DWORD code)
     return property;
 }
 
-const simulator::Key* KeyOf(const simulator::Machine& machine, const std::wstring& path)
+// The machine as Wine answers it: every present device, and the test's
+// driver keys with their setting and whether they are closed to full access.
+simulator::Machine DirectMachine()
 {
-    std::u16string wanted(path.begin(), path.end());
-    for (const simulator::Key& key : machine.Registry) {
-        if (simulator::SameRegistryName(key.Path, wanted)) {
-            return &key;
+    simulator::Machine machine;
+    HDEVINFO set = ::SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    SP_DEVINFO_DATA info = {};
+    info.cbSize = sizeof(info);
+    for (DWORD index = 0; ::SetupDiEnumDeviceInfo(set, index, &info); ++index) {
+        simulator::Device device;
+        ULONG status = 0;
+        ULONG problem = 0;
+        device.StatusResult = ::CM_Get_DevNode_Status(&status, &problem, info.DevInst, 0);
+        device.Status = device.StatusResult == CR_SUCCESS ? status : device.Status;
+        device.Problem = device.StatusResult == CR_SUCCESS ? problem : device.Problem;
+        for (int slot = 0; slot < simulator::PROPERTY_SLOTS; ++slot) {
+            device.Properties[slot] = DirectRead(set, &info, simulator::PROPERTY_KINDS[slot].Code);
         }
+        machine.Devices.push_back(device);
     }
-    return nullptr;
+    ::SetupDiDestroyDeviceInfoList(set);
+    for (const TestDevice& device : Devices()) {
+        HKEY opened = nullptr;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, (CLASS_KEY + device.Driver).c_str(), 0, KEY_READ, &opened) != 0) {
+            continue;
+        }
+        simulator::Key key;
+        key.Path = KeyPath(device);
+        key.DenyFullAccess = device.Key == KeyKind::ReadOnly;
+        BYTE data[64];
+        DWORD size = sizeof(data);
+        DWORD type = 0;
+        if (::RegQueryValueExW(opened, L"WapiSupport", nullptr, &type, data, &size) == 0) {
+            key.Values.emplace_back(u"WapiSupport",
+                                    simulator::Value{type, std::vector<std::uint8_t>(data, data + size)});
+        }
+        ::RegCloseKey(opened);
+        machine.Registry.push_back(key);
+    }
+    return machine;
 }
 
+// Compares the snapshot in the file, its registry narrowed to the test's
+// driver keys, with the machine as Wine answers it; a difference shows both.
 int Check(const char* file)
 {
     simulator::MachineFile snapshot;
@@ -162,74 +193,24 @@ int Check(const char* file)
         std::printf("%s\n", error.c_str());
         return 1;
     }
-    const simulator::Machine& machine = snapshot.Loaded;
-    HDEVINFO set = ::SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
-    SP_DEVINFO_DATA info = {};
-    info.cbSize = sizeof(info);
-    DWORD index = 0;
-    for (; ::SetupDiEnumDeviceInfo(set, index, &info); ++index) {
-        std::string device = "device " + std::to_string(index);
-        if (index >= machine.Devices.size()) {
-            Differ(device + " is missing");
-            continue;
-        }
-        const simulator::Device& taken = machine.Devices[index];
-        ULONG status = 0;
-        ULONG problem = 0;
-        CONFIGRET result = ::CM_Get_DevNode_Status(&status, &problem, info.DevInst, 0);
-        if (result != taken.StatusResult ||
-            (result == CR_SUCCESS && (status != taken.Status || problem != taken.Problem))) {
-            Differ(device + ": status");
-        }
-        for (int slot = 0; slot < simulator::PROPERTY_SLOTS; ++slot) {
-            simulator::Property direct = DirectRead(set, &info, simulator::PROPERTY_KINDS[slot].Code);
-            const simulator::Property& saved = taken.Properties[slot];
-            if (direct.Readable != saved.Readable || direct.Bytes != saved.Bytes ||
-                (!direct.Readable && direct.Error != saved.Error)) {
-                Differ(device + ": " + simulator::PROPERTY_KINDS[slot].Member);
-            }
-        }
-    }
-    ::SetupDiDestroyDeviceInfoList(set);
-    if (index != machine.Devices.size()) {
-        Differ("the number of devices");
-    }
-    // The test's driver keys: there or not, their setting, their access.
+    simulator::Machine saved = snapshot.Loaded;
+    simulator::Machine direct = DirectMachine();
+    saved.Registry.clear();
     for (const TestDevice& device : Devices()) {
-        const simulator::Key* key = KeyOf(machine, CLASS_KEY + device.Driver);
-        std::string name =
-            "the driver key " + simulator::Utf16ToUtf8(std::u16string(device.Driver.begin(), device.Driver.end()));
-        if ((key != nullptr) != (device.Key != KeyKind::None)) {
-            Differ("whether " + name + " exists");
-            continue;
-        }
-        if (key == nullptr) {
-            continue;
-        }
-        HKEY opened = nullptr;
-        std::vector<std::pair<std::u16string, simulator::Value>> setting;
-        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, (CLASS_KEY + device.Driver).c_str(), 0, KEY_READ, &opened) == 0) {
-            BYTE data[64];
-            DWORD size = sizeof(data);
-            DWORD type = 0;
-            if (::RegQueryValueExW(opened, L"WapiSupport", nullptr, &type, data, &size) == 0) {
-                setting.emplace_back(u"WapiSupport",
-                                     simulator::Value{type, std::vector<std::uint8_t>(data, data + size)});
+        for (const simulator::Key& key : snapshot.Loaded.Registry) {
+            if (simulator::SameRegistryName(key.Path, KeyPath(device))) {
+                saved.Registry.push_back(key);
             }
-            ::RegCloseKey(opened);
-        }
-        if (key->Values != setting) {
-            Differ("the setting in " + name);
-        }
-        if (key->DenyFullAccess != (device.Key == KeyKind::ReadOnly)) {
-            Differ("the access to " + name);
         }
     }
-    if (!machine.Elevated) {
-        Differ("elevation: Wine runs programs elevated");
+    std::string is = simulator::MachineDocument(saved, "").dump(1);
+    std::string answered = simulator::MachineDocument(direct, "").dump(1);
+    std::printf("%d devices compared\n", static_cast<int>(direct.Devices.size()));
+    if (is != answered) {
+        std::printf("the snapshot:\n%s\nWine's answers:\n%s\n", is.c_str(), answered.c_str());
+        return 1;
     }
-    std::printf("%d devices compared, %d differences\n", static_cast<int>(index), differences);
-    return differences == 0 ? 0 : 1;
+    return 0;
 }
 
 int Run(int argc, char** argv)
