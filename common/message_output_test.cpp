@@ -15,8 +15,8 @@ TEST(PrintMessage, InsertsWideTextAsUtf8)
         {u"WapiSupport", "WapiSupport"},
         {u"Caf\u00e9 \u2014 \u65e5\u672c", "Caf\xc3\xa9 \xe2\x80\x94 \xe6\x97\xa5\xe6\x9c\xac"},
         {u"\u007f\u0080\u07ff\u0800\uffff", "\x7f\xc2\x80\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf"}, // each length's bounds
-        {u"\U0001F4F6", "\xf0\x9f\x93\xb6"},             // a pair of surrogates
-        {u"a\xD800z", "a\xef\xbf\xbdz"},                 // a high surrogate alone
+        {u"\U0001F4F6", "\xf0\x9f\x93\xb6"},                                                 // a pair of surrogates
+        {u"a\xD800z", "a\xef\xbf\xbdz"},                                                     // a high surrogate alone
         {u"a\xDC00\xD800", "a\xef\xbf\xbd\xef\xbf\xbd"}, // low then high, and a high at the end
     };
     for (const Case& c : cases) {

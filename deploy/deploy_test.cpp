@@ -162,13 +162,12 @@ TEST(RunDeploy, ActsOnlyWhereTheSettingIsNotAsWantedAndLogsWhatFailed)
     faulty.Faults = {testsupport::Failing(Operation::RegSetValueExW, 5),
                      Changing(Operation::SetupDiCallClassInstaller, 1, 2, 0xE0000231)};
     EXPECT_EQ(Deploy(faulty, u"/a", &failing), 1);
-    EXPECT_NE(failing.Log.find("\n  Tessary Tool...\n  Command: Add WapiSupport\n"), std::string::npos) << failing.Log;
-    EXPECT_NE(failing.Log.find("\n  ERROR: Add parameter WapiSupport failed!!\n"), std::string::npos);
-    EXPECT_NE(failing.Log.find("\n  failed call: RegSetValueExW: 0x00000005 (text of 5)\n"), std::string::npos)
-        << failing.Log;
-    EXPECT_NE(failing.Log.find("\n  failed call: SetupDiCallClassInstaller: 0xE0000231 (text of 3758096945)\n"),
-              std::string::npos)
-        << failing.Log;
+    for (const char* line :
+         {"\n  Tessary Tool...\n  Command: Add WapiSupport\n", "\n  ERROR: Add parameter WapiSupport failed!!\n",
+          "\n  failed call: RegSetValueExW: 0x00000005 (text of 5)\n",
+          "\n  failed call: SetupDiCallClassInstaller: 0xE0000231 (text of 3758096945)\n"}) {
+        EXPECT_NE(failing.Log.find(line), std::string::npos) << line << failing.Log;
+    }
 
     // An installed check that cannot be placed fails the run, and says why.
     FakeSystem refusing;

@@ -44,20 +44,4 @@ TEST(DeviceProbes, AnswerFromTheStatusPair)
     }
 }
 
-TEST(DeviceProbes, AStateThatCannotBeReadPrintsItsLineAndAnswersFalse)
-{
-    simulator::Device device = NetDevice("Corvane Wireless");
-    device.Status |= DN_HAS_PROBLEM;
-    device.Problem = CM_PROB_DISABLED;
-    InstallDevices({device});
-    EXPECT_FALSE(IsDeviceDisabled(OpenDevice(1)));
-    EXPECT_FALSE(CanDisableDevice(OpenDevice(1)));
-    EXPECT_EQ(simulator::Output(), "SetupDiEnumDeviceInfo FAILED\nSetupDiEnumDeviceInfo FAILED\n");
-
-    device.StatusResult = 0xD;
-    InstallDevices({device});
-    EXPECT_FALSE(IsDeviceDisabled(OpenDevice(0)));
-    EXPECT_EQ(simulator::Output(), "CM_GET_DevNode_Status FAILED\n");
-}
-
 } // namespace

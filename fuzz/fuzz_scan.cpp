@@ -12,6 +12,7 @@
 
 #include "discovery/adapter_scan.h"
 #include "platform/sim/simulator.h"
+#include "setting/driver_setting.h"
 #include "tests/support/machines.h"
 
 namespace {
@@ -20,7 +21,7 @@ using platform::DWORD;
 using simulator::Device;
 using simulator::Property;
 
-const std::u16string PREFIX = u"SYSTEM\\CurrentControlSet\\Control\\Class\\";
+const std::u16string PREFIX = DRIVER_KEY_PREFIX;
 const std::u16string NET_KEY = u"{4d36e972-e325-11ce-bfc1-08002be10318}\\";
 
 [[noreturn]] void Fail(const std::string& what)

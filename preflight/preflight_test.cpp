@@ -175,39 +175,60 @@ TEST(CheckSnapshot, JudgesTheSettingOnTheAdaptersTheToolWouldPick)
     simulator::Value set{platform::REG_SZ, {0x31, 0}};
     simulator::Value terminated{platform::REG_SZ, {0x31, 0, 0, 0}};
     simulator::Value other{platform::REG_SZ, {0x30, 0}};
-    // Two adapters and what their keys hold; the exit code and a piece of
-    // the line, for /a and then /d.
-    struct Case {
-        const char* name;
-        std::vector<simulator::Value> values; // empty: no value; a second adapter has set
-        bool denyRead;
-        bool noKey;
-        int add;
-        const char* addLine;
-        int remove;
-        const char* removeLine;
-    } cases[] = {
-        {"set by /a", {set}, false, false, 0, "Compliant: WapiSupport is set on 2", 1, "not absent from 2 of 2"},
-        {"set with its terminator", {terminated}, false, false, 0, "set on 2 adapters", 1, "(set)"},
-        {"another text", {other}, false, false, 1, "not set on 1 of 2 adapters: ", 1, "(holds another value)"},
-        {"no value", {}, false, false, 1, "0001 (not set)", 1, "not absent from 1 of 2 adapters: "},
-        {"unreadable", {set}, true, false, 1, "0001 (cannot be read (error 5))", 1, "0001 (cannot be read (error 5))"},
-        {"no key", {}, false, true, 1, "0001 (no such key)", 1, "0005 (set)"},
-    };
-    for (const Case& c : cases) {
+    // Two adapters (the second's key set) and what the first's key holds.
+    enum KeyState { Plain, Unreadable, Missing };
+    auto two = [&set](std::vector<simulator::Value> values, KeyState state) {
         simulator::Machine machine = testsupport::MachineOf({testsupport::NetDevice("Corvane Wireless", "PCI", "0001"),
                                                              testsupport::NetDevice("Corvane Wi-Fi", "USB", "0005"),
                                                              testsupport::NetDevice("Mouse", "USB", "0006")});
-        for (const simulator::Value& value : c.values) {
+        for (const simulator::Value& value : values) {
             machine.Registry[0].Values.emplace_back(u"WapiSupport", value);
         }
-        machine.Registry[0].DenyRead = c.denyRead;
+        machine.Registry[0].DenyRead = state == Unreadable;
         machine.Registry[1].Values.emplace_back(u"WAPISUPPORT", set);
-        if (c.noKey) {
+        if (state == Missing) {
             machine.Registry.erase(machine.Registry.begin());
         }
+        return machine;
+    };
+    // No adapter the tool would pick; the list of devices cannot be opened; a
+    // device that waits for a restart, and a key whose security could not be
+    // judged, named where they matter.
+    simulator::Machine none = testsupport::MachineOf({testsupport::NetDevice("Corvane Wireless", "SD", "0001")});
+    simulator::Machine closed = none;
+    closed.Faults = {testsupport::Failing(simulator::Operation::SetupDiGetClassDevsW, 5)};
+    simulator::Device waits = testsupport::NetDevice("Corvane Wireless", "PCI", "0001");
+    waits.Status |= platform::DN_NEED_RESTART;
+    simulator::Machine waiting = // ERROR_CANT_OPEN_ANONYMOUS
+        testsupport::MachineOf({waits}, {testsupport::Failing(simulator::Operation::CheckKeyAccess, 1347)});
+    const std::string restart = "absent from 1 adapter; 1 adapter waits for a restart of the computer before the "
+                                "setting is in force: " +
+                                key + "0001";
+    // The exit code and a piece of the line, for /a and then /d.
+    struct Case {
+        const char* name;
+        simulator::Machine machine;
+        int add;
+        std::string addLine;
+        int remove;
+        std::string removeLine;
+    } cases[] = {
+        {"set by /a", two({set}, Plain), 0, "Compliant: WapiSupport is set on 2", 1, "not absent from 2 of 2"},
+        {"set with its terminator", two({terminated}, Plain), 0, "set on 2 adapters", 1, "(set)"},
+        {"another text", two({other}, Plain), 1, "not set on 1 of 2 adapters: ", 1, "(holds another value)"},
+        {"no value", two({}, Plain), 1, "0001 (not set)", 1, "not absent from 1 of 2 adapters: "},
+        {"unreadable", two({set}, Unreadable), 1, "0001 (cannot be read (error 5))", 1,
+         "0001 (cannot be read (error 5))"},
+        {"no key", two({}, Missing), 1, "0001 (no such key)", 1, "0005 (set)"},
+        {"no adapter", none, CHECK_NO_ADAPTER, "", CHECK_NO_ADAPTER, ""},
+        {"no list", closed, CHECK_UNREADABLE, "cannot be opened (error 5)", CHECK_UNREADABLE,
+         "cannot be opened (error 5)"},
+        {"waiting", waiting, 1, "0001 (not set; its security could not be judged (error 1347)", CHECK_COMPLIANT,
+         restart},
+    };
+    for (const Case& c : cases) {
         for (SettingAction action : {SettingAction::Add, SettingAction::Delete}) {
-            simulator::Install(machine);
+            simulator::Install(c.machine);
             CheckAnswer answer = CheckMachine(action);
             bool add = action == SettingAction::Add;
             EXPECT_EQ(answer.ExitCode, add ? c.add : c.remove) << c.name << ": " << answer.Line;
@@ -216,35 +237,6 @@ TEST(CheckSnapshot, JudgesTheSettingOnTheAdaptersTheToolWouldPick)
             EXPECT_EQ(answer.Line.find('\n'), std::string::npos);
         }
     }
-
-    // No adapter the tool would pick; the list of devices cannot be opened; a
-    // device that waits for a restart, and a key whose security could not be
-    // judged, named where they matter.
-    simulator::Machine none = testsupport::MachineOf({testsupport::NetDevice("Corvane Wireless", "SD", "0001")});
-    simulator::Install(none);
-    EXPECT_EQ(CheckMachine(SettingAction::Add).ExitCode, CHECK_NO_ADAPTER);
-    none.Faults = {testsupport::Failing(simulator::Operation::SetupDiGetClassDevsW, 5)};
-    simulator::Install(none);
-    CheckAnswer unreadable = CheckMachine(SettingAction::Delete);
-    EXPECT_EQ(unreadable.ExitCode, CHECK_UNREADABLE);
-    EXPECT_NE(unreadable.Line.find("cannot be opened (error 5)"), std::string::npos) << unreadable.Line;
-
-    simulator::Device waits = testsupport::NetDevice("Corvane Wireless", "PCI", "0001");
-    waits.Status |= platform::DN_NEED_RESTART;
-    simulator::Machine waiting = // ERROR_CANT_OPEN_ANONYMOUS
-        testsupport::MachineOf({waits}, {testsupport::Failing(simulator::Operation::CheckKeyAccess, 1347)});
-    simulator::Install(waiting);
-    CheckAnswer restart = CheckMachine(SettingAction::Delete);
-    EXPECT_EQ(restart.ExitCode, CHECK_COMPLIANT) << restart.Line;
-    EXPECT_NE(restart.Line.find("absent from 1 adapter; 1 adapter waits for a restart of the computer before the "
-                                "setting is in force: " +
-                                key + "0001"),
-              std::string::npos)
-        << restart.Line;
-    simulator::Install(waiting);
-    CheckAnswer noted = CheckMachine(SettingAction::Add);
-    EXPECT_NE(noted.Line.find("0001 (not set; its security could not be judged (error 1347)"), std::string::npos)
-        << noted.Line;
     simulator::Install(waiting);
     Snapshot snapshot;
     std::string error;

@@ -43,34 +43,34 @@ TEST(DisableEnableDevice, DisablesThenEnablesEachAfterTwoStores)
     InstallDevices({NetDevice("Corvane Wireless")});
     EXPECT_TRUE(DisableEnableDevice(OpenFirstDevice()));
 
+    // Each record passed with its own size, each parameter block with its header's.
+    const std::string fetch = "SetupDiEnumDeviceInfo cbSize=" + std::to_string(sizeof(SP_DEVINFO_DATA));
+    const std::string result =
+        "SetupDiGetDeviceInstallParamsW cbSize=" + std::to_string(sizeof(SP_DEVINSTALL_PARAMS_W));
+    auto store = [](const char* change, const char* scope) {
+        return std::string("SetupDiSetClassInstallParamsW stateChange=") + change + " scope=" + scope +
+               " profile=0 size=20 function=0x12 header=8";
+    };
     std::vector<std::string> expected = {
         "SetupDiGetClassDevsW",
-        "SetupDiEnumDeviceInfo",
+        fetch,
         "CM_Get_DevNode_Status", // may it be disabled?
-        "SetupDiEnumDeviceInfo",
+        fetch,
         "CM_Get_DevNode_Status", // is it disabled?
-        "SetupDiEnumDeviceInfo",
-        "SetupDiSetClassInstallParamsW stateChange=2 scope=1 profile=0 size=20 function=0x12",
-        "SetupDiSetClassInstallParamsW stateChange=2 scope=2 profile=0 size=20 function=0x12",
+        fetch,
+        store("2", "1"),
+        store("2", "2"),
         "SetupDiCallClassInstaller stateChange=2 scope=2 function=0x12",
-        "SetupDiGetDeviceInstallParamsW",
-        "SetupDiEnumDeviceInfo",
+        result,
+        fetch,
         "CM_Get_DevNode_Status", // disabled now?
-        "SetupDiEnumDeviceInfo",
-        "SetupDiSetClassInstallParamsW stateChange=1 scope=1 profile=0 size=20 function=0x12",
-        "SetupDiSetClassInstallParamsW stateChange=1 scope=2 profile=0 size=20 function=0x12",
+        fetch,
+        store("1", "1"),
+        store("1", "2"),
         "SetupDiCallClassInstaller stateChange=1 scope=2 function=0x12",
-        "SetupDiGetDeviceInstallParamsW",
+        result,
     };
-    EXPECT_EQ(CallSummary({"stateChange", "scope", "profile", "size", "function"}), expected);
-    for (const simulator::Call& call : CallsOf("SetupDiSetClassInstallParamsW")) {
-        EXPECT_EQ(call.Argument("header"), "8");
-    }
-    for (const simulator::Call& call : CallsOf("SetupDiEnumDeviceInfo")) {
-        EXPECT_EQ(call.Argument("cbSize"), std::to_string(sizeof(SP_DEVINFO_DATA)));
-    }
-    EXPECT_EQ(CallsOf("SetupDiGetDeviceInstallParamsW")[0].Argument("cbSize"),
-              std::to_string(sizeof(SP_DEVINSTALL_PARAMS_W)));
+    EXPECT_EQ(CallSummary({"stateChange", "scope", "profile", "size", "function", "header", "cbSize"}), expected);
     EXPECT_EQ(simulator::Current().Devices[0].Problem, 0u);
     EXPECT_EQ(simulator::Output(), "");
 }

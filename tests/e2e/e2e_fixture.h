@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "machine_file/machine_file.h"
@@ -23,10 +22,7 @@ const std::string KEY =
 
 inline std::string ReadFile(const fs::path& path)
 {
-    std::ifstream stream(path, std::ios::binary);
-    std::ostringstream text;
-    text << stream.rdbuf();
-    return text.str();
+    return ReadWholeFile(path.string());
 }
 
 inline void WriteFile(const fs::path& path, const std::string& text)

@@ -39,46 +39,4 @@ TEST_F(EndToEnd, TheDemoMachineAddsToItsTwoAdaptersAndDeleteUndoesIt)
     EXPECT_EQ(json::parse(ReadFile(machine)), before);
 }
 
-TEST_F(EndToEnd, DeviceStatesChangedByARunPersist)
-{
-    fs::path machine = Path("machine.json");
-    simulator::Device adapter = testsupport::NetDevice("Corvane Wireless", "USB");
-    adapter.OnStateChange = simulator::Reaction::NeedReboot;
-    simulator::Fault enabling = testsupport::Failing(simulator::Operation::SetupDiCallClassInstaller, 0xE0000219);
-    enabling.StateChange = 1;
-    simulator::Machine keyless = testsupport::MachineOf({adapter}, {enabling});
-    keyless.Registry.clear(); // the edit cannot open a key
-    WriteFile(machine, MachineText(keyless));
-    ProgramResult result = RunTessary({"/a"}, machine.string(), "", folder_.string());
-    EXPECT_EQ(result.Status, 0);
-    EXPECT_EQ(result.Output, BANNER + "Command: Add WapiSupport\n" + KEY + "0001\nERROR: Open registry error!!\n" +
-                                 "Need Restart Computer\n" +
-                                 "SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n" +
-                                 "DisableEnableDevice FAILED\n");
-    json after = json::parse(ReadFile(machine));
-    EXPECT_EQ(after["devices"][0]["problem"], 22);
-    EXPECT_EQ(after["devices"][0]["status"], "0x1802402");
-
-    // The adapter is disabled now, so a second run passes over it.
-    result = RunTessary({"/a"}, machine.string(), "", folder_.string());
-    EXPECT_EQ(result.Output, BANNER + "Command: Add WapiSupport\n");
-}
-
-TEST_F(EndToEnd, AStandardUserChangesNothing)
-{
-    fs::path machine = Path("machine.json");
-    json demo = json::parse(ReadFile(TESSARY_DEMO_MACHINE));
-    demo["elevated"] = false;
-    WriteFile(machine, demo.dump(2));
-    std::string before = ReadFile(machine);
-    ProgramResult result = RunTessary({"/a"}, machine.string(), "", folder_.string());
-    EXPECT_EQ(result.Status, 0);
-    std::string refused = "ERROR: Open registry error!!\n"
-                          "SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n";
-    EXPECT_EQ(result.Output,
-              BANNER + "Command: Add WapiSupport\n" + KEY + "0001\n" + refused + KEY + "0005\n" + refused);
-    EXPECT_EQ(result.Errors, "");
-    EXPECT_EQ(ReadFile(machine), before);
-}
-
 } // namespace

@@ -8,15 +8,15 @@
 #include <sys/wait.h>
 #endif
 
-namespace {
-
-std::string ReadAll(const std::string& path)
+std::string ReadWholeFile(const std::string& path)
 {
     std::ifstream stream(path, std::ios::binary);
     std::ostringstream text;
     text << stream.rdbuf();
     return text.str();
 }
+
+namespace {
 
 std::string Quote(const std::string& text)
 {
@@ -73,7 +73,7 @@ ProgramResult RunTessary(const std::vector<std::string>& arguments, const std::s
 #else
     result.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 #endif
-    result.Output = ReadAll(out);
+    result.Output = ReadWholeFile(out);
 #if defined(_WIN32)
     // The C runtime's text mode ends lines with CR LF on Windows. Take each
     // CR LF back to LF; a bare LF stays and fails the comparison.
@@ -85,7 +85,7 @@ ProgramResult RunTessary(const std::vector<std::string>& arguments, const std::s
     }
     result.Output = lines;
 #endif
-    result.Errors = ReadAll(err);
+    result.Errors = ReadWholeFile(err);
     SetVariable("TESSARY_SIM_MACHINE", "");
     SetVariable("TESSARY_SIM_TRACE", "");
     return result;

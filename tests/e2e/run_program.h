@@ -15,5 +15,8 @@ struct ProgramResult {
 // files inside workFolder. On Windows the output's CR LF line ends are given
 // back as LF. TESSARY_E2E_WRAPPER, when set, is a command line to run the
 // program under (valgrind, say).
+// A whole file's bytes; empty when it cannot be read.
+std::string ReadWholeFile(const std::string& path);
+
 ProgramResult RunTessary(const std::vector<std::string>& arguments, const std::string& machine,
                          const std::string& trace, const std::string& workFolder);

@@ -12,6 +12,7 @@
 // The tool's headers come first: the SDK's macros, defined after them, would
 // otherwise replace the names of the boundary's constants.
 #include "common/message_output.h"
+#include "common/unicode.h"
 #include "platform/platform.h"
 
 #include <windows.h>
@@ -51,15 +52,6 @@ void WriteTexts()
     platform::WriteStandardOutput(line.data(), line.size());
 }
 
-std::string Utf8(const std::wstring& text)
-{
-    int bytes =
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), bytes, nullptr, nullptr);
-    return out;
-}
-
 // The console's rows above the cursor, trailing blanks dropped, as UTF-8
 // lines; empty when standard output is not a console.
 std::string ConsoleText()
@@ -78,7 +70,7 @@ std::string ConsoleText()
         while (!units.empty() && units.back() == L' ') {
             units.pop_back();
         }
-        text += Utf8(units) + "\n";
+        text += Utf16ToUtf8(reinterpret_cast<const platform::WCHAR*>(units.data()), units.size()) + "\n";
     }
     return text;
 }

@@ -20,15 +20,14 @@
 #include "tests/windows/read_only_key.h"
 
 #include <string>
+#include <vector>
 
 namespace {
 
 // Standard output is captured to a file that is read back in text mode; a
 // stray CR would still show.
-std::string StopCapture()
-{
-    return ::testing::internal::GetCapturedStdout();
-}
+using ::testing::internal::CaptureStdout;
+using ::testing::internal::GetCapturedStdout;
 
 const wchar_t TEST_CLASS_KEY[] = L"SYSTEM\\CurrentControlSet\\Control\\Class\\{7e55a4e1-0c1d-4a8e-9a43-5e55a4e17e55}";
 
@@ -54,9 +53,10 @@ protected:
     }
 
     std::wstring Path() const { return L"SYSTEM\\CurrentControlSet\\Control\\Class\\" + name_; }
-    std::string KeyLine() const
+    std::string KeyLine() const { return KeyLine(name_); }
+    static std::string KeyLine(const std::wstring& name)
     {
-        return "Full Driver Key=SYSTEM\\CurrentControlSet\\Control\\Class\\" + Narrow(name_) + "\n";
+        return "Full Driver Key=SYSTEM\\CurrentControlSet\\Control\\Class\\" + Narrow(name) + "\n";
     }
 
     static std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
@@ -64,9 +64,9 @@ protected:
     // Runs the editor and answers what it printed.
     static std::string Update(SettingAction action, const std::wstring& name)
     {
-        ::testing::internal::CaptureStdout();
+        CaptureStdout();
         UpdateDriverSetting(action, reinterpret_cast<const platform::WCHAR*>(name.c_str()));
-        return StopCapture();
+        return GetCapturedStdout();
     }
 
     static constexpr REGSAM KEY_ALL_ACCESS_VALUE = 0xF003F;
@@ -74,7 +74,7 @@ protected:
     HKEY key_ = nullptr;
 };
 
-TEST_F(RealRegistry, AddWritesTwoBytesOfTextOverAnyOldValueAndDeleteRemovesIt)
+TEST_F(RealRegistry, EditsTheSettingAndReportsWhatItCannotDo)
 {
     DWORD old = 7;
     ASSERT_EQ(
@@ -87,21 +87,15 @@ TEST_F(RealRegistry, AddWritesTwoBytesOfTextOverAnyOldValueAndDeleteRemovesIt)
     DWORD size = sizeof(data);
     ASSERT_EQ(::RegQueryValueExW(key_, L"WapiSupport", nullptr, &type, data, &size), 0);
     EXPECT_EQ(type, 1u); // REG_SZ
-    EXPECT_EQ(size, 2u);
-    EXPECT_EQ(data[0], 0x31);
-    EXPECT_EQ(data[1], 0x00);
+    EXPECT_EQ(std::vector<BYTE>(data, data + size), (std::vector<BYTE>{0x31, 0x00}));
 
     EXPECT_EQ(Update(SettingAction::Delete, name_), KeyLine());
     EXPECT_EQ(::RegQueryValueExW(key_, L"WapiSupport", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
 
     EXPECT_EQ(Update(SettingAction::Delete, name_), KeyLine() + "ERROR: Delete parameter WapiSupport failed!!\n");
-}
 
-TEST_F(RealRegistry, ReportsAKeyItCannotOpen)
-{
     std::wstring missing = name_ + L"_missing";
-    EXPECT_EQ(Update(SettingAction::Add, missing), "Full Driver Key=SYSTEM\\CurrentControlSet\\Control\\Class\\" +
-                                                       Narrow(missing) + "\nERROR: Open registry error!!\n");
+    EXPECT_EQ(Update(SettingAction::Add, missing), KeyLine(missing) + "ERROR: Open registry error!!\n");
 }
 
 TEST_F(RealRegistry, AKeyWithoutFullAccessIsReported)
@@ -177,23 +171,23 @@ TEST_F(RealDevice, ThePropertyReaderGrowsItsBlockAndBoundsUnterminatedData)
 
 TEST_F(RealDevice, TheProbesAndTheRestartReportWhatWineAnswers)
 {
-    ::testing::internal::CaptureStdout();
+    CaptureStdout();
     // Wine reports no DN_DISABLEABLE and no problem.
     EXPECT_FALSE(CanDisableDevice(Ref()));
     EXPECT_FALSE(IsDeviceDisabled(Ref()));
     EXPECT_FALSE(DisableEnableDevice(Ref()));
-    EXPECT_EQ(StopCapture(), "");
+    EXPECT_EQ(GetCapturedStdout(), "");
 
-    ::testing::internal::CaptureStdout();
+    CaptureStdout();
     EXPECT_FALSE(IsDeviceDisabled(Ref(1)));
     EXPECT_FALSE(CanDisableDevice(Ref(1)));
-    EXPECT_EQ(StopCapture(), "SetupDiEnumDeviceInfo FAILED\nSetupDiEnumDeviceInfo FAILED\n");
+    EXPECT_EQ(GetCapturedStdout(), "SetupDiEnumDeviceInfo FAILED\nSetupDiEnumDeviceInfo FAILED\n");
 
     // Wine's class installer does not carry out property changes: whichever
     // step fails, its line and the answer must agree.
-    ::testing::internal::CaptureStdout();
+    CaptureStdout();
     platform::BOOL answer = SetDeviceState(DICS_DISABLE, Ref());
-    std::string printed = StopCapture();
+    std::string printed = GetCapturedStdout();
     if (printed == "SetupDiSetClassInstallParams FAILED\n") {
         EXPECT_FALSE(answer);
     } else {

@@ -73,15 +73,12 @@ bool ReadScenarioValue(const platform::WCHAR* name, platform::DWORD* type, std::
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, Wide(SCENARIO_KEY), 0, KEY_READ, &key) != ERROR_SUCCESS) {
         return false;
     }
-    DWORD size = 0;
+    BYTE buffer[64];
+    DWORD size = sizeof(buffer);
     DWORD valueType = 0;
-    LONG status = ::RegQueryValueExW(key, Wide(name), nullptr, &valueType, nullptr, &size);
-    if (status == ERROR_SUCCESS) {
-        data->assign(size, 0);
-        status = ::RegQueryValueExW(key, Wide(name), nullptr, &valueType, data->data(), &size);
-        data->resize(size);
-        *type = valueType;
-    }
+    LONG status = ::RegQueryValueExW(key, Wide(name), nullptr, &valueType, buffer, &size);
+    data->assign(buffer, buffer + (status == ERROR_SUCCESS ? size : 0));
+    *type = valueType;
     ::RegCloseKey(key);
     return status == ERROR_SUCCESS;
 }
