@@ -177,7 +177,7 @@ TEST(CheckSnapshot, JudgesTheSettingOnTheAdaptersTheToolWouldPick)
     simulator::Value other{platform::REG_SZ, {0x30, 0}};
     // Two adapters (the second's key set) and what the first's key holds.
     enum KeyState { Plain, Unreadable, Missing };
-    auto two = [&set](std::vector<simulator::Value> values, KeyState state) {
+    auto two = [&set](const std::vector<simulator::Value>& values, KeyState state) {
         simulator::Machine machine = testsupport::MachineOf({testsupport::NetDevice("Corvane Wireless", "PCI", "0001"),
                                                              testsupport::NetDevice("Corvane Wi-Fi", "USB", "0005"),
                                                              testsupport::NetDevice("Mouse", "USB", "0006")});

@@ -52,10 +52,10 @@ void SetLastErrorForScenario(platform::DWORD error)
 
 bool ReadScenarioValue(const platform::WCHAR* name, platform::DWORD* type, std::vector<std::uint8_t>* data)
 {
-    const simulator::Key* key = &simulator::Current().Registry[0]; // the machine's only key
-    auto found = std::find_if(key->Values.begin(), key->Values.end(),
+    const simulator::Key& key = simulator::Current().Registry.front(); // the machine's only key
+    auto found = std::find_if(key.Values.begin(), key.Values.end(),
                               [name](const auto& value) { return simulator::SameRegistryName(value.first, name); });
-    if (found == key->Values.end()) {
+    if (found == key.Values.end()) {
         return false;
     }
     *type = found->second.Type;
