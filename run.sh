@@ -22,7 +22,7 @@ build() {
       echo "run.sh: the build could not be configured" >&2
       return 1
     fi
-    echo "run.sh: building; the first build takes about a minute" >&2
+    echo "run.sh: building the program; the first build takes about half a minute" >&2
   fi
   rm -f "$log"
   # Ninja shows each step as it goes; a build with nothing to do says nothing.
