@@ -3,6 +3,8 @@
 // boundary's constants.
 #include "deploy/win_system.h"
 
+#include "common/unicode.h"
+
 #include <windows.h>
 
 #include <aclapi.h>
@@ -16,12 +18,7 @@ namespace {
 
 std::string Narrow(const std::wstring& text)
 {
-    int bytes =
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<std::size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), bytes, nullptr,
-                          nullptr);
-    return narrow;
+    return Utf16ToUtf8(reinterpret_cast<const platform::WCHAR*>(text.data()), text.size());
 }
 
 std::string Error(DWORD error)

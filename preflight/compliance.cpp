@@ -20,8 +20,9 @@ void CollectAdapter(DeviceRef device, const SP_DEVINFO_DATA* deviceInfo, const W
     adapter.Index = device.Index;
     adapter.DevInst = deviceInfo->DevInst;
     // A name the tool refuses names no key: the key path stays empty.
-    if (BoundedTextLength(driverKeyName, MAX_DRIVER_KEY_NAME_UNITS + 1) <= MAX_DRIVER_KEY_NAME_UNITS) {
-        adapter.KeyPath = std::u16string(DRIVER_KEY_PREFIX) + driverKeyName;
+    TextField keyPath = {};
+    if (MakeDriverKeyPath(driverKeyName, &keyPath)) {
+        adapter.KeyPath = keyPath.Text;
     }
     static_cast<std::vector<PickedAdapter>*>(context)->push_back(adapter);
 }
@@ -102,9 +103,15 @@ std::string Why(const PickedAdapter& adapter)
                                    : "cannot be read (error " + std::to_string(adapter.ReadError) + ")";
 }
 
+// The adapter's key path, or its member index where it names no key.
+std::string Label(const PickedAdapter& adapter)
+{
+    return adapter.KeyPath.empty() ? "device " + std::to_string(adapter.Index) : Utf8(adapter.KeyPath);
+}
+
 std::string Named(const PickedAdapter& adapter, const std::function<std::string(const std::u16string&)>& note)
 {
-    std::string name = adapter.KeyPath.empty() ? "device " + std::to_string(adapter.Index) : Utf8(adapter.KeyPath);
+    std::string name = Label(adapter);
     std::string noted = note && !adapter.KeyPath.empty() ? note(adapter.KeyPath) : "";
     return name + " (" + Why(adapter) + (noted.empty() ? "" : "; " + noted) + ")";
 }
@@ -163,8 +170,7 @@ CheckAnswer JudgeCompliance(const MachineState& state, SettingAction action,
             wrong += (wrongCount++ == 0 ? "" : ", ") + Named(adapter, note);
         }
         if (NeedsRestart(adapter)) {
-            waiting += (waitingCount++ == 0 ? "" : ", ") +
-                       (adapter.KeyPath.empty() ? "device " + std::to_string(adapter.Index) : Utf8(adapter.KeyPath));
+            waiting += (waitingCount++ == 0 ? "" : ", ") + Label(adapter);
         }
     }
     std::string total = Adapters(state.Adapters.size());

@@ -5,9 +5,11 @@
 // platform.h), so that platform:: here is the real one.
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <exception>
 #include <string>
 
+#include "common/unicode.h"
 #include "machine_file/files.h"
 #include "machine_file/machine_file.h"
 #include "platform/platform.h"
@@ -39,11 +41,7 @@ bool Starts(const wchar_t* argument, const wchar_t* command)
 
 std::string Utf8(const wchar_t* text)
 {
-    std::u16string units;
-    for (; *text != 0; ++text) {
-        units.push_back(static_cast<char16_t>(*text));
-    }
-    return simulator::Utf16ToUtf8(units);
+    return Utf16ToUtf8(reinterpret_cast<const platform::WCHAR*>(text), std::wcslen(text));
 }
 
 int Run(int argc, wchar_t** argv)

@@ -7,17 +7,24 @@
 
 using namespace platform;
 
+BOOL MakeDriverKeyPath(const WCHAR* driverKeyName, TextField* keyPath)
+{
+    if (BoundedTextLength(driverKeyName, MAX_DRIVER_KEY_NAME_UNITS + 1) > MAX_DRIVER_KEY_NAME_UNITS) {
+        return FALSE;
+    }
+    std::memcpy(keyPath->Text, DRIVER_KEY_PREFIX, sizeof(DRIVER_KEY_PREFIX));
+    lstrcatW(keyPath->Text, driverKeyName);
+    return TRUE;
+}
+
 void UpdateDriverSetting(SettingAction action, const WCHAR* driverKeyName)
 {
-    // A name that does not fit would be cut short, and a cut name names a
-    // different key: refuse it rather than edit the wrong one.
-    if (BoundedTextLength(driverKeyName, MAX_DRIVER_KEY_NAME_UNITS + 1) > MAX_DRIVER_KEY_NAME_UNITS) {
+    // Refused rather than cut short: a cut name names a different key.
+    TextField keyPath = {};
+    if (!MakeDriverKeyPath(driverKeyName, &keyPath)) {
         PrintMessage("ERROR: Driver key name too long!!\n");
         return;
     }
-    TextField keyPath = {};
-    std::memcpy(keyPath.Text, DRIVER_KEY_PREFIX, sizeof(DRIVER_KEY_PREFIX));
-    lstrcatW(keyPath.Text, driverKeyName);
     PrintMessage("Full Driver Key=%ws\n", keyPath.Text);
 
     HKEY key = nullptr;
