@@ -95,7 +95,10 @@ namespace {
 // is put together only for a message.
 class DocumentBuilder : public nlohmann::json_sax<ordered_json> {
 public:
-    DocumentBuilder(ordered_json* root, const ShapeNode* shape) : root_(root), shape_(shape) {}
+    DocumentBuilder(ordered_json* root, const ShapeNode* shape, std::size_t mostValues)
+        : root_(root), shape_(shape), mostValues_(mostValues)
+    {
+    }
 
     bool null() override { return Add(nullptr); }
     bool boolean(bool value) override { return Add(value); }
@@ -198,6 +201,16 @@ private:
     // Where the next value goes, and the shape it must have.
     ordered_json* Slot(const ShapeNode** shape)
     {
+        if (++values_ > mostValues_) {
+            // Each value costs the machine built from it far more than its
+            // few bytes of text: the count bounds what a small file can ask.
+            if (!open_.empty() && !open_.back().IsObject) {
+                ++open_.back().Next;
+            }
+            throw FileError(Pointer(open_.size()),
+                            "more than " + std::to_string(mostValues_) +
+                                " values (members and elements) in the file, the most it may hold");
+        }
         if (open_.empty()) {
             *shape = shape_;
             return root_;
@@ -246,13 +259,15 @@ private:
 
     ordered_json* root_;
     const ShapeNode* shape_;
+    std::size_t mostValues_;
+    std::size_t values_ = 0;
     std::vector<Frame> open_;
 };
 
-ordered_json ParseRefusingDuplicates(const std::string& text, const ShapeNode& shape)
+ordered_json ParseRefusingDuplicates(const std::string& text, const ShapeNode& shape, std::size_t mostValues)
 {
     ordered_json document;
-    DocumentBuilder builder(&document, &shape);
+    DocumentBuilder builder(&document, &shape, mostValues);
     ordered_json::sax_parse(text, &builder);
     return document;
 }
@@ -275,11 +290,11 @@ std::string LineAndColumn(const std::string& text, std::size_t offset)
 
 } // namespace
 
-bool ParseJson(const std::string& text, const std::string& prefix, const ShapeNode& shape, ordered_json* document,
-               std::string* error)
+bool ParseJson(const std::string& text, const std::string& prefix, const ShapeNode& shape, std::size_t mostValues,
+               ordered_json* document, std::string* error)
 {
     try {
-        *document = ParseRefusingDuplicates(text, shape);
+        *document = ParseRefusingDuplicates(text, shape, mostValues);
         return true;
     } catch (const ordered_json::parse_error& problem) {
         // The parser's own message quotes all it last read; a short excerpt

@@ -59,9 +59,12 @@ struct ShapeNode {
 };
 
 // Parses JSON text of a shape into a document; a member named twice in one
-// object and anything out of shape are refused. On failure answers false with one message that begins with prefix
-// and names the place: a line and column, or a JSON pointer.
-bool ParseJson(const std::string& text, const std::string& prefix, const ShapeNode& shape, ordered_json* document,
-               std::string* error);
+// object, anything out of shape and a value beyond the first mostValues
+// (members and elements, counted over the whole document, containers
+// included) are refused as they come. On failure answers false with one
+// message that begins with prefix and names the place: a line and column, or
+// a JSON pointer.
+bool ParseJson(const std::string& text, const std::string& prefix, const ShapeNode& shape, std::size_t mostValues,
+               ordered_json* document, std::string* error);
 
 } // namespace simulator

@@ -2,6 +2,7 @@
 // run and written back after it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ostream>
 #include <string>
@@ -45,12 +46,20 @@ struct MachineFile { // NOLINT(bugprone-exception-escape): its implicit construc
     Machine Loaded;
 };
 
-// Reads a machine from JSON text; sourceName names it in errors. On failure
+// Reads a machine from JSON text; sourceName names it in errors. A text of
+// more than MAX_MACHINE_FILE_VALUES values is refused as it is read. On failure
 // answers false with one message naming the source, the place and the problem.
 bool LoadMachineText(const std::string& text, const std::string& sourceName, MachineFile* file, std::string* error);
 
-// The largest machine file read: four times a machine of 100,000 devices.
+// The largest machine file read: three times a machine of 100,000 devices.
 constexpr std::uintmax_t MAX_MACHINE_FILE_BYTES = std::uintmax_t{64} * 1024 * 1024;
+
+// The most values (members and elements, containers included) a machine file
+// may hold: a machine of some 140,000 devices, each with its status, problem
+// and four properties. A value costs the machine a few hundred bytes however
+// short its text (an empty device is "{}"), so the count, not the size,
+// bounds the memory a dense file needs.
+constexpr std::size_t MAX_MACHINE_FILE_VALUES = 1000000;
 
 // Reads a machine file from disk, as LoadMachineText does. A file that is not
 // a regular file, or is larger than MAX_MACHINE_FILE_BYTES, is refused unread.

@@ -421,7 +421,7 @@ bool ReadDocument(ordered_json document, const std::string& sourceName, const Fi
 bool LoadMachineText(const std::string& text, const std::string& sourceName, MachineFile* file, std::string* error)
 {
     ordered_json document;
-    return ParseJson(text, Prefix(sourceName), MachineFileShape(), &document, error) &&
+    return ParseJson(text, Prefix(sourceName), MachineFileShape(), MAX_MACHINE_FILE_VALUES, &document, error) &&
            ReadDocument(std::move(document), sourceName, DetectLayout(text), file, error);
 }
 
@@ -435,7 +435,7 @@ bool LoadMachineFile(const std::string& path, MachineFile* file, std::string* er
             *error = Prefix(path) + *error;
             return false;
         }
-        if (!ParseJson(text, Prefix(path), MachineFileShape(), &document, error)) {
+        if (!ParseJson(text, Prefix(path), MachineFileShape(), MAX_MACHINE_FILE_VALUES, &document, error)) {
             return false;
         }
         layout = DetectLayout(text);
