@@ -201,29 +201,28 @@ private:
     // Where the next value goes, and the shape it must have.
     ordered_json* Slot(const ShapeNode** shape)
     {
+        Frame* parent = open_.empty() ? nullptr : &open_.back();
+        if (parent != nullptr && !parent->IsObject) {
+            ++parent->Next; // so that the pointer names the new element
+        }
+        // Each value costs the machine built from it far more than its few
+        // bytes of text: the count bounds what a small file can ask.
         if (++values_ > mostValues_) {
-            // Each value costs the machine built from it far more than its
-            // few bytes of text: the count bounds what a small file can ask.
-            if (!open_.empty() && !open_.back().IsObject) {
-                ++open_.back().Next;
-            }
             throw FileError(Pointer(open_.size()),
                             "more than " + std::to_string(mostValues_) +
                                 " values (members and elements) in the file, the most it may hold");
         }
-        if (open_.empty()) {
+        if (parent == nullptr) {
             *shape = shape_;
             return root_;
         }
-        Frame& parent = open_.back();
-        if (parent.IsObject) {
-            *shape = parent.MemberNode;
-            return parent.Member;
+        if (parent->IsObject) {
+            *shape = parent->MemberNode;
+            return parent->Member;
         }
-        *shape = parent.Node->Each;
-        ++parent.Next;
-        parent.Value->push_back(nullptr);
-        return &parent.Value->back();
+        *shape = parent->Node->Each;
+        parent->Value->push_back(nullptr);
+        return &parent->Value->back();
     }
 
     template <class Value> bool Add(Value&& value)
