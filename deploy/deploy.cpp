@@ -71,7 +71,7 @@ std::string Hex(DWORD code)
 RunFacts FactsOfRun(const std::vector<PickedAdapter>& adapters, SettingAction action)
 {
     RunFacts facts;
-    facts.RestartRequested = observer::Output().find("Need Restart Computer\n") != std::string::npos;
+    facts.RestartRequested = observer::RestartRequested();
     for (const PickedAdapter& adapter : adapters) {
         facts.KeysNotAsWanted += IsAsWanted(adapter, action) ? 0 : 1;
         facts.AdaptersLeftDisabled += IsLeftDisabled(adapter) ? 1 : 0;

@@ -23,6 +23,7 @@ struct Notes {
     std::vector<observer::FailedCall> Failed;
     std::vector<observer::StateChange> Changes;
     std::map<DEVINST, DWORD> Stored; // the state change last stored for a device
+    bool RestartRequested = false;
     std::string Output;
 };
 
@@ -70,6 +71,11 @@ const std::vector<FailedCall>& FailedCalls()
 const std::vector<StateChange>& StateChanges()
 {
     return Seen().Changes;
+}
+
+bool RestartRequested()
+{
+    return Seen().RestartRequested;
 }
 
 void PassOutput(bool on)
@@ -150,6 +156,8 @@ BOOL SetupDiGetDeviceInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo,
     BOOL read = under::SetupDiGetDeviceInstallParamsW(set, deviceInfo, deviceInstallParams);
     if (!read) {
         FailedWithLastError("SetupDiGetDeviceInstallParamsW");
+    } else if (Seen().Recording && (deviceInstallParams->Flags & (DI_NEEDRESTART | DI_NEEDREBOOT)) != 0) {
+        Seen().RestartRequested = true;
     }
     return read;
 }

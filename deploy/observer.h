@@ -29,12 +29,16 @@ struct StateChange {
 // Forgets everything noted and written so far.
 void Reset();
 
-// Starts noting failed calls and state changes (true), or stops.
-// Failures that are the platform's usual answers are not noted: the end of
-// the device list, a property a device lacks or that needs more room.
+// Starts noting failed calls, state changes and requests for a restart of
+// the computer (true), or stops. Failures that are the platform's usual
+// answers are not noted: the end of the device list, a property a device
+// lacks or that needs more room.
 void Record(bool on);
 const std::vector<FailedCall>& FailedCalls();
 const std::vector<StateChange>& StateChanges();
+// Whether install parameters read while recording carried DI_NEEDRESTART or
+// DI_NEEDREBOOT: the platform asked for a restart of the computer.
+bool RestartRequested();
 
 // Whether standard output reaches the process's own (true), or is only kept.
 void PassOutput(bool on);

@@ -21,7 +21,7 @@ struct RunFacts {
     // After the tool ran, of the adapters it picked:
     std::size_t KeysNotAsWanted = 0;           // the driver key is not as the action leaves it
     std::size_t AdaptersLeftDisabled = 0;      // the device is disabled now
-    bool RestartRequested = false;             // a "Need Restart Computer" line was printed
+    bool RestartRequested = false;             // the install parameters asked for a restart
     std::size_t RestartsIncomplete = 0;        // the class installer did not both disable and enable it
     std::size_t AdaptersWaitingForRestart = 0; // the device reports DN_NEED_RESTART
     // Whether /a placed, or /d removed, the installed check.
@@ -41,7 +41,7 @@ struct Outcome {
 //        was run), or every key as wanted and every adapter disabled and
 //        enabled again with no request for a restart;
 //   3010 every key as wanted, but a restart of the computer is needed before
-//        the setting is in force everywhere: a "Need Restart Computer" line,
+//        the setting is in force everywhere: Windows asked for it,
 //        an adapter whose restart did not complete (its driver still runs
 //        with the old setting), or a device that reports DN_NEED_RESTART.
 Outcome JudgeOutcome(const RunFacts& facts);

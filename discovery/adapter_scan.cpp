@@ -102,15 +102,21 @@ BOOL EnumWirelessAdapters(WirelessAdapterCallback callback, void* context)
     return TRUE;
 }
 
-namespace {
-
-// The scan's work on one adapter: the edit, then the restart.
-void EditAndRestart(DeviceRef device, const SP_DEVINFO_DATA* /*deviceInfo*/, const WCHAR* driverKeyName, void* context)
+BOOL EditAndRestartAdapter(SettingAction action, DeviceRef device, const WCHAR* driverKeyName)
 {
-    UpdateDriverSetting(*static_cast<const SettingAction*>(context), driverKeyName);
+    UpdateDriverSetting(action, driverKeyName);
     if (!DisableEnableDevice(device)) {
         PrintMessage("DisableEnableDevice FAILED\n");
+        return FALSE;
     }
+    return TRUE;
+}
+
+namespace {
+
+void EditAndRestart(DeviceRef device, const SP_DEVINFO_DATA* /*deviceInfo*/, const WCHAR* driverKeyName, void* context)
+{
+    (void)EditAndRestartAdapter(*static_cast<const SettingAction*>(context), device, driverKeyName);
 }
 
 } // namespace

@@ -21,3 +21,8 @@ using WirelessAdapterCallback = void (*)(DeviceRef device, const platform::SP_DE
 // index order, before it fetches the next index. False when the device list
 // cannot be opened.
 platform::BOOL EnumWirelessAdapters(WirelessAdapterCallback callback, void* context);
+
+// The scan's work on one adapter it picked: edits its driver setting, then
+// restarts it, and prints "DisableEnableDevice FAILED" when the restart
+// answers false. Answers the restart's answer.
+platform::BOOL EditAndRestartAdapter(SettingAction action, DeviceRef device, const platform::WCHAR* driverKeyName);
