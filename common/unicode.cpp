@@ -49,3 +49,19 @@ std::string Utf16ToUtf8(const WCHAR* text, std::size_t length)
     }
     return out;
 }
+
+std::string EscapeControlCharacters(const std::string& utf8)
+{
+    std::string escaped;
+    escaped.reserve(utf8.size());
+    for (char c : utf8) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            const char digits[] = "0123456789abcdef";
+            escaped += {'\\', 'x', digits[byte >> 4], digits[byte & 0xF]};
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
+}

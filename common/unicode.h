@@ -20,3 +20,7 @@ std::size_t EncodeUtf8(std::uint32_t point, char out[4]);
 // programs around the tool; the tool itself writes through PrintMessage,
 // without the heap.
 std::string Utf16ToUtf8(const platform::WCHAR* text, std::size_t length);
+
+// A text on one line: each control character (below U+0020, and U+007F) as
+// \xNN, so that a name holding a line break cannot split a line in two.
+std::string EscapeControlCharacters(const std::string& utf8);

@@ -76,6 +76,7 @@ RunFacts FactsOfRun(const std::vector<PickedAdapter>& adapters, SettingAction ac
         facts.KeysNotAsWanted += IsAsWanted(adapter, action) ? 0 : 1;
         facts.AdaptersLeftDisabled += IsLeftDisabled(adapter) ? 1 : 0;
         facts.AdaptersWaitingForRestart += NeedsRestart(adapter) ? 1 : 0;
+        facts.StatesUnconfirmed += adapter.StatusKnown ? 0 : 1;
         // Restarted: disabled and then enabled again by the class installer.
         bool disabled = false;
         bool enabled = false;
@@ -129,6 +130,14 @@ int RunDeploy(int argc, const WCHAR* const* argv, DeploySystem* system)
             observer::Record(false);
             ReadAdaptersAgain(&state.Adapters);
             facts = FactsOfRun(state.Adapters, action);
+            for (const PickedAdapter& adapter : state.Adapters) {
+                if (!adapter.StatusKnown) {
+                    entry += "  the state of " + Utf8(adapter.KeyPath.c_str()) +
+                             " could not be confirmed after the run (CM_Get_DevNode_Status: " +
+                             ConfigurationCodeName(adapter.StatusResult) + ", " + Hex(adapter.StatusResult) +
+                             "); check the adapter in Device Manager\n";
+                }
+            }
         }
         std::string problem;
         facts.CheckInstalled = system->InstallCheck(action == SettingAction::Add, &problem);

@@ -78,6 +78,14 @@ std::size_t RegistryWrites()
     return writes;
 }
 
+// The number of calls of an operation in a run of /a on a machine.
+std::size_t CallsInRun(const simulator::Machine& machine, const char* operation)
+{
+    FakeSystem system;
+    (void)Deploy(machine, u"/a", &system);
+    return Count(operation);
+}
+
 TEST(RunDeploy, AnswersWhatTheRunCameTo)
 {
     using M = simulator::Machine;
@@ -87,6 +95,9 @@ TEST(RunDeploy, AnswersWhatTheRunCameTo)
     simulator::Fault noList = testsupport::Failing(Operation::SetupDiGetClassDevsW, 5);
     noList.Times = -1;
     const simulator::Fault enabling = Changing(Operation::SetupDiCallClassInstaller, -1, 1, 0xE0000231);
+    // The last status read is the second adapter's, after the run.
+    simulator::Fault unconfirmed = testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD);
+    unconfirmed.Nth = CallsInRun(TwoAdapters(), "CM_Get_DevNode_Status");
     struct Case {
         const char* name;
         std::function<void(M&)> change;
@@ -102,6 +113,8 @@ TEST(RunDeploy, AnswersWhatTheRunCameTo)
          "restart needed"},
         {"not disableable", [](M& m) { m.Devices[0].Status = 0x01800008; }, u"/a", 3010, "(1 adapter not restarted)"},
         {"waiting", [](M& m) { m.Devices[0].Status |= 0x100; }, u"/a", 3010, "(1 adapter waiting for it)"},
+        {"unconfirmed", [&](M& m) { m.Faults = {unconfirmed}; }, u"/a", 3010,
+         "(1 adapter whose state could not be confirmed)"},
         {"left disabled", [&](M& m) { m.Faults = {enabling}; }, u"/a", 1, "failed: 1 adapter left disabled"},
         {"unwritable", [](M& m) { m.Registry[0].DenyFullAccess = true; }, u"/a", 1,
          "failed: 1 adapter with the driver key not as wanted"},
@@ -131,6 +144,13 @@ TEST(RunDeploy, AnswersWhatTheRunCameTo)
             EXPECT_EQ(output.find("Tessary Tool"), std::string::npos) << c.name;
         }
         // The log's entry: when, which version, as whom, what, and the outcome.
+        if (std::string(c.name) == "unconfirmed") {
+            EXPECT_NE(system.Log.find("  the state of SYSTEM\\CurrentControlSet\\Control\\Class\\"
+                                      "{4d36e972-e325-11ce-bfc1-08002be10318}\\0005 could not be confirmed after the "
+                                      "run (CM_Get_DevNode_Status: CR_NO_SUCH_DEVNODE, 0x0000000D)"),
+                      std::string::npos)
+                << system.Log;
+        }
         if (std::string(c.name) != "not elevated") {
             EXPECT_EQ(system.Log.rfind("2026-12-07T10:00:00Z tessary-deploy ", 0), 0u) << system.Log;
             EXPECT_NE(system.Log.find(" as NT AUTHORITY\\SYSTEM: tessary-deploy.exe "), std::string::npos);

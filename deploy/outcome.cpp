@@ -57,6 +57,9 @@ Outcome JudgeOutcome(const RunFacts& facts)
     if (facts.AdaptersWaitingForRestart > 0) {
         reasons.push_back(Adapters(facts.AdaptersWaitingForRestart) + " waiting for it");
     }
+    if (facts.StatesUnconfirmed > 0) {
+        reasons.push_back(Adapters(facts.StatesUnconfirmed) + " whose state could not be confirmed");
+    }
     if (!reasons.empty()) {
         return {DEPLOY_RESTART_NEEDED, "restart needed: every adapter's driver key is as wanted, in force after a "
                                        "restart of the computer (" +

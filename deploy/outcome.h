@@ -24,6 +24,7 @@ struct RunFacts {
     bool RestartRequested = false;             // the install parameters asked for a restart
     std::size_t RestartsIncomplete = 0;        // the class installer did not both disable and enable it
     std::size_t AdaptersWaitingForRestart = 0; // the device reports DN_NEED_RESTART
+    std::size_t StatesUnconfirmed = 0;         // the device's status could not be read again
     // Whether /a placed, or /d removed, the installed check.
     bool CheckInstalled = true;
 };
@@ -43,5 +44,7 @@ struct Outcome {
 //   3010 every key as wanted, but a restart of the computer is needed before
 //        the setting is in force everywhere: Windows asked for it,
 //        an adapter whose restart did not complete (its driver still runs
-//        with the old setting), or a device that reports DN_NEED_RESTART.
+//        with the old setting), a device that reports DN_NEED_RESTART, or one
+//        whose state could not be read again (it may be left disabled, which
+//        a restart of the computer undoes for a pending disable only).
 Outcome JudgeOutcome(const RunFacts& facts);

@@ -11,8 +11,8 @@ using namespace platform;
 
 namespace {
 
-// The largest WapiSupport value read whole; a larger one is not "1".
-constexpr DWORD MAX_SETTING_BYTES = 4096;
+// How often one value's read may find it grown since its size was asked.
+constexpr int MAX_VALUE_READS = 8;
 
 void CollectAdapter(DeviceRef device, const SP_DEVINFO_DATA* deviceInfo, const WCHAR* driverKeyName, void* context)
 {
@@ -36,9 +36,34 @@ bool IsEnabledText(DWORD type, const BYTE* data, DWORD size)
     return size < 4 || (data[2] == 0 && data[3] == 0);
 }
 
+// Reads a value of an open key whole, whatever its size: the registry tells
+// the size it needs, and a value that grew since is read again with the room
+// it then asks for.
+LSTATUS ReadValue(HKEY key, const WCHAR* name, DWORD* type, std::vector<BYTE>* data)
+{
+    DWORD size = 0;
+    LSTATUS status = RegQueryValueExW(key, name, nullptr, type, nullptr, &size);
+    for (int read = 0; read < MAX_VALUE_READS && status == ERROR_SUCCESS; ++read) {
+        data->assign(size, 0);
+        DWORD room = size;
+        status = RegQueryValueExW(key, name, nullptr, type, data->empty() ? nullptr : data->data(), &room);
+        if (status == ERROR_SUCCESS) {
+            data->resize(room < size ? room : size);
+            return status;
+        }
+        if (static_cast<DWORD>(status) == ERROR_MORE_DATA) {
+            size = room;
+            status = ERROR_SUCCESS;
+        }
+    }
+    return status == ERROR_SUCCESS ? static_cast<LSTATUS>(ERROR_MORE_DATA) : status;
+}
+
 void ReadSetting(PickedAdapter* adapter)
 {
     adapter->ReadError = 0;
+    adapter->KeyOpened = false;
+    adapter->ValueData.clear();
     if (adapter->KeyPath.empty()) {
         adapter->Setting = SettingState::Unreadable;
         return;
@@ -51,27 +76,26 @@ void ReadSetting(PickedAdapter* adapter)
         adapter->ReadError = static_cast<DWORD>(status);
         return;
     }
-    BYTE data[MAX_SETTING_BYTES];
-    DWORD type = 0;
-    DWORD size = sizeof(data);
-    status = RegQueryValueExW(key, SETTING_NAME, nullptr, &type, data, &size);
+    adapter->KeyOpened = true;
+    status = ReadValue(key, SETTING_NAME, &adapter->ValueType, &adapter->ValueData);
     RegCloseKey(key);
     if (static_cast<DWORD>(status) == ERROR_FILE_NOT_FOUND) {
         adapter->Setting = SettingState::Absent;
-    } else if (static_cast<DWORD>(status) == ERROR_MORE_DATA) {
-        adapter->Setting = SettingState::Other;
     } else if (status != ERROR_SUCCESS) {
         adapter->Setting = SettingState::Unreadable;
         adapter->ReadError = static_cast<DWORD>(status);
     } else {
-        adapter->Setting = IsEnabledText(type, data, size) ? SettingState::Set : SettingState::Other;
+        adapter->Setting = IsEnabledText(adapter->ValueType, adapter->ValueData.data(),
+                                         static_cast<DWORD>(adapter->ValueData.size()))
+                               ? SettingState::Set
+                               : SettingState::Other;
     }
 }
 
 void ReadStatus(PickedAdapter* adapter)
 {
-    adapter->StatusKnown =
-        CM_Get_DevNode_Status(&adapter->Status, &adapter->Problem, adapter->DevInst, 0) == CR_SUCCESS;
+    adapter->StatusResult = CM_Get_DevNode_Status(&adapter->Status, &adapter->Problem, adapter->DevInst, 0);
+    adapter->StatusKnown = adapter->StatusResult == CR_SUCCESS;
 }
 
 std::string Utf8(const std::u16string& text)
@@ -180,9 +204,10 @@ CheckAnswer JudgeCompliance(const MachineState& state, SettingAction action,
                                     " for a restart of the computer before the setting is in force: " + waiting;
     if (wrongCount > 0) {
         std::string want = action == SettingAction::Add ? "not set on " : "not absent from ";
-        return {CHECK_NOT_COMPLIANT, "Not compliant: WapiSupport is " + want + std::to_string(wrongCount) + " of " +
-                                         total + ": " + wrong + restart};
+        return {CHECK_NOT_COMPLIANT, EscapeControlCharacters("Not compliant: WapiSupport is " + want +
+                                                             std::to_string(wrongCount) + " of " + total + ": " +
+                                                             wrong + restart)};
     }
     std::string done = action == SettingAction::Add ? "set on " + total : "absent from " + total;
-    return {CHECK_COMPLIANT, "Compliant: WapiSupport is " + done + restart};
+    return {CHECK_COMPLIANT, EscapeControlCharacters("Compliant: WapiSupport is " + done + restart)};
 }

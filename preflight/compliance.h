@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/types.h"
+#include "platform/platform.h"
 
 // The setting in one adapter's driver key.
 enum class SettingState {
@@ -26,7 +27,11 @@ struct PickedAdapter {
     std::u16string KeyPath;        // its driver key below the local machine root
     SettingState Setting = SettingState::Unreadable;
     platform::DWORD ReadError = 0; // for Unreadable: the registry's error (0: the name does not fit)
+    bool KeyOpened = false;        // the key opened for reading (a later read may still have failed)
+    platform::DWORD ValueType = 0; // for Set and Other: the value as it stands
+    std::vector<platform::BYTE> ValueData;
     bool StatusKnown = false;
+    platform::CONFIGRET StatusResult = 0; // the status query's answer
     platform::DWORD Status = 0;
     platform::DWORD Problem = 0;
 };
@@ -71,7 +76,8 @@ struct CheckAnswer {
 // The answer for a machine: compliant when at least one adapter is picked and
 // every one is as wanted; the line counts the adapters, names the driver keys
 // that are not as wanted (and why), and those whose devices wait for a
-// restart of the computer. note, when given, adds what is known of a key path
-// beyond what was read (why its security could not be judged, say).
+// restart of the computer, on one line (control characters as \xNN). note,
+// when given, adds what is known of a key path beyond what was read (why its
+// security could not be judged, say).
 CheckAnswer JudgeCompliance(const MachineState& state, SettingAction action,
                             const std::function<std::string(const std::u16string& keyPath)>& note = {});

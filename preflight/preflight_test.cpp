@@ -175,6 +175,13 @@ TEST(CheckSnapshot, JudgesTheSettingOnTheAdaptersTheToolWouldPick)
     simulator::Value set{platform::REG_SZ, {0x31, 0}};
     simulator::Value terminated{platform::REG_SZ, {0x31, 0, 0, 0}};
     simulator::Value other{platform::REG_SZ, {0x30, 0}};
+    // Texts that begin with "1" but are not "1"; "1" with more after its
+    // terminator; and "1" in a value larger than a fixed buffer would hold.
+    simulator::Value ten{platform::REG_SZ, {0x31, 0, 0x30, 0}};
+    simulator::Value oneSpace{platform::REG_SZ, {0x31, 0, 0x20, 0, 0, 0}};
+    simulator::Value oneThenMore{platform::REG_SZ, {0x31, 0, 0, 0, 0x41, 0}};
+    simulator::Value large{platform::REG_SZ, {0x31, 0, 0, 0}};
+    large.Data.resize(70000, 0x41);
     // Two adapters (the second's key set) and what the first's key holds.
     enum KeyState { Plain, Unreadable, Missing };
     auto two = [&set](const std::vector<simulator::Value>& values, KeyState state) {
@@ -195,6 +202,7 @@ TEST(CheckSnapshot, JudgesTheSettingOnTheAdaptersTheToolWouldPick)
     // device that waits for a restart, and a key whose security could not be
     // judged, named where they matter.
     simulator::Machine none = testsupport::MachineOf({testsupport::NetDevice("Corvane Wireless", "SD", "0001")});
+    simulator::Machine lineBreak = testsupport::MachineOf({testsupport::NetDevice("Corvane Wireless", "PCI", "0\n1")});
     simulator::Machine closed = none;
     closed.Faults = {testsupport::Failing(simulator::Operation::SetupDiGetClassDevsW, 5)};
     simulator::Device waits = testsupport::NetDevice("Corvane Wireless", "PCI", "0001");
@@ -216,6 +224,11 @@ TEST(CheckSnapshot, JudgesTheSettingOnTheAdaptersTheToolWouldPick)
         {"set by /a", two({set}, Plain), 0, "Compliant: WapiSupport is set on 2", 1, "not absent from 2 of 2"},
         {"set with its terminator", two({terminated}, Plain), 0, "set on 2 adapters", 1, "(set)"},
         {"another text", two({other}, Plain), 1, "not set on 1 of 2 adapters: ", 1, "(holds another value)"},
+        {"ten", two({ten}, Plain), 1, "0001 (holds another value)", 1, "not absent from 2 of 2"},
+        {"one and a space", two({oneSpace}, Plain), 1, "0001 (holds another value)", 1, "not absent from 2 of 2"},
+        {"one, then more after its end", two({oneThenMore}, Plain), 0, "set on 2 adapters", 1, "0001 (set)"},
+        {"larger than a page", two({large}, Plain), 0, "set on 2 adapters", 1, "0001 (set)"},
+        {"a line break in the key's name", lineBreak, 1, "0\\x0a1 (not set)", 0, "absent from 1 adapter"},
         {"no value", two({}, Plain), 1, "0001 (not set)", 1, "not absent from 1 of 2 adapters: "},
         {"unreadable", two({set}, Unreadable), 1, "0001 (cannot be read (error 5))", 1,
          "0001 (cannot be read (error 5))"},
