@@ -99,8 +99,9 @@ cmake --build --preset mingw
 ctest --preset mingw
 package=$(ls build/mingw/tessary-*-windows-x64.zip)
 contents=$(unzip -Z1 "$package" | tr '\n' ' ')
-[ "$contents" = "tessary.exe tessary-preflight.exe tessary-deploy.exe README.md SHA256SUMS " ] || {
-  echo "the package should hold the three programs, README.md and SHA256SUMS, not: $contents" >&2
+scripts=$(cd package && LC_ALL=C ls scripts/* | tr '\n' ' ')
+[ "$contents" = "tessary.exe tessary-preflight.exe tessary-deploy.exe README.md ${scripts}SHA256SUMS " ] || {
+  echo "the package should hold the three programs, README.md, the scripts and SHA256SUMS, not: $contents" >&2
   exit 1
 }
 unpacked=build/mingw/package-check

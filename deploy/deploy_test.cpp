@@ -4,11 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
 
 #include "deploy/observer.h"
 #include "deploy/outcome.h"
 #include "platform/sim/simulator.h"
+#include "preflight/check_modes.h"
+#include "preflight/replay.h"
 #include "tests/support/calls.h"
 #include "tests/support/machines.h"
 
@@ -53,6 +58,37 @@ int Deploy(const simulator::Machine& machine, const char16_t* command, FakeSyste
     observer::Reset(); // as in a new process
     const platform::WCHAR* argv[] = {u"tessary-deploy.exe", command, nullptr};
     return RunDeploy(2, argv, system);
+}
+
+// A shipped script's one command: the program it runs and its arguments.
+struct ScriptCommand {
+    std::string Program;
+    std::vector<std::string> Arguments;
+};
+
+// The command of a script: the line that runs a program by its quoted path
+// ("& \"...\\x.exe\" ..." in PowerShell, "\"%~dp0x.exe\" ..." in a batch
+// file), up to the ";" that forwards its exit code.
+ScriptCommand CommandOf(const std::string& path)
+{
+    std::ifstream file(path);
+    std::string line;
+    while (std::getline(file, line)) {
+        std::size_t open = line.find('"');
+        if (line.rfind("& \"", 0) != 0 && line.rfind("\"%~dp0", 0) != 0) {
+            continue;
+        }
+        std::size_t close = line.find('"', open + 1);
+        std::string program = line.substr(open + 1, close - open - 1);
+        ScriptCommand command{program.substr(program.find_last_of("\\0") + 1), {}};
+        std::istringstream rest(line.substr(close + 1, line.find(';') - close - 1));
+        for (std::string word; rest >> word;) {
+            command.Arguments.push_back(word);
+        }
+        return command;
+    }
+    ADD_FAILURE() << path << " runs no program";
+    return {};
 }
 
 simulator::Fault Changing(Operation call, std::int64_t device, platform::DWORD stateChange, platform::DWORD error)
@@ -194,6 +230,80 @@ TEST(RunDeploy, ActsOnlyWhereTheSettingIsNotAsWantedAndLogsWhatFailed)
     refusing.InstallWorks = false;
     EXPECT_EQ(Deploy(TwoAdapters(), u"/a", &refusing), 1);
     EXPECT_EQ(refusing.Warnings, "tessary-deploy: the installed check: refused\n");
+}
+
+TEST(ShippedScripts, EachRunsOneCommandThatAnswersItsSystemsContract)
+{
+    // The machines of the contracts' columns, for /a: compliant, not
+    // compliant, no adapter to act on, and one that cannot be read.
+    simulator::Machine compliant = TwoAdapters();
+    for (simulator::Key& key : compliant.Registry) {
+        key.Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x31, 0}});
+    }
+    simulator::Machine unreadable = TwoAdapters();
+    unreadable.Faults = {testsupport::Failing(Operation::SetupDiGetClassDevsW, 5)};
+    unreadable.Faults[0].Times = -1;
+    const simulator::Machine machines[] = {compliant, TwoAdapters(),
+                                           testsupport::MachineOf({testsupport::NetDevice("Mouse", "USB", "0006")}),
+                                           unreadable};
+    const std::string key = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\";
+    const std::string yes = "Compliant: WapiSupport is set on 2 adapters\n";
+    const std::string no =
+        "Not compliant: WapiSupport is not set on 2 of 2 adapters: " + key + "0001 (not set), " + key + "0005 (not set)\n";
+    const std::string none = "No adapter: tessary.exe would pick no adapter on this machine\n";
+    const std::string closed = "no snapshot: the list of present devices cannot be opened (error 5)\n";
+    const std::string nothing = "tessary-deploy: 0, success: every adapter was already as wanted. Nothing was changed.\n";
+    const std::string done = "tessary-deploy: 0, success: every adapter's driver key is as wanted, and every adapter "
+                             "was restarted.\n";
+    const std::string noAdapter = "tessary-deploy: 0, success: no adapter to act on. Nothing was changed.\n";
+    const std::string failed = "tessary-deploy: 1, failed: the list of present devices cannot be opened. Nothing was "
+                               "changed.\n";
+    struct Reply {
+        int code;
+        std::string out; // standard output; for the deployment, its last line
+        std::string error;
+    };
+    struct Case {
+        const char* script;
+        Reply replies[4]; // by machine, in the order above
+    } cases[] = {
+        {"intune-detection.ps1", {{0, yes, ""}, {0, "", ""}, {0, none, ""}, {4, "", "tessary-preflight: " + closed}}},
+        {"configmgr-detection.ps1", {{0, yes, ""}, {0, "", ""}, {0, none, ""}, {4, "", "tessary-preflight: " + closed}}},
+        {"remediation-detection.ps1", {{0, yes, ""}, {1, no, ""}, {0, none, ""}, {1, closed, ""}}},
+        {"configmgr-discovery.ps1",
+         {{0, "Compliant\n", ""}, {0, "NotCompliant\n", ""}, {0, "NotApplicable\n", ""}, {4, "", "tessary-preflight: " + closed}}},
+        {"remediation.ps1", {{0, nothing, ""}, {0, done, ""}, {0, noAdapter, ""}, {1, failed, ""}}},
+        {"configmgr-remediation.ps1", {{0, nothing, ""}, {0, done, ""}, {0, noAdapter, ""}, {1, failed, ""}}},
+        {"startup.cmd", {{0, nothing, ""}, {0, done, ""}, {0, noAdapter, ""}, {1, failed, ""}}},
+    };
+    std::size_t scripts = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(TESSARY_SOURCE_DIR "/package/scripts")) {
+        scripts += entry.path().filename() != "startup-remove.cmd" ? 1 : 0; // /d: run as startup.cmd is
+    }
+    EXPECT_EQ(scripts, std::size(cases));
+    for (const Case& c : cases) {
+        ScriptCommand command = CommandOf(std::string(TESSARY_SOURCE_DIR "/package/scripts/") + c.script);
+        ASSERT_EQ(command.Arguments.size(), command.Program == "tessary-deploy.exe" ? 1u : 2u) << c.script;
+        std::u16string action = simulator::Utf8ToUtf16(command.Arguments.back());
+        for (std::size_t m = 0; m < std::size(machines); ++m) {
+            ModeReply got{};
+            if (command.Program == "tessary-preflight.exe") {
+                simulator::Install(machines[m]);
+                got = ReplyInMode(command.Arguments[0], CheckMachine(action == u"/a" ? SettingAction::Add
+                                                                                     : SettingAction::Delete));
+            } else {
+                ASSERT_EQ(command.Program, "tessary-deploy.exe") << c.script;
+                FakeSystem system;
+                got.ExitCode = Deploy(machines[m], action.c_str(), &system);
+                const std::string& output = simulator::Output();
+                got.Out = output.substr(output.rfind('\n', output.size() - 2) + 1);
+            }
+            const Reply& want = c.replies[m];
+            EXPECT_EQ(got.ExitCode, want.code) << c.script << ", machine " << m;
+            EXPECT_EQ(got.Out, want.out) << c.script << ", machine " << m;
+            EXPECT_EQ(got.Error, want.error) << c.script << ", machine " << m;
+        }
+    }
 }
 
 } // namespace

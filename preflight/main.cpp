@@ -14,6 +14,7 @@
 #include "machine_file/machine_file.h"
 #include "platform/platform.h"
 #include "platform/win/library_search.h"
+#include "preflight/check_modes.h"
 #include "preflight/replay.h"
 #include "preflight/snapshot.h"
 
@@ -49,30 +50,33 @@ int Run(int argc, wchar_t** argv)
     const wchar_t* command = argc >= 2 ? argv[1] : nullptr;
     bool replay = Starts(command, L"/a") || Starts(command, L"/d");
     bool save = command != nullptr && std::wcscmp(command, L"--save") == 0 && argc == 3;
-    bool check = command != nullptr && std::wcscmp(command, L"--check") == 0 && argc == 3 &&
+    bool check = command != nullptr && IsCheckMode(Utf8(command)) && argc == 3 &&
                  (Starts(argv[2], L"/a") || Starts(argv[2], L"/d"));
     if (!replay && !save && !check) {
-        Print("Usage: tessary-preflight.exe /a | /d | --check /a | --check /d | --save FILE\n"
-              "  /a, /d             print what tessary.exe /a or /d would print on this machine, and what\n"
-              "                     it would change; nothing is changed\n"
-              "  --check /a, /d     whether WapiSupport is already as /a or /d leaves it on every adapter\n"
-              "                     tessary.exe would pick: one line, and exit status 0 yes, 1 no, 3 no\n"
-              "                     adapter, 4 the machine could not be read\n"
-              "  --save FILE        save a snapshot of this machine's devices and driver keys as a machine\n"
-              "                     file, for support or for a replay elsewhere\n");
+        Print("Usage: tessary-preflight.exe /a | /d | MODE /a | MODE /d | --save FILE\n"
+              "  /a, /d                   print what tessary.exe /a or /d would print on this machine, and\n"
+              "                           what it would change; nothing is changed\n"
+              "  MODE /a, MODE /d         whether WapiSupport is already as /a or /d leaves it on every\n"
+              "                           adapter tessary.exe would pick, answered as MODE says:\n"
+              "    --check                one line; exit status 0 yes, 1 no, 3 no adapter, 4 the machine\n"
+              "                           could not be read (the reason on standard error)\n"
+              "    --detect               for a detection rule: exit 0 with the line when yes or when there\n"
+              "                           is no adapter, exit 0 with nothing when no; 4 as above\n"
+              "    --needs-remediation    for a remediation's detection: exit 1 with the line when no or\n"
+              "                           when the machine could not be read, else exit 0 with the line\n"
+              "    --compliance-value     for a compliance rule: Compliant, NotCompliant or NotApplicable\n"
+              "                           (no adapter), exit 0; 4 as above\n"
+              "  --save FILE              save a snapshot of this machine's devices and driver keys as a\n"
+              "                           machine file, for support or for a replay elsewhere\n");
         return USAGE;
     }
 
     if (check) {
-        // Standard output holds the one line and nothing else; a machine that
-        // cannot be read says why on standard error.
-        CheckAnswer answer = CheckMachine(Starts(argv[2], L"/a") ? SettingAction::Add : SettingAction::Delete);
-        if (answer.ExitCode == CHECK_UNREADABLE) {
-            (void)Fail(answer.Line);
-            return CHECK_UNREADABLE;
-        }
-        Print(answer.Line + "\n");
-        return answer.ExitCode;
+        ModeReply reply =
+            ReplyInMode(Utf8(command), CheckMachine(Starts(argv[2], L"/a") ? SettingAction::Add : SettingAction::Delete));
+        Print(reply.Out);
+        (void)std::fputs(reply.Error.c_str(), stderr);
+        return reply.ExitCode;
     }
     Snapshot snapshot;
     std::string error;

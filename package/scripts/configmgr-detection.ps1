@@ -1,0 +1,12 @@
+# Configuration Manager, application, Script Installer deployment type:
+# Detection Method > Use a custom script to detect the presence of this
+# deployment type > Script type: PowerShell > Script: this file's content.
+#   Run script as 32-bit process on 64-bit clients: leave unchecked
+# Installed: exit 0 with one line on standard output (WapiSupport set on every
+# adapter tessary.exe would pick, or no adapter to act on). Not installed:
+# exit 0 with nothing on standard output or standard error (the setting not
+# in force, or the installed check gone after an uninstall). A machine that
+# cannot be read exits 4, which Configuration Manager reports as Unknown.
+# The decision is made by tessary-preflight.exe --detect, not here.
+$ErrorActionPreference = 'SilentlyContinue'
+& "$env:ProgramW6432\Tessary\tessary-preflight.exe" --detect /a; exit $LASTEXITCODE

@@ -1,0 +1,10 @@
+# Configuration Manager, compliance settings: a configuration item with a
+# setting of type Script, data type String > Discovery script: PowerShell,
+# this file's content. Compliance rule: Equals Compliant, with "Run the
+# specified remediation script when this setting is noncompliant".
+#   Run scripts by using the 32-bit scripting host on 64-bit devices: leave unchecked
+# Writes exactly one value: Compliant, NotCompliant (the setting not in
+# force, or an interrupted run left an adapter disabled) or NotApplicable (no
+# adapter to act on), and exits 0; a machine that cannot be read exits 4.
+# The decision is made by tessary-preflight.exe --compliance-value, not here.
+& "$env:ProgramW6432\Tessary\tessary-preflight.exe" --compliance-value /a; exit $LASTEXITCODE

@@ -1,0 +1,4 @@
+# Configuration Manager, compliance settings: the same setting's Remediation
+# script (PowerShell), this file's content. It runs the deployment installed
+# by the application; the rule is evaluated again afterwards.
+& "$env:ProgramW6432\Tessary\tessary-deploy.exe" /a; exit $LASTEXITCODE

@@ -1,0 +1,6 @@
+# Intune, Remediations: the remediation script file, beside
+# remediation-detection.ps1 (same settings). It runs the deployment installed
+# by the Win32 app, so the device needs no share: exit 0 or 3010 when the
+# setting is in force, 1 when not, 1618 when another deployment is running.
+# Its last line, the deployment's outcome, is the output Intune shows.
+& "$env:ProgramW6432\Tessary\tessary-deploy.exe" /a; exit $LASTEXITCODE

@@ -1,0 +1,81 @@
+#include "preflight/check_modes.h"
+
+namespace {
+
+enum class Shown { Line, Nothing, Word, LineOnError };
+
+struct Reply {
+    int ExitCode;
+    Shown What;
+    const char* Word;
+};
+
+// The replies of a mode to the verdicts, in the order of Verdicts below.
+struct Mode {
+    const char* Option;
+    Reply Replies[4];
+};
+
+constexpr int VERDICTS[4] = {CHECK_COMPLIANT, CHECK_NOT_COMPLIANT, CHECK_NO_ADAPTER, CHECK_UNREADABLE};
+
+constexpr Mode MODES[] = {
+    {"--check",
+     {{CHECK_COMPLIANT, Shown::Line, ""},
+      {CHECK_NOT_COMPLIANT, Shown::Line, ""},
+      {CHECK_NO_ADAPTER, Shown::Line, ""},
+      {CHECK_UNREADABLE, Shown::LineOnError, ""}}},
+    // Intune's Win32 app and Configuration Manager's application: exit 0 and
+    // output is installed, exit 0 and none is not. A machine with nothing to
+    // act on counts as installed, or the app would be offered to it again
+    // and again.
+    {"--detect",
+     {{0, Shown::Line, ""}, {0, Shown::Nothing, ""}, {0, Shown::Line, ""}, {CHECK_UNREADABLE, Shown::LineOnError, ""}}},
+    // Intune's Remediations: exit 1 runs the remediation; the line is shown.
+    // A machine that could not be read is one a deployment may mend.
+    {"--needs-remediation",
+     {{0, Shown::Line, ""}, {1, Shown::Line, ""}, {0, Shown::Line, ""}, {1, Shown::Line, ""}}},
+    // Configuration Manager's compliance item: exactly one value, exit 0.
+    {"--compliance-value",
+     {{0, Shown::Word, "Compliant"},
+      {0, Shown::Word, "NotCompliant"},
+      {0, Shown::Word, "NotApplicable"},
+      {CHECK_UNREADABLE, Shown::LineOnError, ""}}},
+};
+
+const Mode* ModeOf(const std::string& option)
+{
+    for (const Mode& mode : MODES) {
+        if (option == mode.Option) {
+            return &mode;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+bool IsCheckMode(const std::string& option)
+{
+    return ModeOf(option) != nullptr;
+}
+
+ModeReply ReplyInMode(const std::string& option, const CheckAnswer& answer)
+{
+    const Mode* mode = ModeOf(option);
+    int verdict = 0;
+    while (verdict < 3 && VERDICTS[verdict] != answer.ExitCode) {
+        ++verdict;
+    }
+    const Reply& reply = mode != nullptr ? mode->Replies[verdict] : MODES[0].Replies[3];
+    switch (reply.What) {
+    case Shown::Line:
+        return {reply.ExitCode, answer.Line + "\n", ""};
+    case Shown::Nothing:
+        return {reply.ExitCode, "", ""};
+    case Shown::Word:
+        return {reply.ExitCode, std::string(reply.Word) + "\n", ""};
+    case Shown::LineOnError:
+        break;
+    }
+    return {reply.ExitCode, "", "tessary-preflight: " + answer.Line + "\n"};
+}
