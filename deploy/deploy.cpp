@@ -3,8 +3,10 @@
 #include <cstdio>
 
 #include "app/command_dispatch.h"
+#include "common/hex.h"
 #include "common/types.h"
 #include "common/unicode.h"
+#include "deploy/near_misses.h"
 #include "deploy/observer.h"
 #include "deploy/outcome.h"
 #include "platform/inspection.h"
@@ -23,9 +25,9 @@ void Print(const std::string& text)
     WriteStandardOutput(text.data(), text.size());
 }
 
-std::string Utf8(const WCHAR* text)
+std::string Utf8(const std::u16string& text)
 {
-    return Utf16ToUtf8(text, std::char_traits<WCHAR>::length(text));
+    return EscapeControlCharacters(Utf16ToUtf8(text.data(), text.size()));
 }
 
 // The action of a command line, as tessary.exe reads it; false for none.
@@ -59,24 +61,71 @@ std::string ConfigurationCodeName(DWORD code)
     }
 }
 
-std::string Hex(DWORD code)
+// A Windows error code with the system's text for it: "5 (Access is denied.)".
+std::string WithText(DWORD error, DeploySystem* system)
 {
-    char text[16];
-    (void)std::snprintf(text, sizeof(text), "0x%08X", static_cast<unsigned>(code));
-    return text;
+    std::string text = system->ErrorText(error);
+    return std::to_string(error) + (text.empty() ? "" : " (" + text + ")");
+}
+
+// A driver key's WapiSupport as it stands, so that it can be put back by hand.
+std::string SettingAsRead(const PickedAdapter& adapter, DeploySystem* system)
+{
+    switch (adapter.Setting) {
+    case SettingState::Absent:
+        return "absent";
+    case SettingState::NoKey:
+        return "absent (no such key)";
+    case SettingState::Unreadable:
+        return adapter.KeyPath.empty() ? "unknown (the driver key name is too long to name a key)"
+                                       : "unknown (cannot be read: error " + WithText(adapter.ReadError, system) + ")";
+    case SettingState::Set:
+    case SettingState::Other:
+        break;
+    }
+    std::string type = adapter.ValueType == REG_SZ ? "REG_SZ" : "type " + std::to_string(adapter.ValueType);
+    return type + ", " + std::to_string(adapter.ValueData.size()) +
+           " bytes: " + HexBytes(adapter.ValueData.data(), adapter.ValueData.size());
+}
+
+// The adapter's key path, or its member index where it names no key.
+std::string Label(const PickedAdapter& adapter)
+{
+    return adapter.KeyPath.empty() ? "device " + std::to_string(adapter.Index) : Utf8(adapter.KeyPath);
+}
+
+// Why no run of the tool can bring the adapter's key to what the action
+// wants: the key is missing, or this process may not open it as the tool
+// does; "" when a run can.
+std::string WhyNoRunCanFix(const PickedAdapter& adapter, DeploySystem* system)
+{
+    if (adapter.Setting == SettingState::NoKey) {
+        return "the key does not exist";
+    }
+    if (adapter.KeyPath.empty()) {
+        return "its driver key name is too long to name a key";
+    }
+    if (!adapter.KeyOpened) {
+        return "the key cannot be opened (error " + WithText(adapter.ReadError, system) + ")";
+    }
+    BOOL granted = FALSE;
+    LSTATUS status = CheckKeyAccess(HKEY_LOCAL_MACHINE, adapter.KeyPath.c_str(), KEY_ALL_ACCESS, &granted);
+    if (status == ERROR_SUCCESS && granted == FALSE) {
+        return "the key's security does not let this account open it for writing";
+    }
+    return "";
 }
 
 // What the tool's run did, for the outcome, from the adapters picked before
 // it and read again after it, and from what the observer saw.
-RunFacts FactsOfRun(const std::vector<PickedAdapter>& adapters, SettingAction action)
+void AddFactsOfRun(const std::vector<PickedAdapter>& adapters, SettingAction action, RunFacts* facts)
 {
-    RunFacts facts;
-    facts.RestartRequested = observer::RestartRequested();
+    facts->RestartRequested = observer::RestartRequested();
     for (const PickedAdapter& adapter : adapters) {
-        facts.KeysNotAsWanted += IsAsWanted(adapter, action) ? 0 : 1;
-        facts.AdaptersLeftDisabled += IsLeftDisabled(adapter) ? 1 : 0;
-        facts.AdaptersWaitingForRestart += NeedsRestart(adapter) ? 1 : 0;
-        facts.StatesUnconfirmed += adapter.StatusKnown ? 0 : 1;
+        facts->KeysNotAsWanted += IsAsWanted(adapter, action) ? 0 : 1;
+        facts->AdaptersLeftDisabled += IsLeftDisabled(adapter) ? 1 : 0;
+        facts->AdaptersWaitingForRestart += NeedsRestart(adapter) ? 1 : 0;
+        facts->StatesUnconfirmed += adapter.StatusKnown ? 0 : 1;
         // Restarted: disabled and then enabled again by the class installer.
         bool disabled = false;
         bool enabled = false;
@@ -86,10 +135,138 @@ RunFacts FactsOfRun(const std::vector<PickedAdapter>& adapters, SettingAction ac
                 enabled = enabled || (disabled && change.Change == DICS_ENABLE);
             }
         }
-        facts.RestartsIncomplete += enabled ? 0 : 1;
+        facts->RestartsIncomplete += enabled ? 0 : 1;
     }
-    return facts;
 }
+
+// One deployment run: what it found and did, and its entry in the log.
+class Deployment {
+public:
+    Deployment(SettingAction action, DeploySystem* system) : action_(action), system_(system) {}
+
+    // Places the installed programs; false when they could not be, and then
+    // nothing else may be done.
+    bool PlacePrograms()
+    {
+        std::vector<std::string> done;
+        std::string problem;
+        bool placed = system_->PlacePrograms(&done, &problem);
+        for (const std::string& line : done) {
+            Note("installed program: " + line);
+        }
+        if (!placed) {
+            system_->Warn("tessary-deploy: the installed programs: " + problem);
+            Note("the installed programs could not be placed: " + problem);
+        }
+        return placed;
+    }
+
+    void RemovePrograms()
+    {
+        std::vector<std::string> done;
+        std::string problem;
+        facts_.ProgramsRemoved = system_->RemovePrograms(&done, &problem);
+        for (const std::string& line : done) {
+            Note("installed program: " + line);
+        }
+        if (!facts_.ProgramsRemoved) {
+            system_->Warn("tessary-deploy: the installed programs: " + problem);
+            Note("the installed programs could not be removed: " + problem);
+        }
+    }
+
+    // Reads the machine, and runs the tool where the setting is not as
+    // wanted and a run can change it.
+    void Run(int argc, const WCHAR* const* argv)
+    {
+        MachineState state = ReadMachineState();
+        facts_.DeviceListOpened = state.DeviceListOpened;
+        facts_.NoAdapter = state.Adapters.empty();
+        facts_.AlreadyAsWanted = !facts_.NoAdapter;
+        std::size_t fixable = 0;
+        std::vector<std::string> unfixable;
+        for (const PickedAdapter& adapter : state.Adapters) {
+            Note("before the run: " + Label(adapter) + ": WapiSupport " + SettingAsRead(adapter, system_));
+            if (!IsAsWanted(adapter, action_)) {
+                facts_.AlreadyAsWanted = false;
+                std::string why = WhyNoRunCanFix(adapter, system_);
+                fixable += why.empty() ? 1 : 0;
+                if (!why.empty()) {
+                    unfixable.push_back(Label(adapter) + ": " + why);
+                }
+            }
+        }
+        if (facts_.DeviceListOpened && facts_.NoAdapter) {
+            for (const std::string& miss : FindNearMisses()) {
+                Note("not picked: " + miss);
+            }
+        }
+        if (!facts_.DeviceListOpened || facts_.NoAdapter || facts_.AlreadyAsWanted) {
+            return;
+        }
+        if (fixable == 0) {
+            facts_.KeysNoRunCanFix = unfixable.size();
+            for (const std::string& line : unfixable) {
+                Note("no run can change " + line);
+            }
+            return;
+        }
+        observer::Record(true);
+        observer::PassOutput(true);
+        (void)TessaryMain(argc, argv);
+        observer::PassOutput(false);
+        observer::Record(false);
+        NoteOutput();
+        for (const observer::FailedCall& call : observer::FailedCalls()) {
+            std::string text =
+                call.ConfigurationCode ? ConfigurationCodeName(call.Error) : system_->ErrorText(call.Error);
+            Note("failed call: " + std::string(call.Operation) + ": " + HexCode(call.Error) +
+                 (text.empty() ? "" : " " + text));
+        }
+        ReadAdaptersAgain(&state.Adapters);
+        AddFactsOfRun(state.Adapters, action_, &facts_);
+        for (const PickedAdapter& adapter : state.Adapters) {
+            if (!adapter.StatusKnown) {
+                Note("the state of " + Label(adapter) +
+                     " could not be confirmed after the run (CM_Get_DevNode_Status: " +
+                     ConfigurationCodeName(adapter.StatusResult) + ", " + HexCode(adapter.StatusResult) +
+                     "); check the adapter in Device Manager");
+            }
+        }
+    }
+
+    RunFacts& Facts() { return facts_; }
+
+    // The entry: the lines noted and every line printed, in their order (the
+    // tool's own followed by each call that failed while it ran), and the
+    // outcome.
+    std::string Entry(const std::string& heading, const Outcome& outcome)
+    {
+        NoteOutput();
+        return heading + notes_ + "  outcome " + std::to_string(outcome.Code) + ": " + outcome.Meaning + "\n";
+    }
+
+private:
+    void Note(const std::string& line) { notes_ += "  " + line + "\n"; }
+
+    // Notes the lines printed since the last time.
+    void NoteOutput()
+    {
+        const std::string& lines = observer::Output();
+        while (noted_ < lines.size()) {
+            std::size_t end = lines.find('\n', noted_);
+            end = end == std::string::npos ? lines.size() : end;
+            Note(lines.substr(noted_, end - noted_));
+            noted_ = end + 1;
+        }
+    }
+
+    SettingAction action_;
+    DeploySystem* system_;
+    RunFacts facts_;
+    std::string notes_;
+    std::size_t noted_ = 0; // how much of the output is noted
+};
 
 } // namespace
 
@@ -97,74 +274,40 @@ int RunDeploy(int argc, const WCHAR* const* argv, DeploySystem* system)
 {
     observer::Reset();
     observer::PassOutput(true);
-    SettingAction action = SettingAction::Add;
-    if (!ActionOf(argc, argv, &action)) {
-        Print("Usage: tessary-deploy.exe /a | /d\n"
-              "  /a  add WapiSupport where it is not set, as tessary.exe /a does, and install the check\n"
-              "  /d  delete it where it is set, as tessary.exe /d does, and remove the installed check\n"
-              "Exit status: 0 success, 3010 success once the computer restarts, 1 failure, 2 usage.\n");
-        return DEPLOY_USAGE;
-    }
-    std::string entry = system->UtcTime() + " tessary-deploy " + TESSARY_VERSION + " as " + system->UserName() + ":";
+    std::string heading = system->UtcTime() + " tessary-deploy " + TESSARY_VERSION + " as " + system->UserName() + ":";
     for (int i = 0; i < argc; ++i) {
-        entry += " " + Utf8(argv[i]);
+        heading += " " + Utf8(std::u16string(argv[i]));
     }
-    entry += "\n";
+    heading += "\n";
 
-    observer::PassOutput(false); // the check's walk prints only a probe's failure, which is logged
-    RunFacts facts;
+    SettingAction action = SettingAction::Add;
+    bool known = ActionOf(argc, argv, &action);
+    Deployment deployment(action, system);
+    RunFacts& facts = deployment.Facts();
     facts.Elevated = IsProcessElevated() != FALSE;
-    if (facts.Elevated) {
-        MachineState state = ReadMachineState();
-        facts.DeviceListOpened = state.DeviceListOpened;
-        facts.NoAdapter = state.Adapters.empty();
-        facts.AlreadyAsWanted = !facts.NoAdapter;
-        for (const PickedAdapter& adapter : state.Adapters) {
-            facts.AlreadyAsWanted = facts.AlreadyAsWanted && IsAsWanted(adapter, action);
-        }
-        if (facts.DeviceListOpened && !facts.NoAdapter && !facts.AlreadyAsWanted) {
-            observer::Record(true);
-            observer::PassOutput(true);
-            (void)TessaryMain(argc, argv);
-            observer::PassOutput(false);
-            observer::Record(false);
-            ReadAdaptersAgain(&state.Adapters);
-            facts = FactsOfRun(state.Adapters, action);
-            for (const PickedAdapter& adapter : state.Adapters) {
-                if (!adapter.StatusKnown) {
-                    entry += "  the state of " + Utf8(adapter.KeyPath.c_str()) +
-                             " could not be confirmed after the run (CM_Get_DevNode_Status: " +
-                             ConfigurationCodeName(adapter.StatusResult) + ", " + Hex(adapter.StatusResult) +
-                             "); check the adapter in Device Manager\n";
-                }
+    facts.Usage = !known;
+    if (!known) {
+        Print("Usage: tessary-deploy.exe /a | /d\n"
+              "  /a  install the programs, then add WapiSupport where it is not set, as tessary.exe /a does\n"
+              "  /d  delete it where it is set, as tessary.exe /d does, then remove the installed programs\n"
+              "Exit status: 0 success, 3010 success once the computer restarts, 1 failure, 2 usage.\n");
+    } else if (facts.Elevated) {
+        observer::PassOutput(false); // the check's walk prints only a probe's failure, which is logged
+        facts.ProgramsPlaced = action != SettingAction::Add || deployment.PlacePrograms();
+        if (facts.ProgramsPlaced) {
+            deployment.Run(argc, argv);
+            if (action == SettingAction::Delete) {
+                deployment.RemovePrograms();
             }
         }
-        std::string problem;
-        facts.CheckInstalled = system->InstallCheck(action == SettingAction::Add, &problem);
-        if (!facts.CheckInstalled) {
-            system->Warn("tessary-deploy: the installed check: " + problem);
-            entry += "  the installed check: " + problem + "\n";
-        }
     }
 
-    // Every line the tool printed, then each call that failed while it ran.
-    const std::string& lines = observer::Output();
-    for (std::size_t start = 0; start < lines.size();) {
-        std::size_t end = lines.find('\n', start);
-        end = end == std::string::npos ? lines.size() : end;
-        entry += "  " + lines.substr(start, end - start) + "\n";
-        start = end + 1;
-    }
-    for (const observer::FailedCall& call : observer::FailedCalls()) {
-        std::string text = call.ConfigurationCode ? ConfigurationCodeName(call.Error) : system->ErrorText(call.Error);
-        entry += "  failed call: " + std::string(call.Operation) + ": " + Hex(call.Error) +
-                 (text.empty() ? "" : " " + text) + "\n";
-    }
     Outcome outcome = JudgeOutcome(facts);
-    entry += "  outcome " + std::to_string(outcome.Code) + ": " + outcome.Meaning + "\n";
-
+    std::string entry = deployment.Entry(heading, outcome);
     observer::PassOutput(true);
-    Print("tessary-deploy: " + std::to_string(outcome.Code) + ", " + outcome.Meaning + "\n");
+    if (known) {
+        Print("tessary-deploy: " + std::to_string(outcome.Code) + ", " + outcome.Meaning + "\n");
+    }
     // A process that is not elevated may not write the log, and did nothing.
     std::string problem;
     if (facts.Elevated && !system->AppendToLog(entry, &problem)) {

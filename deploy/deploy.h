@@ -1,15 +1,16 @@
 // tessary-deploy: the tool run for management systems, which judge a run by
-// its exit code alone. It acts only where the setting is not yet as wanted,
-// runs exactly what tessary.exe runs, judges the machine afterwards, logs the
-// run and places (or removes) the installed check.
+// its exit code alone. It acts only where the setting is not yet as wanted and
+// a run can change it, runs exactly what tessary.exe runs, judges the machine
+// afterwards, logs the run and places (or removes) the installed programs.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
 // The deployment's own work on Windows, beside the tool's: the log, the
-// installed copy of the check, and what an entry of the log names.
+// installed programs, and what an entry of the log names.
 class DeploySystem {
 public:
     DeploySystem() = default;
@@ -27,9 +28,15 @@ public:
     // Appends an entry (lines ending in "\n") to the log; false, with the
     // reason, when it could not.
     virtual bool AppendToLog(const std::string& entry, std::string* problem) = 0;
-    // Places the installed copy of the check (install), or removes it;
-    // false, with the reason, when it could not.
-    virtual bool InstallCheck(bool install, std::string* problem) = 0;
+    // Places the installed programs, from verified copies, before anything
+    // else is done; one line for the log in done for each program (placed,
+    // updated or left as it was). False, with the reason, when it could not,
+    // having changed nothing that a later run could not put right.
+    virtual bool PlacePrograms(std::vector<std::string>* done, std::string* problem) = 0;
+    // Removes the installed programs; one line in done for each (removed, or
+    // to be removed at the next restart). False, with the reason, when it
+    // could not.
+    virtual bool RemovePrograms(std::vector<std::string>* done, std::string* problem) = 0;
     // One line on standard error.
     virtual void Warn(const std::string& line) = 0;
 };
@@ -38,4 +45,5 @@ public:
 // tessary.exe judges it) and answers the exit code (see deploy/outcome.h);
 // DEPLOY_USAGE, with the usage on standard output, for any other command
 // line. Prints the tool's lines, then one line of its own with the outcome.
+// Logs the run when the process is elevated, a mistyped command too.
 int RunDeploy(int argc, const platform::WCHAR* const* argv, DeploySystem* system);

@@ -29,9 +29,17 @@ public:
         Log += entry;
         return true;
     }
-    bool InstallCheck(bool install, std::string* problem) override
+    bool PlacePrograms(std::vector<std::string>* done, std::string* problem) override
     {
-        Installed = install;
+        Installed = true;
+        done->push_back("C:\\Program Files\\Tessary\\tessary-preflight.exe placed");
+        *problem = "refused";
+        return InstallWorks;
+    }
+    bool RemovePrograms(std::vector<std::string>* done, std::string* problem) override
+    {
+        Removed = true;
+        done->push_back("C:\\Program Files\\Tessary\\tessary-preflight.exe removed");
         *problem = "refused";
         return InstallWorks;
     }
@@ -40,6 +48,7 @@ public:
     std::string Log;
     std::string Warnings;
     bool Installed = false;
+    bool Removed = false;
     bool InstallWorks = true;
 };
 
@@ -134,62 +143,70 @@ TEST(RunDeploy, AnswersWhatTheRunCameTo)
     // The last status read is the second adapter's, after the run.
     simulator::Fault unconfirmed = testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD);
     unconfirmed.Nth = CallsInRun(TwoAdapters(), "CM_Get_DevNode_Status");
+    const simulator::Value set{platform::REG_SZ, {0x31, 0}};
     struct Case {
         const char* name;
         std::function<void(M&)> change;
         const char16_t* command;
         int code;
         const char* meaning;
+        bool touched; // a key written or the class installer called
+        bool placeable = true;
     } cases[] = {
-        {"not set", [](M&) {}, u"/a", 0, "success: every adapter's driver key is as wanted, and every adapter"},
-        {"no adapter", [&](M& m) { m.Devices = {disabled}; }, u"/a", 0, "no adapter to act on"},
-        {"not elevated", [](M& m) { m.Elevated = false; }, u"/a", 1, "failed: not elevated"},
-        {"unreadable", [&](M& m) { m.Faults = {noList}; }, u"/a", 1, "the list of present devices cannot be opened"},
+        {"not set", [](M&) {}, u"/a", 0, "success: every adapter's driver key is as wanted, and every adapter", true},
+        {"no adapter", [&](M& m) { m.Devices = {disabled}; }, u"/a", 0, "no adapter to act on", false},
+        {"not elevated", [](M& m) { m.Elevated = false; }, u"/a", 1, "failed: not elevated", false},
+        {"unreadable", [&](M& m) { m.Faults = {noList}; }, u"/a", 1, "the list of present devices cannot be opened",
+         false},
+        {"not placed", [](M&) {}, u"/a", 1, "failed: the installed programs could not be placed", false, false},
         {"vetoed", [](M& m) { m.Devices[0].OnStateChange = simulator::Reaction::Vetoed; }, u"/a", 3010,
-         "restart needed"},
-        {"not disableable", [](M& m) { m.Devices[0].Status = 0x01800008; }, u"/a", 3010, "(1 adapter not restarted)"},
-        {"waiting", [](M& m) { m.Devices[0].Status |= 0x100; }, u"/a", 3010, "(1 adapter waiting for it)"},
+         "restart needed", true},
+        {"not disableable", [](M& m) { m.Devices[0].Status = 0x01800008; }, u"/a", 3010, "(1 adapter not restarted)",
+         true},
+        {"waiting", [](M& m) { m.Devices[0].Status |= 0x100; }, u"/a", 3010, "(1 adapter waiting for it)", true},
         {"unconfirmed", [&](M& m) { m.Faults = {unconfirmed}; }, u"/a", 3010,
-         "(1 adapter whose state could not be confirmed)"},
-        {"left disabled", [&](M& m) { m.Faults = {enabling}; }, u"/a", 1, "failed: 1 adapter left disabled"},
+         "(1 adapter whose state could not be confirmed)", true},
+        {"left disabled", [&](M& m) { m.Faults = {enabling}; }, u"/a", 1, "failed: 1 adapter left disabled", true},
         {"unwritable", [](M& m) { m.Registry[0].DenyFullAccess = true; }, u"/a", 1,
-         "failed: 1 adapter with the driver key not as wanted"},
-        {"delete",
+         "failed: 1 adapter with the driver key not as wanted.", true},
+        // Every key not as wanted is missing or closed to the tool's open: a
+        // run would only drop the connections.
+        {"no run can help",
          [](M& m) {
-             m.Registry[0].Values.emplace_back(u"WapiSupport", simulator::Value{1, {0x31, 0}});
+             m.Registry[1].DenyFullAccess = true;
+             m.Registry.erase(m.Registry.begin());
          },
-         u"/delete", 0, "success"},
-        {"usage", [](M&) {}, u"/x", 2, ""},
+         u"/a", 1, "failed: 2 adapters with the driver key not as wanted, which no run can change", false},
+        {"delete", [&](M& m) { m.Registry[0].Values.emplace_back(u"WapiSupport", set); }, u"/delete", 0, "success",
+         true},
+        {"not removed", [](M&) {}, u"/d", 1, "failed: the installed programs not removed.", false, false},
+        {"usage", [](M&) {}, u"/x", 2, "", false},
     };
     for (const Case& c : cases) {
         FakeSystem system;
+        system.InstallWorks = c.placeable;
         simulator::Machine machine = TwoAdapters();
         c.change(machine);
         EXPECT_EQ(Deploy(machine, c.command, &system), c.code) << c.name << "\n" << system.Log;
         const std::string& output = simulator::Output();
+        EXPECT_EQ(RegistryWrites() + Count("SetupDiCallClassInstaller") > 0, c.touched) << c.name;
+        EXPECT_EQ(output.find("Tessary Tool") != std::string::npos, c.touched) << c.name;
         if (c.code == DEPLOY_USAGE) {
             EXPECT_EQ(output.rfind("Usage: tessary-deploy.exe", 0), 0u) << output;
-            continue;
+        } else {
+            // One line of its own, last, with the code and its meaning.
+            std::string last = output.substr(output.rfind('\n', output.size() - 2) + 1);
+            EXPECT_EQ(last.rfind("tessary-deploy: " + std::to_string(c.code) + ", ", 0), 0u)
+                << c.name << ": " << output;
+            EXPECT_NE(last.find(c.meaning), std::string::npos) << c.name << ": " << last;
         }
-        // One line of its own, last, with the code and its meaning.
-        std::string last = output.substr(output.rfind('\n', output.size() - 2) + 1);
-        EXPECT_EQ(last.rfind("tessary-deploy: " + std::to_string(c.code) + ", ", 0), 0u) << c.name << ": " << output;
-        EXPECT_NE(last.find(c.meaning), std::string::npos) << c.name << ": " << last;
-        if (c.code == DEPLOY_FAILED && std::string(c.name) != "left disabled" && std::string(c.name) != "unwritable") {
-            EXPECT_EQ(RegistryWrites(), 0u) << c.name; // nothing was run
-            EXPECT_EQ(output.find("Tessary Tool"), std::string::npos) << c.name;
-        }
-        // The log's entry: when, which version, as whom, what, and the outcome.
-        if (std::string(c.name) == "unconfirmed") {
-            EXPECT_NE(system.Log.find("  the state of SYSTEM\\CurrentControlSet\\Control\\Class\\"
-                                      "{4d36e972-e325-11ce-bfc1-08002be10318}\\0005 could not be confirmed after the "
-                                      "run (CM_Get_DevNode_Status: CR_NO_SUCH_DEVNODE, 0x0000000D)"),
-                      std::string::npos)
-                << system.Log;
-        }
+        // The log's entry: when, which version, as whom, what, and the
+        // outcome; a mistyped command too, but nothing when not elevated.
         if (std::string(c.name) != "not elevated") {
             EXPECT_EQ(system.Log.rfind("2026-12-07T10:00:00Z tessary-deploy ", 0), 0u) << system.Log;
-            EXPECT_NE(system.Log.find(" as NT AUTHORITY\\SYSTEM: tessary-deploy.exe "), std::string::npos);
+            EXPECT_NE(system.Log.find(" as NT AUTHORITY\\SYSTEM: tessary-deploy.exe " +
+                                      simulator::Utf16ToUtf8(c.command) + "\n"),
+                      std::string::npos);
             EXPECT_NE(system.Log.find("  outcome " + std::to_string(c.code) + ": "), std::string::npos) << system.Log;
             EXPECT_EQ(system.Installed, std::u16string(c.command) == u"/a") << c.name;
         } else {
@@ -199,12 +216,16 @@ TEST(RunDeploy, AnswersWhatTheRunCameTo)
     }
 }
 
-TEST(RunDeploy, ActsOnlyWhereTheSettingIsNotAsWantedAndLogsWhatFailed)
+TEST(RunDeploy, ActsOnlyWhereTheSettingIsNotAsWantedAndLogsWhatAHelpDeskNeeds)
 {
-    // The first /a writes and restarts; a second finds every adapter set and
-    // makes no write and no call of the class installer.
+    const std::string key = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\";
+    // The first /a places the programs, notes each key's setting as it was
+    // (a driver's own "0" too), writes and restarts; a second finds every
+    // adapter set and makes no write and no call of the class installer.
     FakeSystem first;
-    ASSERT_EQ(Deploy(TwoAdapters(), u"/a", &first), 0);
+    simulator::Machine own = TwoAdapters();
+    own.Registry[1].Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x30, 0, 0, 0}});
+    ASSERT_EQ(Deploy(own, u"/a", &first), 0);
     EXPECT_EQ(Count("RegSetValueExW"), 2u);
     FakeSystem second;
     EXPECT_EQ(Deploy(simulator::Current(), u"/a", &second), 0);
@@ -212,24 +233,57 @@ TEST(RunDeploy, ActsOnlyWhereTheSettingIsNotAsWantedAndLogsWhatFailed)
     EXPECT_EQ(Count("SetupDiCallClassInstaller"), 0u);
     EXPECT_NE(second.Log.find("already as wanted"), std::string::npos) << second.Log;
 
-    // Every line the tool printed, and each call that failed with its code.
+    // Every line the tool printed, and each call that failed with its code
+    // and the system's text for it.
     FakeSystem failing;
     simulator::Machine faulty = TwoAdapters();
     faulty.Faults = {testsupport::Failing(Operation::RegSetValueExW, 5),
                      Changing(Operation::SetupDiCallClassInstaller, 1, 2, 0xE0000231)};
     EXPECT_EQ(Deploy(faulty, u"/a", &failing), 1);
-    for (const char* line :
+
+    // No adapter: the near misses, each with why it was passed over.
+    simulator::Device disabled = testsupport::NetDevice("Corvane Wi-Fi 6", "USB", "0003");
+    disabled.Status |= platform::DN_HAS_PROBLEM;
+    disabled.Problem = platform::CM_PROB_DISABLED;
+    FakeSystem none;
+    EXPECT_EQ(Deploy(testsupport::MachineOf({testsupport::NetDevice("CORVANE Wireless", "PCI", "0001"),
+                                             testsupport::NetDevice("Corvane Ethernet", "PCI", "0002"), disabled,
+                                             testsupport::NetDevice("Corvane Wireless", "SD", "0004"),
+                                             testsupport::NetDevice("Mouse", "USB", "0005")}),
+                     u"/a", &none),
+              0);
+    FakeSystem removing;
+    EXPECT_EQ(Deploy(own, u"/d", &removing), 0);
+
+    struct Case {
+        const FakeSystem* system;
+        std::vector<std::string> lines;
+    } cases[] = {
+        {&first,
+         {"  installed program: C:\\Program Files\\Tessary\\tessary-preflight.exe placed\n  before the run: " + key +
+          "0001: WapiSupport absent\n  before the run: " + key +
+          "0005: WapiSupport REG_SZ, 4 bytes: 30 00 00 00\n  Tessary Tool...\n"}},
+        {&failing,
          {"\n  Tessary Tool...\n  Command: Add WapiSupport\n", "\n  ERROR: Add parameter WapiSupport failed!!\n",
           "\n  failed call: RegSetValueExW: 0x00000005 (text of 5)\n",
-          "\n  failed call: SetupDiCallClassInstaller: 0xE0000231 (text of 3758096945)\n"}) {
-        EXPECT_NE(failing.Log.find(line), std::string::npos) << line << failing.Log;
+          "\n  failed call: SetupDiCallClassInstaller: 0xE0000231 (text of 3758096945)\n"}},
+        {&none,
+         {"  not picked: device 0, CORVANE Wireless ({4d36e972-e325-11ce-bfc1-08002be10318}\\0001): its description "
+          "begins with \"CORVANE\", not \"Corvane\"\n  not picked: device 1, Corvane Ethernet "
+          "({4d36e972-e325-11ce-bfc1-08002be10318}\\0002): its description holds neither \"Wireless\" nor \"Wi-Fi\"",
+          "\n  not picked: device 2, Corvane Wi-Fi 6 ({4d36e972-e325-11ce-bfc1-08002be10318}\\0003): it is disabled; ",
+          "\n  not picked: device 3, Corvane Wireless ({4d36e972-e325-11ce-bfc1-08002be10318}\\0004): it is on the bus "
+          "\"SD\", not USB or PCI\n  outcome 0: "}},
+        {&removing,
+         {"  Tessary Tool...\n", "  installed program: C:\\Program Files\\Tessary\\tessary-preflight.exe removed\n"
+                                 "  outcome 0: "}},
+    };
+    for (const Case& c : cases) {
+        for (const std::string& line : c.lines) {
+            EXPECT_NE(c.system->Log.find(line), std::string::npos) << line << "\n" << c.system->Log;
+        }
     }
-
-    // An installed check that cannot be placed fails the run, and says why.
-    FakeSystem refusing;
-    refusing.InstallWorks = false;
-    EXPECT_EQ(Deploy(TwoAdapters(), u"/a", &refusing), 1);
-    EXPECT_EQ(refusing.Warnings, "tessary-deploy: the installed check: refused\n");
+    EXPECT_EQ(none.Log.find("device 4"), std::string::npos) << none.Log;
 }
 
 TEST(ShippedScripts, EachRunsOneCommandThatAnswersItsSystemsContract)
@@ -243,16 +297,16 @@ TEST(ShippedScripts, EachRunsOneCommandThatAnswersItsSystemsContract)
     simulator::Machine unreadable = TwoAdapters();
     unreadable.Faults = {testsupport::Failing(Operation::SetupDiGetClassDevsW, 5)};
     unreadable.Faults[0].Times = -1;
-    const simulator::Machine machines[] = {compliant, TwoAdapters(),
-                                           testsupport::MachineOf({testsupport::NetDevice("Mouse", "USB", "0006")}),
-                                           unreadable};
+    const simulator::Machine machines[] = {
+        compliant, TwoAdapters(), testsupport::MachineOf({testsupport::NetDevice("Mouse", "USB", "0006")}), unreadable};
     const std::string key = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\";
     const std::string yes = "Compliant: WapiSupport is set on 2 adapters\n";
-    const std::string no =
-        "Not compliant: WapiSupport is not set on 2 of 2 adapters: " + key + "0001 (not set), " + key + "0005 (not set)\n";
+    const std::string no = "Not compliant: WapiSupport is not set on 2 of 2 adapters: " + key + "0001 (not set), " +
+                           key + "0005 (not set)\n";
     const std::string none = "No adapter: tessary.exe would pick no adapter on this machine\n";
     const std::string closed = "no snapshot: the list of present devices cannot be opened (error 5)\n";
-    const std::string nothing = "tessary-deploy: 0, success: every adapter was already as wanted. Nothing was changed.\n";
+    const std::string nothing =
+        "tessary-deploy: 0, success: every adapter was already as wanted. Nothing was changed.\n";
     const std::string done = "tessary-deploy: 0, success: every adapter's driver key is as wanted, and every adapter "
                              "was restarted.\n";
     const std::string noAdapter = "tessary-deploy: 0, success: no adapter to act on. Nothing was changed.\n";
@@ -268,10 +322,14 @@ TEST(ShippedScripts, EachRunsOneCommandThatAnswersItsSystemsContract)
         Reply replies[4]; // by machine, in the order above
     } cases[] = {
         {"intune-detection.ps1", {{0, yes, ""}, {0, "", ""}, {0, none, ""}, {4, "", "tessary-preflight: " + closed}}},
-        {"configmgr-detection.ps1", {{0, yes, ""}, {0, "", ""}, {0, none, ""}, {4, "", "tessary-preflight: " + closed}}},
+        {"configmgr-detection.ps1",
+         {{0, yes, ""}, {0, "", ""}, {0, none, ""}, {4, "", "tessary-preflight: " + closed}}},
         {"remediation-detection.ps1", {{0, yes, ""}, {1, no, ""}, {0, none, ""}, {1, closed, ""}}},
         {"configmgr-discovery.ps1",
-         {{0, "Compliant\n", ""}, {0, "NotCompliant\n", ""}, {0, "NotApplicable\n", ""}, {4, "", "tessary-preflight: " + closed}}},
+         {{0, "Compliant\n", ""},
+          {0, "NotCompliant\n", ""},
+          {0, "NotApplicable\n", ""},
+          {4, "", "tessary-preflight: " + closed}}},
         {"remediation.ps1", {{0, nothing, ""}, {0, done, ""}, {0, noAdapter, ""}, {1, failed, ""}}},
         {"configmgr-remediation.ps1", {{0, nothing, ""}, {0, done, ""}, {0, noAdapter, ""}, {1, failed, ""}}},
         {"startup.cmd", {{0, nothing, ""}, {0, done, ""}, {0, noAdapter, ""}, {1, failed, ""}}},
@@ -289,8 +347,8 @@ TEST(ShippedScripts, EachRunsOneCommandThatAnswersItsSystemsContract)
             ModeReply got{};
             if (command.Program == "tessary-preflight.exe") {
                 simulator::Install(machines[m]);
-                got = ReplyInMode(command.Arguments[0], CheckMachine(action == u"/a" ? SettingAction::Add
-                                                                                     : SettingAction::Delete));
+                got = ReplyInMode(command.Arguments[0],
+                                  CheckMachine(action == u"/a" ? SettingAction::Add : SettingAction::Delete));
             } else {
                 ASSERT_EQ(command.Program, "tessary-deploy.exe") << c.script;
                 FakeSystem system;

@@ -22,11 +22,23 @@ std::string Joined(const std::vector<std::string>& parts)
 
 Outcome JudgeOutcome(const RunFacts& facts)
 {
+    if (facts.Usage) {
+        return {DEPLOY_USAGE, "usage: the command is not /a or /d. Nothing was done."};
+    }
     if (!facts.Elevated) {
         return {DEPLOY_FAILED, "failed: not elevated; run it as SYSTEM or as an administrator. Nothing was changed."};
     }
+    if (!facts.ProgramsPlaced) {
+        return {DEPLOY_FAILED, "failed: the installed programs could not be placed (see the log). Nothing was "
+                               "changed."};
+    }
     if (!facts.DeviceListOpened) {
         return {DEPLOY_FAILED, "failed: the list of present devices cannot be opened. Nothing was changed."};
+    }
+    if (facts.KeysNoRunCanFix > 0) {
+        return {DEPLOY_FAILED, "failed: " + Adapters(facts.KeysNoRunCanFix) +
+                                   " with the driver key not as wanted, which no run can change (see the log). "
+                                   "Nothing was changed."};
     }
     std::vector<std::string> failures;
     if (facts.KeysNotAsWanted > 0) {
@@ -35,8 +47,8 @@ Outcome JudgeOutcome(const RunFacts& facts)
     if (facts.AdaptersLeftDisabled > 0) {
         failures.push_back(Adapters(facts.AdaptersLeftDisabled) + " left disabled");
     }
-    if (!facts.CheckInstalled) {
-        failures.push_back("the installed check not in its place");
+    if (!facts.ProgramsRemoved) {
+        failures.push_back("the installed programs not removed");
     }
     if (!failures.empty()) {
         return {DEPLOY_FAILED, "failed: " + Joined(failures) + "."};

@@ -14,10 +14,17 @@ constexpr int DEPLOY_RESTART_NEEDED = 3010;
 
 // What happened in a run, as far as its outcome depends on it.
 struct RunFacts {
+    bool Usage = false; // the command line is not /a or /d: nothing was done
     bool Elevated = true;
+    bool ProgramsPlaced = true;  // /a placed the installed programs before anything else was done
+    bool ProgramsRemoved = true; // /d removed them after the run
     bool DeviceListOpened = true;
     bool NoAdapter = false;       // no adapter to act on: the tool did not run
     bool AlreadyAsWanted = false; // every adapter as wanted: the tool did not run
+    // Adapters not as wanted whose keys no run can change (missing, or not
+    // to be opened as the tool opens them), when no other adapter needs the
+    // run: the tool did not run.
+    std::size_t KeysNoRunCanFix = 0;
     // After the tool ran, of the adapters it picked:
     std::size_t KeysNotAsWanted = 0;           // the driver key is not as the action leaves it
     std::size_t AdaptersLeftDisabled = 0;      // the device is disabled now
@@ -25,8 +32,6 @@ struct RunFacts {
     std::size_t RestartsIncomplete = 0;        // the class installer did not both disable and enable it
     std::size_t AdaptersWaitingForRestart = 0; // the device reports DN_NEED_RESTART
     std::size_t StatesUnconfirmed = 0;         // the device's status could not be read again
-    // Whether /a placed, or /d removed, the installed check.
-    bool CheckInstalled = true;
 };
 
 struct Outcome {
@@ -35,9 +40,12 @@ struct Outcome {
 };
 
 // The one mapping from what happened to the exit code:
-//   1    not elevated, the device list cannot be opened, a picked adapter's
-//        driver key is not as wanted afterwards, a picked adapter is left
-//        disabled, or the installed check could not be placed or removed;
+//   2    the command line is not /a or /d;
+//   1    not elevated, the installed programs could not be placed (then
+//        nothing else was done) or removed, the device list cannot be opened,
+//        the keys that are not as wanted are ones no run can change, a picked
+//        adapter's driver key is not as wanted afterwards, or a picked
+//        adapter is left disabled;
 //   0    no adapter to act on, or every adapter already as wanted (nothing
 //        was run), or every key as wanted and every adapter disabled and
 //        enabled again with no request for a restart;

@@ -4,11 +4,13 @@
 #include "deploy/win_system.h"
 
 #include "common/unicode.h"
+#include "deploy/image_digest.h"
 
 #include <windows.h>
 
 #include <aclapi.h>
 #include <sddl.h>
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <string>
@@ -16,14 +18,42 @@
 
 namespace {
 
+// Who may do what in the folders the deployment writes: SYSTEM and
+// Administrators anything, and for the installed programs, Users read and
+// run them; nothing is inherited from the folder above.
+constexpr const wchar_t* LOG_FOLDER_SECURITY = L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+constexpr const wchar_t* LOG_FILE_SECURITY = L"D:PAI(A;;FA;;;SY)(A;;FA;;;BA)";
+constexpr const wchar_t* PROGRAM_FOLDER_SECURITY = L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+
+constexpr const wchar_t* PREFLIGHT_NAME = L"tessary-preflight.exe";
+constexpr const wchar_t* DEPLOY_NAME = L"tessary-deploy.exe";
+
+// The largest program read whole.
+constexpr long long MAX_PROGRAM_BYTES = 64LL * 1024 * 1024;
+
 std::string Narrow(const std::wstring& text)
 {
-    return Utf16ToUtf8(reinterpret_cast<const platform::WCHAR*>(text.data()), text.size());
+    return EscapeControlCharacters(Utf16ToUtf8(reinterpret_cast<const platform::WCHAR*>(text.data()), text.size()));
 }
 
+std::string SystemText(DWORD error)
+{
+    wchar_t text[512] = {};
+    DWORD length =
+        ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
+                         nullptr, error, 0, text, 512, nullptr);
+    std::wstring message(text, length);
+    while (!message.empty() && (message.back() == L' ' || message.back() == L'\r' || message.back() == L'\n')) {
+        message.pop_back();
+    }
+    return Narrow(message);
+}
+
+// "error 5 (Access is denied.)", for a reason in the log.
 std::string Error(DWORD error)
 {
-    return "error " + std::to_string(error);
+    std::string text = SystemText(error);
+    return "error " + std::to_string(error) + (text.empty() ? "" : " (" + text + ")");
 }
 
 // A handle that is closed when it goes.
@@ -164,10 +194,35 @@ bool CheckPath(const std::wstring& path, std::string* problem)
     return true;
 }
 
-// Opens a folder to write in, making it with the security descriptor given
-// (the parent's, when null) if it is not there. It is held open, without
-// letting anyone delete or rename it, while the handle lives.
-Handle OpenTrustedFolder(const std::wstring& path, const wchar_t* security, std::string* problem)
+// Gives what the handle is open on the protected access list of an SDDL text.
+bool SetAccess(HANDLE handle, const wchar_t* security, std::string* problem)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(security, SDDL_REVISION_1, &descriptor, nullptr)) {
+        *problem = "its access list cannot be made (" + Error(::GetLastError()) + ")";
+        return false;
+    }
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL dacl = nullptr;
+    DWORD status =
+        ::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)
+            ? ::SetSecurityInfo(handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                nullptr, nullptr, dacl, nullptr)
+            : ::GetLastError();
+    ::LocalFree(descriptor);
+    if (status != ERROR_SUCCESS) {
+        *problem = "its access list cannot be set (" + Error(status) + ")";
+        return false;
+    }
+    return true;
+}
+
+// Opens a folder to write in, making it if it is not there, and gives it the
+// protected access list of security, whether it was made now or was there
+// before. It is held open, without letting anyone delete or rename it, while
+// the handle lives.
+Handle OpenTrustedFolder(const std::wstring& path, const wchar_t* security, DWORD access, std::string* problem)
 {
     if (!CheckPath(path, problem)) {
         return Handle();
@@ -179,31 +234,37 @@ Handle OpenTrustedFolder(const std::wstring& path, const wchar_t* security, std:
         return Handle();
     }
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
-    BOOL made = ::CreateDirectoryW(path.c_str(), descriptor != nullptr ? &attributes : nullptr);
+    BOOL made = security != nullptr && ::CreateDirectoryW(path.c_str(), &attributes);
     DWORD error = ::GetLastError();
     ::LocalFree(descriptor);
-    if (!made && error != ERROR_ALREADY_EXISTS) {
+    if (security != nullptr && !made && error != ERROR_ALREADY_EXISTS) {
         *problem = "cannot be made (" + Error(error) + ")";
         return Handle();
     }
-    Handle folder(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL,
+    Handle folder(::CreateFileW(path.c_str(),
+                                access | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL |
+                                    (security != nullptr ? WRITE_DAC : 0),
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!folder.Valid()) {
         *problem = "cannot be opened (" + Error(::GetLastError()) + ")";
         return Handle();
     }
-    return CheckOpened(folder.Get(), path, true, problem) ? std::move(folder) : Handle();
+    if (!CheckOpened(folder.Get(), path, true, problem) ||
+        (security != nullptr && !SetAccess(folder.Get(), security, problem))) {
+        return Handle();
+    }
+    return folder;
 }
 
 // Opens a file in a trusted folder, for the access given, never through a link.
-Handle OpenTrustedFile(const std::wstring& path, DWORD access, DWORD disposition, std::string* problem)
+Handle OpenTrustedFile(const std::wstring& path, DWORD access, DWORD share, DWORD disposition, std::string* problem)
 {
     if (!CheckPath(path, problem)) {
         return Handle();
     }
-    Handle file(::CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES | READ_CONTROL, FILE_SHARE_READ, nullptr,
-                              disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    Handle file(::CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES | READ_CONTROL, share, nullptr, disposition,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.Valid()) {
         *problem = "cannot be opened (" + Error(::GetLastError()) + ")";
         return Handle();
@@ -218,16 +279,171 @@ bool WriteAll(HANDLE file, const std::string& bytes)
            written == bytes.size();
 }
 
+// Reads a whole file from its start.
 bool ReadAll(HANDLE file, std::string* bytes)
 {
     LARGE_INTEGER size = {};
-    if (!::GetFileSizeEx(file, &size) || size.QuadPart > 64LL * 1024 * 1024) {
+    LARGE_INTEGER start = {};
+    if (!::GetFileSizeEx(file, &size) || size.QuadPart > MAX_PROGRAM_BYTES ||
+        !::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
         return false;
     }
     bytes->assign(static_cast<std::size_t>(size.QuadPart), '\0');
     DWORD read = 0;
     return bytes->empty() || (::ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr) &&
                               read == bytes->size());
+}
+
+// The identity of the file a handle is open on: its volume and its index.
+bool SameFile(HANDLE first, HANDLE second)
+{
+    BY_HANDLE_FILE_INFORMATION a = {};
+    BY_HANDLE_FILE_INFORMATION b = {};
+    return ::GetFileInformationByHandle(first, &a) && ::GetFileInformationByHandle(second, &b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// A program to install, read whole through a handle that does not follow a
+// link: a link, whatever it leads to, is refused.
+struct Source {
+    Handle File;
+    std::string Bytes;
+};
+
+bool ReadSource(const std::wstring& path, Source* source, std::string* problem)
+{
+    source->File = Handle(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!source->File.Valid() || !::GetFileInformationByHandle(source->File.Get(), &info)) {
+        *problem = Narrow(path) + " cannot be opened (" + Error(::GetLastError()) + ")";
+        return false;
+    }
+    if ((info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        *problem = Narrow(path) + " is a link, another reparse point or a folder, not a program";
+        return false;
+    }
+    if (!ReadAll(source->File.Get(), &source->Bytes)) {
+        *problem = Narrow(path) + " cannot be read (" + Error(::GetLastError()) + ")";
+        return false;
+    }
+    return true;
+}
+
+// The Authenticode SHA-256 digest of an image, in small hexadecimal digits,
+// through the platform's cryptographic provider; "" when it cannot be taken.
+std::string ImageDigest(const std::string& image, std::string* problem)
+{
+    ImageDigestPlan plan;
+    if (!PlanImageDigest(image, &plan, problem)) {
+        return "";
+    }
+    HCRYPTPROV provider = 0;
+    HCRYPTHASH hash = 0;
+    BYTE value[32] = {};
+    DWORD size = sizeof(value);
+    bool taken =
+        ::CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT | CRYPT_SILENT) &&
+        ::CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash);
+    const std::string padding(plan.Padding, '\0');
+    plan.Ranges.emplace_back(0, 0); // the padding, hashed last
+    for (std::size_t i = 0; taken && i < plan.Ranges.size(); ++i) {
+        bool last = i + 1 == plan.Ranges.size();
+        const char* data = last ? padding.data() : image.data() + plan.Ranges[i].first;
+        std::size_t length = last ? padding.size() : plan.Ranges[i].second;
+        taken =
+            length == 0 || ::CryptHashData(hash, reinterpret_cast<const BYTE*>(data), static_cast<DWORD>(length), 0);
+    }
+    taken = taken && ::CryptGetHashParam(hash, HP_HASHVAL, value, &size, 0) && size == sizeof(value);
+    DWORD error = ::GetLastError();
+    if (hash != 0) {
+        ::CryptDestroyHash(hash);
+    }
+    if (provider != 0) {
+        ::CryptReleaseContext(provider, 0);
+    }
+    if (!taken) {
+        *problem = "its digest cannot be taken (" + Error(error) + ")";
+        return "";
+    }
+    std::string text;
+    for (BYTE byte : value) {
+        const char digits[] = "0123456789abcdef";
+        text += {digits[byte >> 4], digits[byte & 0xF]};
+    }
+    return text;
+}
+
+// Marks a file that a handle with DELETE access is open on for removal when
+// the handle closes.
+bool DeleteByHandle(HANDLE file)
+{
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+}
+
+// Renames the file a handle with DELETE access is open on to path, replacing
+// what is there.
+bool RenameByHandle(HANDLE file, const std::wstring& path)
+{
+    std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + (path.size() + 1) * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(path.size() * sizeof(wchar_t));
+    std::copy(path.begin(), path.end(), rename->FileName);
+    return ::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
+}
+
+// Installs a program's bytes as folder\name: written under a name of its own
+// beside it, flushed, read back and compared, then renamed into place; a
+// copy already in place with the same bytes is left as it was. Says which in
+// done.
+bool PlaceProgram(const std::wstring& folder, const wchar_t* name, const std::string& bytes,
+                  std::vector<std::string>* done, std::string* problem)
+{
+    std::wstring path = folder + L"\\" + name;
+    // A link there, even one that leads nowhere, shows attributes of its own.
+    bool present = ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (present) {
+        Handle installed = OpenTrustedFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, problem);
+        std::string bytesThere;
+        if (!installed.Valid() || !ReadAll(installed.Get(), &bytesThere)) {
+            *problem = Narrow(path) + " " +
+                       (installed.Valid() ? "cannot be read (" + Error(::GetLastError()) + ")" : *problem);
+            return false;
+        }
+        if (bytesThere == bytes) {
+            done->push_back(Narrow(path) + " left as it was (already this version)");
+            return true;
+        }
+    }
+    std::wstring temporary = path + L"." + std::to_wstring(::GetCurrentProcessId()) + L".new";
+    Handle file(::CreateFileW(temporary.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.Valid()) {
+        *problem = Narrow(temporary) + " cannot be made (" + Error(::GetLastError()) + ")";
+        return false;
+    }
+    std::string written;
+    bool placed = WriteAll(file.Get(), bytes) && ::FlushFileBuffers(file.Get()) && ReadAll(file.Get(), &written);
+    DWORD error = ::GetLastError();
+    if (placed && written != bytes) {
+        *problem = Narrow(temporary) + " does not read back as it was written";
+        placed = false;
+    } else if (placed && !RenameByHandle(file.Get(), path)) {
+        *problem = Narrow(path) + " cannot be replaced (" + Error(::GetLastError()) + ")";
+        placed = false;
+    } else if (!placed) {
+        *problem = Narrow(temporary) + " cannot be written (" + Error(error) + ")";
+    }
+    if (!placed) {
+        (void)DeleteByHandle(file.Get());
+        return false;
+    }
+    done->push_back(Narrow(path) + (present ? " updated" : " placed"));
+    return true;
 }
 
 std::wstring WindowsFolder()
@@ -258,13 +474,19 @@ std::wstring ProgramFilesFolder()
     return path;
 }
 
-// The folder this program was started from.
-std::wstring ProgramFolder()
+// The path this program was started from.
+std::wstring ProgramPath()
 {
     std::wstring path(32768, L'\0');
     DWORD length = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    path.resize(length);
-    return path.substr(0, path.find_last_of(L'\\'));
+    path.resize(length < path.size() ? length : 0);
+    return path;
+}
+
+std::wstring InstallFolder()
+{
+    std::wstring programFiles = ProgramFilesFolder();
+    return programFiles.empty() ? programFiles : programFiles + L"\\Tessary";
 }
 
 } // namespace
@@ -287,15 +509,7 @@ std::string WindowsDeploySystem::UserName()
 
 std::string WindowsDeploySystem::ErrorText(platform::DWORD error)
 {
-    wchar_t text[512] = {};
-    DWORD length =
-        ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
-                         nullptr, error, 0, text, 512, nullptr);
-    std::wstring message(text, length);
-    while (!message.empty() && (message.back() == L' ' || message.back() == L'\r' || message.back() == L'\n')) {
-        message.pop_back();
-    }
-    return Narrow(message);
+    return SystemText(error);
 }
 
 bool WindowsDeploySystem::AppendToLog(const std::string& entry, std::string* problem)
@@ -303,10 +517,7 @@ bool WindowsDeploySystem::AppendToLog(const std::string& entry, std::string* pro
     std::wstring logs = WindowsFolder() + L"\\Logs";
     (void)::CreateDirectoryW(logs.c_str(), nullptr); // Windows has it; a fresh Wine may not
     std::wstring folderPath = logs + L"\\Tessary";
-    // SYSTEM and Administrators may do anything in it, everyone else read;
-    // nothing is inherited from the folder above.
-    Handle folder =
-        OpenTrustedFolder(folderPath, L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;WD)", problem);
+    Handle folder = OpenTrustedFolder(folderPath, LOG_FOLDER_SECURITY, 0, problem);
     if (!folder.Valid()) {
         *problem = Narrow(folderPath) + " " + *problem;
         return false;
@@ -316,7 +527,7 @@ bool WindowsDeploySystem::AppendToLog(const std::string& entry, std::string* pro
     for (char c : entry) {
         text += c == '\n' ? "\r\n" : std::string(1, c);
     }
-    Handle log = OpenTrustedFile(path, FILE_APPEND_DATA, OPEN_ALWAYS, problem);
+    Handle log = OpenTrustedFile(path, FILE_APPEND_DATA | WRITE_DAC, FILE_SHARE_READ, OPEN_ALWAYS, problem);
     LARGE_INTEGER size = {};
     if (log.Valid() && ::GetFileSizeEx(log.Get(), &size) && size.QuadPart > 0 &&
         static_cast<unsigned long long>(size.QuadPart) + text.size() > MAX_LOG_BYTES) {
@@ -326,9 +537,10 @@ bool WindowsDeploySystem::AppendToLog(const std::string& entry, std::string* pro
             *problem = Narrow(path) + " cannot be moved aside to make room (" + Error(::GetLastError()) + ")";
             return false;
         }
-        log = OpenTrustedFile(path, FILE_APPEND_DATA, OPEN_ALWAYS, problem);
+        log = OpenTrustedFile(path, FILE_APPEND_DATA | WRITE_DAC, FILE_SHARE_READ, OPEN_ALWAYS, problem);
     }
-    if (!log.Valid()) {
+    // A log made by an earlier version may still let everyone read it.
+    if (!log.Valid() || !SetAccess(log.Get(), LOG_FILE_SECURITY, problem)) {
         *problem = Narrow(path) + " " + *problem;
         return false;
     }
@@ -339,54 +551,99 @@ bool WindowsDeploySystem::AppendToLog(const std::string& entry, std::string* pro
     return true;
 }
 
-bool WindowsDeploySystem::InstallCheck(bool install, std::string* problem)
+bool WindowsDeploySystem::PlacePrograms(std::vector<std::string>* done, std::string* problem)
 {
-    std::wstring programFiles = ProgramFilesFolder();
-    if (programFiles.empty()) {
+    std::wstring folderPath = InstallFolder();
+    if (folderPath.empty()) {
         *problem = "the Program Files folder is not known";
         return false;
     }
-    std::wstring folderPath = programFiles + L"\\Tessary";
-    std::wstring path = folderPath + L"\\tessary-preflight.exe";
-    if (!install && ::GetFileAttributesW(folderPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        return true; // nothing to remove
+    // Both programs are read and checked before anything is written.
+    std::wstring self = ProgramPath();
+    std::wstring preflightPath = self.substr(0, self.find_last_of(L'\\') + 1) + PREFLIGHT_NAME;
+    Source deploy;
+    Source preflight;
+    if (!ReadSource(self, &deploy, problem) || !ReadSource(preflightPath, &preflight, problem)) {
+        return false;
     }
-    Handle folder = OpenTrustedFolder(folderPath, nullptr, problem);
+    std::string digest = ImageDigest(preflight.Bytes, problem);
+    if (digest.empty()) {
+        *problem = Narrow(preflightPath) + " " + *problem;
+        return false;
+    }
+    if (digest != preflightDigest_) {
+        *problem = Narrow(preflightPath) + " is not the one this deployment was built with (its digest is " + digest +
+                   ", not " + preflightDigest_ + "); nothing was installed";
+        return false;
+    }
+    Handle folder = OpenTrustedFolder(folderPath, PROGRAM_FOLDER_SECURITY, 0, problem);
     if (!folder.Valid()) {
         *problem = Narrow(folderPath) + " " + *problem;
         return false;
     }
-    if (!install) {
-        if (!::DeleteFileW(path.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
-            *problem = Narrow(path) + " cannot be removed (" + Error(::GetLastError()) + ")";
-            return false;
-        }
-        folder = Handle();
-        (void)::RemoveDirectoryW(folderPath.c_str()); // only when it is empty
+    return PlaceProgram(folderPath, PREFLIGHT_NAME, preflight.Bytes, done, problem) &&
+           PlaceProgram(folderPath, DEPLOY_NAME, deploy.Bytes, done, problem);
+}
+
+bool WindowsDeploySystem::RemovePrograms(std::vector<std::string>* done, std::string* problem)
+{
+    std::wstring folderPath = InstallFolder();
+    if (folderPath.empty()) {
+        *problem = "the Program Files folder is not known";
+        return false;
+    }
+    if (::GetFileAttributesW(folderPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        done->push_back(Narrow(folderPath) + " is not there: nothing to remove");
         return true;
     }
-    std::wstring sourcePath = ProgramFolder() + L"\\tessary-preflight.exe";
-    Handle source(::CreateFileW(sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string wanted;
-    if (!source.Valid() || !ReadAll(source.Get(), &wanted)) {
-        *problem = Narrow(sourcePath) + " cannot be read (" + Error(::GetLastError()) + ")";
+    Handle folder = OpenTrustedFolder(folderPath, nullptr, DELETE, problem);
+    if (!folder.Valid()) {
+        *problem = Narrow(folderPath) + " " + *problem;
         return false;
     }
-    Handle target = OpenTrustedFile(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, problem);
-    std::string present;
-    if (!target.Valid() || !ReadAll(target.Get(), &present)) {
-        *problem = Narrow(path) + " " + (target.Valid() ? "cannot be read" : *problem);
-        return false;
+    Handle running(::CreateFileW(ProgramPath().c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr));
+    bool removedLater = false;
+    for (const wchar_t* name : {PREFLIGHT_NAME, DEPLOY_NAME}) {
+        std::wstring path = folderPath + L"\\" + name;
+        if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            continue;
+        }
+        Handle file = OpenTrustedFile(path, DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING, problem);
+        if (!file.Valid()) {
+            *problem = Narrow(path) + " " + *problem;
+            return false;
+        }
+        // A program's own image cannot go while it runs: Windows removes it
+        // at the next restart.
+        if (running.Valid() && SameFile(file.Get(), running.Get())) {
+            file = Handle();
+            if (!::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+                *problem =
+                    Narrow(path) + " cannot be set for removal at the next restart (" + Error(::GetLastError()) + ")";
+                return false;
+            }
+            done->push_back(Narrow(path) + " to be removed at the next restart (it is the program running)");
+            removedLater = true;
+        } else if (!DeleteByHandle(file.Get())) {
+            *problem = Narrow(path) + " cannot be removed (" + Error(::GetLastError()) + ")";
+            return false;
+        } else {
+            done->push_back(Narrow(path) + " removed");
+        }
     }
-    if (present == wanted) {
-        return true; // in place already: nothing is written
-    }
-    LARGE_INTEGER start = {};
-    if (!::SetFilePointerEx(target.Get(), start, nullptr, FILE_BEGIN) || !::SetEndOfFile(target.Get()) ||
-        !WriteAll(target.Get(), wanted)) {
-        *problem = Narrow(path) + " cannot be written (" + Error(::GetLastError()) + ")";
-        return false;
+    if (removedLater) {
+        folder = Handle();
+        if (!::MoveFileExW(folderPath.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+            *problem =
+                Narrow(folderPath) + " cannot be set for removal at the next restart (" + Error(::GetLastError()) + ")";
+            return false;
+        }
+        done->push_back(Narrow(folderPath) + " to be removed at the next restart");
+    } else if (DeleteByHandle(folder.Get())) {
+        done->push_back(Narrow(folderPath) + " removed");
+    } else {
+        done->push_back(Narrow(folderPath) + " kept: it holds other files");
     }
     return true;
 }

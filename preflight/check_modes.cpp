@@ -32,8 +32,7 @@ constexpr Mode MODES[] = {
      {{0, Shown::Line, ""}, {0, Shown::Nothing, ""}, {0, Shown::Line, ""}, {CHECK_UNREADABLE, Shown::LineOnError, ""}}},
     // Intune's Remediations: exit 1 runs the remediation; the line is shown.
     // A machine that could not be read is one a deployment may mend.
-    {"--needs-remediation",
-     {{0, Shown::Line, ""}, {1, Shown::Line, ""}, {0, Shown::Line, ""}, {1, Shown::Line, ""}}},
+    {"--needs-remediation", {{0, Shown::Line, ""}, {1, Shown::Line, ""}, {0, Shown::Line, ""}, {1, Shown::Line, ""}}},
     // Configuration Manager's compliance item: exactly one value, exit 0.
     {"--compliance-value",
      {{0, Shown::Word, "Compliant"},

@@ -85,10 +85,10 @@ void ReadSetting(PickedAdapter* adapter)
         adapter->Setting = SettingState::Unreadable;
         adapter->ReadError = static_cast<DWORD>(status);
     } else {
-        adapter->Setting = IsEnabledText(adapter->ValueType, adapter->ValueData.data(),
-                                         static_cast<DWORD>(adapter->ValueData.size()))
-                               ? SettingState::Set
-                               : SettingState::Other;
+        adapter->Setting =
+            IsEnabledText(adapter->ValueType, adapter->ValueData.data(), static_cast<DWORD>(adapter->ValueData.size()))
+                ? SettingState::Set
+                : SettingState::Other;
     }
 }
 
@@ -204,9 +204,9 @@ CheckAnswer JudgeCompliance(const MachineState& state, SettingAction action,
                                     " for a restart of the computer before the setting is in force: " + waiting;
     if (wrongCount > 0) {
         std::string want = action == SettingAction::Add ? "not set on " : "not absent from ";
-        return {CHECK_NOT_COMPLIANT, EscapeControlCharacters("Not compliant: WapiSupport is " + want +
-                                                             std::to_string(wrongCount) + " of " + total + ": " +
-                                                             wrong + restart)};
+        return {CHECK_NOT_COMPLIANT,
+                EscapeControlCharacters("Not compliant: WapiSupport is " + want + std::to_string(wrongCount) + " of " +
+                                        total + ": " + wrong + restart)};
     }
     std::string done = action == SettingAction::Add ? "set on " + total : "absent from " + total;
     return {CHECK_COMPLIANT, EscapeControlCharacters("Compliant: WapiSupport is " + done + restart)};

@@ -72,8 +72,8 @@ int Run(int argc, wchar_t** argv)
     }
 
     if (check) {
-        ModeReply reply =
-            ReplyInMode(Utf8(command), CheckMachine(Starts(argv[2], L"/a") ? SettingAction::Add : SettingAction::Delete));
+        ModeReply reply = ReplyInMode(
+            Utf8(command), CheckMachine(Starts(argv[2], L"/a") ? SettingAction::Add : SettingAction::Delete));
         Print(reply.Out);
         (void)std::fputs(reply.Error.c_str(), stderr);
         return reply.ExitCode;

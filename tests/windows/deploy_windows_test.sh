@@ -3,7 +3,7 @@
 # tessary-deploy's own work on Windows, done for real under Wine over
 # simulated devices (DEPLOY_SIM): the log folder and file are made and
 # appended to, bounded to about 1 MiB and one older file, refused (and not
-# written through) when the folder or the file is a link; the check is
+# written through) when the folder or the file is a link; the programs are
 # installed under Program Files\Tessary and removed with /d; and a run with no
 # console, its output sent to a file, prints the same lines and answers the
 # same codes.
@@ -17,7 +17,10 @@ cd "$work"
 . "$here/../support/checks.sh"
 
 cp "$deploy" tessary-deploy-sim.exe
-printf 'the check' >tessary-preflight.exe # what /a installs, from beside the program
+# What /a installs from beside the program: a program whose digest it is told.
+cp "$detached" tessary-preflight.exe
+TESSARY_TEST_PREFLIGHT_DIGEST=$(python3 "$here/../../scripts/pe-image.py" digest tessary-preflight.exe)
+export TESSARY_TEST_PREFLIGHT_DIGEST
 run tessary-deploy-sim.exe /x >/dev/null 2>&1 || true # makes the prefix, if it is new
 drive=$prefix/drive_c
 logs=$(ls -d "$drive/windows/"[Ll]ogs)
@@ -32,12 +35,13 @@ run tessary-deploy-sim.exe /a >first.txt 2>first-error.txt || status=$?
 [ -s "$log" ] || fail "no log at $log"
 grep -q 'tessary-deploy-sim.exe /a'$'\r''$' "$log" || fail "the entry does not name the command: $(cat "$log")"
 grep -q '^  outcome 0: success' "$log" || fail "the entry has no outcome: $(cat "$log")"
-cmp -s tessary-preflight.exe "$installed/tessary-preflight.exe" || fail "the check was not installed"
+cmp -s tessary-preflight.exe "$installed/tessary-preflight.exe" || fail "the pre-flight was not installed"
+cmp -s tessary-deploy-sim.exe "$installed/tessary-deploy.exe" || fail "the deployment was not installed"
 [ ! -s first-error.txt ] || fail "/a wrote on standard error: $(cat first-error.txt)"
 
-# /d removes the installed check and its folder, and appends its entry.
+# /d removes the installed programs and their folder, and appends its entry.
 run tessary-deploy-sim.exe /d >/dev/null || fail "/d: status $?"
-[ ! -e "$installed" ] || fail "the installed check is still there: $(ls -la "$installed")"
+[ ! -e "$installed" ] || fail "the installed programs are still there: $(ls -la "$installed")"
 [ "$(grep -c '^20.*tessary-deploy ' "$log")" -eq 2 ] || fail "two runs, not two entries: $(cat "$log")"
 
 # A full log becomes the one older file, and a new one begins.
@@ -77,5 +81,5 @@ cmp -s console.txt detached.txt || fail "with no console the lines differ: $(dif
 grep -q '^tessary-deploy: 3010, restart needed' detached.txt || fail "no outcome line: $(cat detached.txt)"
 
 [ "$failures" -eq 0 ] || exit 1
-echo "the log is made, appended to, bounded and refused through links; the check is installed and removed;" \
+echo "the log is made, appended to, bounded and refused through links; the programs are installed and removed;" \
   "with no console the lines and codes are the same"

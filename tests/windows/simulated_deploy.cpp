@@ -2,7 +2,8 @@
 // done for real, over one simulated Corvane adapter (the tests' own, so that
 // it has every property the scan reads) and its driver key. When
 // TESSARY_TEST_VETOED is set, the adapter's driver refuses to stop, so that
-// the run needs a restart of the computer.
+// the run needs a restart of the computer. It installs the pre-flight beside
+// it when that has the digest TESSARY_TEST_PREFLIGHT_DIGEST names.
 #include <cstdlib>
 
 #include "deploy/deploy.h"
@@ -19,6 +20,7 @@ int wmain(int argc, wchar_t** argv)
     simulator::Install(testsupport::MachineOf({adapter}));
     simulator::SetTracing(false);
     simulator::SetEcho(true);
-    WindowsDeploySystem system;
+    const char* digest = std::getenv("TESSARY_TEST_PREFLIGHT_DIGEST");
+    WindowsDeploySystem system(digest != nullptr ? digest : "");
     return RunDeploy(argc, reinterpret_cast<const platform::WCHAR* const*>(argv), &system);
 }

@@ -1,0 +1,92 @@
+#include "deploy/near_misses.h"
+
+#include "common/unicode.h"
+#include "discovery/device_probes.h"
+#include "discovery/property_reader.h"
+
+using namespace platform;
+
+namespace {
+
+// A device's property as text; empty when it cannot be read.
+std::u16string PropertyText(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, DWORD property, PropertyBuffer* buffer)
+{
+    if (!ReadDeviceProperty(set, deviceInfo, property, buffer)) {
+        return {};
+    }
+    return {reinterpret_cast<const WCHAR*>(buffer->Block), PropertyTextLength(buffer)};
+}
+
+std::u16string Lower(std::u16string text)
+{
+    for (char16_t& unit : text) {
+        unit = unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit - u'A' + u'a') : unit;
+    }
+    return text;
+}
+
+std::string Utf8(const std::u16string& text)
+{
+    return EscapeControlCharacters(Utf16ToUtf8(text.data(), text.size()));
+}
+
+// Why a network device whose description begins with the vendor's word, in
+// any letter case, was passed over; "" when it was not.
+std::string WhyPassedOver(const std::u16string& description, const std::u16string& enumerator,
+                          const std::u16string& driver, CONFIGRET statusResult, DWORD status, DWORD problem)
+{
+    if (description.compare(0, 7, u"Corvane") != 0) {
+        return "its description begins with \"" + Utf8(description.substr(0, 7)) + "\", not \"Corvane\"";
+    }
+    if (description.find(u"Wireless") == std::u16string::npos && description.find(u"Wi-Fi") == std::u16string::npos) {
+        return "its description holds neither \"Wireless\" nor \"Wi-Fi\" in these letter cases";
+    }
+    if (enumerator != u"USB" && enumerator != u"PCI") {
+        return enumerator.empty() ? "its bus cannot be read"
+                                  : "it is on the bus \"" + Utf8(enumerator) + "\", not USB or PCI";
+    }
+    if (statusResult != CR_SUCCESS) {
+        return "its state cannot be read (CM_Get_DevNode_Status answered " + std::to_string(statusResult) + ")";
+    }
+    if (driver.empty()) {
+        return "its driver key name cannot be read";
+    }
+    if (IsDisabledStatus(status, problem)) {
+        return "it is disabled; enable it in Device Manager (or pnputil /enable-device) and run the deployment again";
+    }
+    return "";
+}
+
+} // namespace
+
+std::vector<std::string> FindNearMisses()
+{
+    std::vector<std::string> misses;
+    HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    if (set == INVALID_HANDLE_VALUE) {
+        return misses;
+    }
+    PropertyBuffer buffer = {};
+    SP_DEVINFO_DATA deviceInfo = {};
+    deviceInfo.cbSize = sizeof(deviceInfo);
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &deviceInfo); ++index) {
+        std::u16string description = PropertyText(set, &deviceInfo, SPDRP_DEVICEDESC, &buffer);
+        if (PropertyText(set, &deviceInfo, SPDRP_CLASS, &buffer) != u"Net" ||
+            Lower(description.substr(0, 7)) != u"corvane") {
+            continue;
+        }
+        DWORD status = 0;
+        DWORD problem = 0;
+        CONFIGRET result = CM_Get_DevNode_Status(&status, &problem, deviceInfo.DevInst, 0);
+        std::u16string driver = PropertyText(set, &deviceInfo, SPDRP_DRIVER, &buffer);
+        std::string why = WhyPassedOver(description, PropertyText(set, &deviceInfo, SPDRP_ENUMERATOR_NAME, &buffer),
+                                        driver, result, status, problem);
+        if (!why.empty()) {
+            misses.push_back("device " + std::to_string(index) + ", " + Utf8(description) + " (" + Utf8(driver) +
+                             "): " + why);
+        }
+    }
+    ReleasePropertyBlock(&buffer);
+    SetupDiDestroyDeviceInfoList(set);
+    return misses;
+}

@@ -1,0 +1,13 @@
+// Why no adapter was picked: the devices that nearly were.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Walks the present devices, reading only, and names each that the tool's
+// choice passed over narrowly: a network device whose description begins
+// with the vendor's word in another letter case, or names it wireless in no
+// word the tool looks for, or a vendor's wireless adapter that is on another
+// bus, is disabled, or whose state or driver key name cannot be read. One
+// line each: "device 4, CORVANE Wireless AX (...\0007): why". Prints nothing.
+std::vector<std::string> FindNearMisses();

@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# Usage: package_test.sh PREFIX PACKAGE.zip WORK
+# The package as shipped, under Wine, on Wine's own devices (whose bus Wine
+# cannot report, so no adapter is picked): scripts/startup.cmd, run by Wine's
+# cmd, installs both programs, which then match the package's; the command of
+# each PowerShell script, run as written against the installed programs,
+# gives the answer its system reads for a machine with no adapter; a swapped
+# or linked tessary-preflight.exe is refused with nothing installed; a signed
+# one is accepted (the digest is the Authenticode one); /d removes the
+# programs, and, run from the installed copy, leaves its own removal to the
+# next restart.
+set -euo pipefail
+here=$(dirname "$(realpath "$0")")
+prefix=$(realpath -m "$1") package=$(realpath "$2") work=$3
+run() { "$here/wine-run.sh" "$prefix" "$@"; }
+rm -rf "$work"
+mkdir -p "$work/package"
+cd "$work"
+. "$here/../support/checks.sh"
+unzip -q "$package" -d package
+run cmd /c exit >/dev/null 2>&1 || true # makes the prefix, if it is new
+installed="$prefix/drive_c/Program Files/Tessary"
+log=$(ls -d "$prefix/drive_c/windows/"[Ll]ogs)/Tessary/tessary.log
+rm -rf "$installed"
+session='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager'
+reg() { WINEPREFIX=$prefix WINEDEBUG=-all wine reg "$@" 2>/dev/null | tr -d '\r'; }
+reg delete "$session" /v PendingFileRenameOperations /f >/dev/null || true
+
+# The Group Policy startup script, in the unpacked package as on a share.
+status=0
+run cmd /c 'package\scripts\startup.cmd' >startup.txt || status=$?
+[ "$status" -eq 0 ] && [ "$(tail -n 1 startup.txt | tr -d '\r')" = \
+  "tessary-deploy: 0, success: no adapter to act on. Nothing was changed." ] ||
+  fail "startup.cmd: status $status: $(cat startup.txt)"
+for program in tessary-preflight.exe tessary-deploy.exe; do
+  cmp -s "package/$program" "$installed/$program" || fail "$program is not installed as the package holds it"
+done
+grep -q "installed program: C:\\\\Program Files\\\\Tessary\\\\tessary-preflight.exe placed" "$log" ||
+  fail "the log does not say the programs were placed: $(tail -n 5 "$log")"
+
+# Each PowerShell script's one command, against the installed programs: the
+# column of a machine with no adapter.
+none='No adapter: tessary.exe would pick no adapter on this machine'
+done_line='tessary-deploy: 0, success: no adapter to act on. Nothing was changed.'
+for case in "intune-detection.ps1|0|$none" "configmgr-detection.ps1|0|$none" \
+  "remediation-detection.ps1|0|$none" "configmgr-discovery.ps1|0|NotApplicable" \
+  "remediation.ps1|0|$done_line" "configmgr-remediation.ps1|0|$done_line"; do
+  IFS='|' read -r script want_status want_line <<<"$case"
+  command=$(grep -a '^& "' "package/scripts/$script" | tr -d '\r')
+  program=$(sed 's/^& "\$env:ProgramW6432\\Tessary\\\([^"]*\)".*/\1/' <<<"$command")
+  arguments=$(sed 's/^& "[^"]*" \([^;]*\);.*/\1/' <<<"$command")
+  [ -f "$installed/$program" ] || fail "$script runs $program, which is not installed"
+  status=0
+  # shellcheck disable=SC2086 # the arguments are words
+  run "C:\\Program Files\\Tessary\\$program" $arguments >"$script.out" 2>"$script.err" || status=$?
+  last=$(tail -n 1 "$script.out" | tr -d '\r')
+  [ "$status" = "$want_status" ] && [ "$last" = "$want_line" ] && [ ! -s "$script.err" ] ||
+    fail "$script ($program $arguments): status $status, last line '$last': $(cat "$script.err")"
+done
+
+# A pre-flight that is not the package's, or a link to another file, is
+# refused, and nothing is installed from the package beside it. (Windows
+# shows a link to a file as a reparse point, which is refused as such; Wine
+# shows it as its target, which the digest then refuses.)
+refused() {
+  local folder=$1 why=$2 status=0
+  run "$folder/tessary-deploy.exe" /a >"$folder.out" 2>"$folder.err" || status=$?
+  [ "$status" -eq 1 ] && grep -q "$why" "$folder.err" && grep -q 'could not be placed' "$folder.out" &&
+    ! grep -q 'Tessary Tool' "$folder.out" || fail "$folder: status $status: $(cat "$folder.out" "$folder.err")"
+}
+mkdir swapped linked
+cp package/tessary-deploy.exe package/tessary.exe swapped/
+cp package/tessary-deploy.exe linked/
+mv swapped/tessary.exe swapped/tessary-preflight.exe
+printf 'not a program' >text.txt
+ln -s "$work/text.txt" linked/tessary-preflight.exe
+printf 'older' >"$installed/tessary-preflight.exe" # what an update would replace
+refused swapped 'is not the one this deployment was built with'
+refused linked 'is a link\|is not an executable'
+[ "$(cat "$installed/tessary-preflight.exe")" = older ] || fail "a refused run changed the installed pre-flight"
+
+# Signed, the pre-flight keeps its digest and is installed (an update here).
+mkdir signed
+cp package/tessary-deploy.exe signed/
+openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out certificate.pem -days 1 \
+  -subj "/CN=Tessary test signer" -addext "extendedKeyUsage=codeSigning" 2>/dev/null
+osslsigncode sign -certs certificate.pem -key key.pem -in package/tessary-preflight.exe \
+  -out signed/tessary-preflight.exe >/dev/null
+run signed/tessary-deploy.exe /a >signed.out 2>&1 || fail "a signed pre-flight: status $?: $(cat signed.out)"
+cmp -s signed/tessary-preflight.exe "$installed/tessary-preflight.exe" || fail "the signed pre-flight was not installed"
+grep -q 'tessary-preflight.exe updated' "$log" || fail "the log does not say the pre-flight was updated"
+
+# /d from the package removes both and their folder; run from the installed
+# copy, it removes the pre-flight and leaves itself and the folder to the
+# next restart.
+run package/tessary-deploy.exe /d >remove.out || fail "/d: status $?: $(cat remove.out)"
+[ ! -e "$installed" ] || fail "/d left $(ls -la "$installed")"
+run package/tessary-deploy.exe /a >/dev/null || fail "/a again: status $?"
+run 'C:\Program Files\Tessary\tessary-deploy.exe' /d >self.out || fail "/d from the installed copy: status $?"
+[ ! -e "$installed/tessary-preflight.exe" ] && [ -e "$installed/tessary-deploy.exe" ] ||
+  fail "/d from the installed copy: $(ls -la "$installed")"
+pending=$(reg query "$session" /v PendingFileRenameOperations)
+grep -q 'Tessary\\tessary-deploy.exe' <<<"$pending" || fail "no removal at the next restart: $pending"
+grep -q 'tessary-deploy.exe to be removed at the next restart' "$log" || fail "the log does not say so"
+reg delete "$session" /v PendingFileRenameOperations /f >/dev/null || true
+rm -rf "$installed"
+
+[ "$failures" -eq 0 ] || exit 1
+echo "startup.cmd and each script's command answer as their systems read them; the programs are installed" \
+  "verified, a swapped or linked pre-flight is refused, a signed one accepted; /d removes them"
