@@ -13,7 +13,6 @@
 #include "machine_file/files.h"
 #include "machine_file/machine_file.h"
 #include "platform/platform.h"
-#include "platform/win/library_search.h"
 #include "preflight/check_modes.h"
 #include "preflight/replay.h"
 #include "preflight/snapshot.h"
@@ -119,7 +118,6 @@ int Run(int argc, wchar_t** argv)
 
 int wmain(int argc, wchar_t** argv)
 {
-    RestrictLibrarySearch();
     try {
         return Run(argc, argv);
     } catch (const std::exception& problem) {

@@ -9,8 +9,13 @@
 #              libraries (KnownDLLs) are imported, so that none can be
 #              satisfied by a file planted beside the executable
 #   stack      the code calls the stack protector's failure routine
-#   search     under Wine, the library search is restricted to the system
-#              directory before the first SetupAPI call (a relay trace)
+#   swap       the file header asks Windows to run the image from the page
+#              file when it starts from a share or a removable disk
+#   search     under Wine, on the program's first thread, the library search
+#              is restricted to the system directory before any library is
+#              loaded by name or the cryptographic provider is asked for
+#              anything (which loads libraries), and before the first SetupAPI
+#              call (a relay trace)
 # SYMBOLS is the file that holds EXE's symbols (its .debug file, or EXE
 # itself); PREFIX the Wine prefix; TOOLS_PREFIX the binutils' prefix, such as
 # x86_64-w64-mingw32-.
@@ -91,30 +96,43 @@ check_stack() {
   }
 }
 
-# The program's own thread is the one that asks SetupAPI for the device set;
-# it must have restricted the search before that.
+# IMAGE_FILE_REMOVABLE_RUN_FROM_SWAP (0x0400) and IMAGE_FILE_NET_RUN_FROM_SWAP
+# (0x0800) in the file header's characteristics.
+check_swap() {
+  local characteristics
+  characteristics=$(sed -n 's/^Characteristics[[:space:]]*0x\([0-9a-fA-F]*\).*/\1/p' <<<"$headers")
+  [ -n "$characteristics" ] && [ $((0x$characteristics & 0x0C00)) -eq $((0x0C00)) ] || {
+    echo "the file header lacks the run-from-swap flags (characteristics 0x$characteristics)"
+    return 1
+  }
+}
+
+# The program's first thread is the one the relay trace shows first; the
+# search must be restricted on it before anything there loads a library, and
+# before it asks SetupAPI for the device set.
 check_search() {
-  local trace thread restricted first
+  local trace thread restricted loaded first
   trace=$(mktemp)
   WINE_RUN_DEBUG=-all,+relay "$here/wine-run.sh" "$prefix" "$exe" /a >/dev/null 2>"$trace" || true
-  thread=$(grep -m1 -E 'Call setupapi\.SetupDiGetClassDevsW\(00000000,00000000,00000000,00000006\)' "$trace" |
-    cut -d: -f1 || true)
-  if [ -z "$thread" ]; then
-    rm -f "$trace"
-    echo "the relay trace shows no call of SetupDiGetClassDevsW"
+  thread=$(grep -m1 -E '^[0-9a-f]+:Call ' "$trace" | cut -d: -f1 || true)
+  restricted=$(grep -n -m1 -E "^$thread:Call KERNEL32\.SetDefaultDllDirectories\(00000800\)" "$trace" | cut -d: -f1 || true)
+  loaded=$(grep -n -m1 -E "^$thread:Call (KERNEL32|KERNELBASE)\.LoadLibrary|^$thread:Call advapi32\.CryptAcquireContext" \
+    "$trace" | cut -d: -f1 || true)
+  first=$(grep -n -m1 -E "^$thread:Call setupapi\.SetupDiGetClassDevsW\(" "$trace" | cut -d: -f1 || true)
+  rm -f "$trace"
+  if [ -z "$thread" ] || [ -z "$first" ]; then
+    echo "the relay trace shows no call of SetupDiGetClassDevsW on the program's first thread"
     return 1
   fi
-  restricted=$(grep -n -m1 -E "^$thread:Call KERNEL32\.SetDefaultDllDirectories\(00000800\)" "$trace" | cut -d: -f1 || true)
-  first=$(grep -n -m1 -E "^$thread:Call setupapi\." "$trace" | cut -d: -f1)
-  rm -f "$trace"
-  [ -n "$restricted" ] && [ "$restricted" -lt "$first" ] || {
-    echo "the library search is not restricted to the system directory before the first SetupAPI call"
+  [ -n "$restricted" ] && [ "$restricted" -lt "$first" ] && { [ -z "$loaded" ] || [ "$restricted" -lt "$loaded" ]; } || {
+    echo "the library search is not restricted to the system directory before the first library load ($loaded)" \
+      "or SetupAPI call ($first): restricted at ${restricted:-no line}"
     return 1
   }
 }
 
 failures=0
-for check in aslr wx debug imports stack search; do
+for check in aslr wx debug imports stack swap search; do
   status=0
   message=$("check_$check") || status=$?
   if $control; then
