@@ -9,8 +9,10 @@
 #include "deploy/near_misses.h"
 #include "deploy/observer.h"
 #include "deploy/outcome.h"
+#include "deploy/recovery.h"
 #include "platform/inspection.h"
 #include "preflight/compliance.h"
+#include "preflight/journal.h"
 
 #ifndef TESSARY_VERSION
 #define TESSARY_VERSION "unknown"
@@ -144,6 +146,47 @@ class Deployment {
 public:
     Deployment(SettingAction action, DeploySystem* system) : action_(action), system_(system) {}
 
+    // Waits for the one run at a time; false when another run held it.
+    bool Lock()
+    {
+        RunLock lock = system_->LockRun();
+        facts_.Busy = lock == RunLock::Busy;
+        if (lock == RunLock::Busy) {
+            Note("another deployment held Global\\Tessary throughout the wait: nothing was done");
+        } else if (lock == RunLock::Abandoned) {
+            Note("the deployment before this one ended without letting Global\\Tessary go: it was interrupted");
+        }
+        return !facts_.Busy;
+    }
+
+    // Enables again the adapters an interrupted run left behind in the
+    // journal; false when the journal cannot be read, and then nothing else
+    // may be done.
+    bool Recover()
+    {
+        std::vector<JournalEntry> entries;
+        DWORD error = 0;
+        if (!ReadJournal(&entries, &error)) {
+            facts_.JournalUnreadable = true;
+            Note("the journal, HKLM\\SOFTWARE\\Tessary\\Restarting, cannot be read (error " + WithText(error, system_) +
+                 "): an adapter an interrupted run left disabled may stay so");
+            return false;
+        }
+        if (entries.empty()) {
+            return true;
+        }
+        observer::Record(true);
+        Recovery recovery = RecoverInterruptedRestarts(entries);
+        observer::Record(false);
+        NoteOutput();
+        for (const std::string& line : recovery.Lines) {
+            Note(line);
+        }
+        facts_.Recovered = recovery.Enabled;
+        facts_.RecoveryFailed = recovery.Failed;
+        return true;
+    }
+
     // Places the installed programs; false when they could not be, and then
     // nothing else may be done.
     bool PlacePrograms()
@@ -211,10 +254,22 @@ public:
             }
             return;
         }
+        // The journal must be able to take an entry before any adapter is
+        // disabled.
+        LSTATUS journal = PrepareJournal();
+        if (journal != ERROR_SUCCESS) {
+            facts_.JournalUnwritable = true;
+            Note("the journal, HKLM\\SOFTWARE\\Tessary\\Restarting, cannot be made (error " +
+                 WithText(static_cast<DWORD>(journal), system_) + "): no adapter may be restarted without it");
+            return;
+        }
+        facts_.Ran = true;
         observer::Record(true);
+        observer::KeepJournal(true);
         observer::PassOutput(true);
         (void)TessaryMain(argc, argv);
         observer::PassOutput(false);
+        observer::KeepJournal(false);
         observer::Record(false);
         NoteOutput();
         for (const observer::FailedCall& call : observer::FailedCalls()) {
@@ -225,6 +280,7 @@ public:
         }
         ReadAdaptersAgain(&state.Adapters);
         AddFactsOfRun(state.Adapters, action_, &facts_);
+        FinishJournal(state.Adapters);
         for (const PickedAdapter& adapter : state.Adapters) {
             if (!adapter.StatusKnown) {
                 Note("the state of " + Label(adapter) +
@@ -248,6 +304,34 @@ public:
 
 private:
     void Note(const std::string& line) { notes_ += "  " + line + "\n"; }
+
+    // Clears the entries of adapters whose disable the class installer did
+    // not carry out and that run as they did; keeps, and names, those that
+    // may be disabled now or at the next boot, for the next run to enable.
+    void FinishJournal(const std::vector<PickedAdapter>& adapters)
+    {
+        for (const observer::JournaledRestart& restart : observer::JournaledRestarts()) {
+            std::string name = "journal: " + DescribeEntry(restart.Entry);
+            if (restart.Recorded != ERROR_SUCCESS) {
+                Note(name + " could not be recorded (error " + WithText(static_cast<DWORD>(restart.Recorded), system_) +
+                     "), so its adapter was not disabled");
+            } else if (restart.Enabled && restart.Cleared != ERROR_SUCCESS) {
+                Note(name + " enabled again, but its entry could not be cleared (error " +
+                     WithText(static_cast<DWORD>(restart.Cleared), system_) + "): the next run enables it once more");
+            } else if (!restart.Enabled) {
+                bool runs = false;
+                for (const PickedAdapter& adapter : adapters) {
+                    runs =
+                        runs || (adapter.DevInst == restart.DevInst && adapter.StatusKnown && !IsLeftDisabled(adapter));
+                }
+                LSTATUS cleared = !restart.Disabled && runs ? ClearRestart(restart.Entry.DriverKeyName) : -1;
+                if (cleared != ERROR_SUCCESS) {
+                    Note(name + " is kept: its adapter may be disabled, now or from the next boot; the next run of the "
+                                "deployment enables it again");
+                }
+            }
+        }
+    }
 
     // Notes the lines printed since the last time.
     void NoteOutput()
@@ -290,11 +374,12 @@ int RunDeploy(int argc, const WCHAR* const* argv, DeploySystem* system)
         Print("Usage: tessary-deploy.exe /a | /d\n"
               "  /a  install the programs, then add WapiSupport where it is not set, as tessary.exe /a does\n"
               "  /d  delete it where it is set, as tessary.exe /d does, then remove the installed programs\n"
-              "Exit status: 0 success, 3010 success once the computer restarts, 1 failure, 2 usage.\n");
-    } else if (facts.Elevated) {
+              "Exit status: 0 success, 3010 success once the computer restarts, 1 failure, 2 usage,\n"
+              "1618 another deployment is running (try again later).\n");
+    } else if (facts.Elevated && deployment.Lock()) {
         observer::PassOutput(false); // the check's walk prints only a probe's failure, which is logged
         facts.ProgramsPlaced = action != SettingAction::Add || deployment.PlacePrograms();
-        if (facts.ProgramsPlaced) {
+        if (facts.ProgramsPlaced && deployment.Recover()) {
             deployment.Run(argc, argv);
             if (action == SettingAction::Delete) {
                 deployment.RemovePrograms();

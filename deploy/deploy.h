@@ -9,8 +9,15 @@
 
 #include "platform/platform.h"
 
-// The deployment's own work on Windows, beside the tool's: the log, the
-// installed programs, and what an entry of the log names.
+// What asking for the one run at a time came to.
+enum class RunLock {
+    Acquired,
+    Abandoned, // acquired from a run that ended without letting it go: interrupted
+    Busy,      // another run held it throughout the wait
+};
+
+// The deployment's own work on Windows, beside the tool's: the one run at a
+// time, the log, the installed programs, and what an entry of the log names.
 class DeploySystem {
 public:
     DeploySystem() = default;
@@ -18,6 +25,9 @@ public:
     DeploySystem& operator=(const DeploySystem&) = delete;
     virtual ~DeploySystem() = default;
 
+    // Waits for the machine's one run at a time, and holds it until this
+    // object goes.
+    virtual RunLock LockRun() = 0;
     // The time now, in UTC, as ISO 8601: "2026-12-07T19:17:36Z".
     virtual std::string UtcTime() = 0;
     // The account the process runs as: "NT AUTHORITY\SYSTEM".

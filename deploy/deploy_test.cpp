@@ -15,59 +15,15 @@
 #include "preflight/check_modes.h"
 #include "preflight/replay.h"
 #include "tests/support/calls.h"
+#include "tests/support/deploy_runs.h"
 #include "tests/support/machines.h"
 
 namespace {
 
-class FakeSystem : public DeploySystem {
-public:
-    std::string UtcTime() override { return "2026-12-07T10:00:00Z"; }
-    std::string UserName() override { return "NT AUTHORITY\\SYSTEM"; }
-    std::string ErrorText(platform::DWORD error) override { return "(text of " + std::to_string(error) + ")"; }
-    bool AppendToLog(const std::string& entry, std::string* /*problem*/) override
-    {
-        Log += entry;
-        return true;
-    }
-    bool PlacePrograms(std::vector<std::string>* done, std::string* problem) override
-    {
-        Installed = true;
-        done->push_back("C:\\Program Files\\Tessary\\tessary-preflight.exe placed");
-        *problem = "refused";
-        return InstallWorks;
-    }
-    bool RemovePrograms(std::vector<std::string>* done, std::string* problem) override
-    {
-        Removed = true;
-        done->push_back("C:\\Program Files\\Tessary\\tessary-preflight.exe removed");
-        *problem = "refused";
-        return InstallWorks;
-    }
-    void Warn(const std::string& line) override { Warnings += line + "\n"; }
-
-    std::string Log;
-    std::string Warnings;
-    bool Installed = false;
-    bool Removed = false;
-    bool InstallWorks = true;
-};
-
 using simulator::Operation;
-
-// Two Corvane adapters, on PCI and USB, with their driver keys.
-simulator::Machine TwoAdapters()
-{
-    return testsupport::MachineOf({testsupport::NetDevice("Corvane Wireless", "PCI", "0001"),
-                                   testsupport::NetDevice("Corvane Wi-Fi", "USB", "0005")});
-}
-
-int Deploy(const simulator::Machine& machine, const char16_t* command, FakeSystem* system)
-{
-    simulator::Install(machine);
-    observer::Reset(); // as in a new process
-    const platform::WCHAR* argv[] = {u"tessary-deploy.exe", command, nullptr};
-    return RunDeploy(2, argv, system);
-}
+using testsupport::Deploy;
+using testsupport::TwoAdapters;
+using FakeSystem = testsupport::FakeDeploySystem;
 
 // A shipped script's one command: the program it runs and its arguments.
 struct ScriptCommand {
@@ -226,7 +182,11 @@ TEST(RunDeploy, ActsOnlyWhereTheSettingIsNotAsWantedAndLogsWhatAHelpDeskNeeds)
     simulator::Machine own = TwoAdapters();
     own.Registry[1].Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x30, 0, 0, 0}});
     ASSERT_EQ(Deploy(own, u"/a", &first), 0);
-    EXPECT_EQ(Count("RegSetValueExW"), 2u);
+    EXPECT_EQ(testsupport::CallSummary({"name"}, {"RegSetValueExW"}),
+              std::vector<std::string>({"RegSetValueExW name=\"WapiSupport\"",
+                                        "RegSetValueExW name=\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\0001\"",
+                                        "RegSetValueExW name=\"WapiSupport\"",
+                                        "RegSetValueExW name=\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\0005\""}));
     FakeSystem second;
     EXPECT_EQ(Deploy(simulator::Current(), u"/a", &second), 0);
     EXPECT_EQ(RegistryWrites(), 0u);

@@ -15,8 +15,6 @@ namespace {
 namespace under = platform::TESSARY_OBSERVED_ABI;
 using namespace platform;
 
-constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
-
 struct Notes {
     bool Recording = false;
     bool Passing = false;
@@ -24,6 +22,8 @@ struct Notes {
     std::vector<observer::StateChange> Changes;
     std::map<DEVINST, DWORD> Stored; // the state change last stored for a device
     bool RestartRequested = false;
+    bool Journaling = false;
+    std::vector<observer::JournaledRestart> Journaled;
     std::string Output;
 };
 
@@ -47,6 +47,51 @@ template <class Code> Code Returned(const char* operation, Code code, bool confi
         Seen().Failed.push_back({operation, static_cast<DWORD>(code), configuration});
     }
     return code;
+}
+
+// A text the platform wrote into a buffer: its units up to the first zero.
+std::u16string TextOf(const std::vector<WCHAR>& buffer)
+{
+    std::u16string text(buffer.begin(), buffer.end());
+    return text.substr(0, text.find(u'\0'));
+}
+
+// The journal's entry for a device: its driver key name and instance ID, as
+// the platform gives them now; empty names when they cannot be read.
+JournalEntry EntryOf(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo)
+{
+    JournalEntry entry;
+    std::vector<WCHAR> buffer(256);
+    DWORD required = 0;
+    for (int read = 0; read < 2; ++read) {
+        auto bytes = static_cast<DWORD>(buffer.size() * sizeof(WCHAR));
+        if (under::SetupDiGetDeviceRegistryPropertyW(set, deviceInfo, SPDRP_DRIVER, nullptr,
+                                                     reinterpret_cast<BYTE*>(buffer.data()), bytes, &required)) {
+            entry.DriverKeyName = TextOf(buffer);
+            break;
+        }
+        buffer.assign(required / sizeof(WCHAR) + 1, 0);
+    }
+    buffer.assign(200, 0); // MAX_DEVICE_ID_LEN
+    for (int read = 0; read < 2; ++read) {
+        if (under::SetupDiGetDeviceInstanceIdW(set, deviceInfo, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                               &required)) {
+            entry.InstanceId = TextOf(buffer);
+            break;
+        }
+        buffer.assign(required + 1, 0);
+    }
+    return entry;
+}
+
+observer::JournaledRestart* JournaledOf(DEVINST devInst)
+{
+    for (observer::JournaledRestart& restart : Seen().Journaled) {
+        if (restart.DevInst == devInst) {
+            return &restart;
+        }
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -76,6 +121,16 @@ const std::vector<StateChange>& StateChanges()
 bool RestartRequested()
 {
     return Seen().RestartRequested;
+}
+
+void KeepJournal(bool on)
+{
+    Seen().Journaling = on;
+}
+
+const std::vector<JournaledRestart>& JournaledRestarts()
+{
+    return Seen().Journaled;
 }
 
 void PassOutput(bool on)
@@ -139,13 +194,40 @@ BOOL SetupDiSetClassInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo,
 
 BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO set, SP_DEVINFO_DATA* deviceInfo)
 {
+    Notes& notes = Seen();
+    bool stored = deviceInfo != nullptr && notes.Stored.count(deviceInfo->DevInst) != 0;
+    DWORD change = stored ? notes.Stored[deviceInfo->DevInst] : 0;
+    bool journaling = notes.Recording && notes.Journaling && stored;
+    // The journal holds the adapter, on disk, before it may be disabled.
+    if (journaling && change == DICS_DISABLE) {
+        observer::JournaledRestart* restart = JournaledOf(deviceInfo->DevInst);
+        if (restart == nullptr) {
+            notes.Journaled.push_back({deviceInfo->DevInst, EntryOf(set, deviceInfo), ERROR_SUCCESS, false, false,
+                                       static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND)});
+            restart = &notes.Journaled.back();
+        }
+        restart->Recorded = restart->Entry.DriverKeyName.empty() ? static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND)
+                                                                 : RecordRestart(restart->Entry);
+        if (restart->Recorded != ERROR_SUCCESS) {
+            under::SetLastError(static_cast<DWORD>(restart->Recorded));
+            FailedWithLastError("SetupDiCallClassInstaller");
+            notes.Changes.push_back({deviceInfo->DevInst, change, false});
+            return FALSE;
+        }
+    }
     BOOL done = under::SetupDiCallClassInstaller(installFunction, set, deviceInfo);
     if (!done) {
         FailedWithLastError("SetupDiCallClassInstaller");
     }
-    Notes& notes = Seen();
-    if (notes.Recording && deviceInfo != nullptr && notes.Stored.count(deviceInfo->DevInst) != 0) {
-        notes.Changes.push_back({deviceInfo->DevInst, notes.Stored[deviceInfo->DevInst], done != FALSE});
+    if (notes.Recording && stored) {
+        notes.Changes.push_back({deviceInfo->DevInst, change, done != FALSE});
+    }
+    observer::JournaledRestart* restart = journaling && done ? JournaledOf(deviceInfo->DevInst) : nullptr;
+    if (restart != nullptr && change == DICS_DISABLE) {
+        restart->Disabled = true;
+    } else if (restart != nullptr && change == DICS_ENABLE && restart->Disabled && !restart->Enabled) {
+        restart->Enabled = true;
+        restart->Cleared = ClearRestart(restart->Entry.DriverKeyName);
     }
     return done;
 }
@@ -255,6 +337,30 @@ BOOL IsProcessElevated()
 void SetLastError(DWORD error)
 {
     under::SetLastError(error);
+}
+
+BOOL SetupDiGetDeviceInstanceIdW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, WCHAR* id, DWORD idSize,
+                                 DWORD* requiredSize)
+{
+    return under::SetupDiGetDeviceInstanceIdW(set, deviceInfo, id, idSize, requiredSize);
+}
+
+LSTATUS RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, WCHAR* keyClass, DWORD options,
+                        REGSAM samDesired, const SECURITY_ATTRIBUTES* security, HKEY* result, DWORD* disposition)
+{
+    return Returned("RegCreateKeyExW", under::RegCreateKeyExW(key, subKey, reserved, keyClass, options, samDesired,
+                                                              security, result, disposition));
+}
+
+LSTATUS RegEnumValueW(HKEY key, DWORD index, WCHAR* valueName, DWORD* nameSize, DWORD* reserved, DWORD* type,
+                      BYTE* data, DWORD* dataSize)
+{
+    return under::RegEnumValueW(key, index, valueName, nameSize, reserved, type, data, dataSize);
+}
+
+LSTATUS RegFlushKey(HKEY key)
+{
+    return Returned("RegFlushKey", under::RegFlushKey(key));
 }
 
 } // namespace TESSARY_PLATFORM_ABI

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "preflight/journal.h"
 
 namespace observer {
 
@@ -39,6 +40,25 @@ const std::vector<StateChange>& StateChanges();
 // Whether install parameters read while recording carried DI_NEEDRESTART or
 // DI_NEEDREBOOT: the platform asked for a restart of the computer.
 bool RestartRequested();
+
+// A restart the journal recorded while recording and keeping it: the device,
+// its entry, and what the class installer did with it since.
+struct JournaledRestart {
+    platform::DEVINST DevInst;
+    JournalEntry Entry;
+    platform::LSTATUS Recorded; // not ERROR_SUCCESS: the entry was not recorded, and the disable refused
+    bool Disabled;              // the class installer carried out the disable
+    bool Enabled;               // and then an enable: the entry was cleared
+    platform::LSTATUS Cleared;  // the status of clearing it after the enable
+};
+
+// Keeps the journal while recording (true), or stops: before the class
+// installer is asked to disable a device, its entry is recorded and flushed,
+// and a disable whose entry cannot be recorded is refused (the call fails
+// with the journal's error); once the class installer has enabled it again,
+// the entry is cleared.
+void KeepJournal(bool on);
+const std::vector<JournaledRestart>& JournaledRestarts();
 
 // Whether standard output reaches the process's own (true), or is only kept.
 void PassOutput(bool on);

@@ -18,6 +18,38 @@ std::string Joined(const std::vector<std::string>& parts)
     return joined;
 }
 
+// What went wrong, each a phrase; none when nothing did.
+std::vector<std::string> Failures(const RunFacts& facts)
+{
+    std::vector<std::string> failures;
+    if (facts.JournalUnreadable) {
+        failures.push_back("the journal of restarts under way cannot be read (see the log)");
+    }
+    if (facts.RecoveryFailed > 0) {
+        failures.push_back(Adapters(facts.RecoveryFailed) + " left disabled by an interrupted run not enabled again");
+    }
+    if (!facts.DeviceListOpened) {
+        failures.push_back("the list of present devices cannot be opened");
+    }
+    if (facts.JournalUnwritable) {
+        failures.push_back("the journal of restarts under way cannot be kept (see the log)");
+    }
+    if (facts.KeysNoRunCanFix > 0) {
+        failures.push_back(Adapters(facts.KeysNoRunCanFix) +
+                           " with the driver key not as wanted, which no run can change (see the log)");
+    }
+    if (facts.KeysNotAsWanted > 0) {
+        failures.push_back(Adapters(facts.KeysNotAsWanted) + " with the driver key not as wanted");
+    }
+    if (facts.AdaptersLeftDisabled > 0) {
+        failures.push_back(Adapters(facts.AdaptersLeftDisabled) + " left disabled");
+    }
+    if (!facts.ProgramsRemoved) {
+        failures.push_back("the installed programs not removed");
+    }
+    return failures;
+}
+
 } // namespace
 
 Outcome JudgeOutcome(const RunFacts& facts)
@@ -28,36 +60,22 @@ Outcome JudgeOutcome(const RunFacts& facts)
     if (!facts.Elevated) {
         return {DEPLOY_FAILED, "failed: not elevated; run it as SYSTEM or as an administrator. Nothing was changed."};
     }
+    if (facts.Busy) {
+        return {DEPLOY_BUSY, "busy: another deployment is running (it holds Global\\Tessary). Nothing was done; try "
+                             "again later."};
+    }
     if (!facts.ProgramsPlaced) {
         return {DEPLOY_FAILED, "failed: the installed programs could not be placed (see the log). Nothing was "
                                "changed."};
     }
-    if (!facts.DeviceListOpened) {
-        return {DEPLOY_FAILED, "failed: the list of present devices cannot be opened. Nothing was changed."};
-    }
-    if (facts.KeysNoRunCanFix > 0) {
-        return {DEPLOY_FAILED, "failed: " + Adapters(facts.KeysNoRunCanFix) +
-                                   " with the driver key not as wanted, which no run can change (see the log). "
-                                   "Nothing was changed."};
-    }
-    std::vector<std::string> failures;
-    if (facts.KeysNotAsWanted > 0) {
-        failures.push_back(Adapters(facts.KeysNotAsWanted) + " with the driver key not as wanted");
-    }
-    if (facts.AdaptersLeftDisabled > 0) {
-        failures.push_back(Adapters(facts.AdaptersLeftDisabled) + " left disabled");
-    }
-    if (!facts.ProgramsRemoved) {
-        failures.push_back("the installed programs not removed");
-    }
+    // What the recovery of an interrupted run did comes first: a machine it
+    // mended was not left as it was.
+    std::string recovered =
+        facts.Recovered == 0 ? "" : Adapters(facts.Recovered) + " left disabled by an interrupted run enabled again; ";
+    std::string unchanged = facts.Ran || facts.Recovered > 0 ? "" : " Nothing was changed.";
+    std::vector<std::string> failures = Failures(facts);
     if (!failures.empty()) {
-        return {DEPLOY_FAILED, "failed: " + Joined(failures) + "."};
-    }
-    if (facts.NoAdapter) {
-        return {DEPLOY_SUCCESS, "success: no adapter to act on. Nothing was changed."};
-    }
-    if (facts.AlreadyAsWanted) {
-        return {DEPLOY_SUCCESS, "success: every adapter was already as wanted. Nothing was changed."};
+        return {DEPLOY_FAILED, "failed: " + recovered + Joined(failures) + "." + unchanged};
     }
     std::vector<std::string> reasons;
     if (facts.RestartRequested) {
@@ -72,10 +90,18 @@ Outcome JudgeOutcome(const RunFacts& facts)
     if (facts.StatesUnconfirmed > 0) {
         reasons.push_back(Adapters(facts.StatesUnconfirmed) + " whose state could not be confirmed");
     }
+    if (reasons.empty() && facts.NoAdapter) {
+        return {DEPLOY_SUCCESS, "success: " + recovered + "no adapter to act on." + unchanged};
+    }
+    if (reasons.empty() && facts.AlreadyAsWanted) {
+        return {DEPLOY_SUCCESS, "success: " + recovered + "every adapter was already as wanted." + unchanged};
+    }
     if (!reasons.empty()) {
-        return {DEPLOY_RESTART_NEEDED, "restart needed: every adapter's driver key is as wanted, in force after a "
-                                       "restart of the computer (" +
+        return {DEPLOY_RESTART_NEEDED, "restart needed: " + recovered +
+                                           "every adapter's driver key is as wanted, in force after a restart of "
+                                           "the computer (" +
                                            Joined(reasons) + ")."};
     }
-    return {DEPLOY_SUCCESS, "success: every adapter's driver key is as wanted, and every adapter was restarted."};
+    return {DEPLOY_SUCCESS,
+            "success: " + recovered + "every adapter's driver key is as wanted, and every adapter was restarted."};
 }

@@ -1,7 +1,8 @@
 // What a deployment run came to, as the exit code that management systems
 // read: Intune and Configuration Manager take 0 for success, 3010 for a
-// success that needs a restart of the computer (a soft reboot) and anything
-// else they are not told of for a failure.
+// success that needs a restart of the computer (a soft reboot), 1618 for
+// another installation in progress (tried again later) and anything else
+// they are not told of for a failure.
 #pragma once
 
 #include <cstddef>
@@ -10,15 +11,24 @@
 constexpr int DEPLOY_SUCCESS = 0;
 constexpr int DEPLOY_FAILED = 1;
 constexpr int DEPLOY_USAGE = 2;
+constexpr int DEPLOY_BUSY = 1618; // ERROR_INSTALL_ALREADY_RUNNING
 constexpr int DEPLOY_RESTART_NEEDED = 3010;
 
 // What happened in a run, as far as its outcome depends on it.
 struct RunFacts {
     bool Usage = false; // the command line is not /a or /d: nothing was done
     bool Elevated = true;
+    bool Busy = false;           // another deployment held the run's lock throughout the wait: nothing was done
     bool ProgramsPlaced = true;  // /a placed the installed programs before anything else was done
     bool ProgramsRemoved = true; // /d removed them after the run
+    // The journal of restarts under way: it could not be read at the start,
+    // or could not be made before the run (then the tool did not run).
+    bool JournalUnreadable = false;
+    bool JournalUnwritable = false;
+    std::size_t Recovered = 0;      // adapters an interrupted run left disabled, enabled again
+    std::size_t RecoveryFailed = 0; // such adapters the class installer would not enable
     bool DeviceListOpened = true;
+    bool Ran = false;             // the tool ran
     bool NoAdapter = false;       // no adapter to act on: the tool did not run
     bool AlreadyAsWanted = false; // every adapter as wanted: the tool did not run
     // Adapters not as wanted whose keys no run can change (missing, or not
@@ -41,14 +51,18 @@ struct Outcome {
 
 // The one mapping from what happened to the exit code:
 //   2    the command line is not /a or /d;
+//   1618 another deployment ran throughout the wait: nothing was done;
 //   1    not elevated, the installed programs could not be placed (then
-//        nothing else was done) or removed, the device list cannot be opened,
-//        the keys that are not as wanted are ones no run can change, a picked
-//        adapter's driver key is not as wanted afterwards, or a picked
-//        adapter is left disabled;
+//        nothing else was done) or removed, the journal could not be read or
+//        kept, an adapter an interrupted run left disabled could not be
+//        enabled again, the device list cannot be opened, the keys that are
+//        not as wanted are ones no run can change, a picked adapter's driver
+//        key is not as wanted afterwards, or a picked adapter is left
+//        disabled;
 //   0    no adapter to act on, or every adapter already as wanted (nothing
-//        was run), or every key as wanted and every adapter disabled and
-//        enabled again with no request for a restart;
+//        was run, but for the recovery of an interrupted run), or every key
+//        as wanted and every adapter disabled and enabled again with no
+//        request for a restart;
 //   3010 every key as wanted, but a restart of the computer is needed before
 //        the setting is in force everywhere: Windows asked for it,
 //        an adapter whose restart did not complete (its driver still runs

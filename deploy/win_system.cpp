@@ -491,6 +491,35 @@ std::wstring InstallFolder()
 
 } // namespace
 
+WindowsDeploySystem::~WindowsDeploySystem()
+{
+    if (mutex_ != nullptr) {
+        ::ReleaseMutex(mutex_);
+        ::CloseHandle(mutex_);
+    }
+}
+
+RunLock WindowsDeploySystem::LockRun()
+{
+    // Only an administrator may make an object in the Global namespace, so a
+    // user cannot take the name first and hold every deployment off.
+    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, RUN_LOCK_NAME);
+    if (mutex == nullptr) {
+        return RunLock::Busy;
+    }
+    switch (::WaitForSingleObject(mutex, lockWait_)) {
+    case WAIT_OBJECT_0:
+        mutex_ = mutex;
+        return RunLock::Acquired;
+    case WAIT_ABANDONED:
+        mutex_ = mutex;
+        return RunLock::Abandoned;
+    default:
+        ::CloseHandle(mutex);
+        return RunLock::Busy;
+    }
+}
+
 std::string WindowsDeploySystem::UtcTime()
 {
     SYSTEMTIME now = {};

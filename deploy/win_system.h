@@ -8,13 +8,28 @@
 
 #include "deploy/deploy.h"
 
+// The machine's one deployment at a time: a named mutex in the Global
+// namespace, held for a deployment's whole run.
+constexpr const wchar_t* RUN_LOCK_NAME = L"Global\\Tessary";
+
+// How long a deployment waits for another to let the machine's one run go.
+constexpr unsigned long RUN_LOCK_WAIT_MILLISECONDS = 60 * 1000;
+
 class WindowsDeploySystem : public DeploySystem {
 public:
     // preflightDigest: the Authenticode SHA-256 digest, in hexadecimal, that
     // the tessary-preflight.exe beside this program must have to be installed
-    // (see deploy/image_digest.h).
-    explicit WindowsDeploySystem(std::string preflightDigest) : preflightDigest_(std::move(preflightDigest)) {}
+    // (see deploy/image_digest.h). lockWait: how long LockRun waits.
+    explicit WindowsDeploySystem(std::string preflightDigest, unsigned long lockWait = RUN_LOCK_WAIT_MILLISECONDS)
+        : preflightDigest_(std::move(preflightDigest)), lockWait_(lockWait)
+    {
+    }
+    WindowsDeploySystem(const WindowsDeploySystem&) = delete;
+    WindowsDeploySystem& operator=(const WindowsDeploySystem&) = delete;
+    ~WindowsDeploySystem() override;
 
+    // The machine-wide named mutex Global\Tessary: taken, or after a wait.
+    RunLock LockRun() override;
     std::string UtcTime() override;
     std::string UserName() override;
     std::string ErrorText(platform::DWORD error) override;
@@ -25,7 +40,13 @@ public:
 
 private:
     std::string preflightDigest_;
+    unsigned long lockWait_;
+    void* mutex_ = nullptr; // held while not null
 };
+
+// True when a deployment holds or waits for Global\Tessary now; the check
+// asks, without taking it.
+bool IsDeploymentRunning();
 
 // The log is kept to about this size; the entries before go to one older file.
 constexpr unsigned long long MAX_LOG_BYTES = 1024 * 1024;

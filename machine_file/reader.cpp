@@ -36,7 +36,8 @@ const ShapeNode& MachineFileShape()
         for (const PropertyKind& kind : PROPERTY_KINDS) {
             shape.Members.emplace_back(kind.Member, &property);
         }
-        shape.Members.insert(shape.Members.end(), {{"reaction", &name}, {"pendingDisable", &flag}});
+        shape.Members.insert(shape.Members.end(),
+                             {{"reaction", &name}, {"pendingDisable", &flag}, {"instance", &text}});
         return shape;
     }();
     static const ShapeNode devices{Shape::Array, DEVICES_HOLDS, {}, &device};
@@ -55,7 +56,8 @@ const ShapeNode& MachineFileShape()
                                   {"stateChange", &number},
                                   {"error", &number},
                                   {"requiredSize", &number},
-                                  {"times", &times}}};
+                                  {"times", &times},
+                                  {"kill", &flag}}};
     static const ShapeNode faults{Shape::Array, "an array of faults", {}, &fault};
     static const ShapeNode root{
         Shape::Object,
@@ -241,6 +243,9 @@ Device ReadDevice(const ordered_json& value, const std::string& place)
     if (value.contains("reaction")) {
         device.OnStateChange = ReadReaction(value["reaction"], Child(place, "reaction"));
     }
+    if (value.contains("instance")) {
+        device.InstanceId = ReadText(value["instance"], Child(place, "instance"));
+    }
     return device;
 }
 
@@ -332,8 +337,12 @@ Fault ReadFault(const ordered_json& value, const std::string& place)
     if (value.contains("stateChange")) {
         fault.StateChange = static_cast<std::int64_t>(ReadNumber(value["stateChange"], Child(place, "stateChange")));
     }
-    fault.Error = static_cast<DWORD>(ReadNumber(
-        Required(value, "error", place, "the last error or the code the call answers"), Child(place, "error")));
+    fault.Kill = ReadFlag(value, "kill", place, false);
+    if (!fault.Kill || value.contains("error")) {
+        fault.Error = static_cast<DWORD>(ReadNumber(
+            Required(value, "error", place, "the last error or the code the call answers, or \"kill\": true"),
+            Child(place, "error")));
+    }
     if (value.contains("requiredSize")) {
         fault.SetsRequiredSize = true;
         fault.RequiredSize = static_cast<DWORD>(ReadNumber(value["requiredSize"], Child(place, "requiredSize")));

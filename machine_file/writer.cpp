@@ -72,6 +72,9 @@ ordered_json DeviceDocument(const Device& device)
     if (device.PendingDisable) {
         document["pendingDisable"] = true;
     }
+    if (!device.InstanceId.empty()) {
+        document["instance"] = Utf16ToUtf8(device.InstanceId);
+    }
     return document;
 }
 
@@ -110,7 +113,11 @@ ordered_json FaultDocument(const Fault& fault)
             document[filter.first] = filter.second;
         }
     }
-    document["error"] = fault.Error;
+    if (fault.Kill) {
+        document["kill"] = true;
+    } else {
+        document["error"] = fault.Error;
+    }
     if (fault.SetsRequiredSize) {
         document["requiredSize"] = fault.RequiredSize;
     }
@@ -179,8 +186,18 @@ bool UpdateDocument(ordered_json* document, const Machine& machine)
             changed = true;
         }
     }
+    // Keys the run made (the deployment's journal) come after the file's own.
+    if (!document->contains("registry") && !machine.Registry.empty()) {
+        (*document)["registry"] = ordered_json::object();
+    }
     if (!document->contains("registry")) {
         return changed;
+    }
+    for (std::size_t i = (*document)["registry"].size(); i < machine.Registry.size(); ++i) {
+        Key made = machine.Registry[i];
+        made.Values.clear(); // written below, as for any key
+        (*document)["registry"][Utf16ToUtf8(made.Path)] = KeyDocument(made);
+        changed = true;
     }
     std::size_t keyIndex = 0;
     for (const auto& member : (*document)["registry"].items()) {

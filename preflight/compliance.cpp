@@ -36,10 +36,11 @@ bool IsEnabledText(DWORD type, const BYTE* data, DWORD size)
     return size < 4 || (data[2] == 0 && data[3] == 0);
 }
 
-// Reads a value of an open key whole, whatever its size: the registry tells
-// the size it needs, and a value that grew since is read again with the room
-// it then asks for.
-LSTATUS ReadValue(HKEY key, const WCHAR* name, DWORD* type, std::vector<BYTE>* data)
+} // namespace
+
+// The registry tells the size a value needs, and a value that grew since is
+// read again with the room it then asks for.
+LSTATUS ReadRegistryValue(HKEY key, const WCHAR* name, DWORD* type, std::vector<BYTE>* data)
 {
     DWORD size = 0;
     LSTATUS status = RegQueryValueExW(key, name, nullptr, type, nullptr, &size);
@@ -59,6 +60,8 @@ LSTATUS ReadValue(HKEY key, const WCHAR* name, DWORD* type, std::vector<BYTE>* d
     return status == ERROR_SUCCESS ? static_cast<LSTATUS>(ERROR_MORE_DATA) : status;
 }
 
+namespace {
+
 void ReadSetting(PickedAdapter* adapter)
 {
     adapter->ReadError = 0;
@@ -77,7 +80,7 @@ void ReadSetting(PickedAdapter* adapter)
         return;
     }
     adapter->KeyOpened = true;
-    status = ReadValue(key, SETTING_NAME, &adapter->ValueType, &adapter->ValueData);
+    status = ReadRegistryValue(key, SETTING_NAME, &adapter->ValueType, &adapter->ValueData);
     RegCloseKey(key);
     if (static_cast<DWORD>(status) == ERROR_FILE_NOT_FOUND) {
         adapter->Setting = SettingState::Absent;
@@ -147,6 +150,7 @@ MachineState ReadMachineState()
     MachineState state;
     state.DeviceListOpened = EnumWirelessAdapters(CollectAdapter, &state.Adapters) != FALSE;
     ReadAdaptersAgain(&state.Adapters);
+    (void)ReadJournal(&state.Interrupted, &state.JournalError);
     return state;
 }
 
@@ -182,8 +186,26 @@ CheckAnswer JudgeCompliance(const MachineState& state, SettingAction action,
     if (!state.DeviceListOpened) {
         return {CHECK_UNREADABLE, "The list of present devices cannot be opened"};
     }
-    if (state.Adapters.empty()) {
+    if (state.JournalError != 0) {
+        return {CHECK_UNREADABLE, "The deployment's journal, HKLM\\SOFTWARE\\Tessary\\Restarting, cannot be read "
+                                  "(error " +
+                                      std::to_string(state.JournalError) + ")"};
+    }
+    // An adapter an interrupted run left disabled is not picked: it comes first.
+    std::string interrupted;
+    for (const JournalEntry& entry : state.Interrupted) {
+        interrupted += (interrupted.empty() ? "" : ", ") + DescribeEntry(entry);
+    }
+    if (!interrupted.empty()) {
+        interrupted = (state.Interrupted.size() == 1 ? "an interrupted run left this adapter disabled: "
+                                                     : "an interrupted run left these adapters disabled: ") +
+                      interrupted;
+    }
+    if (state.Adapters.empty() && interrupted.empty()) {
         return {CHECK_NO_ADAPTER, "No adapter: tessary.exe would pick no adapter on this machine"};
+    }
+    if (state.Adapters.empty()) {
+        return {CHECK_NOT_COMPLIANT, EscapeControlCharacters("Not compliant: " + interrupted)};
     }
     std::string wrong;
     std::string waiting;
@@ -202,12 +224,15 @@ CheckAnswer JudgeCompliance(const MachineState& state, SettingAction action,
                               ? ""
                               : "; " + Adapters(waitingCount) + " wait" + (waitingCount == 1 ? "s" : "") +
                                     " for a restart of the computer before the setting is in force: " + waiting;
+    std::string first = interrupted.empty() ? "" : interrupted + "; ";
     if (wrongCount > 0) {
         std::string want = action == SettingAction::Add ? "not set on " : "not absent from ";
         return {CHECK_NOT_COMPLIANT,
-                EscapeControlCharacters("Not compliant: WapiSupport is " + want + std::to_string(wrongCount) + " of " +
-                                        total + ": " + wrong + restart)};
+                EscapeControlCharacters("Not compliant: " + first + "WapiSupport is " + want +
+                                        std::to_string(wrongCount) + " of " + total + ": " + wrong + restart)};
     }
     std::string done = action == SettingAction::Add ? "set on " + total : "absent from " + total;
-    return {CHECK_COMPLIANT, EscapeControlCharacters("Compliant: WapiSupport is " + done + restart)};
+    return {interrupted.empty() ? CHECK_COMPLIANT : CHECK_NOT_COMPLIANT,
+            EscapeControlCharacters((interrupted.empty() ? "Compliant: " : "Not compliant: " + first) +
+                                    "WapiSupport is " + done + restart)};
 }

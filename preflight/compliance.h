@@ -10,6 +10,7 @@
 
 #include "common/types.h"
 #include "platform/platform.h"
+#include "preflight/journal.h"
 
 // The setting in one adapter's driver key.
 enum class SettingState {
@@ -39,12 +40,19 @@ struct PickedAdapter {
 struct MachineState {
     bool DeviceListOpened = false;
     std::vector<PickedAdapter> Adapters;
+    std::vector<JournalEntry> Interrupted; // the deployment's journal: adapters a run may have left disabled
+    platform::DWORD JournalError = 0;      // the registry's error when the journal could not be read
 };
+
+// Reads a value of an open key whole, whatever its size: its type and data.
+// The registry's status (ERROR_MORE_DATA when the value kept growing).
+platform::LSTATUS ReadRegistryValue(platform::HKEY key, const platform::WCHAR* name, platform::DWORD* type,
+                                    std::vector<platform::BYTE>* data);
 
 // Walks the devices as the tool's scan does and, for each adapter it picks,
 // reads its driver key's WapiSupport (opening the key for reading only) and
-// its status. Changes nothing; a probe's failure line goes to the platform's
-// output, as in the tool's own walk.
+// its status; then the deployment's journal. Changes nothing; a probe's
+// failure line goes to the platform's output, as in the tool's own walk.
 MachineState ReadMachineState();
 
 // Reads the setting and the status of adapters picked before again, by their
@@ -73,11 +81,12 @@ struct CheckAnswer {
     std::string Line; // without its line end
 };
 
-// The answer for a machine: compliant when at least one adapter is picked and
-// every one is as wanted; the line counts the adapters, names the driver keys
-// that are not as wanted (and why), and those whose devices wait for a
-// restart of the computer, on one line (control characters as \xNN). note,
-// when given, adds what is known of a key path beyond what was read (why its
-// security could not be judged, say).
+// The answer for a machine: compliant when at least one adapter is picked,
+// every one is as wanted and the journal holds no adapter an interrupted run
+// left disabled; the line names those adapters first, counts the adapters,
+// names the driver keys that are not as wanted (and why), and those whose
+// devices wait for a restart of the computer, on one line (control
+// characters as \xNN). note, when given, adds what is known of a key path
+// beyond what was read (why its security could not be judged, say).
 CheckAnswer JudgeCompliance(const MachineState& state, SettingAction action,
                             const std::function<std::string(const std::u16string& keyPath)>& note = {});

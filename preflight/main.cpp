@@ -10,6 +10,7 @@
 #include <string>
 
 #include "common/unicode.h"
+#include "deploy/win_system.h"
 #include "machine_file/files.h"
 #include "machine_file/machine_file.h"
 #include "platform/platform.h"
@@ -71,8 +72,11 @@ int Run(int argc, wchar_t** argv)
     }
 
     if (check) {
-        ModeReply reply = ReplyInMode(
-            Utf8(command), CheckMachine(Starts(argv[2], L"/a") ? SettingAction::Add : SettingAction::Delete));
+        CheckAnswer answer = CheckMachine(Starts(argv[2], L"/a") ? SettingAction::Add : SettingAction::Delete);
+        if (IsDeploymentRunning()) {
+            answer.Line += "; a deployment is running now (it holds Global\\Tessary): ask again once it ends";
+        }
+        ModeReply reply = ReplyInMode(Utf8(command), answer);
         Print(reply.Out);
         (void)std::fputs(reply.Error.c_str(), stderr);
         return reply.ExitCode;

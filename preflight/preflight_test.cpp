@@ -79,6 +79,9 @@ TEST(TakeSnapshot, HoldsTheMachinesDevicesPropertiesAndDriverKeys)
         Machine expected = machine;
         expected.Registry.clear();
         for (std::size_t i = 0; i < expected.Devices.size(); ++i) {
+            if (expected.Devices[i].InstanceId.empty()) {
+                expected.Devices[i].InstanceId = simulator::DefaultInstanceId(i);
+            }
             if (expected.Devices[i].StatusResult != platform::CR_SUCCESS) {
                 expected.Devices[i].Status = snapshot.Devices[i].Status;
                 expected.Devices[i].Problem = snapshot.Devices[i].Problem;

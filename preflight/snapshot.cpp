@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "platform/sim/registry_names.h"
 #include "platform/sim/text.h"
+#include "preflight/journal.h"
 #include "setting/driver_setting.h"
 
 using namespace platform;
@@ -94,6 +95,50 @@ bool ReadDriverKey(const std::u16string& path, simulator::Key* key, std::vector<
     return true;
 }
 
+// The device's instance ID, or empty when it cannot be read.
+std::u16string ReadInstanceId(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo)
+{
+    std::u16string id(200, u'\0'); // MAX_DEVICE_ID_LEN
+    DWORD required = 0;
+    if (!SetupDiGetDeviceInstanceIdW(set, deviceInfo, id.data(), static_cast<DWORD>(id.size()), &required)) {
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || required <= id.size() || required > 32768) {
+            return {};
+        }
+        id.assign(required, u'\0');
+        if (!SetupDiGetDeviceInstanceIdW(set, deviceInfo, id.data(), required, &required)) {
+            return {};
+        }
+    }
+    return id.substr(0, id.find(u'\0'));
+}
+
+// A key read whole, for reading only, when it exists: each of its values.
+bool ReadWholeKey(const WCHAR* path, simulator::Key* key)
+{
+    key->Path = path;
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &opened) != ERROR_SUCCESS) {
+        return false;
+    }
+    std::u16string name(16384, u'\0');
+    for (DWORD index = 0; index < 1000; ++index) {
+        DWORD units = static_cast<DWORD>(name.size());
+        DWORD type = 0;
+        DWORD size = 0;
+        if (RegEnumValueW(opened, index, name.data(), &units, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+            break;
+        }
+        std::vector<BYTE> data(size);
+        DWORD room = size;
+        if (RegQueryValueExW(opened, name.c_str(), nullptr, &type, data.data(), &room) == ERROR_SUCCESS) {
+            data.resize(room < size ? room : size);
+            key->Values.emplace_back(name.substr(0, units), simulator::Value{type, data});
+        }
+    }
+    RegCloseKey(opened);
+    return true;
+}
+
 } // namespace
 
 bool TakeSnapshot(Snapshot* snapshot, std::string* error)
@@ -121,6 +166,7 @@ bool TakeSnapshot(Snapshot* snapshot, std::string* error)
         for (int slot = 0; slot < simulator::PROPERTY_SLOTS; ++slot) {
             device.Properties[slot] = ReadRawProperty(set, &deviceInfo, simulator::PROPERTY_KINDS[slot].Code);
         }
+        device.InstanceId = ReadInstanceId(set, &deviceInfo);
         std::u16string driver = simulator::TextIn(device.Properties[simulator::SLOT_DRIVER].Bytes);
         if (device.Properties[simulator::SLOT_DRIVER].Readable && !driver.empty()) {
             std::u16string path = DRIVER_KEY_PREFIX + driver;
@@ -136,6 +182,11 @@ bool TakeSnapshot(Snapshot* snapshot, std::string* error)
         machine->Devices.push_back(device);
     }
     SetupDiDestroyDeviceInfoList(set);
+    // The deployment's journal, which the check reads too.
+    simulator::Key journal;
+    if (ReadWholeKey(JOURNAL_KEY, &journal)) {
+        machine->Registry.push_back(journal);
+    }
     machine->Elevated = IsProcessElevated() != FALSE;
     return true;
 }

@@ -28,8 +28,9 @@ struct Snapshot {
 // error), and for each device whose driver key name can be read, whether its
 // key exists, its WapiSupport value if any, whether this process may read it
 // and whether it may open it with full access; and whether the process runs
-// elevated. Opens keys for reading only and changes nothing. False, with a
-// one-line reason, when the device list cannot be opened.
+// elevated; each device's instance ID; and the deployment's journal, if
+// there is one. Opens keys for reading only and changes nothing. False, with
+// a one-line reason, when the device list cannot be opened.
 bool TakeSnapshot(Snapshot* snapshot, std::string* error);
 
 // The machine a replay of the tool runs on: every device reacts as an adapter

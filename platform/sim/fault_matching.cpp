@@ -18,6 +18,12 @@ const Fault* FireFault(Operation operation, std::int64_t device, std::int64_t pr
             continue;
         }
         ++sim.FaultFired[i];
+        if (fault.Kill) {
+            if (sim.Tracing && !sim.Trace.empty()) {
+                sim.Trace.back().Results = {{"killed", "1"}};
+            }
+            throw Killed{KindOf(operation).Name, nth};
+        }
         return &fault;
     }
     return nullptr;

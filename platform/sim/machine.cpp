@@ -2,6 +2,15 @@
 
 namespace simulator {
 
+std::u16string DefaultInstanceId(std::size_t index)
+{
+    std::u16string digits;
+    for (std::size_t rest = index; digits.size() < 4 || rest != 0; rest /= 10) {
+        digits.insert(digits.begin(), static_cast<char16_t>(u'0' + rest % 10));
+    }
+    return u"ROOT\\SIMULATED\\" + digits;
+}
+
 int PropertySlotOf(DWORD code)
 {
     for (int slot = 0; slot < PROPERTY_SLOTS; ++slot) {
@@ -57,12 +66,15 @@ FaultProblem ProblemOf(const Fault& fault)
     if (fault.StateChange >= 0 && (kind.Filters & STATE_CHANGE_FILTER) == 0) {
         return {"stateChange", name + " carries no state change; only " + OperationsWith(STATE_CHANGE_FILTER) + " do"};
     }
+    if (fault.Kill && (fault.Error != 0 || fault.SetsRequiredSize)) {
+        return {"kill", "a fault that kills the run at a call fails it with no error"};
+    }
     if (fault.SetsRequiredSize &&
         ((kind.Filters & REQUIRED_SIZE) == 0 || fault.Error != platform::ERROR_INSUFFICIENT_BUFFER)) {
         return {"requiredSize", "only a property read failing with error 122 (ERROR_INSUFFICIENT_BUFFER) reports a "
                                 "required size"};
     }
-    if (kind.Report == FailureReport::ReturnedCode && fault.Error == 0) {
+    if (!fault.Kill && kind.Report == FailureReport::ReturnedCode && fault.Error == 0) {
         return {"error", name + " answers 0 for success; a failure needs another code"};
     }
     if (fault.Times == 0 || fault.Times < -1) {

@@ -26,6 +26,53 @@ bool Granted(const Key& key, REGSAM access)
     return !key.DenyRead && (!writing || (!key.DenyFullAccess && Sim().Installed.Elevated));
 }
 
+using Values = std::vector<std::pair<std::u16string, Value>>;
+
+// The value of a name in a key's values, or null: names compare as the
+// registry compares them.
+template <class List> auto FindValue(List& values, const WCHAR* name) -> decltype(&values.front())
+{
+    std::size_t length = TextLength(name);
+    for (auto& value : values) {
+        if (SameRegistryName(value.first.data(), value.first.size(), name, length)) {
+            return &value;
+        }
+    }
+    return nullptr;
+}
+
+// Gives a value's type and data as RegQueryValueExW and RegEnumValueW do:
+// the data's size always, the data only when it fits.
+DWORD AnswerValue(Recorder& call, const Value& value, DWORD* type, BYTE* data, DWORD* dataSize)
+{
+    auto size = static_cast<DWORD>(value.Data.size());
+    DWORD room = dataSize != nullptr ? *dataSize : 0;
+    if (type != nullptr) {
+        *type = value.Type;
+    }
+    if (dataSize != nullptr) {
+        *dataSize = size;
+    }
+    if (data != nullptr && size > room) {
+        return ERROR_MORE_DATA;
+    }
+    if (data != nullptr && size > 0) {
+        std::memcpy(data, value.Data.data(), size);
+    }
+    call.Add("type", [&] { return Decimal(value.Type); });
+    return ERROR_SUCCESS;
+}
+
+// Opens a key of the machine's registry: a new handle on it.
+HKEY OpenRegistryKey(std::size_t index)
+{
+    OpenKey open;
+    open.Id = KEY_HANDLE_BASE + Sim().NextHandle++;
+    open.KeyIndex = index;
+    Sim().Keys.push_back(open);
+    return reinterpret_cast<HKEY>(open.Id);
+}
+
 } // namespace
 
 LSTATUS RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REGSAM samDesired, HKEY* result)
@@ -53,12 +100,8 @@ LSTATUS RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REGSAM samDe
     if (!Granted(*found, samDesired)) {
         return Answer(call, ERROR_ACCESS_DENIED);
     }
-    OpenKey open;
-    open.Id = KEY_HANDLE_BASE + Sim().NextHandle++;
-    open.KeyIndex = index;
-    Sim().Keys.push_back(open);
-    *result = reinterpret_cast<HKEY>(open.Id);
-    call.Add("key", [&] { return Hex(open.Id); });
+    *result = OpenRegistryKey(index);
+    call.Add("key", [&] { return KeyName(*result); });
     return Answer(call, ERROR_SUCCESS);
 }
 
@@ -106,16 +149,10 @@ LSTATUS RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD t
     Value value;
     value.Type = type;
     value.Data.assign(data, data + stored);
-    auto& values = Sim().Installed.Registry[open->KeyIndex].Values;
-    std::size_t nameLength = TextLength(valueName);
-    bool replaced = false;
-    for (auto& existing : values) {
-        if (!replaced && SameRegistryName(existing.first.data(), existing.first.size(), valueName, nameLength)) {
-            existing.second = value;
-            replaced = true;
-        }
-    }
-    if (!replaced) {
+    Values& values = Sim().Installed.Registry[open->KeyIndex].Values;
+    if (auto* existing = FindValue(values, valueName)) {
+        existing->second = value;
+    } else {
         values.emplace_back(ReadText(valueName), value);
     }
     call.Add("stored", [stored] { return Decimal(stored); });
@@ -134,13 +171,10 @@ LSTATUS RegDeleteValueW(HKEY key, const WCHAR* valueName)
     if (open == nullptr) {
         return Answer(call, ERROR_INVALID_HANDLE);
     }
-    auto& values = Sim().Installed.Registry[open->KeyIndex].Values;
-    std::size_t nameLength = TextLength(valueName);
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        if (SameRegistryName(values[i].first.data(), values[i].first.size(), valueName, nameLength)) {
-            values.erase(values.begin() + static_cast<std::ptrdiff_t>(i));
-            return Answer(call, ERROR_SUCCESS);
-        }
+    Values& values = Sim().Installed.Registry[open->KeyIndex].Values;
+    if (auto* existing = FindValue(values, valueName)) {
+        values.erase(values.begin() + (existing - values.data()));
+        return Answer(call, ERROR_SUCCESS);
     }
     return Answer(call, ERROR_FILE_NOT_FOUND);
 }
@@ -179,30 +213,11 @@ LSTATUS RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* reserved, DWOR
     if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) {
         return Answer(call, ERROR_INVALID_PARAMETER);
     }
-    const auto& values = Sim().Installed.Registry[open->KeyIndex].Values;
-    std::size_t nameLength = TextLength(valueName);
-    for (const auto& value : values) {
-        if (!SameRegistryName(value.first.data(), value.first.size(), valueName, nameLength)) {
-            continue;
-        }
-        auto size = static_cast<DWORD>(value.second.Data.size());
-        DWORD room = dataSize != nullptr ? *dataSize : 0;
-        if (type != nullptr) {
-            *type = value.second.Type;
-        }
-        if (dataSize != nullptr) {
-            *dataSize = size;
-        }
-        if (data != nullptr && size > room) {
-            return Answer(call, ERROR_MORE_DATA);
-        }
-        if (data != nullptr && size > 0) {
-            std::memcpy(data, value.second.Data.data(), size);
-        }
-        call.Add("type", [&] { return Decimal(value.second.Type); });
-        return Answer(call, ERROR_SUCCESS);
+    const auto* value = FindValue(Sim().Installed.Registry[open->KeyIndex].Values, valueName);
+    if (value == nullptr) {
+        return Answer(call, ERROR_FILE_NOT_FOUND);
     }
-    return Answer(call, ERROR_FILE_NOT_FOUND);
+    return Answer(call, AnswerValue(call, value->second, type, data, dataSize));
 }
 
 LSTATUS CheckKeyAccess(HKEY root, const WCHAR* subKey, REGSAM access, BOOL* granted)
@@ -225,6 +240,96 @@ LSTATUS CheckKeyAccess(HKEY root, const WCHAR* subKey, REGSAM access, BOOL* gran
     *granted = Granted(*found, access) ? TRUE : FALSE;
     call.Add("granted", [&] { return Decimal(static_cast<std::uint64_t>(*granted)); });
     return Answer(call, ERROR_SUCCESS);
+}
+
+// NOLINTNEXTLINE(readability-non-const-parameter): the platform's signature
+LSTATUS RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, WCHAR* keyClass, DWORD options,
+                        REGSAM samDesired, const SECURITY_ATTRIBUTES* security, HKEY* result, DWORD* disposition)
+{
+    Recorder call(Operation::RegCreateKeyExW, [&] {
+        return Fields{{"root", KeyName(key)},
+                      {"path", subKey != nullptr ? QuoteText(ReadText(subKey)) : "null"},
+                      {"options", Decimal(options)},
+                      {"access", Hex(samDesired)}};
+    });
+    if (const Fault* fault = FireFault(Operation::RegCreateKeyExW)) {
+        return Answer(call, fault->Error);
+    }
+    if (key != HKEY_LOCAL_MACHINE || subKey == nullptr || result == nullptr) {
+        return Answer(call, ERROR_INVALID_HANDLE);
+    }
+    if (reserved != 0 || keyClass != nullptr || security != nullptr || options != REG_OPTION_NON_VOLATILE) {
+        return Answer(call, ERROR_INVALID_PARAMETER); // more than the double models
+    }
+    State& sim = Sim();
+    std::size_t index = 0;
+    Key* found = FindKey(subKey, &index);
+    DWORD made = found == nullptr ? 1 : 2;
+    if (found == nullptr) {
+        // Only an administrator may make a key below the local machine root.
+        if (!sim.Installed.Elevated) {
+            return Answer(call, ERROR_ACCESS_DENIED);
+        }
+        Key created;
+        created.Path = ReadText(subKey);
+        sim.Installed.Registry.push_back(created);
+        sim.KeysByPath = IndexByRegistryName(sim.Installed.Registry);
+        index = sim.Installed.Registry.size() - 1;
+    } else if (!Granted(*found, samDesired)) {
+        return Answer(call, ERROR_ACCESS_DENIED);
+    }
+    *result = OpenRegistryKey(index);
+    if (disposition != nullptr) {
+        *disposition = made;
+    }
+    call.Add("key", [&] { return KeyName(*result); });
+    call.Add("disposition", [&] { return Decimal(made); });
+    return Answer(call, ERROR_SUCCESS);
+}
+
+// NOLINTNEXTLINE(readability-non-const-parameter): the platform's signature
+LSTATUS RegEnumValueW(HKEY key, DWORD index, WCHAR* valueName, DWORD* nameSize, DWORD* reserved, DWORD* type,
+                      BYTE* data, DWORD* dataSize)
+{
+    Recorder call(Operation::RegEnumValueW, [&] {
+        return Fields{{"key", KeyName(key)},
+                      {"index", Decimal(index)},
+                      {"nameSize", nameSize != nullptr ? Decimal(*nameSize) : "null"},
+                      {"size", dataSize != nullptr ? Decimal(*dataSize) : "null"}};
+    });
+    if (const Fault* fault = FireFault(Operation::RegEnumValueW)) {
+        return Answer(call, fault->Error);
+    }
+    OpenKey* open = FindOpenKey(key);
+    if (open == nullptr) {
+        return Answer(call, ERROR_INVALID_HANDLE);
+    }
+    if (valueName == nullptr || nameSize == nullptr || reserved != nullptr ||
+        (data != nullptr && dataSize == nullptr)) {
+        return Answer(call, ERROR_INVALID_PARAMETER);
+    }
+    const Values& values = Sim().Installed.Registry[open->KeyIndex].Values;
+    if (index >= values.size()) {
+        return Answer(call, ERROR_NO_MORE_ITEMS);
+    }
+    const std::u16string& name = values[index].first;
+    if (name.size() >= *nameSize) {
+        return Answer(call, ERROR_MORE_DATA);
+    }
+    std::copy(name.begin(), name.end(), valueName);
+    valueName[name.size()] = 0;
+    *nameSize = static_cast<DWORD>(name.size());
+    call.Add("name", [&] { return QuoteText(name); });
+    return Answer(call, AnswerValue(call, values[index].second, type, data, dataSize));
+}
+
+LSTATUS RegFlushKey(HKEY key)
+{
+    Recorder call(Operation::RegFlushKey, [&] { return Fields{{"key", KeyName(key)}}; });
+    if (const Fault* fault = FireFault(Operation::RegFlushKey)) {
+        return Answer(call, fault->Error);
+    }
+    return Answer(call, FindOpenKey(key) != nullptr ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
 }
 
 } // namespace TESSARY_PLATFORM_ABI

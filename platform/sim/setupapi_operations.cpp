@@ -2,6 +2,7 @@
 // Manager) over the simulated machine.
 #include <cstring>
 
+#include "platform/inspection.h"
 #include "platform/sim/call_recorder.h"
 #include "platform/sim/fault_matching.h"
 #include "platform/sim/state.h"
@@ -327,6 +328,35 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set)
         }
     }
     return Fail(call, ERROR_INVALID_HANDLE);
+}
+
+BOOL SetupDiGetDeviceInstanceIdW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, WCHAR* id, DWORD idSize,
+                                 DWORD* requiredSize)
+{
+    std::int64_t index = MemberIndex(FindSet(set), deviceInfo);
+    Recorder call(Operation::SetupDiGetDeviceInstanceIdW, [&] {
+        return Fields{{"index", IndexText(index)}, {"size", Decimal(idSize)}};
+    });
+    if (const Fault* fault = FireFault(Operation::SetupDiGetDeviceInstanceIdW, index)) {
+        return Fail(call, fault->Error);
+    }
+    if (CheckMember(call, set, deviceInfo) < 0) {
+        return FALSE;
+    }
+    const Device& device = Sim().Installed.Devices[static_cast<std::size_t>(index)];
+    std::u16string text =
+        device.InstanceId.empty() ? DefaultInstanceId(static_cast<std::size_t>(index)) : device.InstanceId;
+    auto units = static_cast<DWORD>(text.size() + 1);
+    if (requiredSize != nullptr) {
+        *requiredSize = units;
+    }
+    if (id == nullptr || idSize < units) {
+        return Fail(call, ERROR_INSUFFICIENT_BUFFER);
+    }
+    std::copy(text.begin(), text.end(), id);
+    id[text.size()] = 0;
+    call.Add("id", [&] { return QuoteText(text); });
+    return Succeed(call);
 }
 
 } // namespace TESSARY_PLATFORM_ABI

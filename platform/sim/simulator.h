@@ -16,6 +16,14 @@
 
 namespace simulator {
 
+// What a fault with Kill throws at the call it matches, before the call takes
+// effect: the run stops there, as if the process had been killed. Not a
+// std::exception, so that nothing but a program's entry catches it.
+struct Killed {
+    std::string Operation;
+    std::uint64_t Nth; // the call of that operation, counted from 1
+};
+
 // One recorded platform call: its operation, the arguments that matter and
 // what it answered, each as name and text.
 struct Call {

@@ -1,9 +1,11 @@
-// The Windows backend of the pre-flight's questions: the registry value and
-// the last error pass straight through; the two questions about access are
-// answered with the process's token, never by opening a key for writing.
+// The Windows backend of inspection.h: the registry, the device's instance
+// ID and the last error pass straight through; the two questions about
+// access are answered with the process's token, never by opening a key for
+// writing.
 #include <windows.h>
 
 #include <cfgmgr32.h>
+#include <setupapi.h>
 
 // The SDK's values of the macros set aside below.
 namespace sdk {
@@ -12,6 +14,9 @@ constexpr DWORD dnNeedRestart = DN_NEED_RESTART;
 constexpr DWORD keyAllAccess = KEY_ALL_ACCESS;
 constexpr DWORD errorFileNotFound = ERROR_FILE_NOT_FOUND;
 constexpr DWORD errorMoreData = ERROR_MORE_DATA;
+constexpr DWORD errorNoMoreItems = ERROR_NO_MORE_ITEMS;
+constexpr DWORD keySetValue = KEY_SET_VALUE;
+constexpr DWORD regOptionNonVolatile = REG_OPTION_NON_VOLATILE;
 } // namespace sdk
 
 #include "platform/win/sdk_macros_aside.h"
@@ -20,7 +25,10 @@ constexpr DWORD errorMoreData = ERROR_MORE_DATA;
 
 static_assert(platform::KEY_READ == sdk::keyRead && platform::DN_NEED_RESTART == sdk::dnNeedRestart &&
                   platform::ERROR_FILE_NOT_FOUND == sdk::errorFileNotFound &&
-                  platform::ERROR_MORE_DATA == sdk::errorMoreData,
+                  platform::ERROR_MORE_DATA == sdk::errorMoreData &&
+                  platform::ERROR_NO_MORE_ITEMS == sdk::errorNoMoreItems &&
+                  platform::KEY_SET_VALUE == sdk::keySetValue &&
+                  platform::REG_OPTION_NON_VOLATILE == sdk::regOptionNonVolatile,
               "");
 
 namespace platform {
@@ -98,6 +106,37 @@ BOOL IsProcessElevated()
 void SetLastError(DWORD error)
 {
     ::SetLastError(error);
+}
+
+BOOL SetupDiGetDeviceInstanceIdW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, WCHAR* id, DWORD idSize,
+                                 DWORD* requiredSize)
+{
+    return ::SetupDiGetDeviceInstanceIdW(set, reinterpret_cast<::SP_DEVINFO_DATA*>(deviceInfo),
+                                         reinterpret_cast<::WCHAR*>(id), idSize,
+                                         reinterpret_cast<::DWORD*>(requiredSize));
+}
+
+LSTATUS RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, WCHAR* keyClass, DWORD options,
+                        REGSAM samDesired, const SECURITY_ATTRIBUTES* security, HKEY* result, DWORD* disposition)
+{
+    return ::RegCreateKeyExW(
+        reinterpret_cast<::HKEY>(key), reinterpret_cast<const ::WCHAR*>(subKey), reserved,
+        reinterpret_cast<::WCHAR*>(keyClass), options, samDesired,
+        const_cast<::SECURITY_ATTRIBUTES*>(reinterpret_cast<const ::SECURITY_ATTRIBUTES*>(security)),
+        reinterpret_cast<::HKEY*>(result), reinterpret_cast<::DWORD*>(disposition));
+}
+
+LSTATUS RegEnumValueW(HKEY key, DWORD index, WCHAR* valueName, DWORD* nameSize, DWORD* reserved, DWORD* type,
+                      BYTE* data, DWORD* dataSize)
+{
+    return ::RegEnumValueW(reinterpret_cast<::HKEY>(key), index, reinterpret_cast<::WCHAR*>(valueName),
+                           reinterpret_cast<::DWORD*>(nameSize), reinterpret_cast<::DWORD*>(reserved),
+                           reinterpret_cast<::DWORD*>(type), data, reinterpret_cast<::DWORD*>(dataSize));
+}
+
+LSTATUS RegFlushKey(HKEY key)
+{
+    return ::RegFlushKey(reinterpret_cast<::HKEY>(key));
 }
 
 } // namespace TESSARY_PLATFORM_ABI

@@ -39,4 +39,47 @@ TEST_F(EndToEnd, TheDemoMachineAddsToItsTwoAdaptersAndDeleteUndoesIt)
     EXPECT_EQ(json::parse(ReadFile(machine)), before);
 }
 
+// A deployment killed at the class installer's first enable, as a timeout or a
+// power loss would: the machine file keeps the adapter disabled and the
+// journal's entry; the next run enables it again and clears the entry.
+TEST_F(EndToEnd, AKilledDeploymentLeavesItsJournalInTheMachineFileForTheNextRun)
+{
+    simulator::Machine machine = testsupport::MachineOf({testsupport::NetDevice("Corvane Wireless")});
+    simulator::Fault kill;
+    kill.Call = simulator::Operation::SetupDiCallClassInstaller;
+    kill.StateChange = 1;
+    kill.Kill = true;
+    machine.Faults = {kill};
+    fs::path file = Path("machine.json");
+    WriteFile(file, MachineText(machine));
+    ProgramResult killed = RunProgram(TESSARY_DEPLOY_EXE, {"/a"}, file.string(), "", folder_.string());
+    EXPECT_EQ(killed.Status, 137);
+    EXPECT_NE(killed.Errors.find("tessary-deploy (simulated platform): killed at SetupDiCallClassInstaller"),
+              std::string::npos)
+        << killed.Errors;
+    EXPECT_EQ(killed.Output.find("tessary-deploy:"), std::string::npos) << killed.Output; // it ended there
+    json left = json::parse(ReadFile(file));
+    EXPECT_EQ(left["devices"][0]["problem"], 22);
+    EXPECT_EQ(
+        left["registry"]["SOFTWARE\\Tessary\\Restarting"]["values"]["{4d36e972-e325-11ce-bfc1-08002be10318}\\0001"],
+        json({{"type", 1},
+              {"data", "52 00 4f 00 4f 00 54 00 5c 00 53 00 49 00 4d 00 55 00 4c 00 41 00 54 00 "
+                       "45 00 44 00 5c 00 30 00 30 00 30 00 30 00 00 00"}}));
+
+    left.erase("faults");
+    WriteFile(file, left.dump(2) + "\n");
+    ProgramResult next = RunProgram(TESSARY_DEPLOY_EXE, {"/a"}, file.string(), "", folder_.string());
+    EXPECT_EQ(next.Status, 0) << next.Errors;
+    EXPECT_NE(next.Errors.find("  recovery: {4d36e972-e325-11ce-bfc1-08002be10318}\\0001 (ROOT\\SIMULATED\\0000), "
+                               "left by an interrupted run: disabled; enabled again, its entry is cleared\n"),
+              std::string::npos)
+        << next.Errors; // the log, on standard error
+    EXPECT_EQ(next.Output.substr(next.Output.rfind("tessary-deploy:")),
+              "tessary-deploy: 0, success: 1 adapter left disabled by an interrupted run enabled again; every "
+              "adapter was already as wanted.\n");
+    json recovered = json::parse(ReadFile(file));
+    EXPECT_EQ(recovered["devices"][0]["problem"], 0);
+    EXPECT_FALSE(recovered["registry"]["SOFTWARE\\Tessary\\Restarting"].contains("values"));
+}
+
 } // namespace

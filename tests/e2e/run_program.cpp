@@ -49,6 +49,12 @@ void SetVariable(const char* name, const std::string& value)
 ProgramResult RunTessary(const std::vector<std::string>& arguments, const std::string& machine,
                          const std::string& trace, const std::string& workFolder)
 {
+    return RunProgram(TESSARY_EXE, arguments, machine, trace, workFolder);
+}
+
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::string& machine, const std::string& trace, const std::string& workFolder)
+{
     SetVariable("TESSARY_SIM_MACHINE", machine);
     SetVariable("TESSARY_SIM_TRACE", trace);
     std::string out = workFolder + "/stdout.txt";
@@ -57,7 +63,7 @@ ProgramResult RunTessary(const std::vector<std::string>& arguments, const std::s
     // test's environment.
     const char* wrapper = std::getenv("TESSARY_E2E_WRAPPER");
     std::string command = wrapper != nullptr && *wrapper != 0 ? std::string(wrapper) + " " : std::string();
-    command += Quote(TESSARY_EXE);
+    command += Quote(program);
     for (const std::string& argument : arguments) {
         command += " " + Quote(argument);
     }
@@ -74,18 +80,20 @@ ProgramResult RunTessary(const std::vector<std::string>& arguments, const std::s
     result.Status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 #endif
     result.Output = ReadWholeFile(out);
+    result.Errors = ReadWholeFile(err);
 #if defined(_WIN32)
     // The C runtime's text mode ends lines with CR LF on Windows. Take each
     // CR LF back to LF; a bare LF stays and fails the comparison.
-    std::string lines;
-    for (std::size_t i = 0; i < result.Output.size(); ++i) {
-        if (!(result.Output[i] == '\r' && i + 1 < result.Output.size() && result.Output[i + 1] == '\n')) {
-            lines += result.Output[i];
+    for (std::string* text : {&result.Output, &result.Errors}) {
+        std::string lines;
+        for (std::size_t i = 0; i < text->size(); ++i) {
+            if (!((*text)[i] == '\r' && i + 1 < text->size() && (*text)[i + 1] == '\n')) {
+                lines += (*text)[i];
+            }
         }
+        *text = lines;
     }
-    result.Output = lines;
 #endif
-    result.Errors = ReadWholeFile(err);
     SetVariable("TESSARY_SIM_MACHINE", "");
     SetVariable("TESSARY_SIM_TRACE", "");
     return result;

@@ -20,3 +20,7 @@ std::string ReadWholeFile(const std::string& path);
 
 ProgramResult RunTessary(const std::vector<std::string>& arguments, const std::string& machine,
                          const std::string& trace, const std::string& workFolder);
+
+// The same for another program of the simulated platform (tessary-deploy).
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::string& machine, const std::string& trace, const std::string& workFolder);

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# Usage: deploy_windows_test.sh PREFIX DEPLOY_SIM DETACHED_RUN WORK
+# Usage: deploy_windows_test.sh PREFIX DEPLOY_SIM DETACHED_RUN HOLD_MUTEX WORK
 # tessary-deploy's own work on Windows, done for real under Wine over
 # simulated devices (DEPLOY_SIM): the log folder and file are made and
 # appended to, bounded to about 1 MiB and one older file, refused (and not
 # written through) when the folder or the file is a link; the programs are
 # installed under Program Files\Tessary and removed with /d; and a run with no
 # console, its output sent to a file, prints the same lines and answers the
-# same codes.
+# same codes; and one deployment runs at a time: while another holds
+# Global\Tessary, a run waits, then answers 1618 and does nothing, and one
+# that gets it from a run that ended without letting it go goes on.
 set -euo pipefail
 here=$(dirname "$(realpath "$0")")
-prefix=$(realpath -m "$1") deploy=$2 detached=$3 work=$4
+prefix=$(realpath -m "$1") deploy=$2 detached=$3 holder=$4 work=$5
 run() { "$here/wine-run.sh" "$prefix" "$@"; }
 rm -rf "$work"
 mkdir -p "$work"
@@ -80,6 +82,30 @@ code=$(TESSARY_TEST_VETOED=1 run "$detached" detached.txt detached-error.txt '.\
 cmp -s console.txt detached.txt || fail "with no console the lines differ: $(diff console.txt detached.txt)"
 grep -q '^tessary-deploy: 3010, restart needed' detached.txt || fail "no outcome line: $(cat detached.txt)"
 
+# One deployment at a time (each run here waits a shorter time than the 60
+# seconds a shipped one waits).
+hold() {
+  rm -f held.txt
+  run "$holder" 'Global\Tessary' "$@" >held.txt 2>&1 &
+  for _ in $(seq 100); do grep -q held held.txt 2>/dev/null && return 0; sleep 0.1; done
+  fail "hold_mutex did not take Global\\Tessary: $(cat held.txt)"
+}
+hold 6
+code=$(TESSARY_TEST_LOCK_WAIT_MS=1500 run "$detached" busy.txt busy-error.txt '.\tessary-deploy-sim.exe' /a |
+  tr -d '\r' || true)
+[ "$code" = 1618 ] && grep -q '^tessary-deploy: 1618, busy: another deployment is running' busy.txt &&
+  ! grep -q 'Tessary Tool' busy.txt || fail "a second deployment: status $code: $(cat busy.txt busy-error.txt)"
+tail -n 3 "$log" | grep -q 'held Global\\Tessary throughout the wait: nothing was done' ||
+  fail "the busy run's entry: $(tail -n 3 "$log")"
+wait
+# The one before ends without letting it go, as a killed run would.
+hold 2 abandon
+TESSARY_TEST_LOCK_WAIT_MS=20000 run tessary-deploy-sim.exe /a >abandoned.txt || fail "after an abandoned run: status $?"
+grep -q 'ended without letting Global\\Tessary go: it was interrupted' "$log" ||
+  fail "no word of the abandoned run: $(tail -n 5 "$log")"
+wait
+
 [ "$failures" -eq 0 ] || exit 1
 echo "the log is made, appended to, bounded and refused through links; the programs are installed and removed;" \
+  "a second deployment waits, then answers 1618; one after an abandoned run goes on;" \
   "with no console the lines and codes are the same"

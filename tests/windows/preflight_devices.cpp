@@ -159,6 +159,10 @@ simulator::Machine DirectMachine()
         for (int slot = 0; slot < simulator::PROPERTY_SLOTS; ++slot) {
             device.Properties[slot] = DirectRead(set, &info, simulator::PROPERTY_KINDS[slot].Code);
         }
+        WCHAR id[512] = {};
+        if (::SetupDiGetDeviceInstanceIdW(set, &info, id, 512, nullptr)) {
+            device.InstanceId = reinterpret_cast<const char16_t*>(id);
+        }
         machine.Devices.push_back(device);
     }
     ::SetupDiDestroyDeviceInfoList(set);

@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
-# Usage: preflight_test.sh PREFIX TESSARY PREFLIGHT DEPLOY DEVICES DETACHED_RUN NATIVE_TESSARY WORK
+# Usage: preflight_test.sh PREFIX TESSARY PREFLIGHT DEPLOY DEVICES DETACHED_RUN NATIVE_TESSARY HOLD_MUTEX WORK
 # The pre-flight and the deployment under Wine, on Corvane devices the test
 # registers: the saved snapshot holds what Wine's SetupAPI and registry answer
 # for each device; replaying it prints what tessary.exe prints on the same
 # prefix, whether the pre-flight replays it or the native build does. Wine
 # cannot report a device's bus, so the tool picks no adapter here: --check
 # answers 3, and tessary-deploy.exe answers 0 and appends its entry to the
-# log, also run as a management system runs it, with no console. None of them
-# changes the registry.
+# log, also run as a management system runs it, with no console; while a
+# deployment holds Global\Tessary, the check says so. None of them changes the
+# registry.
 set -euo pipefail
 here=$(dirname "$(realpath "$0")")
-prefix=$1 tessary=$2 preflight=$3 deploy=$4 devices=$5 detached=$6 native=$7 work=$8
+prefix=$1 tessary=$2 preflight=$3 deploy=$4 devices=$5 detached=$6 native=$7 holder=$8 work=$9
 run() { "$here/wine-run.sh" "$prefix" "$@"; }
 rm -rf "$work"
 mkdir -p "$work"
@@ -80,6 +81,14 @@ for way in console detached; do
 done
 cmp -s console-check.txt detached-check.txt && cmp -s console-deploy.txt detached-deploy.txt ||
   fail "with no console the lines differ"
+# While a deployment holds the one run at a time, the check's line says so.
+run "$holder" 'Global\Tessary' 4 >held.txt 2>&1 &
+for _ in $(seq 100); do grep -q held held.txt 2>/dev/null && break; sleep 0.1; done
+status=0
+run "$preflight" --check /a >held-check.txt || status=$?
+[ "$status" -eq 3 ] && grep -q '; a deployment is running now (it holds Global\\Tessary)' held-check.txt ||
+  fail "--check /a while a deployment runs: status $status: $(cat held-check.txt)"
+wait
 status=0
 run "$preflight" --check /x >check-usage.txt || status=$?
 [ "$status" -eq 2 ] && grep -q '^Usage: tessary-preflight.exe' check-usage.txt || fail "--check /x: status $status"

@@ -3,7 +3,8 @@
 // it has every property the scan reads) and its driver key. When
 // TESSARY_TEST_VETOED is set, the adapter's driver refuses to stop, so that
 // the run needs a restart of the computer. It installs the pre-flight beside
-// it when that has the digest TESSARY_TEST_PREFLIGHT_DIGEST names.
+// it when that has the digest TESSARY_TEST_PREFLIGHT_DIGEST names, and waits
+// TESSARY_TEST_LOCK_WAIT_MS for another run to end, when it is set.
 #include <cstdlib>
 
 #include "deploy/deploy.h"
@@ -21,6 +22,8 @@ int wmain(int argc, wchar_t** argv)
     simulator::SetTracing(false);
     simulator::SetEcho(true);
     const char* digest = std::getenv("TESSARY_TEST_PREFLIGHT_DIGEST");
-    WindowsDeploySystem system(digest != nullptr ? digest : "");
+    const char* wait = std::getenv("TESSARY_TEST_LOCK_WAIT_MS");
+    WindowsDeploySystem system(digest != nullptr ? digest : "",
+                               wait != nullptr ? std::strtoul(wait, nullptr, 10) : RUN_LOCK_WAIT_MILLISECONDS);
     return RunDeploy(argc, reinterpret_cast<const platform::WCHAR* const*>(argv), &system);
 }

@@ -1,0 +1,24 @@
+// Recovering the restarts an interrupted run left behind: the adapters the
+// journal names, which such a run may have left disabled, or with a disable
+// pending until the next boot.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "preflight/journal.h"
+
+struct Recovery {
+    std::vector<std::string> Lines; // what was found and done, for the log
+    std::size_t Enabled = 0;        // adapters the class installer enabled again
+    std::size_t Failed = 0;         // adapters it could not enable, whose entries stay
+};
+
+// For each entry: when its adapter is present, enables it through the class
+// installer, with the same calls as the tool's enable, which also cancels a
+// disable pending until the next boot (a device that runs on may have one, so
+// every adapter found is enabled), and clears the entry once the class
+// installer did it; when it is not present, clears the entry, as nothing can
+// be enabled. Prints what the tool's enable prints. Needs the observer to be
+// recording, which tells whether the class installer did it.
+Recovery RecoverInterruptedRestarts(const std::vector<JournalEntry>& entries);

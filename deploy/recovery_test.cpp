@@ -1,0 +1,211 @@
+// Runs cut short: the journal kept around each disable, a deployment killed
+// at each call in turn and run again, and the recovery of what an
+// interrupted run left behind.
+#include "deploy/recovery.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "deploy/outcome.h"
+#include "platform/sim/simulator.h"
+#include "preflight/compliance.h"
+#include "preflight/replay.h"
+#include "tests/support/calls.h"
+#include "tests/support/deploy_runs.h"
+#include "tests/support/machines.h"
+
+namespace {
+
+using simulator::Operation;
+using testsupport::Deploy;
+using testsupport::FakeDeploySystem;
+using testsupport::TwoAdapters;
+
+const std::u16string JOURNAL = JOURNAL_KEY;
+
+// The journal's entries in the machine, or none when it has no journal.
+std::vector<std::pair<std::u16string, simulator::Value>> JournalOf(const simulator::Machine& machine)
+{
+    for (const simulator::Key& key : machine.Registry) {
+        if (simulator::SameRegistryName(key.Path, JOURNAL)) {
+            return key.Values;
+        }
+    }
+    return {};
+}
+
+bool Disabled(const simulator::Device& device)
+{
+    return ((device.Status & platform::DN_HAS_PROBLEM) != 0 && device.Problem == platform::CM_PROB_DISABLED) ||
+           device.PendingDisable;
+}
+
+// Two adapters, the second's driver refusing to stop, so that its disable
+// waits for the next boot; for /d, with the setting on both.
+simulator::Machine Adapters(const char16_t* command)
+{
+    simulator::Machine machine = TwoAdapters();
+    machine.Devices[1].OnStateChange = simulator::Reaction::Vetoed;
+    for (simulator::Key& key : machine.Registry) {
+        if (std::u16string(command) == u"/d") {
+            key.Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x31, 0}});
+        }
+    }
+    return machine;
+}
+
+TEST(InterruptedRuns, TheJournalHoldsEachAdapterOnDiskBeforeItIsDisabled)
+{
+    FakeDeploySystem system;
+    ASSERT_EQ(Deploy(TwoAdapters(), u"/a", &system), 0) << system.Log;
+    // Each disable follows the entry's write and flush, each enable's entry
+    // is cleared after it, and the run leaves the journal empty.
+    std::vector<std::string> calls = testsupport::CallSummary(
+        {"stateChange", "name"}, {"RegSetValueExW", "RegFlushKey", "RegDeleteValueW", "SetupDiCallClassInstaller"});
+    const std::string entry = "\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\000";
+    const std::vector<std::string> expected = {"RegSetValueExW name=\"WapiSupport\"",
+                                               "RegSetValueExW name=" + entry + "1\"",
+                                               "RegFlushKey",
+                                               "SetupDiCallClassInstaller stateChange=2",
+                                               "SetupDiCallClassInstaller stateChange=1",
+                                               "RegDeleteValueW name=" + entry + "1\"",
+                                               "RegFlushKey",
+                                               "RegSetValueExW name=\"WapiSupport\"",
+                                               "RegSetValueExW name=" + entry + "5\"",
+                                               "RegFlushKey",
+                                               "SetupDiCallClassInstaller stateChange=2",
+                                               "SetupDiCallClassInstaller stateChange=1",
+                                               "RegDeleteValueW name=" + entry + "5\"",
+                                               "RegFlushKey"};
+    EXPECT_EQ(calls, expected);
+    EXPECT_TRUE(JournalOf(simulator::Current()).empty());
+}
+
+TEST(InterruptedRuns, AKillAtAnyCallIsRecoveredByTheNextRun)
+{
+    for (const char16_t* command : {u"/a", u"/d"}) {
+        const simulator::Machine machine = Adapters(command);
+        // Every call a whole run makes, as its operation and its count.
+        FakeDeploySystem whole;
+        (void)Deploy(machine, command, &whole);
+        std::vector<std::pair<Operation, std::uint64_t>> points;
+        std::map<std::string, std::uint64_t> counts;
+        for (const simulator::Call& call : simulator::Trace()) {
+            Operation operation = Operation::SetupDiGetClassDevsW;
+            if (simulator::OperationNamed(call.Operation, &operation)) {
+                points.emplace_back(operation, ++counts[call.Operation]);
+            }
+        }
+        ASSERT_GT(points.size(), 50u);
+        std::string firstLeftDisabled;
+        for (const auto& [operation, nth] : points) {
+            std::string point = std::string(simulator::KindOf(operation).Name) + " #" + std::to_string(nth);
+            simulator::Machine killed = machine;
+            simulator::Fault kill;
+            kill.Call = operation;
+            kill.Nth = nth;
+            kill.Kill = true;
+            killed.Faults = {kill};
+            FakeDeploySystem first;
+            EXPECT_THROW(Deploy(killed, command, &first), simulator::Killed) << point;
+            simulator::Machine after = simulator::Current();
+            after.Faults.clear();
+            bool leftDisabled = Disabled(after.Devices[0]) || Disabled(after.Devices[1]);
+            if (leftDisabled && firstLeftDisabled.empty()) {
+                // What the check answers in between.
+                simulator::Install(after);
+                CheckAnswer answer = CheckMachine(SettingAction::Add);
+                firstLeftDisabled = point + "; the check: " + answer.Line;
+                EXPECT_EQ(answer.ExitCode, CHECK_NOT_COMPLIANT) << firstLeftDisabled;
+                EXPECT_NE(answer.Line.find("an interrupted run left this adapter disabled"), std::string::npos)
+                    << firstLeftDisabled;
+            }
+            FakeDeploySystem second;
+            int code = Deploy(after, command, &second);
+            EXPECT_TRUE(code == DEPLOY_SUCCESS || code == DEPLOY_RESTART_NEEDED) << point << "\n" << second.Log;
+            const simulator::Machine& done = simulator::Current();
+            EXPECT_FALSE(Disabled(done.Devices[0]) || Disabled(done.Devices[1])) << point << "\n" << second.Log;
+            for (std::size_t k = 0; k < 2; ++k) {
+                EXPECT_EQ(done.Registry[k].Values.empty(), std::u16string(command) == u"/d") << point;
+            }
+            EXPECT_TRUE(JournalOf(done).empty()) << point << "\n" << second.Log;
+        }
+        EXPECT_FALSE(firstLeftDisabled.empty());
+        testing::Test::RecordProperty(std::string("first kill point leaving an adapter disabled, ") +
+                                          (std::u16string(command) == u"/a" ? "/a" : "/d"),
+                                      firstLeftDisabled);
+    }
+}
+
+TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
+{
+    // The first adapter was left disabled, the second runs with a disable
+    // pending (it is enabled all the same), and a third is gone.
+    simulator::Machine left = TwoAdapters();
+    for (simulator::Key& key : left.Registry) {
+        key.Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x31, 0}});
+    }
+    left.Devices[0].Status |= platform::DN_HAS_PROBLEM;
+    left.Devices[0].Problem = platform::CM_PROB_DISABLED;
+    left.Devices[1].PendingDisable = true;
+    simulator::Key journal;
+    journal.Path = JOURNAL;
+    for (const char16_t* name : {u"0001", u"0005", u"0009"}) {
+        journal.Values.emplace_back(u"{4d36e972-e325-11ce-bfc1-08002be10318}\\" + std::u16string(name),
+                                    simulator::Value{platform::REG_SZ, simulator::TextBytes(u"PCI\\VEN_1")});
+    }
+    left.Registry.push_back(journal);
+    simulator::Machine refusing = left;
+    simulator::Fault enabling = testsupport::Failing(Operation::SetupDiCallClassInstaller, 0xE0000219);
+    enabling.Device = 0;
+    refusing.Faults = {enabling};
+    const std::string key = "{4d36e972-e325-11ce-bfc1-08002be10318}\\";
+    struct Case {
+        const char* name;
+        const simulator::Machine* machine;
+        int code;
+        std::vector<std::string> lines; // in the log, in this order
+        std::size_t left;               // entries left in the journal
+    } cases[] = {
+        {"recovered",
+         &left,
+         0,
+         {"  recovery: " + key +
+              "0001 (PCI\\VEN_1), left by an interrupted run: disabled; enabled again, its entry "
+              "is cleared\n",
+          "  recovery: " + key +
+              "0005 (PCI\\VEN_1), left by an interrupted run: running, maybe with a disable "
+              "pending until the next boot; enabled again, its entry is cleared\n",
+          "  recovery: " + key +
+              "0009 (PCI\\VEN_1), left by an interrupted run: not present, so nothing to "
+              "enable; its entry is cleared\n",
+          "  outcome 0: success: 2 adapters left disabled by an interrupted run enabled again; every adapter was "
+          "already as wanted.\n"},
+         0},
+        {"refused",
+         &refusing,
+         1,
+         {"  SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n",
+          "  recovery: " + key +
+              "0001 (PCI\\VEN_1), left by an interrupted run: disabled; the class installer did "
+              "not enable it, so its entry is kept\n",
+          "  outcome 1: failed: 1 adapter left disabled by an interrupted run enabled again; 1 adapter left "
+          "disabled by an interrupted run not enabled again.\n"},
+         1},
+    };
+    for (const Case& c : cases) {
+        FakeDeploySystem system;
+        EXPECT_EQ(Deploy(*c.machine, u"/a", &system), c.code) << c.name << "\n" << system.Log;
+        std::size_t at = 0;
+        for (const std::string& line : c.lines) {
+            std::size_t found = system.Log.find(line, at);
+            EXPECT_NE(found, std::string::npos) << c.name << ": " << line << system.Log;
+            at = found == std::string::npos ? at : found;
+        }
+        EXPECT_EQ(JournalOf(simulator::Current()).size(), c.left) << c.name;
+        EXPECT_EQ(testsupport::CallsOf("RegSetValueExW").size(), 0u) << c.name; // the keys were already set
+    }
+}
+
+} // namespace

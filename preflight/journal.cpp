@@ -1,0 +1,117 @@
+#include "preflight/journal.h"
+
+#include "common/unicode.h"
+#include "platform/inspection.h"
+#include "preflight/compliance.h"
+
+using namespace platform;
+
+namespace {
+
+// The most entries read: more than any machine has adapters.
+constexpr DWORD MAX_ENTRIES = 1000;
+// The longest value name the registry allows, and its terminator.
+constexpr DWORD MAX_VALUE_NAME_UNITS = 16384;
+
+// Opens the journal's key for writing, making it when it is not there.
+LSTATUS OpenForWriting(HKEY* key)
+{
+    DWORD disposition = 0;
+    return RegCreateKeyExW(HKEY_LOCAL_MACHINE, JOURNAL_KEY, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                           KEY_READ | KEY_SET_VALUE, nullptr, key, &disposition);
+}
+
+} // namespace
+
+bool ReadJournal(std::vector<JournalEntry>* entries, DWORD* error)
+{
+    entries->clear();
+    *error = ERROR_SUCCESS;
+    HKEY key = nullptr;
+    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, JOURNAL_KEY, 0, KEY_READ, &key);
+    if (static_cast<DWORD>(status) == ERROR_FILE_NOT_FOUND) {
+        return true;
+    }
+    std::u16string name(MAX_VALUE_NAME_UNITS, u'\0');
+    for (DWORD index = 0; status == ERROR_SUCCESS && index < MAX_ENTRIES; ++index) {
+        DWORD nameUnits = MAX_VALUE_NAME_UNITS;
+        status = RegEnumValueW(key, index, name.data(), &nameUnits, nullptr, nullptr, nullptr, nullptr);
+        if (static_cast<DWORD>(status) == ERROR_NO_MORE_ITEMS) {
+            status = ERROR_SUCCESS;
+            break;
+        }
+        if (status != ERROR_SUCCESS) {
+            break;
+        }
+        JournalEntry entry;
+        entry.DriverKeyName.assign(name.data(), nameUnits < MAX_VALUE_NAME_UNITS ? nameUnits : 0);
+        DWORD type = 0;
+        std::vector<BYTE> data;
+        status = ReadRegistryValue(key, entry.DriverKeyName.c_str(), &type, &data);
+        for (std::size_t i = 0; i + 1 < data.size() && (data[i] != 0 || data[i + 1] != 0); i += 2) {
+            entry.InstanceId.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
+        }
+        entries->push_back(entry);
+    }
+    if (key != nullptr) {
+        RegCloseKey(key);
+    }
+    *error = static_cast<DWORD>(status);
+    return status == ERROR_SUCCESS;
+}
+
+LSTATUS PrepareJournal()
+{
+    HKEY key = nullptr;
+    LSTATUS status = OpenForWriting(&key);
+    if (status == ERROR_SUCCESS) {
+        RegCloseKey(key);
+    }
+    return status;
+}
+
+LSTATUS RecordRestart(const JournalEntry& entry)
+{
+    HKEY key = nullptr;
+    LSTATUS status = OpenForWriting(&key);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    // The text with its terminator, as the registry keeps texts.
+    std::u16string text = entry.InstanceId;
+    status = RegSetValueExW(key, entry.DriverKeyName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                            static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
+    if (status == ERROR_SUCCESS) {
+        status = RegFlushKey(key);
+    }
+    RegCloseKey(key);
+    return status;
+}
+
+LSTATUS ClearRestart(const std::u16string& driverKeyName)
+{
+    HKEY key = nullptr;
+    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, JOURNAL_KEY, 0, KEY_READ | KEY_SET_VALUE, &key);
+    if (static_cast<DWORD>(status) == ERROR_FILE_NOT_FOUND) {
+        return ERROR_SUCCESS;
+    }
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    status = RegDeleteValueW(key, driverKeyName.c_str());
+    if (static_cast<DWORD>(status) == ERROR_FILE_NOT_FOUND) {
+        status = ERROR_SUCCESS;
+    }
+    if (status == ERROR_SUCCESS) {
+        status = RegFlushKey(key);
+    }
+    RegCloseKey(key);
+    return status;
+}
+
+std::string DescribeEntry(const JournalEntry& entry)
+{
+    std::string name = Utf16ToUtf8(entry.DriverKeyName.data(), entry.DriverKeyName.size());
+    std::string id = Utf16ToUtf8(entry.InstanceId.data(), entry.InstanceId.size());
+    return EscapeControlCharacters(name + (id.empty() ? "" : " (" + id + ")"));
+}

@@ -1,0 +1,48 @@
+// The deployment's journal of the restarts under way. Before the class
+// installer disables an adapter, the deployment records it here, flushed to
+// disk; it clears the entry once the adapter is enabled again, or ends
+// enabled. An entry a run leaves behind names an adapter that an interrupted
+// run may have left disabled, across reboots: the next deployment enables
+// it, and the check counts it as not compliant until then.
+//
+// It lives in the registry, not in a file: below HKLM\SOFTWARE only
+// Administrators and SYSTEM may write, and a key made there takes that
+// security; RegFlushKey puts an entry on disk before the disable; it survives
+// a reboot; the pre-flight's snapshot carries it as it carries driver keys;
+// and on the simulated platform it is part of the machine file, where a later
+// run, and a replay, find it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+// The journal's key below the local machine root.
+inline constexpr platform::WCHAR JOURNAL_KEY[] = u"SOFTWARE\\Tessary\\Restarting";
+
+// One adapter whose restart was under way: a REG_SZ value named by its driver
+// key name, holding its device instance ID.
+struct JournalEntry {
+    std::u16string DriverKeyName;
+    std::u16string InstanceId;
+};
+
+// Reads the entries left, in the order they stand. A journal that was never
+// made holds none. False, with the registry's error, when the key is there
+// but cannot be read.
+bool ReadJournal(std::vector<JournalEntry>* entries, platform::DWORD* error);
+
+// Makes the journal's key, if it is not there, to show that entries can be
+// recorded; the registry's status.
+platform::LSTATUS PrepareJournal();
+
+// Records an entry and flushes it to disk before it answers; the registry's
+// status.
+platform::LSTATUS RecordRestart(const JournalEntry& entry);
+
+// Clears an entry; one that is not there counts as cleared. The status.
+platform::LSTATUS ClearRestart(const std::u16string& driverKeyName);
+
+// "{4d36e972-...}\0001 (PCI\VEN_...)", for a line.
+std::string DescribeEntry(const JournalEntry& entry);

@@ -1,0 +1,55 @@
+// Deployment runs for tests: its own work on Windows stood in for, and runs
+// over machines of the double, each as in a new process.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "deploy/deploy.h"
+#include "platform/sim/simulator.h"
+
+namespace testsupport {
+
+class FakeDeploySystem : public DeploySystem {
+public:
+    RunLock LockRun() override { return Lock; }
+    std::string UtcTime() override { return "2026-12-07T10:00:00Z"; }
+    std::string UserName() override { return "NT AUTHORITY\\SYSTEM"; }
+    std::string ErrorText(platform::DWORD error) override { return "(text of " + std::to_string(error) + ")"; }
+    bool AppendToLog(const std::string& entry, std::string* /*problem*/) override
+    {
+        Log += entry;
+        return true;
+    }
+    bool PlacePrograms(std::vector<std::string>* done, std::string* problem) override
+    {
+        Installed = true;
+        done->push_back("C:\\Program Files\\Tessary\\tessary-preflight.exe placed");
+        *problem = "refused";
+        return InstallWorks;
+    }
+    bool RemovePrograms(std::vector<std::string>* done, std::string* problem) override
+    {
+        Removed = true;
+        done->push_back("C:\\Program Files\\Tessary\\tessary-preflight.exe removed");
+        *problem = "refused";
+        return InstallWorks;
+    }
+    void Warn(const std::string& line) override { Warnings += line + "\n"; }
+
+    std::string Log;
+    std::string Warnings;
+    bool Installed = false;
+    bool Removed = false;
+    bool InstallWorks = true;
+    RunLock Lock = RunLock::Acquired;
+};
+
+// Two Corvane adapters, on PCI and USB, with their driver keys.
+simulator::Machine TwoAdapters();
+
+// Installs the machine and runs the deployment with the command (/a, /d), as
+// a new process would: the observer's notes start afresh.
+int Deploy(const simulator::Machine& machine, const char16_t* command, FakeDeploySystem* system);
+
+} // namespace testsupport
