@@ -137,6 +137,7 @@ std::size_t FloorScan()
 
 template <bool Tool> void Scan(benchmark::State& state)
 {
+    platform::UseOperations(&simulator::PlatformOperations());
     auto devices = static_cast<std::size_t>(state.range(0));
     // The machine is installed once: a scan leaves every device as it found
     // it (disabled and enabled again), and after the first one each Add

@@ -3,7 +3,8 @@
 #include <cstdio>
 
 #include "app/command_dispatch.h"
-#include "common/hex.h"
+#include "app/command_line.h"
+#include "common/text_format.h"
 #include "common/types.h"
 #include "common/unicode.h"
 #include "deploy/near_misses.h"
@@ -30,16 +31,6 @@ void Print(const std::string& text)
 std::string Utf8(const std::u16string& text)
 {
     return EscapeControlCharacters(Utf16ToUtf8(text.data(), text.size()));
-}
-
-// The action of a command line, as tessary.exe reads it; false for none.
-bool ActionOf(int argc, const WCHAR* const* argv, SettingAction* action)
-{
-    if (argc < 2 || argv[1][0] != u'/' || argv[1][1] == 0) {
-        return false;
-    }
-    *action = argv[1][1] == u'a' ? SettingAction::Add : SettingAction::Delete;
-    return argv[1][1] == u'a' || argv[1][1] == u'd';
 }
 
 // A configuration manager's code, by name where it is a common one.
@@ -275,7 +266,7 @@ public:
         for (const observer::FailedCall& call : observer::FailedCalls()) {
             std::string text =
                 call.ConfigurationCode ? ConfigurationCodeName(call.Error) : system_->ErrorText(call.Error);
-            Note("failed call: " + std::string(call.Operation) + ": " + HexCode(call.Error) +
+            Note("failed call: " + std::string(call.Operation) + ": " + HexNumber(call.Error, 8, true) +
                  (text.empty() ? "" : " " + text));
         }
         ReadAdaptersAgain(&state.Adapters);
@@ -285,7 +276,7 @@ public:
             if (!adapter.StatusKnown) {
                 Note("the state of " + Label(adapter) +
                      " could not be confirmed after the run (CM_Get_DevNode_Status: " +
-                     ConfigurationCodeName(adapter.StatusResult) + ", " + HexCode(adapter.StatusResult) +
+                     ConfigurationCodeName(adapter.StatusResult) + ", " + HexNumber(adapter.StatusResult, 8, true) +
                      "); check the adapter in Device Manager");
             }
         }
@@ -365,7 +356,7 @@ int RunDeploy(int argc, const WCHAR* const* argv, DeploySystem* system)
     heading += "\n";
 
     SettingAction action = SettingAction::Add;
-    bool known = ActionOf(argc, argv, &action);
+    bool known = argc >= 2 && ReadCommand(argv[1], &action) != FALSE;
     Deployment deployment(action, system);
     RunFacts& facts = deployment.Facts();
     facts.Elevated = IsProcessElevated() != FALSE;

@@ -53,7 +53,7 @@ public:
 
 // Runs the deployment for the command line (argv[1]: /a or /d, judged as
 // tessary.exe judges it) and answers the exit code (see deploy/outcome.h);
-// DEPLOY_USAGE, with the usage on standard output, for any other command
+// USAGE, with the usage on standard output, for any other command
 // line. Prints the tool's lines, then one line of its own with the outcome.
 // Logs the run when the process is elevated, a mistyped command too.
 int RunDeploy(int argc, const platform::WCHAR* const* argv, DeploySystem* system);

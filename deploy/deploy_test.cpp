@@ -15,6 +15,7 @@
 #include "preflight/check_modes.h"
 #include "preflight/replay.h"
 #include "tests/support/calls.h"
+#include "tests/support/check_runs.h"
 #include "tests/support/deploy_runs.h"
 #include "tests/support/machines.h"
 
@@ -147,7 +148,7 @@ TEST(RunDeploy, AnswersWhatTheRunCameTo)
         const std::string& output = simulator::Output();
         EXPECT_EQ(RegistryWrites() + Count("SetupDiCallClassInstaller") > 0, c.touched) << c.name;
         EXPECT_EQ(output.find("Tessary Tool") != std::string::npos, c.touched) << c.name;
-        if (c.code == DEPLOY_USAGE) {
+        if (c.code == USAGE) {
             EXPECT_EQ(output.rfind("Usage: tessary-deploy.exe", 0), 0u) << output;
         } else {
             // One line of its own, last, with the code and its meaning.
@@ -307,8 +308,9 @@ TEST(ShippedScripts, EachRunsOneCommandThatAnswersItsSystemsContract)
             ModeReply got{};
             if (command.Program == "tessary-preflight.exe") {
                 simulator::Install(machines[m]);
-                got = ReplyInMode(command.Arguments[0],
-                                  CheckMachine(action == u"/a" ? SettingAction::Add : SettingAction::Delete));
+                got = ReplyInMode(
+                    command.Arguments[0],
+                    testsupport::CheckInstalledMachine(action == u"/a" ? SettingAction::Add : SettingAction::Delete));
             } else {
                 ASSERT_EQ(command.Program, "tessary-deploy.exe") << c.script;
                 FakeSystem system;

@@ -2,6 +2,7 @@
 
 #include "common/unicode.h"
 #include "discovery/device_probes.h"
+#include "discovery/device_walk.h"
 #include "discovery/property_reader.h"
 
 using namespace platform;
@@ -57,36 +58,30 @@ std::string WhyPassedOver(const std::u16string& description, const std::u16strin
     return "";
 }
 
+void NoteNearMiss(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer* buffer, void* context)
+{
+    std::u16string description = PropertyText(device.Set, deviceInfo, SPDRP_DEVICEDESC, buffer);
+    if (PropertyText(device.Set, deviceInfo, SPDRP_CLASS, buffer) != u"Net" ||
+        Lower(description.substr(0, 7)) != u"corvane") {
+        return;
+    }
+    DWORD status = 0;
+    DWORD problem = 0;
+    CONFIGRET result = CM_Get_DevNode_Status(&status, &problem, deviceInfo->DevInst, 0);
+    std::u16string driver = PropertyText(device.Set, deviceInfo, SPDRP_DRIVER, buffer);
+    std::string why = WhyPassedOver(description, PropertyText(device.Set, deviceInfo, SPDRP_ENUMERATOR_NAME, buffer),
+                                    driver, result, status, problem);
+    if (!why.empty()) {
+        static_cast<std::vector<std::string>*>(context)->push_back(
+            "device " + std::to_string(device.Index) + ", " + Utf8(description) + " (" + Utf8(driver) + "): " + why);
+    }
+}
+
 } // namespace
 
 std::vector<std::string> FindNearMisses()
 {
     std::vector<std::string> misses;
-    HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
-    if (set == INVALID_HANDLE_VALUE) {
-        return misses;
-    }
-    PropertyBuffer buffer = {};
-    SP_DEVINFO_DATA deviceInfo = {};
-    deviceInfo.cbSize = sizeof(deviceInfo);
-    for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &deviceInfo); ++index) {
-        std::u16string description = PropertyText(set, &deviceInfo, SPDRP_DEVICEDESC, &buffer);
-        if (PropertyText(set, &deviceInfo, SPDRP_CLASS, &buffer) != u"Net" ||
-            Lower(description.substr(0, 7)) != u"corvane") {
-            continue;
-        }
-        DWORD status = 0;
-        DWORD problem = 0;
-        CONFIGRET result = CM_Get_DevNode_Status(&status, &problem, deviceInfo.DevInst, 0);
-        std::u16string driver = PropertyText(set, &deviceInfo, SPDRP_DRIVER, &buffer);
-        std::string why = WhyPassedOver(description, PropertyText(set, &deviceInfo, SPDRP_ENUMERATOR_NAME, &buffer),
-                                        driver, result, status, problem);
-        if (!why.empty()) {
-            misses.push_back("device " + std::to_string(index) + ", " + Utf8(description) + " (" + Utf8(driver) +
-                             "): " + why);
-        }
-    }
-    ReleasePropertyBlock(&buffer);
-    SetupDiDestroyDeviceInfoList(set);
+    (void)WalkPresentDevices(NoteNearMiss, &misses);
     return misses;
 }

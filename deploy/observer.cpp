@@ -2,20 +2,14 @@
 
 #include <map>
 
-#include "platform/inspection.h"
-
-// The backend under this layer, declared under its own name.
-#define TESSARY_PLATFORM_OPERATIONS namespace TESSARY_OBSERVED_ABI
-#include "platform/inspection_operations.inc"
-#include "platform/operations.inc"
-#undef TESSARY_PLATFORM_OPERATIONS
+#include "platform/operations_table.h"
 
 namespace {
 
-namespace under = platform::TESSARY_OBSERVED_ABI;
 using namespace platform;
 
 struct Notes {
+    const Operations* Under = nullptr; // the table this layer passes each call on to
     bool Recording = false;
     bool Passing = false;
     std::vector<observer::FailedCall> Failed;
@@ -33,11 +27,16 @@ Notes& Seen()
     return notes;
 }
 
+const Operations& Under()
+{
+    return *Seen().Under;
+}
+
 // Notes a failure that leaves its error as the last error, which stays as it was.
 void FailedWithLastError(const char* operation)
 {
     if (Seen().Recording) {
-        Seen().Failed.push_back({operation, under::GetLastError(), false});
+        Seen().Failed.push_back({operation, Under().GetLastError(), false});
     }
 }
 
@@ -47,41 +46,6 @@ template <class Code> Code Returned(const char* operation, Code code, bool confi
         Seen().Failed.push_back({operation, static_cast<DWORD>(code), configuration});
     }
     return code;
-}
-
-// A text the platform wrote into a buffer: its units up to the first zero.
-std::u16string TextOf(const std::vector<WCHAR>& buffer)
-{
-    std::u16string text(buffer.begin(), buffer.end());
-    return text.substr(0, text.find(u'\0'));
-}
-
-// The journal's entry for a device: its driver key name and instance ID, as
-// the platform gives them now; empty names when they cannot be read.
-JournalEntry EntryOf(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo)
-{
-    JournalEntry entry;
-    std::vector<WCHAR> buffer(256);
-    DWORD required = 0;
-    for (int read = 0; read < 2; ++read) {
-        auto bytes = static_cast<DWORD>(buffer.size() * sizeof(WCHAR));
-        if (under::SetupDiGetDeviceRegistryPropertyW(set, deviceInfo, SPDRP_DRIVER, nullptr,
-                                                     reinterpret_cast<BYTE*>(buffer.data()), bytes, &required)) {
-            entry.DriverKeyName = TextOf(buffer);
-            break;
-        }
-        buffer.assign(required / sizeof(WCHAR) + 1, 0);
-    }
-    buffer.assign(200, 0); // MAX_DEVICE_ID_LEN
-    for (int read = 0; read < 2; ++read) {
-        if (under::SetupDiGetDeviceInstanceIdW(set, deviceInfo, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                               &required)) {
-            entry.InstanceId = TextOf(buffer);
-            break;
-        }
-        buffer.assign(required + 1, 0);
-    }
-    return entry;
 }
 
 observer::JournaledRestart* JournaledOf(DEVINST devInst)
@@ -100,7 +64,9 @@ namespace observer {
 
 void Reset()
 {
+    const Operations* under = Seen().Under;
     Seen() = Notes{};
+    Seen().Under = under;
 }
 
 void Record(bool on)
@@ -145,12 +111,15 @@ const std::string& Output()
 
 } // namespace observer
 
-namespace platform {
-inline namespace TESSARY_PLATFORM_ABI {
+// The layer's operations: each passes the call on to the table beneath and
+// notes what the deployment needs.
+namespace observed {
+
+using namespace platform;
 
 HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, const WCHAR* enumerator, HWND parent, DWORD flags)
 {
-    HDEVINFO set = under::SetupDiGetClassDevsW(classGuid, enumerator, parent, flags);
+    HDEVINFO set = Under().SetupDiGetClassDevsW(classGuid, enumerator, parent, flags);
     if (set == INVALID_HANDLE_VALUE) {
         FailedWithLastError("SetupDiGetClassDevsW");
     }
@@ -159,8 +128,8 @@ HDEVINFO SetupDiGetClassDevsW(const GUID* classGuid, const WCHAR* enumerator, HW
 
 BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD memberIndex, SP_DEVINFO_DATA* deviceInfo)
 {
-    BOOL found = under::SetupDiEnumDeviceInfo(set, memberIndex, deviceInfo);
-    if (!found && under::GetLastError() != ERROR_NO_MORE_ITEMS) {
+    BOOL found = Under().SetupDiEnumDeviceInfo(set, memberIndex, deviceInfo);
+    if (!found && Under().GetLastError() != ERROR_NO_MORE_ITEMS) {
         FailedWithLastError("SetupDiEnumDeviceInfo");
     }
     return found;
@@ -168,21 +137,22 @@ BOOL SetupDiEnumDeviceInfo(HDEVINFO set, DWORD memberIndex, SP_DEVINFO_DATA* dev
 
 CONFIGRET CM_Get_DevNode_Status(DWORD* status, DWORD* problemNumber, DEVINST devInst, DWORD flags)
 {
-    return Returned("CM_Get_DevNode_Status", under::CM_Get_DevNode_Status(status, problemNumber, devInst, flags), true);
+    return Returned("CM_Get_DevNode_Status", Under().CM_Get_DevNode_Status(status, problemNumber, devInst, flags),
+                    true);
 }
 
 BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, DWORD property,
                                        DWORD* propertyRegDataType, BYTE* propertyBuffer, DWORD propertyBufferSize,
                                        DWORD* requiredSize)
 {
-    return under::SetupDiGetDeviceRegistryPropertyW(set, deviceInfo, property, propertyRegDataType, propertyBuffer,
-                                                    propertyBufferSize, requiredSize);
+    return Under().SetupDiGetDeviceRegistryPropertyW(set, deviceInfo, property, propertyRegDataType, propertyBuffer,
+                                                     propertyBufferSize, requiredSize);
 }
 
 BOOL SetupDiSetClassInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo,
                                    SP_CLASSINSTALL_HEADER* classInstallParams, DWORD classInstallParamsSize)
 {
-    BOOL stored = under::SetupDiSetClassInstallParamsW(set, deviceInfo, classInstallParams, classInstallParamsSize);
+    BOOL stored = Under().SetupDiSetClassInstallParamsW(set, deviceInfo, classInstallParams, classInstallParamsSize);
     if (!stored) {
         FailedWithLastError("SetupDiSetClassInstallParamsW");
     } else if (deviceInfo != nullptr && classInstallParamsSize >= sizeof(SP_PROPCHANGE_PARAMS)) {
@@ -202,20 +172,20 @@ BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO set, SP_DEVINFO_DA
     if (journaling && change == DICS_DISABLE) {
         observer::JournaledRestart* restart = JournaledOf(deviceInfo->DevInst);
         if (restart == nullptr) {
-            notes.Journaled.push_back({deviceInfo->DevInst, EntryOf(set, deviceInfo), ERROR_SUCCESS, false, false,
-                                       static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND)});
+            notes.Journaled.push_back({deviceInfo->DevInst, JournalEntryOf(set, deviceInfo), ERROR_SUCCESS, false,
+                                       false, static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND)});
             restart = &notes.Journaled.back();
         }
         restart->Recorded = restart->Entry.DriverKeyName.empty() ? static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND)
                                                                  : RecordRestart(restart->Entry);
         if (restart->Recorded != ERROR_SUCCESS) {
-            under::SetLastError(static_cast<DWORD>(restart->Recorded));
+            Under().SetLastError(static_cast<DWORD>(restart->Recorded));
             FailedWithLastError("SetupDiCallClassInstaller");
             notes.Changes.push_back({deviceInfo->DevInst, change, false});
             return FALSE;
         }
     }
-    BOOL done = under::SetupDiCallClassInstaller(installFunction, set, deviceInfo);
+    BOOL done = Under().SetupDiCallClassInstaller(installFunction, set, deviceInfo);
     if (!done) {
         FailedWithLastError("SetupDiCallClassInstaller");
     }
@@ -235,7 +205,7 @@ BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO set, SP_DEVINFO_DA
 BOOL SetupDiGetDeviceInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo,
                                     SP_DEVINSTALL_PARAMS_W* deviceInstallParams)
 {
-    BOOL read = under::SetupDiGetDeviceInstallParamsW(set, deviceInfo, deviceInstallParams);
+    BOOL read = Under().SetupDiGetDeviceInstallParamsW(set, deviceInfo, deviceInstallParams);
     if (!read) {
         FailedWithLastError("SetupDiGetDeviceInstallParamsW");
     } else if (Seen().Recording && (deviceInstallParams->Flags & (DI_NEEDRESTART | DI_NEEDREBOOT)) != 0) {
@@ -246,7 +216,7 @@ BOOL SetupDiGetDeviceInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo,
 
 BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set)
 {
-    BOOL destroyed = under::SetupDiDestroyDeviceInfoList(set);
+    BOOL destroyed = Under().SetupDiDestroyDeviceInfoList(set);
     if (!destroyed) {
         FailedWithLastError("SetupDiDestroyDeviceInfoList");
     }
@@ -255,42 +225,42 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set)
 
 LSTATUS RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REGSAM samDesired, HKEY* result)
 {
-    return Returned("RegOpenKeyExW", under::RegOpenKeyExW(key, subKey, options, samDesired, result));
+    return Returned("RegOpenKeyExW", Under().RegOpenKeyExW(key, subKey, options, samDesired, result));
 }
 
 LSTATUS RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD dataSize)
 {
-    return Returned("RegSetValueExW", under::RegSetValueExW(key, valueName, reserved, type, data, dataSize));
+    return Returned("RegSetValueExW", Under().RegSetValueExW(key, valueName, reserved, type, data, dataSize));
 }
 
 LSTATUS RegDeleteValueW(HKEY key, const WCHAR* valueName)
 {
-    return Returned("RegDeleteValueW", under::RegDeleteValueW(key, valueName));
+    return Returned("RegDeleteValueW", Under().RegDeleteValueW(key, valueName));
 }
 
 LSTATUS RegCloseKey(HKEY key)
 {
-    return Returned("RegCloseKey", under::RegCloseKey(key));
+    return Returned("RegCloseKey", Under().RegCloseKey(key));
 }
 
 WCHAR* lstrcpynW(WCHAR* destination, const WCHAR* source, int maxLength)
 {
-    return under::lstrcpynW(destination, source, maxLength);
+    return Under().lstrcpynW(destination, source, maxLength);
 }
 
 int lstrcmpW(const WCHAR* first, const WCHAR* second)
 {
-    return under::lstrcmpW(first, second);
+    return Under().lstrcmpW(first, second);
 }
 
 WCHAR* lstrcatW(WCHAR* destination, const WCHAR* source)
 {
-    return under::lstrcatW(destination, source);
+    return Under().lstrcatW(destination, source);
 }
 
 HLOCAL LocalAlloc(UINT flags, SIZE_T bytes)
 {
-    HLOCAL block = under::LocalAlloc(flags, bytes);
+    HLOCAL block = Under().LocalAlloc(flags, bytes);
     if (block == nullptr) {
         FailedWithLastError("LocalAlloc");
     }
@@ -299,7 +269,7 @@ HLOCAL LocalAlloc(UINT flags, SIZE_T bytes)
 
 HLOCAL LocalFree(HLOCAL memory)
 {
-    HLOCAL left = under::LocalFree(memory);
+    HLOCAL left = Under().LocalFree(memory);
     if (left != nullptr) {
         FailedWithLastError("LocalFree");
     }
@@ -308,60 +278,78 @@ HLOCAL LocalFree(HLOCAL memory)
 
 DWORD GetLastError()
 {
-    return under::GetLastError();
+    return Under().GetLastError();
 }
 
 void WriteStandardOutput(const char* text, SIZE_T length)
 {
     Seen().Output.append(text, length);
     if (Seen().Passing) {
-        under::WriteStandardOutput(text, length);
+        Under().WriteStandardOutput(text, length);
     }
 }
 
 LSTATUS RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* reserved, DWORD* type, BYTE* data, DWORD* dataSize)
 {
-    return under::RegQueryValueExW(key, valueName, reserved, type, data, dataSize);
+    return Under().RegQueryValueExW(key, valueName, reserved, type, data, dataSize);
 }
 
 LSTATUS CheckKeyAccess(HKEY root, const WCHAR* subKey, REGSAM access, BOOL* granted)
 {
-    return under::CheckKeyAccess(root, subKey, access, granted);
+    return Under().CheckKeyAccess(root, subKey, access, granted);
 }
 
 BOOL IsProcessElevated()
 {
-    return under::IsProcessElevated();
+    return Under().IsProcessElevated();
 }
 
 void SetLastError(DWORD error)
 {
-    under::SetLastError(error);
+    Under().SetLastError(error);
 }
 
 BOOL SetupDiGetDeviceInstanceIdW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, WCHAR* id, DWORD idSize,
                                  DWORD* requiredSize)
 {
-    return under::SetupDiGetDeviceInstanceIdW(set, deviceInfo, id, idSize, requiredSize);
+    return Under().SetupDiGetDeviceInstanceIdW(set, deviceInfo, id, idSize, requiredSize);
 }
 
 LSTATUS RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, WCHAR* keyClass, DWORD options,
                         REGSAM samDesired, const SECURITY_ATTRIBUTES* security, HKEY* result, DWORD* disposition)
 {
-    return Returned("RegCreateKeyExW", under::RegCreateKeyExW(key, subKey, reserved, keyClass, options, samDesired,
-                                                              security, result, disposition));
+    return Returned("RegCreateKeyExW", Under().RegCreateKeyExW(key, subKey, reserved, keyClass, options, samDesired,
+                                                               security, result, disposition));
 }
 
 LSTATUS RegEnumValueW(HKEY key, DWORD index, WCHAR* valueName, DWORD* nameSize, DWORD* reserved, DWORD* type,
                       BYTE* data, DWORD* dataSize)
 {
-    return under::RegEnumValueW(key, index, valueName, nameSize, reserved, type, data, dataSize);
+    return Under().RegEnumValueW(key, index, valueName, nameSize, reserved, type, data, dataSize);
 }
 
 LSTATUS RegFlushKey(HKEY key)
 {
-    return Returned("RegFlushKey", under::RegFlushKey(key));
+    return Returned("RegFlushKey", Under().RegFlushKey(key));
 }
 
-} // namespace TESSARY_PLATFORM_ABI
-} // namespace platform
+} // namespace observed
+
+namespace observer {
+
+const Operations& ObservedOperations(const Operations& under)
+{
+    Seen().Under = &under;
+    static const Operations table = [] {
+        Operations operations = {};
+// NOLINTNEXTLINE(bugprone-macro-parentheses): each argument is a part of a declaration
+#define TESSARY_OPERATION(result, name, parameters, arguments) operations.name = &observed::name;
+#include "platform/inspection_operations.inc"
+#include "platform/operations.inc"
+#undef TESSARY_OPERATION
+        return operations;
+    }();
+    return table;
+}
+
+} // namespace observer

@@ -1,17 +1,20 @@
-// The deployment's view of the platform calls made through it. The tool's
-// code and the deployment's own questions call platform::X as always; here,
-// that layer passes each call to the backend built under the name
-// TESSARY_OBSERVED_ABI (the real platform, or in tests the simulated one) and
-// notes what the deployment needs to judge and log a run.
+// The deployment's view of the platform calls made through it: a table of
+// operations that passes each call on to another table (the real platform's,
+// or the double's) and notes what the deployment needs to judge and log a
+// run. The tool's code and the deployment's own questions call platform::X as
+// always, once the program has chosen this table.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/operations_table.h"
 #include "preflight/journal.h"
 
 namespace observer {
+
+// The observer's table, passing each call on to under, which outlives it.
+const platform::Operations& ObservedOperations(const platform::Operations& under);
 
 // A call that failed: its operation, and the error it left or returned.
 struct FailedCall {

@@ -2,12 +2,9 @@
 
 #include <vector>
 
-namespace {
+#include "common/text_format.h"
 
-std::string Adapters(std::size_t count)
-{
-    return std::to_string(count) + (count == 1 ? " adapter" : " adapters");
-}
+namespace {
 
 std::string Joined(const std::vector<std::string>& parts)
 {
@@ -26,7 +23,8 @@ std::vector<std::string> Failures(const RunFacts& facts)
         failures.push_back("the journal of restarts under way cannot be read (see the log)");
     }
     if (facts.RecoveryFailed > 0) {
-        failures.push_back(Adapters(facts.RecoveryFailed) + " left disabled by an interrupted run not enabled again");
+        failures.push_back(CountOf(facts.RecoveryFailed, "adapter") +
+                           " left disabled by an interrupted run not enabled again");
     }
     if (!facts.DeviceListOpened) {
         failures.push_back("the list of present devices cannot be opened");
@@ -35,14 +33,14 @@ std::vector<std::string> Failures(const RunFacts& facts)
         failures.push_back("the journal of restarts under way cannot be kept (see the log)");
     }
     if (facts.KeysNoRunCanFix > 0) {
-        failures.push_back(Adapters(facts.KeysNoRunCanFix) +
+        failures.push_back(CountOf(facts.KeysNoRunCanFix, "adapter") +
                            " with the driver key not as wanted, which no run can change (see the log)");
     }
     if (facts.KeysNotAsWanted > 0) {
-        failures.push_back(Adapters(facts.KeysNotAsWanted) + " with the driver key not as wanted");
+        failures.push_back(CountOf(facts.KeysNotAsWanted, "adapter") + " with the driver key not as wanted");
     }
     if (facts.AdaptersLeftDisabled > 0) {
-        failures.push_back(Adapters(facts.AdaptersLeftDisabled) + " left disabled");
+        failures.push_back(CountOf(facts.AdaptersLeftDisabled, "adapter") + " left disabled");
     }
     if (!facts.ProgramsRemoved) {
         failures.push_back("the installed programs not removed");
@@ -55,7 +53,7 @@ std::vector<std::string> Failures(const RunFacts& facts)
 Outcome JudgeOutcome(const RunFacts& facts)
 {
     if (facts.Usage) {
-        return {DEPLOY_USAGE, "usage: the command is not /a or /d. Nothing was done."};
+        return {USAGE, "usage: the command is not /a or /d. Nothing was done."};
     }
     if (!facts.Elevated) {
         return {DEPLOY_FAILED, "failed: not elevated; run it as SYSTEM or as an administrator. Nothing was changed."};
@@ -70,8 +68,9 @@ Outcome JudgeOutcome(const RunFacts& facts)
     }
     // What the recovery of an interrupted run did comes first: a machine it
     // mended was not left as it was.
-    std::string recovered =
-        facts.Recovered == 0 ? "" : Adapters(facts.Recovered) + " left disabled by an interrupted run enabled again; ";
+    std::string recovered = facts.Recovered == 0 ? ""
+                                                 : CountOf(facts.Recovered, "adapter") +
+                                                       " left disabled by an interrupted run enabled again; ";
     std::string unchanged = facts.Ran || facts.Recovered > 0 ? "" : " Nothing was changed.";
     std::vector<std::string> failures = Failures(facts);
     if (!failures.empty()) {
@@ -82,13 +81,13 @@ Outcome JudgeOutcome(const RunFacts& facts)
         reasons.push_back("Windows asked for it");
     }
     if (facts.RestartsIncomplete > 0) {
-        reasons.push_back(Adapters(facts.RestartsIncomplete) + " not restarted");
+        reasons.push_back(CountOf(facts.RestartsIncomplete, "adapter") + " not restarted");
     }
     if (facts.AdaptersWaitingForRestart > 0) {
-        reasons.push_back(Adapters(facts.AdaptersWaitingForRestart) + " waiting for it");
+        reasons.push_back(CountOf(facts.AdaptersWaitingForRestart, "adapter") + " waiting for it");
     }
     if (facts.StatesUnconfirmed > 0) {
-        reasons.push_back(Adapters(facts.StatesUnconfirmed) + " whose state could not be confirmed");
+        reasons.push_back(CountOf(facts.StatesUnconfirmed, "adapter") + " whose state could not be confirmed");
     }
     if (reasons.empty() && facts.NoAdapter) {
         return {DEPLOY_SUCCESS, "success: " + recovered + "no adapter to act on." + unchanged};

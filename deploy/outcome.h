@@ -8,11 +8,7 @@
 #include <cstddef>
 #include <string>
 
-constexpr int DEPLOY_SUCCESS = 0;
-constexpr int DEPLOY_FAILED = 1;
-constexpr int DEPLOY_USAGE = 2;
-constexpr int DEPLOY_BUSY = 1618; // ERROR_INSTALL_ALREADY_RUNNING
-constexpr int DEPLOY_RESTART_NEEDED = 3010;
+#include "common/exit_codes.h"
 
 // What happened in a run, as far as its outcome depends on it.
 struct RunFacts {

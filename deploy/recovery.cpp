@@ -1,8 +1,9 @@
 #include "deploy/recovery.h"
 
-#include "common/hex.h"
+#include "common/text_format.h"
 #include "deploy/observer.h"
 #include "discovery/device_probes.h"
+#include "discovery/device_walk.h"
 #include "discovery/property_reader.h"
 #include "restart/device_restart.h"
 
@@ -26,26 +27,6 @@ bool SameName(const std::u16string& first, const WCHAR* second, DWORD length)
     return true;
 }
 
-// The member index of the present device whose driver key name is the
-// entry's; false when none is.
-bool FindAdapter(HDEVINFO set, const JournalEntry& entry, DWORD* found, DEVINST* devInst)
-{
-    PropertyBuffer buffer = {};
-    SP_DEVINFO_DATA deviceInfo = {};
-    deviceInfo.cbSize = sizeof(deviceInfo);
-    bool matched = false;
-    for (DWORD index = 0; !matched && SetupDiEnumDeviceInfo(set, index, &deviceInfo); ++index) {
-        if (ReadDeviceProperty(set, &deviceInfo, SPDRP_DRIVER, &buffer) &&
-            SameName(entry.DriverKeyName, reinterpret_cast<const WCHAR*>(buffer.Block), PropertyTextLength(&buffer))) {
-            *found = index;
-            *devInst = deviceInfo.DevInst;
-            matched = true;
-        }
-    }
-    ReleasePropertyBlock(&buffer);
-    return matched;
-}
-
 // The device's state as the log tells it.
 std::string StateOf(DEVINST devInst)
 {
@@ -53,7 +34,7 @@ std::string StateOf(DEVINST devInst)
     DWORD problem = 0;
     CONFIGRET result = CM_Get_DevNode_Status(&status, &problem, devInst, 0);
     if (result != CR_SUCCESS) {
-        return "its state cannot be read (" + HexCode(result) + ")";
+        return "its state cannot be read (" + HexNumber(result, 8, true) + ")";
     }
     return IsDisabledStatus(status, problem) ? "disabled" : "running, maybe with a disable pending until the next boot";
 }
@@ -78,37 +59,60 @@ std::string Cleared(const JournalEntry& entry)
                                    : "its entry could not be cleared (error " + std::to_string(status) + ")";
 }
 
+// The walk's visit of a device: when its driver key name is an entry's, the
+// adapter is enabled again.
+struct Recovering {
+    const std::vector<JournalEntry>* Entries;
+    std::vector<bool> Found; // by entry
+    Recovery Result;
+};
+
+void RecoverAdapter(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer* buffer, void* context)
+{
+    auto* recovering = static_cast<Recovering*>(context);
+    if (!ReadDeviceProperty(device.Set, deviceInfo, SPDRP_DRIVER, buffer)) {
+        return;
+    }
+    for (std::size_t i = 0; i < recovering->Entries->size(); ++i) {
+        const JournalEntry& entry = (*recovering->Entries)[i];
+        if (recovering->Found[i] ||
+            !SameName(entry.DriverKeyName, reinterpret_cast<const WCHAR*>(buffer->Block), PropertyTextLength(buffer))) {
+            continue;
+        }
+        recovering->Found[i] = true;
+        std::string name = "recovery: " + DescribeEntry(entry) + ", left by an interrupted run: ";
+        std::string state = StateOf(deviceInfo->DevInst);
+        std::size_t before = observer::StateChanges().size();
+        (void)SetDeviceState(DICS_ENABLE, device);
+        if (EnabledSince(deviceInfo->DevInst, before)) {
+            ++recovering->Result.Enabled;
+            recovering->Result.Lines.push_back(name + state + "; enabled again, " + Cleared(entry));
+        } else {
+            ++recovering->Result.Failed;
+            recovering->Result.Lines.push_back(name + state +
+                                               "; the class installer did not enable it, so its entry is kept");
+        }
+        return;
+    }
+}
+
 } // namespace
 
 Recovery RecoverInterruptedRestarts(const std::vector<JournalEntry>& entries)
 {
-    Recovery recovery;
-    HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
-    if (set == INVALID_HANDLE_VALUE) {
-        recovery.Failed = entries.size();
-        recovery.Lines.push_back("recovery: the list of present devices cannot be opened (error " +
-                                 std::to_string(GetLastError()) + "); the journal is kept");
-        return recovery;
+    Recovering recovering = {&entries, std::vector<bool>(entries.size(), false), {}};
+    if (!WalkPresentDevices(RecoverAdapter, &recovering)) {
+        recovering.Result.Failed = entries.size();
+        recovering.Result.Lines.push_back("recovery: the list of present devices cannot be opened (error " +
+                                          std::to_string(GetLastError()) + "); the journal is kept");
+        return recovering.Result;
     }
-    for (const JournalEntry& entry : entries) {
-        std::string name = "recovery: " + DescribeEntry(entry) + ", left by an interrupted run: ";
-        DWORD index = 0;
-        DEVINST devInst = 0;
-        if (!FindAdapter(set, entry, &index, &devInst)) {
-            recovery.Lines.push_back(name + "not present, so nothing to enable; " + Cleared(entry));
-            continue;
-        }
-        std::string state = StateOf(devInst);
-        std::size_t before = observer::StateChanges().size();
-        (void)SetDeviceState(DICS_ENABLE, DeviceRef{set, index});
-        if (EnabledSince(devInst, before)) {
-            ++recovery.Enabled;
-            recovery.Lines.push_back(name + state + "; enabled again, " + Cleared(entry));
-        } else {
-            ++recovery.Failed;
-            recovery.Lines.push_back(name + state + "; the class installer did not enable it, so its entry is kept");
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (!recovering.Found[i]) {
+            recovering.Result.Lines.push_back("recovery: " + DescribeEntry(entries[i]) +
+                                              ", left by an interrupted run: not present, so nothing to enable; " +
+                                              Cleared(entries[i]));
         }
     }
-    SetupDiDestroyDeviceInfoList(set);
-    return recovery;
+    return recovering.Result;
 }

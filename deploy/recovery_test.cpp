@@ -12,6 +12,7 @@
 #include "preflight/compliance.h"
 #include "preflight/replay.h"
 #include "tests/support/calls.h"
+#include "tests/support/check_runs.h"
 #include "tests/support/deploy_runs.h"
 #include "tests/support/machines.h"
 
@@ -115,7 +116,7 @@ TEST(InterruptedRuns, AKillAtAnyCallIsRecoveredByTheNextRun)
             if (leftDisabled && firstLeftDisabled.empty()) {
                 // What the check answers in between.
                 simulator::Install(after);
-                CheckAnswer answer = CheckMachine(SettingAction::Add);
+                CheckAnswer answer = testsupport::CheckInstalledMachine(SettingAction::Add);
                 firstLeftDisabled = point + "; the check: " + answer.Line;
                 EXPECT_EQ(answer.ExitCode, CHECK_NOT_COMPLIANT) << firstLeftDisabled;
                 EXPECT_NE(answer.Line.find("an interrupted run left this adapter disabled"), std::string::npos)

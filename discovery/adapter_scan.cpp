@@ -3,6 +3,7 @@
 #include "common/message_output.h"
 #include "common/text_field.h"
 #include "discovery/device_probes.h"
+#include "discovery/device_walk.h"
 #include "discovery/property_reader.h"
 #include "restart/device_restart.h"
 #include "setting/driver_setting.h"
@@ -79,27 +80,30 @@ BOOL IsWirelessAdapter(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, DWORD index, P
 
 } // namespace
 
+namespace {
+
+// The walk's visit of one device: the selection, and the caller's callback
+// for an adapter picked. The record is the scan's, kept across the walk.
+struct Selection {
+    WirelessAdapterCallback Callback;
+    void* Context;
+    AdapterRecord Adapter;
+};
+
+void SelectAdapter(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer* buffer, void* context)
+{
+    auto* selection = static_cast<Selection*>(context);
+    if (IsWirelessAdapter(device.Set, deviceInfo, device.Index, buffer, &selection->Adapter)) {
+        selection->Callback(device, deviceInfo, selection->Adapter.DriverKey.Text, selection->Context);
+    }
+}
+
+} // namespace
+
 BOOL EnumWirelessAdapters(WirelessAdapterCallback callback, void* context)
 {
-    PropertyBuffer buffer = {};
-    HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
-    if (set == INVALID_HANDLE_VALUE) {
-        return FALSE;
-    }
-
-    // One record serves every index: the platform fills it afresh each time.
-    SP_DEVINFO_DATA deviceInfo = {};
-    deviceInfo.cbSize = sizeof(deviceInfo);
-    AdapterRecord adapter = {};
-    for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &deviceInfo); ++index) {
-        if (IsWirelessAdapter(set, &deviceInfo, index, &buffer, &adapter)) {
-            callback(DeviceRef{set, index}, &deviceInfo, adapter.DriverKey.Text, context);
-        }
-    }
-
-    ReleasePropertyBlock(&buffer);
-    SetupDiDestroyDeviceInfoList(set);
-    return TRUE;
+    Selection selection = {callback, context, {}};
+    return WalkPresentDevices(SelectAdapter, &selection);
 }
 
 BOOL EditAndRestartAdapter(SettingAction action, DeviceRef device, const WCHAR* driverKeyName)

@@ -1,5 +1,7 @@
 #include "discovery/property_reader.h"
 
+#include "common/growing_read.h"
+
 using namespace platform;
 
 void ReleasePropertyBlock(PropertyBuffer* buffer)
@@ -40,19 +42,17 @@ BOOL ReadDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, DWORD propert
     // The platform writes the required size into the same variable that
     // carries the size passed in, so the size passed is reset to the block's
     // real size before every call.
-    buffer->Size = buffer->Capacity;
-    BOOL read = SetupDiGetDeviceRegistryPropertyW(set, deviceInfo, property, nullptr, buffer->Block, buffer->Size,
-                                                  &buffer->Size);
-    for (int growths = 0; !read; ++growths) {
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || growths == MAX_PROPERTY_BLOCK_GROWTHS) {
-            return FALSE;
-        }
-        if (!ReplacePropertyBlock(buffer, buffer->Size)) {
-            return FALSE;
-        }
+    auto attempt = [&] {
         buffer->Size = buffer->Capacity;
-        read = SetupDiGetDeviceRegistryPropertyW(set, deviceInfo, property, nullptr, buffer->Block, buffer->Size,
-                                                 &buffer->Size);
+        if (SetupDiGetDeviceRegistryPropertyW(set, deviceInfo, property, nullptr, buffer->Block, buffer->Size,
+                                              &buffer->Size)) {
+            return ReadTry::Done;
+        }
+        return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? ReadTry::NeedsRoom : ReadTry::Failed;
+    };
+    auto grow = [&] { return ReplacePropertyBlock(buffer, buffer->Size) != FALSE; };
+    if (!ReadGrowing(attempt, grow, MAX_PROPERTY_BLOCK_GROWTHS)) {
+        return FALSE;
     }
     // Not empty: a whole first code unit that is not zero.
     return PropertyTextUnits(buffer) > 0 && reinterpret_cast<const WCHAR*>(buffer->Block)[0] != 0;

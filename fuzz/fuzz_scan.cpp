@@ -243,6 +243,12 @@ void CheckTrace(const simulator::Machine& before, SettingAction action, const st
 
 } // namespace
 
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
+{
+    platform::UseOperations(&simulator::PlatformOperations());
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     FuzzedDataProvider input(data, size);

@@ -5,6 +5,7 @@
 #include <ostream>
 #include <streambuf>
 
+#include "common/text_format.h"
 #include "machine_file/files.h"
 #include "machine_file/format.h"
 #include "machine_file/json_document.h"
@@ -14,22 +15,16 @@ namespace simulator {
 
 namespace {
 
+// A number as machine files write one in hexadecimal: "0x180200A".
+std::string HexText(DWORD value)
+{
+    return HexNumber(value, 1, true);
+}
+
 // A number written back in the form the file used for it.
 ordered_json NumberLike(const ordered_json& original, DWORD value)
 {
-    if (original.is_string()) {
-        char text[16];
-        (void)std::snprintf(text, sizeof(text), "0x%X", static_cast<unsigned>(value));
-        return text;
-    }
-    return value;
-}
-
-std::string HexNumber(DWORD value)
-{
-    char text[16];
-    (void)std::snprintf(text, sizeof(text), "0x%X", static_cast<unsigned>(value));
-    return text;
+    return original.is_string() ? ordered_json(HexText(value)) : ordered_json(value);
 }
 
 // A property as a text when its bytes are exactly one well-formed text and
@@ -57,9 +52,9 @@ ordered_json DeviceDocument(const Device& device)
 {
     ordered_json document = ordered_json::object();
     if (device.StatusResult != platform::CR_SUCCESS) {
-        document["statusError"] = HexNumber(device.StatusResult);
+        document["statusError"] = HexText(device.StatusResult);
     }
-    document["status"] = HexNumber(device.Status);
+    document["status"] = HexText(device.Status);
     document["problem"] = device.Problem;
     for (int slot = 0; slot < PROPERTY_SLOTS; ++slot) {
         document[PROPERTY_KINDS[slot].Member] = PropertyDocument(device.Properties[slot]);

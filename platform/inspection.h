@@ -5,7 +5,7 @@
 // that may leave it as it was, a device's instance ID), and to keep the
 // deployment's journal of the restarts under way (a key made if it is not
 // there, its values one by one, flushed to disk). Each backend implements
-// these beside platform.h's.
+// these beside platform.h's, in the same table.
 #pragma once
 
 #include "platform/platform.h"
@@ -24,6 +24,9 @@ struct SECURITY_ATTRIBUTES; // only ever passed as null: a new key takes its par
 
 } // namespace platform
 
-#define TESSARY_PLATFORM_OPERATIONS inline namespace TESSARY_PLATFORM_ABI
+namespace platform {
+// NOLINTNEXTLINE(bugprone-macro-parentheses): each argument is a part of a declaration
+#define TESSARY_OPERATION(result, name, parameters, arguments) result name parameters;
 #include "platform/inspection_operations.inc"
-#undef TESSARY_PLATFORM_OPERATIONS
+#undef TESSARY_OPERATION
+} // namespace platform

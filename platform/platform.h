@@ -1,8 +1,8 @@
 // The operating-system boundary: the records, constants and operations that
-// Tessary calls, under the platform's own names. One backend implements them,
-// chosen by the build: the Windows backend passes each call straight to
-// SetupAPI, the Configuration Manager, the registry and kernel32; the
-// simulated backend stands in on every other system.
+// Tessary calls, under the platform's own names. A backend implements them,
+// chosen where the program starts: the Windows backend passes each call
+// straight to SetupAPI, the Configuration Manager, the registry and kernel32;
+// the simulated backend stands in on every other system, and in the tests.
 //
 // Text is UTF-16 throughout (WCHAR is char16_t here, whatever the size of the
 // compiler's wchar_t). Records mirror the platform's layouts field for field.
@@ -118,18 +118,16 @@ inline HKEY const HKEY_LOCAL_MACHINE =
 
 } // namespace platform
 
-// A backend's operations carry its name in an inline namespace of their own,
-// so that one program may link two backends: the pre-flight takes its
-// snapshot through the real platform and replays the tool over the simulated
-// one, and the deployment watches the real platform's calls through a layer
-// of its own. Code calls platform::X whatever the backend; the records and
-// constants above are the same for every backend.
-#ifndef TESSARY_PLATFORM_ABI
-#define TESSARY_PLATFORM_ABI backend
-#endif
-#define TESSARY_PLATFORM_OPERATIONS inline namespace TESSARY_PLATFORM_ABI
+// The operations. Each call goes through the table of operations that the
+// program's entry chose (platform/operations_table.h): the Windows backend's,
+// the double's, or the deployment's observer over one of them. The records
+// and constants above are the same for every backend.
+namespace platform {
+// NOLINTNEXTLINE(bugprone-macro-parentheses): each argument is a part of a declaration
+#define TESSARY_OPERATION(result, name, parameters, arguments) result name parameters;
 #include "platform/operations.inc"
-#undef TESSARY_PLATFORM_OPERATIONS
+#undef TESSARY_OPERATION
+} // namespace platform
 
 // The other way across the boundary: the tool's entry, which a backend's
 // process entry calls with the command line; it answers the process's exit

@@ -1,6 +1,8 @@
 #include "preflight/compliance.h"
 
+#include "common/growing_read.h"
 #include "common/text_field.h"
+#include "common/text_format.h"
 #include "common/unicode.h"
 #include "discovery/adapter_scan.h"
 #include "discovery/device_probes.h"
@@ -44,20 +46,35 @@ LSTATUS ReadRegistryValue(HKEY key, const WCHAR* name, DWORD* type, std::vector<
 {
     DWORD size = 0;
     LSTATUS status = RegQueryValueExW(key, name, nullptr, type, nullptr, &size);
-    for (int read = 0; read < MAX_VALUE_READS && status == ERROR_SUCCESS; ++read) {
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    auto attempt = [&] {
         data->assign(size, 0);
         DWORD room = size;
         status = RegQueryValueExW(key, name, nullptr, type, data->empty() ? nullptr : data->data(), &room);
         if (status == ERROR_SUCCESS) {
             data->resize(room < size ? room : size);
-            return status;
+            return ReadTry::Done;
         }
-        if (static_cast<DWORD>(status) == ERROR_MORE_DATA) {
-            size = room;
-            status = ERROR_SUCCESS;
-        }
+        size = room;
+        return static_cast<DWORD>(status) == ERROR_MORE_DATA ? ReadTry::NeedsRoom : ReadTry::Failed;
+    };
+    (void)ReadGrowing(
+        attempt, [] { return true; }, MAX_VALUE_READS - 1);
+    return status;
+}
+
+DriverKeyRead ReadDriverKey(const std::u16string& path)
+{
+    DriverKeyRead read;
+    HKEY key = nullptr;
+    read.Opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key);
+    if (read.Opened == ERROR_SUCCESS) {
+        read.Value = ReadRegistryValue(key, SETTING_NAME, &read.Type, &read.Data);
+        RegCloseKey(key);
     }
-    return status == ERROR_SUCCESS ? static_cast<LSTATUS>(ERROR_MORE_DATA) : status;
+    return read;
 }
 
 namespace {
@@ -71,17 +88,17 @@ void ReadSetting(PickedAdapter* adapter)
         adapter->Setting = SettingState::Unreadable;
         return;
     }
-    HKEY key = nullptr;
-    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, adapter->KeyPath.c_str(), 0, KEY_READ, &key);
-    if (status != ERROR_SUCCESS) {
+    DriverKeyRead read = ReadDriverKey(adapter->KeyPath);
+    if (read.Opened != ERROR_SUCCESS) {
         adapter->Setting =
-            static_cast<DWORD>(status) == ERROR_FILE_NOT_FOUND ? SettingState::NoKey : SettingState::Unreadable;
-        adapter->ReadError = static_cast<DWORD>(status);
+            static_cast<DWORD>(read.Opened) == ERROR_FILE_NOT_FOUND ? SettingState::NoKey : SettingState::Unreadable;
+        adapter->ReadError = static_cast<DWORD>(read.Opened);
         return;
     }
     adapter->KeyOpened = true;
-    status = ReadRegistryValue(key, SETTING_NAME, &adapter->ValueType, &adapter->ValueData);
-    RegCloseKey(key);
+    adapter->ValueType = read.Type;
+    adapter->ValueData = read.Data;
+    LSTATUS status = read.Value;
     if (static_cast<DWORD>(status) == ERROR_FILE_NOT_FOUND) {
         adapter->Setting = SettingState::Absent;
     } else if (status != ERROR_SUCCESS) {
@@ -104,11 +121,6 @@ void ReadStatus(PickedAdapter* adapter)
 std::string Utf8(const std::u16string& text)
 {
     return Utf16ToUtf8(text.data(), text.size());
-}
-
-std::string Adapters(std::size_t count)
-{
-    return std::to_string(count) + (count == 1 ? " adapter" : " adapters");
 }
 
 // Why an adapter is not as wanted, briefly.
@@ -219,10 +231,10 @@ CheckAnswer JudgeCompliance(const MachineState& state, SettingAction action,
             waiting += (waitingCount++ == 0 ? "" : ", ") + Label(adapter);
         }
     }
-    std::string total = Adapters(state.Adapters.size());
+    std::string total = CountOf(state.Adapters.size(), "adapter");
     std::string restart = waitingCount == 0
                               ? ""
-                              : "; " + Adapters(waitingCount) + " wait" + (waitingCount == 1 ? "s" : "") +
+                              : "; " + CountOf(waitingCount, "adapter") + " wait" + (waitingCount == 1 ? "s" : "") +
                                     " for a restart of the computer before the setting is in force: " + waiting;
     std::string first = interrupted.empty() ? "" : interrupted + "; ";
     if (wrongCount > 0) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/exit_codes.h"
 #include "common/types.h"
 #include "platform/platform.h"
 #include "preflight/journal.h"
@@ -49,6 +50,16 @@ struct MachineState {
 platform::LSTATUS ReadRegistryValue(platform::HKEY key, const platform::WCHAR* name, platform::DWORD* type,
                                     std::vector<platform::BYTE>* data);
 
+// A driver key below the local machine root, opened for reading only, and
+// its WapiSupport read whole: the check's reading and the snapshot's.
+struct DriverKeyRead {
+    platform::LSTATUS Opened = 0; // the open's status: ERROR_FILE_NOT_FOUND when there is no such key
+    platform::LSTATUS Value = 0;  // the value's read, when the key opened: ERROR_FILE_NOT_FOUND when it is absent
+    platform::DWORD Type = 0;
+    std::vector<platform::BYTE> Data;
+};
+DriverKeyRead ReadDriverKey(const std::u16string& path);
+
 // Walks the devices as the tool's scan does and, for each adapter it picks,
 // reads its driver key's WapiSupport (opening the key for reading only) and
 // its status; then the deployment's journal. Changes nothing; a probe's
@@ -70,12 +81,8 @@ bool NeedsRestart(const PickedAdapter& adapter);
 // True when the device is disabled by the user, as the tool's probe says.
 bool IsLeftDisabled(const PickedAdapter& adapter);
 
-// The exit codes of a check, and its one line.
-constexpr int CHECK_COMPLIANT = 0;
-constexpr int CHECK_NOT_COMPLIANT = 1;
-constexpr int CHECK_NO_ADAPTER = 3;
-constexpr int CHECK_UNREADABLE = 4;
-
+// A check's verdict, as --check answers it (common/exit_codes.h), and its
+// one line.
 struct CheckAnswer {
     int ExitCode;
     std::string Line; // without its line end

@@ -1,5 +1,6 @@
 #include "preflight/journal.h"
 
+#include "common/growing_read.h"
 #include "common/unicode.h"
 #include "platform/inspection.h"
 #include "preflight/compliance.h"
@@ -12,6 +13,8 @@ namespace {
 constexpr DWORD MAX_ENTRIES = 1000;
 // The longest value name the registry allows, and its terminator.
 constexpr DWORD MAX_VALUE_NAME_UNITS = 16384;
+// The room an instance ID usually takes (MAX_DEVICE_ID_LEN).
+constexpr DWORD MAX_DEVICE_ID_UNITS = 200;
 
 // Opens the journal's key for writing, making it when it is not there.
 LSTATUS OpenForWriting(HKEY* key)
@@ -107,6 +110,50 @@ LSTATUS ClearRestart(const std::u16string& driverKeyName)
     }
     RegCloseKey(key);
     return status;
+}
+
+std::u16string ReadInstanceId(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo)
+{
+    std::u16string id(MAX_DEVICE_ID_UNITS, u'\0');
+    DWORD required = 0;
+    auto attempt = [&] {
+        if (SetupDiGetDeviceInstanceIdW(set, deviceInfo, id.data(), static_cast<DWORD>(id.size()), &required)) {
+            return ReadTry::Done;
+        }
+        return GetLastError() == ERROR_INSUFFICIENT_BUFFER && required > id.size() ? ReadTry::NeedsRoom
+                                                                                   : ReadTry::Failed;
+    };
+    auto grow = [&] {
+        id.assign(required, u'\0');
+        return true;
+    };
+    return ReadGrowing(attempt, grow, 1) ? id.substr(0, id.find(u'\0')) : std::u16string();
+}
+
+JournalEntry JournalEntryOf(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo)
+{
+    JournalEntry entry;
+    std::vector<BYTE> buffer(512);
+    DWORD required = 0;
+    auto attempt = [&] {
+        if (SetupDiGetDeviceRegistryPropertyW(set, deviceInfo, SPDRP_DRIVER, nullptr, buffer.data(),
+                                              static_cast<DWORD>(buffer.size()), &required)) {
+            return ReadTry::Done;
+        }
+        return GetLastError() == ERROR_INSUFFICIENT_BUFFER && required > buffer.size() ? ReadTry::NeedsRoom
+                                                                                       : ReadTry::Failed;
+    };
+    auto grow = [&] {
+        buffer.assign(required, 0);
+        return true;
+    };
+    if (ReadGrowing(attempt, grow, 1)) {
+        for (std::size_t i = 0; i + 1 < buffer.size() && (buffer[i] != 0 || buffer[i + 1] != 0); i += 2) {
+            entry.DriverKeyName.push_back(static_cast<char16_t>(buffer[i] | (buffer[i + 1] << 8)));
+        }
+        entry.InstanceId = ReadInstanceId(set, deviceInfo);
+    }
+    return entry;
 }
 
 std::string DescribeEntry(const JournalEntry& entry)

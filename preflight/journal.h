@@ -46,3 +46,11 @@ platform::LSTATUS ClearRestart(const std::u16string& driverKeyName);
 
 // "{4d36e972-...}\0001 (PCI\VEN_...)", for a line.
 std::string DescribeEntry(const JournalEntry& entry);
+
+// A device's instance ID, read whole; empty when it cannot be read.
+std::u16string ReadInstanceId(platform::HDEVINFO set, platform::SP_DEVINFO_DATA* deviceInfo);
+
+// The entry of a device of an open set: its driver key name and instance ID
+// as the platform gives them now, read whole; an empty name when the driver
+// key name cannot be read.
+JournalEntry JournalEntryOf(platform::HDEVINFO set, platform::SP_DEVINFO_DATA* deviceInfo);

@@ -1,32 +1,35 @@
 // The pre-flight's process entry: what tessary.exe /a or /d would print and
 // change on this very machine, from a read-only snapshot of it replayed over
-// the simulated platform; or the snapshot saved as a machine file. Built with
-// the real platform's symbols apart from the simulated one's (see
-// platform.h), so that platform:: here is the real one.
+// the simulated platform; or the snapshot saved as a machine file. The
+// snapshot goes through the Windows backend's table, the replay and the check
+// through the double's.
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <exception>
 #include <string>
 
+#include "app/command_line.h"
 #include "common/unicode.h"
 #include "deploy/win_system.h"
 #include "machine_file/files.h"
 #include "machine_file/machine_file.h"
-#include "platform/platform.h"
+#include "platform/sim/simulator.h"
+#include "platform/win/windows_operations.h"
 #include "preflight/check_modes.h"
 #include "preflight/replay.h"
 #include "preflight/snapshot.h"
 
 namespace {
 
+// Taking or saving a snapshot failed.
 constexpr int FAILED = 1;
-constexpr int USAGE = 2;
 
-// Text for the console or a pipe, as the tool's own output goes.
+// Text for the console or a pipe, as the tool's own output goes: through
+// the Windows backend, whichever table is in use.
 void Print(const std::string& text)
 {
-    platform::WriteStandardOutput(text.data(), text.size());
+    platform::WindowsOperations().WriteStandardOutput(text.data(), text.size());
 }
 
 int Fail(const std::string& problem)
@@ -35,9 +38,10 @@ int Fail(const std::string& problem)
     return FAILED;
 }
 
-bool Starts(const wchar_t* argument, const wchar_t* command)
+// The action of an argument, read as tessary.exe reads it; false for none.
+bool ActionOf(const wchar_t* argument, SettingAction* action)
 {
-    return argument != nullptr && std::wcsncmp(argument, command, 2) == 0 && argument[0] != 0 && argument[1] != 0;
+    return ReadCommand(reinterpret_cast<const platform::WCHAR*>(argument), action) != platform::FALSE;
 }
 
 std::string Utf8(const wchar_t* text)
@@ -48,10 +52,10 @@ std::string Utf8(const wchar_t* text)
 int Run(int argc, wchar_t** argv)
 {
     const wchar_t* command = argc >= 2 ? argv[1] : nullptr;
-    bool replay = Starts(command, L"/a") || Starts(command, L"/d");
+    SettingAction action = SettingAction::Add;
+    bool replay = ActionOf(command, &action);
     bool save = command != nullptr && std::wcscmp(command, L"--save") == 0 && argc == 3;
-    bool check = command != nullptr && IsCheckMode(Utf8(command)) && argc == 3 &&
-                 (Starts(argv[2], L"/a") || Starts(argv[2], L"/d"));
+    bool check = command != nullptr && IsCheckMode(Utf8(command)) && argc == 3 && ActionOf(argv[2], &action);
     if (!replay && !save && !check) {
         Print("Usage: tessary-preflight.exe /a | /d | MODE /a | MODE /d | --save FILE\n"
               "  /a, /d                   print what tessary.exe /a or /d would print on this machine, and\n"
@@ -71,8 +75,19 @@ int Run(int argc, wchar_t** argv)
         return USAGE;
     }
 
+    Snapshot snapshot;
+    std::string error;
+    if (save && !simulator::CanReplaceFile(Utf8(argv[2]), &error)) {
+        return Fail(simulator::QuotedPath(Utf8(argv[2])) + ": " + error + "; no snapshot was taken");
+    }
+    // The snapshot reads this machine; the replay and the check run on the
+    // double, over the snapshot.
+    platform::UseOperations(&platform::WindowsOperations());
+    bool taken = TakeSnapshot(&snapshot, &error);
+    platform::UseOperations(&simulator::PlatformOperations());
     if (check) {
-        CheckAnswer answer = CheckMachine(Starts(argv[2], L"/a") ? SettingAction::Add : SettingAction::Delete);
+        CheckAnswer answer =
+            taken ? CheckSnapshot(snapshot, action) : CheckAnswer{CHECK_UNREADABLE, "no snapshot: " + error};
         if (IsDeploymentRunning()) {
             answer.Line += "; a deployment is running now (it holds Global\\Tessary): ask again once it ends";
         }
@@ -81,12 +96,7 @@ int Run(int argc, wchar_t** argv)
         (void)std::fputs(reply.Error.c_str(), stderr);
         return reply.ExitCode;
     }
-    Snapshot snapshot;
-    std::string error;
-    if (save && !simulator::CanReplaceFile(Utf8(argv[2]), &error)) {
-        return Fail(simulator::QuotedPath(Utf8(argv[2])) + ": " + error + "; no snapshot was taken");
-    }
-    if (!TakeSnapshot(&snapshot, &error)) {
+    if (!taken) {
         return Fail("no snapshot: " + error);
     }
     if (save) {

@@ -16,6 +16,7 @@
 #include "platform/sim/simulator.h"
 #include "preflight/compliance.h"
 #include "preflight/replay.h"
+#include "tests/support/check_runs.h"
 #include "tests/support/machines.h"
 
 namespace {
@@ -245,7 +246,7 @@ TEST(CheckSnapshot, JudgesTheSettingOnTheAdaptersTheToolWouldPick)
     for (const Case& c : cases) {
         for (SettingAction action : {SettingAction::Add, SettingAction::Delete}) {
             simulator::Install(c.machine);
-            CheckAnswer answer = CheckMachine(action);
+            CheckAnswer answer = testsupport::CheckInstalledMachine(action);
             bool add = action == SettingAction::Add;
             EXPECT_EQ(answer.ExitCode, add ? c.add : c.remove) << c.name << ": " << answer.Line;
             EXPECT_NE(answer.Line.find(add ? c.addLine : c.removeLine), std::string::npos)

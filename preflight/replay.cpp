@@ -20,7 +20,7 @@ std::string Describe(const simulator::Value* value)
 const simulator::Value* SettingOf(const simulator::Key& key)
 {
     for (const auto& value : key.Values) {
-        if (simulator::SameRegistryName(value.first, u"WapiSupport")) {
+        if (simulator::SameRegistryName(value.first, SETTING_NAME)) {
             return &value.second;
         }
     }
@@ -37,20 +37,15 @@ std::string NameOf(const simulator::Device& device)
            text(device.Properties[simulator::SLOT_DRIVER]) + ")";
 }
 
-// What the class installer did to each device, in order, from the trace: the
-// state changes it carried out ("disabled", "enabled") or refused.
+// What the class installer did to each device, in order, as the double kept
+// it: the state changes it carried out ("disabled", "enabled") or refused.
 std::map<std::size_t, std::string> StateChanges()
 {
     std::map<std::size_t, std::string> changes;
-    for (const simulator::Call& call : simulator::Trace()) {
-        if (call.Operation != "SetupDiCallClassInstaller" || call.Argument("index") == "invalid") {
-            continue;
-        }
-        std::size_t index = std::stoul(call.Argument("index"));
-        std::string change = call.Argument("stateChange") == "2" ? "disabled" : "enabled";
-        std::string& line = changes[index];
-        line += std::string(line.empty() ? "" : ", then ") +
-                (call.Result("ok") == "1" ? change : "not " + change + " (refused)");
+    for (const simulator::StateChange& asked : simulator::StateChanges()) {
+        std::string change = asked.Change == platform::DICS_DISABLE ? "disabled" : "enabled";
+        std::string& line = changes[asked.Index];
+        line += std::string(line.empty() ? "" : ", then ") + (asked.Done ? change : "not " + change + " (refused)");
     }
     return changes;
 }
@@ -98,14 +93,4 @@ CheckAnswer CheckSnapshot(const Snapshot& snapshot, SettingAction action)
     simulator::Install(ReplayMachine(snapshot.Machine));
     return JudgeCompliance(ReadMachineState(), action,
                            [&snapshot](const std::u16string& keyPath) { return SecurityNoteOn(snapshot, keyPath); });
-}
-
-CheckAnswer CheckMachine(SettingAction action)
-{
-    Snapshot snapshot;
-    std::string error;
-    if (!TakeSnapshot(&snapshot, &error)) {
-        return {CHECK_UNREADABLE, "no snapshot: " + error};
-    }
-    return CheckSnapshot(snapshot, action);
 }

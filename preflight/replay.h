@@ -15,15 +15,13 @@ struct Replay {
 };
 
 // Runs the tool's own entry point with these arguments on the snapshot's
-// ReplayMachine, and reports each driver key's WapiSupport before and after,
-// each adapter disabled and enabled, and what the snapshot could not tell.
+// ReplayMachine, installed on the double, whose table must be in use; reports
+// each driver key's WapiSupport before and after, each adapter disabled and
+// enabled, and what the snapshot could not tell.
 Replay ReplayTool(const Snapshot& snapshot, int argc, const platform::WCHAR* const* argv);
 
 // Whether the setting is in force as /a (Add) or /d (Delete) would leave it,
 // judged on the snapshot's ReplayMachine with the adapters the tool would
 // pick there; a key named in the answer carries the snapshot's note on it.
+// Like ReplayTool, it runs with the double's table in use.
 CheckAnswer CheckSnapshot(const Snapshot& snapshot, SettingAction action);
-
-// Takes a snapshot of the machine and checks it; CHECK_UNREADABLE, with the
-// reason as its line, when no snapshot can be taken.
-CheckAnswer CheckMachine(SettingAction action);

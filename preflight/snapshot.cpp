@@ -2,10 +2,13 @@
 
 #include <vector>
 
+#include "common/growing_read.h"
+#include "discovery/device_walk.h"
 #include "platform/inspection.h"
 #include "platform/platform.h"
 #include "platform/sim/registry_names.h"
 #include "platform/sim/text.h"
+#include "preflight/compliance.h"
 #include "preflight/journal.h"
 #include "setting/driver_setting.h"
 
@@ -14,10 +17,12 @@ using namespace platform;
 namespace {
 
 // How often one read may ask for more room before it is given up.
-constexpr int MAX_READ_ATTEMPTS = 8;
+constexpr int MAX_READ_GROWTHS = 7;
 // The room the first read of a property is given. A read given none fails
 // even for a property of no bytes, so it would not tell those apart.
 constexpr DWORD FIRST_READ_BYTES = 256;
+// The most values read of the journal's key.
+constexpr DWORD MAX_JOURNAL_VALUES = 1000;
 
 // One property as the platform returns it. The last error is cleared before
 // each read: a platform that fails a read without setting one (Wine, for the
@@ -26,55 +31,50 @@ simulator::Property ReadRawProperty(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, D
 {
     simulator::Property property;
     std::vector<BYTE> buffer(FIRST_READ_BYTES);
-    for (int attempt = 0; attempt < MAX_READ_ATTEMPTS; ++attempt) {
-        auto size = static_cast<DWORD>(buffer.size());
-        DWORD returned = size;
+    DWORD size = 0;
+    DWORD returned = 0;
+    auto attempt = [&] {
+        size = static_cast<DWORD>(buffer.size());
+        returned = size;
         SetLastError(ERROR_SUCCESS);
         if (SetupDiGetDeviceRegistryPropertyW(set, deviceInfo, code, nullptr, buffer.data(), size, &returned)) {
-            property.Readable = true;
-            property.Bytes.assign(buffer.begin(), buffer.begin() + (returned < size ? returned : size));
-            return property;
+            return ReadTry::Done;
         }
         property.Error = GetLastError();
-        if (property.Error != ERROR_INSUFFICIENT_BUFFER || returned <= size) {
-            // A platform that asks for room it does not name cannot be
-            // replayed as asking for it; the property counts as unreadable.
-            if (property.Error == ERROR_INSUFFICIENT_BUFFER) {
-                property.Error = simulator::ERROR_INVALID_DATA;
-            }
-            return property;
-        }
+        return property.Error == ERROR_INSUFFICIENT_BUFFER && returned > size ? ReadTry::NeedsRoom : ReadTry::Failed;
+    };
+    auto grow = [&] {
         buffer.assign(returned, 0);
+        return true;
+    };
+    if (ReadGrowing(attempt, grow, MAX_READ_GROWTHS)) {
+        property.Readable = true;
+        property.Bytes.assign(buffer.begin(), buffer.begin() + (returned < size ? returned : size));
+    } else if (property.Error == ERROR_INSUFFICIENT_BUFFER) {
+        // A platform that asks for room it does not name, or for ever more,
+        // cannot be replayed as asking for it; the property counts as
+        // unreadable.
+        property.Error = simulator::ERROR_INVALID_DATA;
     }
-    property.Error = simulator::ERROR_INVALID_DATA;
     return property;
 }
 
-// The driver key of a device, read only: whether it exists, its WapiSupport
-// value, whether this process may read it, and whether it would be let in
-// with full access. What cannot be told is noted.
-bool ReadDriverKey(const std::u16string& path, simulator::Key* key, std::vector<KeyNote>* notes)
+// The driver key of a device, read only, as the check reads it: whether it
+// exists, its WapiSupport value, whether this process may read it, and
+// whether it would be let in with full access. What cannot be told is noted.
+bool ReadKeyInto(const std::u16string& path, simulator::Key* key, std::vector<KeyNote>* notes)
 {
     key->Path = path;
-    HKEY opened = nullptr;
-    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &opened);
-    if (static_cast<DWORD>(status) == ERROR_FILE_NOT_FOUND) {
+    DriverKeyRead read = ReadDriverKey(path);
+    if (static_cast<DWORD>(read.Opened) == ERROR_FILE_NOT_FOUND) {
         return false;
     }
+    LSTATUS status = read.Opened;
     if (status == ERROR_SUCCESS) {
-        DWORD type = 0;
-        DWORD size = 0;
-        status = RegQueryValueExW(opened, SETTING_NAME, nullptr, &type, nullptr, &size);
-        std::vector<BYTE> data(size);
-        if (status == ERROR_SUCCESS) {
-            status = RegQueryValueExW(opened, SETTING_NAME, nullptr, &type, data.data(), &size);
-        }
-        RegCloseKey(opened);
-        if (status == ERROR_SUCCESS) {
-            data.resize(size);
-            key->Values.emplace_back(SETTING_NAME, simulator::Value{type, data});
-        } else if (static_cast<DWORD>(status) == ERROR_FILE_NOT_FOUND) {
-            status = ERROR_SUCCESS;
+        status =
+            static_cast<DWORD>(read.Value) == ERROR_FILE_NOT_FOUND ? static_cast<LSTATUS>(ERROR_SUCCESS) : read.Value;
+        if (read.Value == ERROR_SUCCESS) {
+            key->Values.emplace_back(SETTING_NAME, simulator::Value{read.Type, read.Data});
         }
     }
     if (status != ERROR_SUCCESS) {
@@ -95,24 +95,8 @@ bool ReadDriverKey(const std::u16string& path, simulator::Key* key, std::vector<
     return true;
 }
 
-// The device's instance ID, or empty when it cannot be read.
-std::u16string ReadInstanceId(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo)
-{
-    std::u16string id(200, u'\0'); // MAX_DEVICE_ID_LEN
-    DWORD required = 0;
-    if (!SetupDiGetDeviceInstanceIdW(set, deviceInfo, id.data(), static_cast<DWORD>(id.size()), &required)) {
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || required <= id.size() || required > 32768) {
-            return {};
-        }
-        id.assign(required, u'\0');
-        if (!SetupDiGetDeviceInstanceIdW(set, deviceInfo, id.data(), required, &required)) {
-            return {};
-        }
-    }
-    return id.substr(0, id.find(u'\0'));
-}
-
-// A key read whole, for reading only, when it exists: each of its values.
+// A key read whole, for reading only, when it exists: each of its values,
+// each read whole.
 bool ReadWholeKey(const WCHAR* path, simulator::Key* key)
 {
     key->Path = path;
@@ -121,22 +105,54 @@ bool ReadWholeKey(const WCHAR* path, simulator::Key* key)
         return false;
     }
     std::u16string name(16384, u'\0');
-    for (DWORD index = 0; index < 1000; ++index) {
+    for (DWORD index = 0; index < MAX_JOURNAL_VALUES; ++index) {
         DWORD units = static_cast<DWORD>(name.size());
-        DWORD type = 0;
-        DWORD size = 0;
-        if (RegEnumValueW(opened, index, name.data(), &units, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+        if (RegEnumValueW(opened, index, name.data(), &units, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
             break;
         }
-        std::vector<BYTE> data(size);
-        DWORD room = size;
-        if (RegQueryValueExW(opened, name.c_str(), nullptr, &type, data.data(), &room) == ERROR_SUCCESS) {
-            data.resize(room < size ? room : size);
-            key->Values.emplace_back(name.substr(0, units), simulator::Value{type, data});
+        std::u16string valueName = name.substr(0, units);
+        simulator::Value value;
+        if (ReadRegistryValue(opened, valueName.c_str(), &value.Type, &value.Data) == ERROR_SUCCESS) {
+            key->Values.emplace_back(valueName, value);
         }
     }
     RegCloseKey(opened);
     return true;
+}
+
+// The walk's visit of one device: its status, properties and instance ID,
+// and its driver key, read once for the keys the devices share.
+void TakeDevice(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer* /*buffer*/, void* context)
+{
+    auto* snapshot = static_cast<Snapshot*>(context);
+    simulator::Machine* machine = &snapshot->Machine;
+    simulator::Device taken;
+    DWORD status = 0;
+    DWORD problem = 0;
+    CONFIGRET result = CM_Get_DevNode_Status(&status, &problem, deviceInfo->DevInst, 0);
+    if (result == CR_SUCCESS) {
+        taken.Status = status;
+        taken.Problem = problem;
+    } else {
+        taken.StatusResult = result;
+    }
+    for (int slot = 0; slot < simulator::PROPERTY_SLOTS; ++slot) {
+        taken.Properties[slot] = ReadRawProperty(device.Set, deviceInfo, simulator::PROPERTY_KINDS[slot].Code);
+    }
+    taken.InstanceId = ReadInstanceId(device.Set, deviceInfo);
+    std::u16string driver = simulator::TextIn(taken.Properties[simulator::SLOT_DRIVER].Bytes);
+    if (taken.Properties[simulator::SLOT_DRIVER].Readable && !driver.empty()) {
+        std::u16string path = DRIVER_KEY_PREFIX + driver;
+        bool known = false;
+        for (const simulator::Key& key : machine->Registry) {
+            known = known || simulator::SameRegistryName(key.Path, path);
+        }
+        simulator::Key key;
+        if (!known && ReadKeyInto(path, &key, &snapshot->Notes)) {
+            machine->Registry.push_back(key);
+        }
+    }
+    machine->Devices.push_back(taken);
 }
 
 } // namespace
@@ -144,50 +160,16 @@ bool ReadWholeKey(const WCHAR* path, simulator::Key* key)
 bool TakeSnapshot(Snapshot* snapshot, std::string* error)
 {
     *snapshot = Snapshot{};
-    simulator::Machine* machine = &snapshot->Machine;
-    HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
-    if (set == INVALID_HANDLE_VALUE) {
+    if (!WalkPresentDevices(TakeDevice, snapshot)) {
         *error = "the list of present devices cannot be opened (error " + std::to_string(GetLastError()) + ")";
         return false;
     }
-    SP_DEVINFO_DATA deviceInfo = {};
-    deviceInfo.cbSize = sizeof(deviceInfo);
-    for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &deviceInfo); ++index) {
-        simulator::Device device;
-        DWORD status = 0;
-        DWORD problem = 0;
-        CONFIGRET result = CM_Get_DevNode_Status(&status, &problem, deviceInfo.DevInst, 0);
-        if (result == CR_SUCCESS) {
-            device.Status = status;
-            device.Problem = problem;
-        } else {
-            device.StatusResult = result;
-        }
-        for (int slot = 0; slot < simulator::PROPERTY_SLOTS; ++slot) {
-            device.Properties[slot] = ReadRawProperty(set, &deviceInfo, simulator::PROPERTY_KINDS[slot].Code);
-        }
-        device.InstanceId = ReadInstanceId(set, &deviceInfo);
-        std::u16string driver = simulator::TextIn(device.Properties[simulator::SLOT_DRIVER].Bytes);
-        if (device.Properties[simulator::SLOT_DRIVER].Readable && !driver.empty()) {
-            std::u16string path = DRIVER_KEY_PREFIX + driver;
-            bool known = false;
-            for (const simulator::Key& key : machine->Registry) {
-                known = known || simulator::SameRegistryName(key.Path, path);
-            }
-            simulator::Key key;
-            if (!known && ReadDriverKey(path, &key, &snapshot->Notes)) {
-                machine->Registry.push_back(key);
-            }
-        }
-        machine->Devices.push_back(device);
-    }
-    SetupDiDestroyDeviceInfoList(set);
     // The deployment's journal, which the check reads too.
     simulator::Key journal;
     if (ReadWholeKey(JOURNAL_KEY, &journal)) {
-        machine->Registry.push_back(journal);
+        snapshot->Machine.Registry.push_back(journal);
     }
-    machine->Elevated = IsProcessElevated() != FALSE;
+    snapshot->Machine.Elevated = IsProcessElevated() != FALSE;
     return true;
 }
 

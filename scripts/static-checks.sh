@@ -4,8 +4,8 @@
 # ./test.sh configures. Run from the top of the tree after the builds.
 set -euo pipefail
 
-echo "clang-format: checking $(git ls-files '*.cpp' '*.h' | wc -l) files"
-git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+echo "clang-format: checking $(git ls-files '*.cpp' '*.h' '*.inc' | wc -l) files"
+git ls-files '*.cpp' '*.h' '*.inc' | xargs clang-format --dry-run --Werror
 
 # Each file is checked with the compile commands of a build that compiles
 # it: the native build, the fuzz build, the Windows build (so the Windows

@@ -1,6 +1,6 @@
 #include "platform/sim/call_recorder.h"
 
-#include <cstdio>
+#include "common/text_format.h"
 
 namespace simulator {
 
@@ -13,9 +13,7 @@ std::string Decimal(std::uint64_t value)
 
 std::string Hex(std::uint64_t value)
 {
-    char text[24];
-    (void)std::snprintf(text, sizeof(text), "0x%llx", static_cast<unsigned long long>(value));
-    return text;
+    return HexNumber(value);
 }
 
 std::string IndexText(std::int64_t index)

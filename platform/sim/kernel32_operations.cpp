@@ -7,12 +7,13 @@
 #include "platform/inspection.h"
 #include "platform/sim/call_recorder.h"
 #include "platform/sim/fault_matching.h"
+#include "platform/sim/simulated_operations.h"
 #include "platform/sim/state.h"
 
 using namespace simulator;
 
 namespace platform {
-inline namespace TESSARY_PLATFORM_ABI {
+namespace simulated {
 
 namespace {
 
@@ -146,5 +147,5 @@ void SetLastError(DWORD error)
     Sim().LastError = error;
 }
 
-} // namespace TESSARY_PLATFORM_ABI
+} // namespace simulated
 } // namespace platform

@@ -1,15 +1,17 @@
 // The registry operations over the simulated machine's registry.
 #include <cstring>
 
+#include "common/text_format.h"
 #include "platform/inspection.h"
 #include "platform/sim/call_recorder.h"
 #include "platform/sim/fault_matching.h"
+#include "platform/sim/simulated_operations.h"
 #include "platform/sim/state.h"
 
 using namespace simulator;
 
 namespace platform {
-inline namespace TESSARY_PLATFORM_ABI {
+namespace simulated {
 
 namespace {
 
@@ -187,7 +189,7 @@ LSTATUS RegCloseKey(HKEY key)
         if (reinterpret_cast<HKEY>(keys[i].Id) == key) {
             keys.erase(keys.begin() + static_cast<std::ptrdiff_t>(i));
             if (const Fault* fault = FireFault(Operation::RegCloseKey)) {
-                return Answer(call, fault->Error); // the set is gone all the same
+                return Answer(call, fault->Error); // the key is closed all the same
             }
             return Answer(call, ERROR_SUCCESS);
         }
@@ -332,5 +334,5 @@ LSTATUS RegFlushKey(HKEY key)
     return Answer(call, FindOpenKey(key) != nullptr ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
 }
 
-} // namespace TESSARY_PLATFORM_ABI
+} // namespace simulated
 } // namespace platform

@@ -5,12 +5,13 @@
 #include "platform/inspection.h"
 #include "platform/sim/call_recorder.h"
 #include "platform/sim/fault_matching.h"
+#include "platform/sim/simulated_operations.h"
 #include "platform/sim/state.h"
 
 using namespace simulator;
 
 namespace platform {
-inline namespace TESSARY_PLATFORM_ABI {
+namespace simulated {
 
 namespace {
 
@@ -267,23 +268,30 @@ BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO set, SP_DEVINFO_DA
                       {"stateChange", stateChange < 0 ? "none" : Decimal(static_cast<std::uint64_t>(stateChange))},
                       {"scope", member != nullptr && member->HasParams ? Decimal(member->Params.Scope) : "none"}};
     });
-    if (const Fault* fault = FireFault(Operation::SetupDiCallClassInstaller, index, -1, stateChange)) {
-        return Fail(call, fault->Error);
+    const Fault* fault = FireFault(Operation::SetupDiCallClassInstaller, index, -1, stateChange);
+    BOOL done = [&] {
+        if (fault != nullptr) {
+            return Fail(call, fault->Error);
+        }
+        if (CheckMember(call, set, deviceInfo) < 0) {
+            return FALSE;
+        }
+        if (installFunction != DIF_PROPERTYCHANGE) {
+            return Fail(call, ERROR_INVALID_PARAMETER);
+        }
+        if (!Sim().Installed.Elevated) {
+            return Fail(call, ERROR_ACCESS_DENIED); // changing a device's state needs an administrator
+        }
+        Member& stored = found->Members[static_cast<std::size_t>(index)];
+        if (!stored.HasParams) {
+            return Fail(call, ERROR_NO_CLASSINSTALL_PARAMS);
+        }
+        return ApplyStateChange(call, Sim().Installed.Devices[static_cast<std::size_t>(index)], stored);
+    }();
+    if (index >= 0) {
+        Sim().StateChanges.push_back({static_cast<std::size_t>(index), stateChange, done != FALSE});
     }
-    if (CheckMember(call, set, deviceInfo) < 0) {
-        return FALSE;
-    }
-    if (installFunction != DIF_PROPERTYCHANGE) {
-        return Fail(call, ERROR_INVALID_PARAMETER);
-    }
-    if (!Sim().Installed.Elevated) {
-        return Fail(call, ERROR_ACCESS_DENIED); // changing a device's state needs an administrator
-    }
-    Member& stored = found->Members[static_cast<std::size_t>(index)];
-    if (!stored.HasParams) {
-        return Fail(call, ERROR_NO_CLASSINSTALL_PARAMS);
-    }
-    return ApplyStateChange(call, Sim().Installed.Devices[static_cast<std::size_t>(index)], stored);
+    return done;
 }
 
 BOOL SetupDiGetDeviceInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo,
@@ -359,5 +367,5 @@ BOOL SetupDiGetDeviceInstanceIdW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, WCHA
     return Succeed(call);
 }
 
-} // namespace TESSARY_PLATFORM_ABI
+} // namespace simulated
 } // namespace platform

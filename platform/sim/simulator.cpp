@@ -2,10 +2,25 @@
 #include <stdexcept>
 
 #include "platform/sim/call_recorder.h"
+#include "platform/sim/simulated_operations.h"
 #include "platform/sim/simulator.h"
 #include "platform/sim/state.h"
 
 namespace simulator {
+
+const platform::Operations& PlatformOperations()
+{
+    static const platform::Operations table = [] {
+        platform::Operations operations = {};
+// NOLINTNEXTLINE(bugprone-macro-parentheses): each argument is a part of a declaration
+#define TESSARY_OPERATION(result, name, parameters, arguments) operations.name = &platform::simulated::name;
+#include "platform/inspection_operations.inc"
+#include "platform/operations.inc"
+#undef TESSARY_OPERATION
+        return operations;
+    }();
+    return table;
+}
 
 void Install(Machine machine)
 {
@@ -49,6 +64,11 @@ void SetLastError(DWORD error)
 const std::string& Output()
 {
     return Sim().Output;
+}
+
+const std::vector<StateChange>& StateChanges()
+{
+    return Sim().StateChanges;
 }
 
 void SetEcho(bool enabled)

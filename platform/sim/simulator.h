@@ -10,11 +10,16 @@
 #include <utility>
 #include <vector>
 
+#include "platform/operations_table.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/registry_names.h"
 #include "platform/sim/text.h"
 
 namespace simulator {
+
+// The double's table of operations, for a program's entry or a test to
+// choose (platform::UseOperations): each call acts on the installed machine.
+const platform::Operations& PlatformOperations();
 
 // What a fault with Kill throws at the call it matches, before the call takes
 // effect: the run stops there, as if the process had been killed. Not a
@@ -56,6 +61,18 @@ void SetLastError(DWORD error);
 const std::string& Output();
 // Also write the output to the real standard output (off after Install).
 void SetEcho(bool enabled);
+
+// A state change the class installer was asked for: the device's member
+// index, the change stored for it (-1 when none was), and whether the class
+// installer carried it out.
+struct StateChange {
+    std::size_t Index;
+    std::int64_t Change;
+    bool Done;
+};
+
+// The state changes asked for since Install, in order.
+const std::vector<StateChange>& StateChanges();
 
 // What the tool left open: device sets, registry keys and memory blocks.
 std::vector<std::string> OpenResources();

@@ -52,6 +52,7 @@ struct State {
     RegistryNameIndex KeysByPath; // the registry's keys, to find them by path
     std::map<const void*, Block> Blocks;
     std::vector<std::string> Violations;
+    std::vector<StateChange> StateChanges;
 };
 
 State& Sim();

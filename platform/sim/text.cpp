@@ -1,5 +1,7 @@
 #include "platform/sim/text.h"
 
+#include "common/text_format.h"
+
 #include <cstdio>
 
 #include "common/unicode.h"
@@ -98,24 +100,9 @@ std::string QuoteText(const std::u16string& text)
     return out + "\"";
 }
 
-std::string HexBytes(const std::uint8_t* data, std::size_t size)
-{
-    static const char DIGITS[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(size * 3);
-    for (std::size_t i = 0; i < size; ++i) {
-        if (i > 0) {
-            out += ' ';
-        }
-        out += DIGITS[data[i] >> 4];
-        out += DIGITS[data[i] & 0xF];
-    }
-    return out;
-}
-
 std::string HexBytes(const std::vector<std::uint8_t>& bytes)
 {
-    return HexBytes(bytes.data(), bytes.size());
+    return ::HexBytes(bytes.data(), bytes.size());
 }
 
 int HexDigit(char c)

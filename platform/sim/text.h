@@ -25,8 +25,8 @@ std::u16string TextIn(const std::vector<std::uint8_t>& bytes);
 // and control characters as \xNN.
 std::string QuoteText(const std::u16string& text);
 
-// Bytes as two hexadecimal digits each, separated by spaces: "31 00".
-std::string HexBytes(const std::uint8_t* data, std::size_t size);
+// Bytes as two hexadecimal digits each, separated by spaces: "31 00"
+// (common/text_format.h's HexBytes, for a vector).
 std::string HexBytes(const std::vector<std::uint8_t>& bytes);
 
 // The value of a hexadecimal digit, or -1.

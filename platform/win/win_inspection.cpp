@@ -7,6 +7,9 @@
 #include <cfgmgr32.h>
 #include <setupapi.h>
 
+#include <memory>
+#include <vector>
+
 // The SDK's values of the macros set aside below.
 namespace sdk {
 constexpr DWORD keyRead = KEY_READ;
@@ -21,7 +24,7 @@ constexpr DWORD regOptionNonVolatile = REG_OPTION_NON_VOLATILE;
 
 #include "platform/win/sdk_macros_aside.h"
 
-#include "platform/inspection.h"
+#include "platform/win/windows_operations.h"
 
 static_assert(platform::KEY_READ == sdk::keyRead && platform::DN_NEED_RESTART == sdk::dnNeedRestart &&
                   platform::ERROR_FILE_NOT_FOUND == sdk::errorFileNotFound &&
@@ -32,7 +35,7 @@ static_assert(platform::KEY_READ == sdk::keyRead && platform::DN_NEED_RESTART ==
               "");
 
 namespace platform {
-inline namespace TESSARY_PLATFORM_ABI {
+namespace windows {
 
 LSTATUS RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* reserved, DWORD* type, BYTE* data, DWORD* dataSize)
 {
@@ -41,52 +44,69 @@ LSTATUS RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* reserved, DWOR
                               reinterpret_cast<::DWORD*>(dataSize));
 }
 
-LSTATUS CheckKeyAccess(HKEY root, const WCHAR* subKey, REGSAM access, BOOL* granted)
+namespace {
+
+// A handle closed when it goes.
+using OwnedHandle = std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)>;
+
+// A key's owner, group and access list, as its security descriptor; the
+// registry's status.
+LSTATUS ReadKeySecurity(HKEY root, const WCHAR* subKey, std::vector<BYTE>* descriptor)
 {
-    *granted = FALSE;
     ::HKEY key = nullptr;
     LSTATUS status = ::RegOpenKeyExW(reinterpret_cast<::HKEY>(root), reinterpret_cast<const ::WCHAR*>(subKey), 0,
                                      READ_CONTROL, &key);
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    // The key's owner, group and access list, as its security descriptor.
-    ::DWORD size = 0;
     const SECURITY_INFORMATION parts =
         OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    ::DWORD size = 0;
     status = ::RegGetKeySecurity(key, parts, nullptr, &size);
-    BYTE* descriptor = static_cast<DWORD>(status) == ERROR_INSUFFICIENT_BUFFER ? new BYTE[size] : nullptr;
-    if (descriptor != nullptr) {
-        status = ::RegGetKeySecurity(key, parts, descriptor, &size);
+    if (static_cast<DWORD>(status) == ERROR_INSUFFICIENT_BUFFER) {
+        descriptor->assign(size, 0);
+        status = ::RegGetKeySecurity(key, parts, descriptor->data(), &size);
+    } else if (status == ERROR_SUCCESS) {
+        status = ERROR_INVALID_DATA; // a key has a descriptor, so it never fits in nothing
     }
     ::RegCloseKey(key);
-    // AccessCheck wants an impersonation token of the process's own.
-    HANDLE process = nullptr;
-    HANDLE token = nullptr;
-    if (status == ERROR_SUCCESS && ::OpenProcessToken(::GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &process)) {
-        if (::DuplicateToken(process, SecurityImpersonation, &token)) {
-            GENERIC_MAPPING mapping = {sdk::keyRead, KEY_WRITE, KEY_EXECUTE, sdk::keyAllAccess};
-            ::DWORD wanted = access;
-            ::MapGenericMask(&wanted, &mapping);
-            PRIVILEGE_SET privileges = {};
-            ::DWORD privilegesSize = sizeof(privileges);
-            ::DWORD given = 0;
-            ::BOOL allowed = FALSE;
-            if (::AccessCheck(descriptor, token, wanted, &mapping, &privileges, &privilegesSize, &given, &allowed)) {
-                *granted = allowed ? TRUE : FALSE;
-            } else {
-                status = static_cast<LSTATUS>(::GetLastError());
-            }
-            ::CloseHandle(token);
-        } else {
-            status = static_cast<LSTATUS>(::GetLastError());
-        }
-        ::CloseHandle(process);
-    } else if (status == ERROR_SUCCESS) {
-        status = static_cast<LSTATUS>(::GetLastError());
-    }
-    delete[] descriptor;
     return status;
+}
+
+} // namespace
+
+LSTATUS CheckKeyAccess(HKEY root, const WCHAR* subKey, REGSAM access, BOOL* granted)
+{
+    *granted = FALSE;
+    std::vector<BYTE> descriptor;
+    LSTATUS status = ReadKeySecurity(root, subKey, &descriptor);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    // AccessCheck wants an impersonation token of the process's own.
+    HANDLE opened = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &opened)) {
+        return static_cast<LSTATUS>(::GetLastError());
+    }
+    OwnedHandle process(opened, ::CloseHandle);
+    HANDLE duplicated = nullptr;
+    if (!::DuplicateToken(process.get(), SecurityImpersonation, &duplicated)) {
+        return static_cast<LSTATUS>(::GetLastError());
+    }
+    OwnedHandle token(duplicated, ::CloseHandle);
+    GENERIC_MAPPING mapping = {sdk::keyRead, KEY_WRITE, KEY_EXECUTE, sdk::keyAllAccess};
+    ::DWORD wanted = access;
+    ::MapGenericMask(&wanted, &mapping);
+    PRIVILEGE_SET privileges = {};
+    ::DWORD privilegesSize = sizeof(privileges);
+    ::DWORD given = 0;
+    ::BOOL allowed = FALSE;
+    if (!::AccessCheck(descriptor.data(), token.get(), wanted, &mapping, &privileges, &privilegesSize, &given,
+                       &allowed)) {
+        return static_cast<LSTATUS>(::GetLastError());
+    }
+    *granted = allowed ? TRUE : FALSE;
+    return ERROR_SUCCESS;
 }
 
 BOOL IsProcessElevated()
@@ -139,5 +159,5 @@ LSTATUS RegFlushKey(HKEY key)
     return ::RegFlushKey(reinterpret_cast<::HKEY>(key));
 }
 
-} // namespace TESSARY_PLATFORM_ABI
+} // namespace windows
 } // namespace platform

@@ -42,7 +42,7 @@ const HANDLE invalidHandleValue = INVALID_HANDLE_VALUE;
 
 #include "platform/win/sdk_macros_aside.h"
 
-#include "platform/platform.h"
+#include "platform/win/windows_operations.h"
 
 // The boundary's records have the SDK's layouts.
 static_assert(sizeof(platform::SP_DEVINFO_DATA) == sizeof(::SP_DEVINFO_DATA), "SP_DEVINFO_DATA");
@@ -90,7 +90,7 @@ static_assert(platform::ERROR_SUCCESS == sdk::errorSuccess &&
               "");
 
 namespace platform {
-inline namespace TESSARY_PLATFORM_ABI {
+namespace windows {
 
 namespace {
 
@@ -275,5 +275,20 @@ void WriteStandardOutput(const char* text, SIZE_T length)
     }
 }
 
-} // namespace TESSARY_PLATFORM_ABI
+} // namespace windows
+
+const Operations& WindowsOperations()
+{
+    static const Operations table = [] {
+        Operations operations = {};
+// NOLINTNEXTLINE(bugprone-macro-parentheses): each argument is a part of a declaration
+#define TESSARY_OPERATION(result, name, parameters, arguments) operations.name = &windows::name;
+#include "platform/inspection_operations.inc"
+#include "platform/operations.inc"
+#undef TESSARY_OPERATION
+        return operations;
+    }();
+    return table;
+}
+
 } // namespace platform

@@ -10,11 +10,26 @@ simulator::Machine TwoAdapters()
     return MachineOf({NetDevice("Corvane Wireless", "PCI", "0001"), NetDevice("Corvane Wi-Fi", "USB", "0005")});
 }
 
+namespace {
+
+// The observer over the double, while a run lasts (a kill point included);
+// the double's own table again after it.
+class Observing {
+public:
+    Observing() { platform::UseOperations(&observer::ObservedOperations(simulator::PlatformOperations())); }
+    Observing(const Observing&) = delete;
+    Observing& operator=(const Observing&) = delete;
+    ~Observing() { platform::UseOperations(&simulator::PlatformOperations()); }
+};
+
+} // namespace
+
 int Deploy(const simulator::Machine& machine, const char16_t* command, FakeDeploySystem* system)
 {
     simulator::Install(machine);
     observer::Reset(); // as in a new process
     const platform::WCHAR* argv[] = {u"tessary-deploy.exe", command, nullptr};
+    Observing observing;
     return RunDeploy(2, argv, system);
 }
 

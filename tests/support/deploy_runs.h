@@ -49,7 +49,8 @@ public:
 simulator::Machine TwoAdapters();
 
 // Installs the machine and runs the deployment with the command (/a, /d), as
-// a new process would: the observer's notes start afresh.
+// a new process would: the observer's notes start afresh, and its table
+// passes the calls on to the double's.
 int Deploy(const simulator::Machine& machine, const char16_t* command, FakeDeploySystem* system);
 
 } // namespace testsupport

@@ -13,7 +13,7 @@
 // otherwise replace the names of the boundary's constants.
 #include "common/message_output.h"
 #include "common/unicode.h"
-#include "platform/platform.h"
+#include "platform/win/windows_operations.h"
 
 #include <windows.h>
 
@@ -89,6 +89,7 @@ bool WriteFile(const char* path, const std::string& bytes)
 
 int main(int argc, char** argv)
 {
+    platform::UseOperations(&platform::WindowsOperations());
     if (argc == 3 && std::strcmp(argv[1], "--expected") == 0) {
         std::string lines;
         for (char c : Texts()) {

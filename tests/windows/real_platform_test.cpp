@@ -4,6 +4,7 @@
 // otherwise replace the names of the boundary's constants.
 #include "discovery/device_probes.h"
 #include "discovery/property_reader.h"
+#include "platform/win/windows_operations.h"
 #include "restart/device_restart.h"
 #include "setting/driver_setting.h"
 
@@ -23,6 +24,10 @@
 #include <vector>
 
 namespace {
+
+// These tests run the tool's routines on the Windows backend, chosen before
+// any test runs, as tessary.exe's entry chooses it.
+const bool windowsChosen = (platform::UseOperations(&platform::WindowsOperations()), true);
 
 // Standard output is captured to a file that is read back in text mode; a
 // stray CR would still show.

@@ -26,6 +26,7 @@ simulator::Machine ScenarioMachine()
 
 bool OpenScenarioPlatform(ScenarioDevices* devices)
 {
+    platform::UseOperations(&simulator::PlatformOperations());
     simulator::Install(ScenarioMachine());
     devices->Set =
         platform::SetupDiGetClassDevsW(nullptr, nullptr, nullptr, platform::DIGCF_PRESENT | platform::DIGCF_ALLCLASSES);

@@ -1,6 +1,8 @@
 // The scenarios' devices and keys on the real SetupAPI and registry.
 #include "tests/windows/platform_scenarios.h"
 
+#include "platform/win/windows_operations.h"
+
 #include <initguid.h>
 
 #include <windows.h>
@@ -21,6 +23,7 @@ const wchar_t* Wide(const platform::WCHAR* text)
 
 bool OpenScenarioPlatform(ScenarioDevices* devices)
 {
+    platform::UseOperations(&platform::WindowsOperations());
     ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, Wide(SCENARIO_KEY));
     HKEY key = nullptr;
     if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, Wide(SCENARIO_KEY), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "deploy/deploy.h"
+#include "deploy/observer.h"
 #include "deploy/win_system.h"
 #include "tests/support/machines.h"
 
@@ -18,6 +19,7 @@ int wmain(int argc, wchar_t** argv)
     if (vetoed != nullptr && *vetoed != 0) {
         adapter.OnStateChange = simulator::Reaction::Vetoed;
     }
+    platform::UseOperations(&observer::ObservedOperations(simulator::PlatformOperations()));
     simulator::Install(testsupport::MachineOf({adapter}));
     simulator::SetTracing(false);
     simulator::SetEcho(true);

@@ -5,6 +5,7 @@
 // library that is not part of Windows, and it leaves the library search as
 // the platform has it. Every release check must fail on it.
 #include "app/command_dispatch.h"
+#include "platform/win/windows_operations.h"
 
 extern "C" __declspec(dllimport) int ControlHelper();
 
@@ -14,5 +15,6 @@ asm(".section .wxcode,\"wx\"\n.byte 0xC3\n.text\n");
 int wmain(int argc, wchar_t** argv)
 {
     (void)ControlHelper();
+    platform::UseOperations(&platform::WindowsOperations());
     return TessaryMain(argc, reinterpret_cast<const platform::WCHAR* const*>(argv));
 }

@@ -1,0 +1,18 @@
+// Numbers, bytes and counts as the programs around the tool, the trace and
+// machine files write them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// A number as "0x" and at least minimumDigits hexadecimal digits, in small
+// letters or in capitals: "0x6" (the trace), "0x180200A" (machine files),
+// "0xE0000231" with eight digits (a Windows code in the log).
+std::string HexNumber(std::uint64_t value, int minimumDigits = 1, bool capitals = false);
+
+// Bytes as two small hexadecimal digits each, separated by spaces: "31 00".
+std::string HexBytes(const std::uint8_t* data, std::size_t size);
+
+// A count and its noun: "1 adapter", "2 adapters".
+std::string CountOf(std::size_t count, const std::string& noun);
