@@ -179,7 +179,7 @@ BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO set, SP_DEVINFO_DA
         restart->Recorded = restart->Entry.DriverKeyName.empty() ? static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND)
                                                                  : RecordRestart(restart->Entry);
         if (restart->Recorded != ERROR_SUCCESS) {
-            Under().SetLastError(static_cast<DWORD>(restart->Recorded));
+            Under().Inspection->SetLastError(static_cast<DWORD>(restart->Recorded));
             FailedWithLastError("SetupDiCallClassInstaller");
             notes.Changes.push_back({deviceInfo->DevInst, change, false});
             return FALSE;
@@ -291,46 +291,46 @@ void WriteStandardOutput(const char* text, SIZE_T length)
 
 LSTATUS RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* reserved, DWORD* type, BYTE* data, DWORD* dataSize)
 {
-    return Under().RegQueryValueExW(key, valueName, reserved, type, data, dataSize);
+    return Under().Inspection->RegQueryValueExW(key, valueName, reserved, type, data, dataSize);
 }
 
 LSTATUS CheckKeyAccess(HKEY root, const WCHAR* subKey, REGSAM access, BOOL* granted)
 {
-    return Under().CheckKeyAccess(root, subKey, access, granted);
+    return Under().Inspection->CheckKeyAccess(root, subKey, access, granted);
 }
 
 BOOL IsProcessElevated()
 {
-    return Under().IsProcessElevated();
+    return Under().Inspection->IsProcessElevated();
 }
 
 void SetLastError(DWORD error)
 {
-    Under().SetLastError(error);
+    Under().Inspection->SetLastError(error);
 }
 
 BOOL SetupDiGetDeviceInstanceIdW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, WCHAR* id, DWORD idSize,
                                  DWORD* requiredSize)
 {
-    return Under().SetupDiGetDeviceInstanceIdW(set, deviceInfo, id, idSize, requiredSize);
+    return Under().Inspection->SetupDiGetDeviceInstanceIdW(set, deviceInfo, id, idSize, requiredSize);
 }
 
 LSTATUS RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, WCHAR* keyClass, DWORD options,
                         REGSAM samDesired, const SECURITY_ATTRIBUTES* security, HKEY* result, DWORD* disposition)
 {
-    return Returned("RegCreateKeyExW", Under().RegCreateKeyExW(key, subKey, reserved, keyClass, options, samDesired,
-                                                               security, result, disposition));
+    return Returned("RegCreateKeyExW", Under().Inspection->RegCreateKeyExW(key, subKey, reserved, keyClass, options,
+                                                                           samDesired, security, result, disposition));
 }
 
 LSTATUS RegEnumValueW(HKEY key, DWORD index, WCHAR* valueName, DWORD* nameSize, DWORD* reserved, DWORD* type,
                       BYTE* data, DWORD* dataSize)
 {
-    return Under().RegEnumValueW(key, index, valueName, nameSize, reserved, type, data, dataSize);
+    return Under().Inspection->RegEnumValueW(key, index, valueName, nameSize, reserved, type, data, dataSize);
 }
 
 LSTATUS RegFlushKey(HKEY key)
 {
-    return Returned("RegFlushKey", Under().RegFlushKey(key));
+    return Returned("RegFlushKey", Under().Inspection->RegFlushKey(key));
 }
 
 } // namespace observed
@@ -340,13 +340,21 @@ namespace observer {
 const Operations& ObservedOperations(const Operations& under)
 {
     Seen().Under = &under;
+    static const InspectionOperations inspection = [] {
+        InspectionOperations operations = {};
+// NOLINTNEXTLINE(bugprone-macro-parentheses): each argument is a part of a declaration
+#define TESSARY_OPERATION(result, name, parameters, arguments) operations.name = &observed::name;
+#include "platform/inspection_operations.inc"
+#undef TESSARY_OPERATION
+        return operations;
+    }();
     static const Operations table = [] {
         Operations operations = {};
 // NOLINTNEXTLINE(bugprone-macro-parentheses): each argument is a part of a declaration
 #define TESSARY_OPERATION(result, name, parameters, arguments) operations.name = &observed::name;
-#include "platform/inspection_operations.inc"
 #include "platform/operations.inc"
 #undef TESSARY_OPERATION
+        operations.Inspection = &inspection;
         return operations;
     }();
     return table;

@@ -25,8 +25,21 @@ struct SECURITY_ATTRIBUTES; // only ever passed as null: a new key takes its par
 } // namespace platform
 
 namespace platform {
+
+struct InspectionOperations {
 // NOLINTNEXTLINE(bugprone-macro-parentheses): each argument is a part of a declaration
-#define TESSARY_OPERATION(result, name, parameters, arguments) result name parameters;
+#define TESSARY_OPERATION(result, name, parameters, arguments) result(*name) parameters;
 #include "platform/inspection_operations.inc"
 #undef TESSARY_OPERATION
+};
+
+// NOLINTNEXTLINE(bugprone-macro-parentheses): each argument is a part of a declaration
+#define TESSARY_OPERATION(result, name, parameters, arguments)                                                         \
+    inline result name parameters                                                                                      \
+    {                                                                                                                  \
+        return detail::chosenOperations->Inspection->name arguments;                                                   \
+    }
+#include "platform/inspection_operations.inc"
+#undef TESSARY_OPERATION
+
 } // namespace platform

@@ -1,13 +1,17 @@
-// The table of the platform's operations: a pointer to each operation of
-// platform.h and inspection.h, filled by one backend and chosen where the
-// program starts. The program's calls of platform::X go through the table in
-// use. A layer may wrap another table by calling through it, as the
-// deployment's observer does. A backend fills its table from the lists:
+// Choosing the table of operations: where each program starts, its entry
+// makes one backend's table the one every platform::X call goes through. A
+// layer may wrap another table by calling through it, as the deployment's
+// observer does. A backend fills its tables from the lists:
 //
-//   #define TESSARY_OPERATION(result, name, parameters, arguments) table.name = &backend::name;
+//   InspectionOperations inspection = {};
+//   #define TESSARY_OPERATION(result, name, parameters, arguments) inspection.name = &backend::name;
 //   #include "platform/inspection_operations.inc"
+//   #undef TESSARY_OPERATION
+//   Operations table = {};
+//   #define TESSARY_OPERATION(result, name, parameters, arguments) table.name = &backend::name;
 //   #include "platform/operations.inc"
 //   #undef TESSARY_OPERATION
+//   table.Inspection = &inspection;
 #pragma once
 
 #include "platform/inspection.h"
@@ -15,20 +19,9 @@
 
 namespace platform {
 
-struct Operations {
-// NOLINTNEXTLINE(bugprone-macro-parentheses): each argument is a part of a declaration
-#define TESSARY_OPERATION(result, name, parameters, arguments) result(*name) parameters;
-#include "platform/inspection_operations.inc"
-#include "platform/operations.inc"
-#undef TESSARY_OPERATION
-};
-
-// Makes table the one every platform::X call goes through from now on.
+// Makes table, which outlives its use, the one every platform::X call goes
+// through from now on; null chooses none again: every call then stops the
+// program with a message on standard error and exit status 70.
 void UseOperations(const Operations* table);
-
-// The table in use. A program that calls through the boundary before it has
-// chosen one stops at once, with a message on standard error and exit status
-// 70: it never falls back on a backend of its own.
-const Operations& CurrentOperations();
 
 } // namespace platform

@@ -123,10 +123,34 @@ inline HKEY const HKEY_LOCAL_MACHINE =
 // the double's, or the deployment's observer over one of them. The records
 // and constants above are the same for every backend.
 namespace platform {
+
+struct InspectionOperations; // those only the programs around the tool call (inspection.h)
+
+// A backend's table: a pointer to each operation the tool calls, and the
+// table of the others.
+struct Operations {
 // NOLINTNEXTLINE(bugprone-macro-parentheses): each argument is a part of a declaration
-#define TESSARY_OPERATION(result, name, parameters, arguments) result name parameters;
+#define TESSARY_OPERATION(result, name, parameters, arguments) result(*name) parameters;
 #include "platform/operations.inc"
 #undef TESSARY_OPERATION
+    const InspectionOperations* Inspection;
+};
+
+namespace detail {
+// The table in use. Until a program chooses one, each of its operations stops
+// the program with a message, so that none falls back on a backend of its own.
+extern const Operations* chosenOperations;
+} // namespace detail
+
+// NOLINTNEXTLINE(bugprone-macro-parentheses): each argument is a part of a declaration
+#define TESSARY_OPERATION(result, name, parameters, arguments)                                                         \
+    inline result name parameters                                                                                      \
+    {                                                                                                                  \
+        return detail::chosenOperations->name arguments;                                                               \
+    }
+#include "platform/operations.inc"
+#undef TESSARY_OPERATION
+
 } // namespace platform
 
 // The other way across the boundary: the tool's entry, which a backend's
