@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include "platform/win/win_files.h"
+
 #include <aclapi.h>
 #include <sddl.h>
 #include <wincrypt.h>
@@ -15,6 +17,11 @@
 #include <cstdio>
 #include <string>
 #include <vector>
+
+using winfiles::Error;
+using winfiles::Handle;
+using winfiles::Narrow;
+using winfiles::SystemText;
 
 namespace {
 
@@ -30,56 +37,6 @@ constexpr const wchar_t* DEPLOY_NAME = L"tessary-deploy.exe";
 
 // The largest program read whole.
 constexpr long long MAX_PROGRAM_BYTES = 64LL * 1024 * 1024;
-
-std::string Narrow(const std::wstring& text)
-{
-    return EscapeControlCharacters(Utf16ToUtf8(reinterpret_cast<const platform::WCHAR*>(text.data()), text.size()));
-}
-
-std::string SystemText(DWORD error)
-{
-    wchar_t text[512] = {};
-    DWORD length =
-        ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK,
-                         nullptr, error, 0, text, 512, nullptr);
-    std::wstring message(text, length);
-    while (!message.empty() && (message.back() == L' ' || message.back() == L'\r' || message.back() == L'\n')) {
-        message.pop_back();
-    }
-    return Narrow(message);
-}
-
-// "error 5 (Access is denied.)", for a reason in the log.
-std::string Error(DWORD error)
-{
-    std::string text = SystemText(error);
-    return "error " + std::to_string(error) + (text.empty() ? "" : " (" + text + ")");
-}
-
-// A handle that is closed when it goes.
-class Handle {
-public:
-    explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    Handle(Handle&& other) noexcept : handle_(other.handle_) { other.handle_ = INVALID_HANDLE_VALUE; }
-    Handle& operator=(Handle&& other) noexcept
-    {
-        std::swap(handle_, other.handle_);
-        return *this;
-    }
-    ~Handle()
-    {
-        if (Valid()) {
-            ::CloseHandle(handle_);
-        }
-    }
-    bool Valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-    HANDLE Get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
 
 // The security identifier of the account the process runs as.
 std::vector<BYTE> ProcessUser()
@@ -117,25 +74,6 @@ std::string AccountName(PSID sid)
     return shown;
 }
 
-// The path Windows reached by the handle, with the "\\?\" it puts before it
-// left out: a link or junction anywhere on the way leads it elsewhere.
-std::wstring FinalPath(HANDLE handle)
-{
-    std::wstring path(32768, L'\0');
-    DWORD length =
-        ::GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), FILE_NAME_NORMALIZED);
-    path.resize(length < path.size() ? length : 0);
-    if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
-        return L"\\\\" + path.substr(8);
-    }
-    return path.compare(0, 4, L"\\\\?\\") == 0 ? path.substr(4) : path;
-}
-
-bool SamePath(const std::wstring& first, const std::wstring& second)
-{
-    return ::CompareStringOrdinal(first.c_str(), -1, second.c_str(), -1, TRUE) == CSTR_EQUAL;
-}
-
 // Checks what a handle was opened on: not a link or any other reparse point,
 // a folder or a file as wanted (a file of one name), reached at the path it
 // was opened by, and owned by Administrators, SYSTEM or this process's own
@@ -159,8 +97,8 @@ bool CheckOpened(HANDLE handle, const std::wstring& path, bool folder, std::stri
         *problem = "has " + std::to_string(info.nNumberOfLinks) + " names (hard links)";
         return false;
     }
-    std::wstring reached = FinalPath(handle);
-    if (!SamePath(reached, path)) {
+    std::wstring reached = winfiles::FinalPath(handle);
+    if (!winfiles::SamePath(reached, path)) {
         *problem = "leads elsewhere (to " + Narrow(reached) + ")";
         return false;
     }
@@ -180,18 +118,6 @@ bool CheckOpened(HANDLE handle, const std::wstring& path, bool folder, std::stri
     }
     ::LocalFree(descriptor);
     return trusted;
-}
-
-// Refuses, by its path, what Windows shows as a link there; Wine shows a link
-// to a folder only this way.
-bool CheckPath(const std::wstring& path, std::string* problem)
-{
-    DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        *problem = "is a link or another reparse point";
-        return false;
-    }
-    return true;
 }
 
 // Gives what the handle is open on the protected access list of an SDDL text.
@@ -224,7 +150,7 @@ bool SetAccess(HANDLE handle, const wchar_t* security, std::string* problem)
 // the handle lives.
 Handle OpenTrustedFolder(const std::wstring& path, const wchar_t* security, DWORD access, std::string* problem)
 {
-    if (!CheckPath(path, problem)) {
+    if (!winfiles::CheckPath(path, problem)) {
         return Handle();
     }
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -260,7 +186,7 @@ Handle OpenTrustedFolder(const std::wstring& path, const wchar_t* security, DWOR
 // Opens a file in a trusted folder, for the access given, never through a link.
 Handle OpenTrustedFile(const std::wstring& path, DWORD access, DWORD share, DWORD disposition, std::string* problem)
 {
-    if (!CheckPath(path, problem)) {
+    if (!winfiles::CheckPath(path, problem)) {
         return Handle();
     }
     Handle file(::CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES | READ_CONTROL, share, nullptr, disposition,
@@ -270,28 +196,6 @@ Handle OpenTrustedFile(const std::wstring& path, DWORD access, DWORD share, DWOR
         return Handle();
     }
     return CheckOpened(file.Get(), path, false, problem) ? std::move(file) : Handle();
-}
-
-bool WriteAll(HANDLE file, const std::string& bytes)
-{
-    DWORD written = 0;
-    return ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
-}
-
-// Reads a whole file from its start.
-bool ReadAll(HANDLE file, std::string* bytes)
-{
-    LARGE_INTEGER size = {};
-    LARGE_INTEGER start = {};
-    if (!::GetFileSizeEx(file, &size) || size.QuadPart > MAX_PROGRAM_BYTES ||
-        !::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
-        return false;
-    }
-    bytes->assign(static_cast<std::size_t>(size.QuadPart), '\0');
-    DWORD read = 0;
-    return bytes->empty() || (::ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr) &&
-                              read == bytes->size());
 }
 
 // The identity of the file a handle is open on: its volume and its index.
@@ -324,7 +228,7 @@ bool ReadSource(const std::wstring& path, Source* source, std::string* problem)
         *problem = Narrow(path) + " is a link, another reparse point or a folder, not a program";
         return false;
     }
-    if (!ReadAll(source->File.Get(), &source->Bytes)) {
+    if (!winfiles::ReadAll(source->File.Get(), MAX_PROGRAM_BYTES, &source->Bytes)) {
         *problem = Narrow(path) + " cannot be read (" + Error(::GetLastError()) + ")";
         return false;
     }
@@ -375,27 +279,6 @@ std::string ImageDigest(const std::string& image, std::string* problem)
     return text;
 }
 
-// Marks a file that a handle with DELETE access is open on for removal when
-// the handle closes.
-bool DeleteByHandle(HANDLE file)
-{
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
-}
-
-// Renames the file a handle with DELETE access is open on to path, replacing
-// what is there.
-bool RenameByHandle(HANDLE file, const std::wstring& path)
-{
-    std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + (path.size() + 1) * sizeof(wchar_t));
-    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = TRUE;
-    rename->RootDirectory = nullptr;
-    rename->FileNameLength = static_cast<DWORD>(path.size() * sizeof(wchar_t));
-    std::copy(path.begin(), path.end(), rename->FileName);
-    return ::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
-}
-
 // Installs a program's bytes as folder\name: written under a name of its own
 // beside it, flushed, read back and compared, then renamed into place; a
 // copy already in place with the same bytes is left as it was. Says which in
@@ -409,7 +292,7 @@ bool PlaceProgram(const std::wstring& folder, const wchar_t* name, const std::st
     if (present) {
         Handle installed = OpenTrustedFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, problem);
         std::string bytesThere;
-        if (!installed.Valid() || !ReadAll(installed.Get(), &bytesThere)) {
+        if (!installed.Valid() || !winfiles::ReadAll(installed.Get(), MAX_PROGRAM_BYTES, &bytesThere)) {
             *problem = Narrow(path) + " " +
                        (installed.Valid() ? "cannot be read (" + Error(::GetLastError()) + ")" : *problem);
             return false;
@@ -427,19 +310,20 @@ bool PlaceProgram(const std::wstring& folder, const wchar_t* name, const std::st
         return false;
     }
     std::string written;
-    bool placed = WriteAll(file.Get(), bytes) && ::FlushFileBuffers(file.Get()) && ReadAll(file.Get(), &written);
+    bool placed = winfiles::WriteAll(file.Get(), bytes) && ::FlushFileBuffers(file.Get()) &&
+                  winfiles::ReadAll(file.Get(), MAX_PROGRAM_BYTES, &written);
     DWORD error = ::GetLastError();
     if (placed && written != bytes) {
         *problem = Narrow(temporary) + " does not read back as it was written";
         placed = false;
-    } else if (placed && !RenameByHandle(file.Get(), path)) {
+    } else if (placed && !winfiles::RenameByHandle(file.Get(), path)) {
         *problem = Narrow(path) + " cannot be replaced (" + Error(::GetLastError()) + ")";
         placed = false;
     } else if (!placed) {
         *problem = Narrow(temporary) + " cannot be written (" + Error(error) + ")";
     }
     if (!placed) {
-        (void)DeleteByHandle(file.Get());
+        (void)winfiles::DeleteByHandle(file.Get());
         return false;
     }
     done->push_back(Narrow(path) + (present ? " updated" : " placed"));
@@ -573,7 +457,7 @@ bool WindowsDeploySystem::AppendToLog(const std::string& entry, std::string* pro
         *problem = Narrow(path) + " " + *problem;
         return false;
     }
-    if (!WriteAll(log.Get(), text)) {
+    if (!winfiles::WriteAll(log.Get(), text)) {
         *problem = Narrow(path) + " cannot be written (" + Error(::GetLastError()) + ")";
         return false;
     }
@@ -654,7 +538,7 @@ bool WindowsDeploySystem::RemovePrograms(std::vector<std::string>* done, std::st
             }
             done->push_back(Narrow(path) + " to be removed at the next restart (it is the program running)");
             removedLater = true;
-        } else if (!DeleteByHandle(file.Get())) {
+        } else if (!winfiles::DeleteByHandle(file.Get())) {
             *problem = Narrow(path) + " cannot be removed (" + Error(::GetLastError()) + ")";
             return false;
         } else {
@@ -669,7 +553,7 @@ bool WindowsDeploySystem::RemovePrograms(std::vector<std::string>* done, std::st
             return false;
         }
         done->push_back(Narrow(folderPath) + " to be removed at the next restart");
-    } else if (DeleteByHandle(folder.Get())) {
+    } else if (winfiles::DeleteByHandle(folder.Get())) {
         done->push_back(Narrow(folderPath) + " removed");
     } else {
         done->push_back(Narrow(folderPath) + " kept: it holds other files");

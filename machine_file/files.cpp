@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+#include <vector>
 
 #if defined(_WIN32)
 #include <fcntl.h>
@@ -16,7 +17,9 @@
 #include <sys/stat.h>
 #else
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -223,6 +226,49 @@ bool CanReplaceFile(const std::string& path, std::string* error)
     }
 #endif
     return true;
+}
+
+bool IsTrackedInCheckout(const std::string& root, const std::string& path)
+{
+#if defined(_WIN32)
+    (void)root;
+    (void)path;
+    return false;
+#else
+    std::error_code failure;
+    fs::path top = fs::canonical(PathOf(root), failure);
+    fs::path file = failure ? fs::path() : fs::weakly_canonical(PathOf(path), failure);
+    fs::path inside = failure ? fs::path() : file.lexically_relative(top);
+    if (inside.empty() || *inside.begin() == "..") {
+        return false;
+    }
+    // git is run with its arguments as they are, no shell between, and says
+    // nothing: its exit status alone tells whether the file is tracked.
+    std::string topText = top.string();
+    std::string insideText = inside.string();
+    std::vector<char*> arguments = {const_cast<char*>("git"),
+                                    const_cast<char*>("-C"),
+                                    topText.data(),
+                                    const_cast<char*>("ls-files"),
+                                    const_cast<char*>("--error-unmatch"),
+                                    const_cast<char*>("--"),
+                                    insideText.data(),
+                                    nullptr};
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0) {
+        return false;
+    }
+    for (int descriptor : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+        (void)posix_spawn_file_actions_addopen(&actions, descriptor, "/dev/null", O_RDWR, 0);
+    }
+    pid_t child = 0;
+    int spawned = posix_spawnp(&child, "git", &actions, nullptr, arguments.data(), environ);
+    (void)posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    while (spawned == 0 && waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return spawned == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+#endif
 }
 
 bool IsSameFile(const std::string& first, const std::string& second)

@@ -29,6 +29,12 @@ bool ReadWholeFile(const std::string& path, std::uintmax_t maxBytes, std::string
 // exist yet needs only its folder.
 bool CanReplaceFile(const std::string& path, std::string* error);
 
+// True when path names a file that git tracks in the project checked out at
+// root: a source the run must not overwrite. False when it does not, when
+// root is not a git checkout, when git cannot be run, and on Windows, where
+// the project is not built from its checkout.
+bool IsTrackedInCheckout(const std::string& root, const std::string& path);
+
 // True when both paths name one existing file, through symbolic links and
 // hard links: the same file, not the same spelling.
 bool IsSameFile(const std::string& first, const std::string& second);

@@ -60,6 +60,13 @@ int Run(int argc, char** argv, const std::function<int(int, const platform::WCHA
         return Refuse("machine file " + simulator::QuotedPath(machinePath) + ": " + error +
                       ". The run was not started.");
     }
+#if defined(TESSARY_SOURCE_DIR)
+    if (tracing && simulator::IsTrackedInCheckout(TESSARY_SOURCE_DIR, tracePath)) {
+        return Refuse("trace file " + simulator::QuotedPath(tracePath) +
+                      ": is one of the project's own files, which a trace would overwrite; name a file of its "
+                      "own. The run was not started.");
+    }
+#endif
     if (tracing && !simulator::CanReplaceFile(tracePath, &error)) {
         return Refuse("trace file " + simulator::QuotedPath(tracePath) + ": " + error + ". The run was not started.");
     }

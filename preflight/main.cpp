@@ -18,7 +18,9 @@
 #include "platform/win/windows_operations.h"
 #include "preflight/check_modes.h"
 #include "preflight/replay.h"
+#include "preflight/save_target.h"
 #include "preflight/snapshot.h"
+#include "preflight/win_save.h"
 
 namespace {
 
@@ -77,7 +79,10 @@ int Run(int argc, wchar_t** argv)
 
     Snapshot snapshot;
     std::string error;
-    if (save && !simulator::CanReplaceFile(Utf8(argv[2]), &error)) {
+    // The file to save to is judged, and its folder pinned, before the
+    // snapshot is taken: a snapshot is not taken for nothing.
+    SnapshotFile file;
+    if (save && (!CheckSaveName(reinterpret_cast<const char16_t*>(argv[2]), &error) || !file.Open(argv[2], &error))) {
         return Fail(simulator::QuotedPath(Utf8(argv[2])) + ": " + error + "; no snapshot was taken");
     }
     // The snapshot reads this machine; the replay and the check run on the
@@ -112,15 +117,11 @@ int Run(int argc, wchar_t** argv)
             comment += " " + simulator::Utf16ToUtf8(note.Path) + ": " + note.Text + ".";
         }
         simulator::Machine replayed = ReplayMachine(snapshot.Machine);
-        auto write = [&replayed, &comment](std::ostream& out) {
-            out << simulator::MachineDocument(replayed, comment).dump(2) << "\n";
-            return static_cast<bool>(out);
-        };
-        if (!simulator::ReplaceFileAtomically(path, write, &error)) {
+        if (!file.Write(simulator::MachineDocument(replayed, comment).dump(2) + "\n", &error)) {
             return Fail(simulator::QuotedPath(path) + ": " + error);
         }
         Print("Saved a snapshot of " + std::to_string(snapshot.Machine.Devices.size()) + " devices and " +
-              std::to_string(snapshot.Machine.Registry.size()) + " driver keys to " + path + "\n");
+              std::to_string(CountDriverKeys(snapshot)) + " driver keys to " + path + "\n");
         return 0;
     }
     Replay result = ReplayTool(snapshot, argc, reinterpret_cast<const platform::WCHAR* const*>(argv));

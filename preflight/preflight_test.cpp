@@ -15,7 +15,9 @@
 #include "platform/inspection.h"
 #include "platform/sim/simulator.h"
 #include "preflight/compliance.h"
+#include "preflight/journal.h"
 #include "preflight/replay.h"
+#include "preflight/save_target.h"
 #include "tests/support/check_runs.h"
 #include "tests/support/machines.h"
 
@@ -114,6 +116,58 @@ TEST(TakeSnapshot, HoldsTheMachinesDevicesPropertiesAndDriverKeys)
                               setting.end());
                 EXPECT_EQ(is->Values, setting) << name;
             }
+        }
+    }
+    // The deployment's journal is taken too, but it is no driver key.
+    Machine journaled = TestMachines().front().second;
+    journaled.Registry.push_back(simulator::Key{JOURNAL_KEY, false, false, {}});
+    simulator::Install(journaled);
+    Snapshot taken;
+    std::string error;
+    ASSERT_TRUE(TakeSnapshot(&taken, &error)) << error;
+    ASSERT_NE(KeyOf(taken.Machine, JOURNAL_KEY), nullptr);
+    EXPECT_EQ(CountDriverKeys(taken), taken.Machine.Registry.size() - 1);
+}
+
+// The names a snapshot may be saved under: Windows must write a file of just
+// that name, not a device, a stream or a file of a name it shortened.
+TEST(CheckSaveName, RefusesWhatWindowsWouldNotWriteUnderThatName)
+{
+    const struct {
+        std::u16string path;
+        const char* refusal; // null for a name that is kept
+    } cases[] = {
+        {u"snapshot.json", nullptr},
+        {u"C:\\support\\con-snapshot.json", nullptr},
+        {u"\\\\server\\share\\COM10.json", nullptr},
+        {u"\\\\?\\C:\\support\\snapshot.json", nullptr},
+        {u"D:snapshot.json", nullptr},
+        {u"\U0001F4BE.json", nullptr},
+        {u"NUL", "the device NUL"},
+        {u"nul.json", "the device nul"},
+        {u"C:\\support\\CON .txt", "the device CON"},
+        {u"out/com1.json", "the device com1"},
+        {u"LPT\u00B9.json", "the device LPT\xC2\xB9"},
+        {u"CONOUT$", "the device CONOUT$"},
+        {u"\\\\.\\C:\\snapshot.json", "device path"},
+        {u"//?/GLOBALROOT/Device/Null", "device path"},
+        {u"snapshot.json.", "ends in a dot"},
+        {u"snapshot.json ", "ends in a dot or a space"},
+        {u"snapshot.json:hidden", "colon"},
+        {u"snap*.json", "no Windows file name may have"},
+        {u"C:\\support\\", "names a folder"},
+        {u"..", "names a folder"},
+        {u"", "names a folder"},
+        {std::u16string(u"snap") + char16_t(0xD83D) + u".json", "surrogate"},
+        {std::u16string(u"snap.json") + char16_t(0xDCBE), "surrogate"},
+    };
+    for (const auto& c : cases) {
+        std::string problem;
+        bool kept = CheckSaveName(c.path, &problem);
+        std::string shown = simulator::Utf16ToUtf8(c.path);
+        EXPECT_EQ(kept, c.refusal == nullptr) << shown << ": " << problem;
+        if (c.refusal != nullptr) {
+            EXPECT_NE(problem.find(c.refusal), std::string::npos) << shown << ": " << problem;
         }
     }
 }

@@ -173,6 +173,15 @@ bool TakeSnapshot(Snapshot* snapshot, std::string* error)
     return true;
 }
 
+std::size_t CountDriverKeys(const Snapshot& snapshot)
+{
+    std::size_t count = 0;
+    for (const simulator::Key& key : snapshot.Machine.Registry) {
+        count += simulator::SameRegistryName(key.Path, JOURNAL_KEY) ? 0 : 1;
+    }
+    return count;
+}
+
 simulator::Machine ReplayMachine(const simulator::Machine& snapshot)
 {
     simulator::Machine machine = snapshot;

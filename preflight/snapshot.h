@@ -33,6 +33,10 @@ struct Snapshot {
 // a one-line reason, when the device list cannot be opened.
 bool TakeSnapshot(Snapshot* snapshot, std::string* error);
 
+// How many driver keys the snapshot holds: the keys of its registry but the
+// deployment's journal.
+std::size_t CountDriverKeys(const Snapshot& snapshot);
+
 // The machine a replay of the tool runs on: every device reacts as an adapter
 // does (a snapshot cannot know how a driver takes a restart) and nothing is
 // made to fail, but what the snapshot judged. Taken without elevation, each

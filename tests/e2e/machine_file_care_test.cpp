@@ -174,6 +174,15 @@ TEST_F(EndToEnd, FilesTheRunCouldNotWriteAsTheUserWantsAreRefusedBeforeIt)
     EXPECT_EQ(fs::status(Path("read-only.json")).permissions(), fs::perms(0444));
     EXPECT_FALSE(fs::exists(Path("missing")));
     EXPECT_FALSE(fs::exists(Path("trace.txt")));
+    // A trace over one of the project's own files, here the demo machine's
+    // source, even by a roundabout name.
+    std::string demo = ReadFile(TESSARY_DEMO_MACHINE);
+    fs::create_symlink(fs::path(TESSARY_DEMO_MACHINE).parent_path(), Path("sources"));
+    ProgramResult result =
+        RunTessary({"/a"}, "", Path("sources/../machine_file/demo_machine.json").string(), folder_.string());
+    EXPECT_EQ(result.Status, 2);
+    EXPECT_NE(result.Errors.find("is one of the project's own files"), std::string::npos) << result.Errors;
+    EXPECT_EQ(ReadFile(TESSARY_DEMO_MACHINE), demo);
 }
 
 #endif

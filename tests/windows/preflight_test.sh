@@ -41,6 +41,21 @@ status=0
 run "$preflight" --save 'no-such-folder\snapshot.json' >unsaved.txt 2>unsaved-error.txt || status=$?
 [ "$status" -ne 0 ] && [ "$(wc -l <unsaved-error.txt)" -eq 1 ] && [ ! -s unsaved.txt ] ||
   fail "--save into a missing folder: status $status, $(cat unsaved-error.txt)"
+# A folder that is a link, or is reached through one, is refused before the
+# snapshot is taken, and the file where it leads stays as it was; so is a
+# device's name.
+mkdir -p elsewhere/inner
+echo "someone else's file" >elsewhere/snapshot.json
+cp elsewhere/snapshot.json elsewhere/inner/snapshot.json
+ln -s elsewhere linked
+for target in 'linked\snapshot.json' 'linked\inner\snapshot.json' 'NUL.json' 'com1'; do
+  status=0
+  run "$preflight" --save "$target" >refused.txt 2>refused-error.txt || status=$?
+  [ "$status" -eq 1 ] && [ "$(tr -d '\r' <refused-error.txt | grep -c 'no snapshot was taken$')" -eq 1 ] && [ ! -s refused.txt ] ||
+    fail "--save $target: status $status, $(cat refused.txt refused-error.txt)"
+done
+[ "$(cat elsewhere/snapshot.json elsewhere/inner/snapshot.json)" = "someone else's file"$'\n'"someone else's file" ] &&
+  [ "$(ls -A elsewhere elsewhere/inner | grep -c tmp)" -eq 0 ] || fail "--save wrote where a link leads"
 run "$devices" check snapshot.json >check.txt || fail "the snapshot differs from Wine's answers: $(cat check.txt)"
 
 run "$tessary" /a >tool.txt || fail "tessary.exe /a: status $?"

@@ -1,0 +1,163 @@
+#include "preflight/win_save.h"
+
+#include "platform/win/win_files.h"
+
+using winfiles::Error;
+using winfiles::Handle;
+using winfiles::Narrow;
+
+namespace {
+
+std::wstring FullPath(const std::wstring& path)
+{
+    DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    std::wstring full(size, L'\0');
+    DWORD length = size == 0 ? 0 : ::GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+    full.resize(length < size ? length : 0);
+    return full;
+}
+
+// A folder's path with its short (8.3) parts spelled out, as the file system
+// reports where a handle is open; the path itself when that cannot be had.
+std::wstring LongPath(const std::wstring& path)
+{
+    DWORD size = ::GetLongPathNameW(path.c_str(), nullptr, 0);
+    std::wstring spelled(size, L'\0');
+    DWORD length = size == 0 ? 0 : ::GetLongPathNameW(path.c_str(), spelled.data(), size);
+    return length > 0 && length < size ? spelled.substr(0, length) : path;
+}
+
+std::wstring Joined(const std::wstring& folder, const std::wstring& name)
+{
+    return folder.back() == L'\\' ? folder + name : folder + L"\\" + name;
+}
+
+// Checks a file of the name that is already there, which the new content
+// replaces.
+bool CheckReplaced(const std::wstring& path, std::string* problem)
+{
+    Handle file(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.Valid()) {
+        DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) {
+            return true;
+        }
+        *problem = "cannot be examined (" + Error(error) + ")";
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!::GetFileInformationByHandle(file.Get(), &info)) {
+        *problem = "cannot be examined (" + Error(::GetLastError()) + ")";
+        return false;
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || !winfiles::CheckPath(path, problem)) {
+        *problem = "is a link or another reparse point; give the file it leads to, or another name";
+        return false;
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        *problem = "is a folder";
+        return false;
+    }
+    if (::GetFileType(file.Get()) != FILE_TYPE_DISK) {
+        *problem = "is not a file on a disk (a device or a pipe)";
+        return false;
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        *problem = "is read-only; clear its read-only attribute or use another name";
+        return false;
+    }
+    if (info.nNumberOfLinks > 1) {
+        *problem = "has " + std::to_string(info.nNumberOfLinks) +
+                   " names (hard links), which writing it whole would split; use a copy";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool SnapshotFile::Open(const std::wstring& path, std::string* problem)
+{
+    std::wstring full = FullPath(path);
+    std::size_t slash = full.find_last_of(L'\\');
+    if (full.empty() || slash == std::wstring::npos || slash + 1 == full.size()) {
+        *problem = "is not a path to a file (" + Error(::GetLastError()) + ")";
+        return false;
+    }
+    name_ = full.substr(slash + 1);
+    // The root keeps its backslash: "C:" alone is the drive's current folder.
+    std::wstring given = full.substr(0, full.find_first_of(L'\\') == slash ? slash + 1 : slash);
+    folderPath_ = LongPath(given);
+    // Held without sharing delete: the folder, and every folder above it,
+    // cannot be renamed or removed while it is open.
+    Handle folder(::CreateFileW(folderPath_.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!folder.Valid() || !::GetFileInformationByHandle(folder.Get(), &info)) {
+        *problem = "its folder " + Narrow(given) + " cannot be opened (" + Error(::GetLastError()) + ")";
+        return false;
+    }
+    std::string reason;
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || !winfiles::CheckPath(folderPath_, &reason)) {
+        *problem = "its folder " + Narrow(given) + " is a link or another reparse point; give the folder it leads to";
+        return false;
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        *problem = "its folder " + Narrow(given) + " is a file, not a folder";
+        return false;
+    }
+    std::wstring reached = winfiles::FinalPath(folder.Get());
+    if (!winfiles::SamePath(reached, winfiles::WithoutPrefix(folderPath_))) {
+        *problem = "its folder " + Narrow(given) + " is reached through a link or junction (it leads to " +
+                   Narrow(reached) + "); give that path";
+        return false;
+    }
+    if (!CheckReplaced(Joined(folderPath_, name_), problem)) {
+        return false;
+    }
+    folder_ = folder.Release();
+    return true;
+}
+
+SnapshotFile::~SnapshotFile()
+{
+    if (folder_ != nullptr) {
+        ::CloseHandle(folder_);
+    }
+}
+
+bool SnapshotFile::Write(const std::string& bytes, std::string* problem)
+{
+    if (folder_ == nullptr) {
+        *problem = "its folder was not opened";
+        return false;
+    }
+    std::wstring path = Joined(folderPath_, name_);
+    std::wstring temporary = Joined(folderPath_, L"." + name_ + L".tmp-" + std::to_wstring(::GetCurrentProcessId()) +
+                                                     L"-" + std::to_wstring(::GetTickCount64()));
+    // The file is checked again, now that the snapshot is taken: it may have
+    // been made or changed meanwhile.
+    if (!CheckReplaced(path, problem)) {
+        return false;
+    }
+    Handle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.Valid()) {
+        *problem = "cannot make a new file beside it, " + Narrow(temporary) + " (" + Error(::GetLastError()) + ")";
+        return false;
+    }
+    if (!winfiles::WriteAll(file.Get(), bytes) || !::FlushFileBuffers(file.Get())) {
+        *problem = "cannot write " + Narrow(temporary) + " (" + Error(::GetLastError()) + ")";
+        (void)winfiles::DeleteByHandle(file.Get());
+        return false;
+    }
+    if (!winfiles::RenameByHandle(file.Get(), path)) {
+        *problem = "cannot rename " + Narrow(temporary) + " to it (" + Error(::GetLastError()) + ")";
+        (void)winfiles::DeleteByHandle(file.Get());
+        return false;
+    }
+    return true;
+}
