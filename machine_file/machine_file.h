@@ -55,8 +55,9 @@ bool LoadMachineText(const std::string& text, const std::string& sourceName, Mac
 constexpr std::uintmax_t MAX_MACHINE_FILE_BYTES = std::uintmax_t{64} * 1024 * 1024;
 
 // The most values (members and elements, containers included) a machine file
-// may hold: a machine of some 140,000 devices, each with its status, problem
-// and four properties. A value costs the machine a few hundred bytes however
+// may hold: more than a snapshot of 100,000 devices has, at one value for a
+// device and one or two for each of its members (some nine in all; a property
+// more makes it ten). A value costs the machine a few hundred bytes however
 // short its text (an empty device is "{}"), so the count, not the size,
 // bounds the memory a dense file needs.
 constexpr std::size_t MAX_MACHINE_FILE_VALUES = 1000000;
