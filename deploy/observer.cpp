@@ -340,24 +340,9 @@ namespace observer {
 const Operations& ObservedOperations(const Operations& under)
 {
     Seen().Under = &under;
-    static const InspectionOperations inspection = [] {
-        InspectionOperations operations = {};
-// NOLINTNEXTLINE(bugprone-macro-parentheses): each argument is a part of a declaration
-#define TESSARY_OPERATION(result, name, parameters, arguments) operations.name = &observed::name;
-#include "platform/inspection_operations.inc"
-#undef TESSARY_OPERATION
-        return operations;
-    }();
-    static const Operations table = [] {
-        Operations operations = {};
-// NOLINTNEXTLINE(bugprone-macro-parentheses): each argument is a part of a declaration
-#define TESSARY_OPERATION(result, name, parameters, arguments) operations.name = &observed::name;
-#include "platform/operations.inc"
-#undef TESSARY_OPERATION
-        operations.Inspection = &inspection;
-        return operations;
-    }();
-    return table;
+#define TESSARY_BACKEND observed
+#include "platform/backend_tables.inc"
+#undef TESSARY_BACKEND
 }
 
 } // namespace observer

@@ -10,24 +10,9 @@ namespace simulator {
 
 const platform::Operations& PlatformOperations()
 {
-    static const platform::InspectionOperations inspection = [] {
-        platform::InspectionOperations operations = {};
-// NOLINTNEXTLINE(bugprone-macro-parentheses): each argument is a part of a declaration
-#define TESSARY_OPERATION(result, name, parameters, arguments) operations.name = &platform::simulated::name;
-#include "platform/inspection_operations.inc"
-#undef TESSARY_OPERATION
-        return operations;
-    }();
-    static const platform::Operations table = [] {
-        platform::Operations operations = {};
-// NOLINTNEXTLINE(bugprone-macro-parentheses): each argument is a part of a declaration
-#define TESSARY_OPERATION(result, name, parameters, arguments) operations.name = &platform::simulated::name;
-#include "platform/operations.inc"
-#undef TESSARY_OPERATION
-        operations.Inspection = &inspection;
-        return operations;
-    }();
-    return table;
+#define TESSARY_BACKEND platform::simulated
+#include "platform/backend_tables.inc"
+#undef TESSARY_BACKEND
 }
 
 void Install(Machine machine)

@@ -279,24 +279,9 @@ void WriteStandardOutput(const char* text, SIZE_T length)
 
 const Operations& WindowsOperations()
 {
-    static const InspectionOperations inspection = [] {
-        InspectionOperations operations = {};
-// NOLINTNEXTLINE(bugprone-macro-parentheses): each argument is a part of a declaration
-#define TESSARY_OPERATION(result, name, parameters, arguments) operations.name = &windows::name;
-#include "platform/inspection_operations.inc"
-#undef TESSARY_OPERATION
-        return operations;
-    }();
-    static const Operations table = [] {
-        Operations operations = {};
-// NOLINTNEXTLINE(bugprone-macro-parentheses): each argument is a part of a declaration
-#define TESSARY_OPERATION(result, name, parameters, arguments) operations.name = &windows::name;
-#include "platform/operations.inc"
-#undef TESSARY_OPERATION
-        operations.Inspection = &inspection;
-        return operations;
-    }();
-    return table;
+#define TESSARY_BACKEND windows
+#include "platform/backend_tables.inc"
+#undef TESSARY_BACKEND
 }
 
 } // namespace platform
