@@ -1,8 +1,17 @@
 #!/usr/bin/env bash
-# The static checks: every C++ file follows .clang-format, and clang-tidy
+# The static checks: no control characters in sources and documents, every
+# C++ file follows .clang-format, and clang-tidy
 # (configured by .clang-tidy) passes over the code of every build that
 # ./test.sh configures. Run from the top of the tree after the builds.
 set -euo pipefail
+
+# No source or document holds a control character but tab and line ends: a
+# stray NUL makes git and editors take a source for a binary file.
+texts=('*.cpp' '*.h' '*.inc' '*.md' '*.in' '*.cmake' '*.sh' '*.py' '*.ps1' '*.json' 'CMakeLists.txt')
+if git grep -lP '[\x00-\x08\x0B\x0C\x0E-\x1F\x7F]' -- "${texts[@]}" ':!fuzz/corpus'; then
+  echo "control characters in the files above" >&2
+  exit 1
+fi
 
 echo "clang-format: checking $(git ls-files '*.cpp' '*.h' '*.inc' | wc -l) files"
 git ls-files '*.cpp' '*.h' '*.inc' | xargs clang-format --dry-run --Werror
