@@ -1,20 +1,26 @@
-// A control for the release checks: the tool built without the shipped
-// executable's protections. Its objects have no stack protection, its headers
+// A control for the release checks: a program built without the shipped
+// executables' protections. Its code has no stack protection, its headers
 // ask for no randomisation and no no-execute data, it keeps its debug
 // sections and a section both writable and executable, it imports from a
-// library that is not part of Windows, and it leaves the library search as
-// the platform has it. Every release check must fail on it.
-#include "app/command_dispatch.h"
-#include "platform/win/windows_operations.h"
+// library that is not part of Windows, and it asks SetupAPI for the device
+// set with the library search as the platform has it. Every release check
+// must fail on it. It calls Windows directly, so that the Windows backend is
+// compiled once, with the protections the shipped programs have.
+#include <windows.h>
+
+#include <setupapi.h>
 
 extern "C" __declspec(dllimport) int ControlHelper();
 
 // A writable and executable section, as hand-written code might bring.
 asm(".section .wxcode,\"wx\"\n.byte 0xC3\n.text\n");
 
-int wmain(int argc, wchar_t** argv)
+int wmain()
 {
     (void)ControlHelper();
-    platform::UseOperations(&platform::WindowsOperations());
-    return TessaryMain(argc, reinterpret_cast<const platform::WCHAR* const*>(argv));
+    HDEVINFO devices = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    if (devices != INVALID_HANDLE_VALUE) {
+        SetupDiDestroyDeviceInfoList(devices);
+    }
+    return 0;
 }
