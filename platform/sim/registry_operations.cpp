@@ -65,6 +65,15 @@ DWORD AnswerValue(Recorder& call, const Value& value, DWORD* type, BYTE* data, D
     return ERROR_SUCCESS;
 }
 
+// The fields a call that opens or makes a key records.
+Fields KeyFields(HKEY key, const WCHAR* subKey, DWORD options, REGSAM access)
+{
+    return Fields{{"root", KeyName(key)},
+                  {"path", subKey != nullptr ? QuoteText(ReadText(subKey)) : "null"},
+                  {"options", Decimal(options)},
+                  {"access", Hex(access)}};
+}
+
 // Opens a key of the machine's registry: a new handle on it.
 HKEY OpenRegistryKey(std::size_t index)
 {
@@ -79,12 +88,7 @@ HKEY OpenRegistryKey(std::size_t index)
 
 LSTATUS RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REGSAM samDesired, HKEY* result)
 {
-    Recorder call(Operation::RegOpenKeyExW, [&] {
-        return Fields{{"root", KeyName(key)},
-                      {"path", subKey != nullptr ? QuoteText(ReadText(subKey)) : "null"},
-                      {"options", Decimal(options)},
-                      {"access", Hex(samDesired)}};
-    });
+    Recorder call(Operation::RegOpenKeyExW, [&] { return KeyFields(key, subKey, options, samDesired); });
     if (const Fault* fault = FireFault(Operation::RegOpenKeyExW)) {
         return Answer(call, fault->Error);
     }
@@ -248,12 +252,7 @@ LSTATUS CheckKeyAccess(HKEY root, const WCHAR* subKey, REGSAM access, BOOL* gran
 LSTATUS RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, WCHAR* keyClass, DWORD options,
                         REGSAM samDesired, const SECURITY_ATTRIBUTES* security, HKEY* result, DWORD* disposition)
 {
-    Recorder call(Operation::RegCreateKeyExW, [&] {
-        return Fields{{"root", KeyName(key)},
-                      {"path", subKey != nullptr ? QuoteText(ReadText(subKey)) : "null"},
-                      {"options", Decimal(options)},
-                      {"access", Hex(samDesired)}};
-    });
+    Recorder call(Operation::RegCreateKeyExW, [&] { return KeyFields(key, subKey, options, samDesired); });
     if (const Fault* fault = FireFault(Operation::RegCreateKeyExW)) {
         return Answer(call, fault->Error);
     }
