@@ -170,11 +170,15 @@ public:
         Recovery recovery = RecoverInterruptedRestarts(entries);
         observer::Record(false);
         NoteOutput();
+        NoteFailedCalls();
         for (const std::string& line : recovery.Lines) {
             Note(line);
         }
         facts_.Recovered = recovery.Enabled;
         facts_.RecoveryFailed = recovery.Failed;
+        // An enable may ask for a restart of the computer, whether or not
+        // the tool runs after it.
+        facts_.RestartRequested = observer::RestartRequested();
         return true;
     }
 
@@ -263,12 +267,7 @@ public:
         observer::KeepJournal(false);
         observer::Record(false);
         NoteOutput();
-        for (const observer::FailedCall& call : observer::FailedCalls()) {
-            std::string text =
-                call.ConfigurationCode ? ConfigurationCodeName(call.Error) : system_->ErrorText(call.Error);
-            Note("failed call: " + std::string(call.Operation) + ": " + HexNumber(call.Error, 8, true) +
-                 (text.empty() ? "" : " " + text));
-        }
+        NoteFailedCalls();
         ReadAdaptersAgain(&state.Adapters);
         AddFactsOfRun(state.Adapters, action_, &facts_);
         FinishJournal(state.Adapters);
@@ -336,11 +335,25 @@ private:
         }
     }
 
+    // Notes the calls that failed since the last time, each with its code.
+    void NoteFailedCalls()
+    {
+        const std::vector<observer::FailedCall>& calls = observer::FailedCalls();
+        for (; failedNoted_ < calls.size(); ++failedNoted_) {
+            const observer::FailedCall& call = calls[failedNoted_];
+            std::string text =
+                call.ConfigurationCode ? ConfigurationCodeName(call.Error) : system_->ErrorText(call.Error);
+            Note("failed call: " + std::string(call.Operation) + ": " + HexNumber(call.Error, 8, true) +
+                 (text.empty() ? "" : " " + text));
+        }
+    }
+
     SettingAction action_;
     DeploySystem* system_;
     RunFacts facts_;
     std::string notes_;
-    std::size_t noted_ = 0; // how much of the output is noted
+    std::size_t noted_ = 0;       // how much of the output is noted
+    std::size_t failedNoted_ = 0; // how many of the failed calls are noted
 };
 
 } // namespace

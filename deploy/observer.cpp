@@ -179,8 +179,9 @@ BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO set, SP_DEVINFO_DA
         restart->Recorded = restart->Entry.DriverKeyName.empty() ? static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND)
                                                                  : RecordRestart(restart->Entry);
         if (restart->Recorded != ERROR_SUCCESS) {
+            // The tool sees the class installer fail with the journal's error;
+            // the log has the failed write already, and FinishJournal names it.
             Under().Inspection->SetLastError(static_cast<DWORD>(restart->Recorded));
-            FailedWithLastError("SetupDiCallClassInstaller");
             notes.Changes.push_back({deviceInfo->DevInst, change, false});
             return FALSE;
         }

@@ -81,6 +81,22 @@ TEST(InterruptedRuns, TheJournalHoldsEachAdapterOnDiskBeforeItIsDisabled)
                                                "RegFlushKey"};
     EXPECT_EQ(calls, expected);
     EXPECT_TRUE(JournalOf(simulator::Current()).empty());
+
+    // The first entry cannot be written: that adapter is not disabled, and the
+    // log names the write that failed, not a class-installer call never made.
+    simulator::Machine unrecordable = TwoAdapters();
+    simulator::Fault write = testsupport::Failing(Operation::RegSetValueExW, 5);
+    write.Nth = 2;
+    unrecordable.Faults = {write};
+    FakeDeploySystem refused;
+    EXPECT_EQ(Deploy(unrecordable, u"/a", &refused), DEPLOY_RESTART_NEEDED) << refused.Log;
+    EXPECT_FALSE(Disabled(simulator::Current().Devices[0]));
+    for (const char* line :
+         {"failed call: RegSetValueExW: 0x00000005", "0001 (ROOT\\SIMULATED\\0000) could not be recorded (error 5 ",
+          "so its adapter was not disabled"}) {
+        EXPECT_NE(refused.Log.find(line), std::string::npos) << line << "\n" << refused.Log;
+    }
+    EXPECT_EQ(refused.Log.find("failed call: SetupDiCallClassInstaller"), std::string::npos) << refused.Log;
 }
 
 TEST(InterruptedRuns, AKillAtAnyCallIsRecoveredByTheNextRun)
@@ -157,6 +173,10 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
                                     simulator::Value{platform::REG_SZ, simulator::TextBytes(u"PCI\\VEN_1")});
     }
     left.Registry.push_back(journal);
+    // The first adapter's driver asks for a restart of the computer when it
+    // is enabled again; the tool then has nothing to do.
+    simulator::Machine restarting = left;
+    restarting.Devices[0].OnStateChange = simulator::Reaction::NeedRestart;
     simulator::Machine refusing = left;
     simulator::Fault enabling = testsupport::Failing(Operation::SetupDiCallClassInstaller, 0xE0000219);
     enabling.Device = 0;
@@ -184,10 +204,18 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
           "  outcome 0: success: 2 adapters left disabled by an interrupted run enabled again; every adapter was "
           "already as wanted.\n"},
          0},
+        {"recovered, asking for a restart",
+         &restarting,
+         3010,
+         {"  Need Restart Computer\n",
+          "  outcome 3010: restart needed: 2 adapters left disabled by an interrupted run enabled again; every "
+          "adapter's driver key is as wanted, in force after a restart of the computer (Windows asked for it).\n"},
+         0},
         {"refused",
          &refusing,
          1,
          {"  SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n",
+          "  failed call: SetupDiCallClassInstaller: 0xE0000219",
           "  recovery: " + key +
               "0001 (PCI\\VEN_1), left by an interrupted run: disabled; the class installer did "
               "not enable it, so its entry is kept\n",
