@@ -118,15 +118,31 @@ TEST(TakeSnapshot, HoldsTheMachinesDevicesPropertiesAndDriverKeys)
             }
         }
     }
-    // The deployment's journal is taken too, but it is no driver key.
+    // The deployment's journal is taken too, but it is no driver key; one
+    // that cannot be read stays so in the snapshot, and the check on the
+    // snapshot cannot tell, as on the machine.
     Machine journaled = TestMachines().front().second;
-    journaled.Registry.push_back(simulator::Key{JOURNAL_KEY, false, false, {}});
-    simulator::Install(journaled);
-    Snapshot taken;
-    std::string error;
-    ASSERT_TRUE(TakeSnapshot(&taken, &error)) << error;
-    ASSERT_NE(KeyOf(taken.Machine, JOURNAL_KEY), nullptr);
-    EXPECT_EQ(CountDriverKeys(taken), taken.Machine.Registry.size() - 1);
+    simulator::Key journal{JOURNAL_KEY, false, false, {}};
+    journal.Values.emplace_back(u"{4d36e972-e325-11ce-bfc1-08002be10318}\\0001",
+                                simulator::Value{platform::REG_SZ, simulator::TextBytes(u"PCI\\VEN_1")});
+    journaled.Registry.push_back(journal);
+    Machine closed = journaled;
+    closed.Registry.back().DenyRead = true;
+    for (const Machine* machine : {&journaled, &closed}) {
+        simulator::Install(*machine);
+        Snapshot taken;
+        std::string error;
+        ASSERT_TRUE(TakeSnapshot(&taken, &error)) << error;
+        const simulator::Key* kept = KeyOf(taken.Machine, JOURNAL_KEY);
+        ASSERT_NE(kept, nullptr);
+        EXPECT_EQ(kept->Values.size(), machine == &closed ? 0U : 1U);
+        EXPECT_TRUE(machine == &closed || kept->Values == journal.Values);
+        EXPECT_EQ(kept->DenyRead, machine == &closed);
+        EXPECT_EQ(taken.Notes.size(), machine == &closed ? 1U : 0U);
+        EXPECT_EQ(CountDriverKeys(taken), taken.Machine.Registry.size() - 1);
+        EXPECT_EQ(CheckSnapshot(taken, SettingAction::Add).ExitCode,
+                  machine == &closed ? CHECK_UNREADABLE : CHECK_NOT_COMPLIANT);
+    }
 }
 
 // The names a snapshot may be saved under: Windows must write a file of just

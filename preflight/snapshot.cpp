@@ -21,8 +21,6 @@ constexpr int MAX_READ_GROWTHS = 7;
 // The room the first read of a property is given. A read given none fails
 // even for a property of no bytes, so it would not tell those apart.
 constexpr DWORD FIRST_READ_BYTES = 256;
-// The most values read of the journal's key.
-constexpr DWORD MAX_JOURNAL_VALUES = 1000;
 
 // One property as the platform returns it. The last error is cleared before
 // each read: a platform that fails a read without setting one (Wine, for the
@@ -95,29 +93,23 @@ bool ReadKeyInto(const std::u16string& path, simulator::Key* key, std::vector<Ke
     return true;
 }
 
-// A key read whole, for reading only, when it exists: each of its values,
-// each read whole.
-bool ReadWholeKey(const WCHAR* path, simulator::Key* key)
+// The deployment's journal, when it exists, as the deployment reads it: each
+// entry a text value. One that cannot be read is taken as closed to reading,
+// so that the check on the snapshot answers that it cannot tell, and noted.
+bool ReadJournalInto(simulator::Key* key, std::vector<KeyNote>* notes)
 {
-    key->Path = path;
-    HKEY opened = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &opened) != ERROR_SUCCESS) {
-        return false;
+    key->Path = JOURNAL_KEY;
+    std::vector<JournalEntry> entries;
+    DWORD error = ERROR_SUCCESS;
+    if (!ReadJournal(&entries, &error)) {
+        key->DenyRead = true;
+        notes->push_back({key->Path, "cannot be read (error " + std::to_string(error) + ")", false});
+        return true;
     }
-    std::u16string name(16384, u'\0');
-    for (DWORD index = 0; index < MAX_JOURNAL_VALUES; ++index) {
-        DWORD units = static_cast<DWORD>(name.size());
-        if (RegEnumValueW(opened, index, name.data(), &units, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-            break;
-        }
-        std::u16string valueName = name.substr(0, units);
-        simulator::Value value;
-        if (ReadRegistryValue(opened, valueName.c_str(), &value.Type, &value.Data) == ERROR_SUCCESS) {
-            key->Values.emplace_back(valueName, value);
-        }
+    for (const JournalEntry& entry : entries) {
+        key->Values.emplace_back(entry.DriverKeyName, simulator::Value{REG_SZ, simulator::TextBytes(entry.InstanceId)});
     }
-    RegCloseKey(opened);
-    return true;
+    return !entries.empty();
 }
 
 // The walk's visit of one device: its status, properties and instance ID,
@@ -166,7 +158,7 @@ bool TakeSnapshot(Snapshot* snapshot, std::string* error)
     }
     // The deployment's journal, which the check reads too.
     simulator::Key journal;
-    if (ReadWholeKey(JOURNAL_KEY, &journal)) {
+    if (ReadJournalInto(&journal, &snapshot->Notes)) {
         snapshot->Machine.Registry.push_back(journal);
     }
     snapshot->Machine.Elevated = IsProcessElevated() != FALSE;
