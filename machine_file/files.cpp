@@ -264,10 +264,12 @@ bool IsTrackedInCheckout(const std::string& root, const std::string& path)
     pid_t child = 0;
     int spawned = posix_spawnp(&child, "git", &actions, nullptr, arguments.data(), environ);
     (void)posix_spawn_file_actions_destroy(&actions);
+    // A wait that fails (SIGCHLD ignored, say) tells nothing: not tracked.
     int status = 0;
-    while (spawned == 0 && waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    pid_t waited = -1;
+    while (spawned == 0 && (waited = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
     }
-    return spawned == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return spawned == 0 && waited == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 #endif
 }
 

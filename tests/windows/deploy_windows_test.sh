@@ -17,6 +17,7 @@ rm -rf "$work"
 mkdir -p "$work"
 cd "$work"
 . "$here/../support/checks.sh"
+. "$here/hold.sh"
 
 cp "$deploy" tessary-deploy-sim.exe
 # What /a installs from beside the program: a program whose digest it is told.
@@ -84,12 +85,6 @@ grep -q '^tessary-deploy: 3010, restart needed' detached.txt || fail "no outcome
 
 # One deployment at a time (each run here waits a shorter time than the 60
 # seconds a shipped one waits).
-hold() {
-  rm -f held.txt
-  run "$holder" 'Global\Tessary' "$@" >held.txt 2>&1 &
-  for _ in $(seq 100); do grep -q held held.txt 2>/dev/null && return 0; sleep 0.1; done
-  fail "hold_mutex did not take Global\\Tessary: $(cat held.txt)"
-}
 hold 6
 code=$(TESSARY_TEST_LOCK_WAIT_MS=1500 run "$detached" busy.txt busy-error.txt '.\tessary-deploy-sim.exe' /a |
   tr -d '\r' || true)

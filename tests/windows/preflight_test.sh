@@ -17,6 +17,7 @@ rm -rf "$work"
 mkdir -p "$work"
 cd "$work"
 . "$here/../support/checks.sh"
+. "$here/hold.sh"
 trap 'run "$devices" remove >/dev/null 2>&1 || true' EXIT
 
 run "$devices" register
@@ -97,8 +98,7 @@ done
 cmp -s console-check.txt detached-check.txt && cmp -s console-deploy.txt detached-deploy.txt ||
   fail "with no console the lines differ"
 # While a deployment holds the one run at a time, the check's line says so.
-run "$holder" 'Global\Tessary' 4 >held.txt 2>&1 &
-for _ in $(seq 100); do grep -q held held.txt 2>/dev/null && break; sleep 0.1; done
+hold 4
 status=0
 run "$preflight" --check /a >held-check.txt || status=$?
 [ "$status" -eq 3 ] && grep -q '; a deployment is running now (it holds Global\\Tessary)' held-check.txt ||
