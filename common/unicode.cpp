@@ -65,3 +65,11 @@ std::string EscapeControlCharacters(const std::string& utf8)
     }
     return escaped;
 }
+
+std::u16string AsciiLowerCase(std::u16string text)
+{
+    for (char16_t& unit : text) {
+        unit = unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit - u'A' + u'a') : unit;
+    }
+    return text;
+}

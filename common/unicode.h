@@ -21,6 +21,11 @@ std::size_t EncodeUtf8(std::uint32_t point, char out[4]);
 // without the heap.
 std::string Utf16ToUtf8(const platform::WCHAR* text, std::size_t length);
 
+// The text with the ASCII letters in lower case, as names compare where the
+// platform compares them without regard to case (registry key names, the
+// vendor's name).
+std::u16string AsciiLowerCase(std::u16string text);
+
 // A text on one line: each control character (below U+0020, and U+007F) as
 // \xNN, so that a name holding a line break cannot split a line in two.
 std::string EscapeControlCharacters(const std::string& utf8);

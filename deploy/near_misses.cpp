@@ -18,14 +18,6 @@ std::u16string PropertyText(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, DWORD pro
     return {reinterpret_cast<const WCHAR*>(buffer->Block), PropertyTextLength(buffer)};
 }
 
-std::u16string Lower(std::u16string text)
-{
-    for (char16_t& unit : text) {
-        unit = unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit - u'A' + u'a') : unit;
-    }
-    return text;
-}
-
 std::string Utf8(const std::u16string& text)
 {
     return EscapeControlCharacters(Utf16ToUtf8(text.data(), text.size()));
@@ -62,7 +54,7 @@ void NoteNearMiss(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer*
 {
     std::u16string description = PropertyText(device.Set, deviceInfo, SPDRP_DEVICEDESC, buffer);
     if (PropertyText(device.Set, deviceInfo, SPDRP_CLASS, buffer) != u"Net" ||
-        Lower(description.substr(0, 7)) != u"corvane") {
+        AsciiLowerCase(description.substr(0, 7)) != u"corvane") {
         return;
     }
     DWORD status = 0;

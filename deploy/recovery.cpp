@@ -1,6 +1,7 @@
 #include "deploy/recovery.h"
 
 #include "common/text_format.h"
+#include "common/unicode.h"
 #include "deploy/observer.h"
 #include "discovery/device_probes.h"
 #include "discovery/device_walk.h"
@@ -15,16 +16,7 @@ namespace {
 // either case.
 bool SameName(const std::u16string& first, const WCHAR* second, DWORD length)
 {
-    auto fold = [](char16_t unit) { return unit >= u'A' && unit <= u'Z' ? unit - u'A' + u'a' : unit; };
-    if (first.size() != length) {
-        return false;
-    }
-    for (DWORD i = 0; i < length; ++i) {
-        if (fold(first[i]) != fold(second[i])) {
-            return false;
-        }
-    }
-    return true;
+    return AsciiLowerCase(first) == AsciiLowerCase(std::u16string(second, length));
 }
 
 // The device's state as the log tells it.

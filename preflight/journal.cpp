@@ -16,6 +16,16 @@ constexpr DWORD MAX_VALUE_NAME_UNITS = 16384;
 // The room an instance ID usually takes (MAX_DEVICE_ID_LEN).
 constexpr DWORD MAX_DEVICE_ID_UNITS = 200;
 
+// The text that UTF-16 bytes hold: whole code units up to the first zero.
+std::u16string TextOf(const std::vector<BYTE>& bytes)
+{
+    std::u16string text;
+    for (std::size_t i = 0; i + 1 < bytes.size() && (bytes[i] != 0 || bytes[i + 1] != 0); i += 2) {
+        text.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+    }
+    return text;
+}
+
 // Opens the journal's key for writing, making it when it is not there.
 LSTATUS OpenForWriting(HKEY* key)
 {
@@ -51,9 +61,7 @@ bool ReadJournal(std::vector<JournalEntry>* entries, DWORD* error)
         DWORD type = 0;
         std::vector<BYTE> data;
         status = ReadRegistryValue(key, entry.DriverKeyName.c_str(), &type, &data);
-        for (std::size_t i = 0; i + 1 < data.size() && (data[i] != 0 || data[i + 1] != 0); i += 2) {
-            entry.InstanceId.push_back(static_cast<char16_t>(data[i] | (data[i + 1] << 8)));
-        }
+        entry.InstanceId = TextOf(data);
         entries->push_back(entry);
     }
     if (key != nullptr) {
@@ -148,9 +156,7 @@ JournalEntry JournalEntryOf(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo)
         return true;
     };
     if (ReadGrowing(attempt, grow, 1)) {
-        for (std::size_t i = 0; i + 1 < buffer.size() && (buffer[i] != 0 || buffer[i + 1] != 0); i += 2) {
-            entry.DriverKeyName.push_back(static_cast<char16_t>(buffer[i] | (buffer[i + 1] << 8)));
-        }
+        entry.DriverKeyName = TextOf(buffer);
         entry.InstanceId = ReadInstanceId(set, deviceInfo);
     }
     return entry;
