@@ -137,17 +137,22 @@ class Deployment {
 public:
     Deployment(SettingAction action, DeploySystem* system) : action_(action), system_(system) {}
 
-    // Waits for the one run at a time; false when another run held it.
+    // Waits for the one run at a time; false when another run held it, or
+    // what holds its name is no deployment's.
     bool Lock()
     {
-        RunLock lock = system_->LockRun();
+        std::string problem;
+        RunLock lock = system_->LockRun(&problem);
         facts_.Busy = lock == RunLock::Busy;
+        facts_.LockUntrusted = lock == RunLock::Untrusted;
         if (lock == RunLock::Busy) {
             Note("another deployment held Global\\Tessary throughout the wait: nothing was done");
+        } else if (lock == RunLock::Untrusted) {
+            Note("Global\\Tessary is not a deployment's to wait for: " + problem + "; nothing was done");
         } else if (lock == RunLock::Abandoned) {
             Note("the deployment before this one ended without letting Global\\Tessary go: it was interrupted");
         }
-        return !facts_.Busy;
+        return !facts_.Busy && !facts_.LockUntrusted;
     }
 
     // Enables again the adapters an interrupted run left behind in the
@@ -183,13 +188,15 @@ public:
     }
 
     // Places the installed programs; false when they could not be, and then
-    // nothing else may be done.
+    // nothing else may be done but the recovery before.
     bool PlacePrograms()
     {
-        std::vector<std::string> done;
+        ProgramsDone done;
         std::string problem;
         bool placed = system_->PlacePrograms(&done, &problem);
-        for (const std::string& line : done) {
+        facts_.ProgramsPlaced = placed;
+        facts_.ProgramsChanged = done.Changed;
+        for (const std::string& line : done.Lines) {
             Note("installed program: " + line);
         }
         if (!placed) {
@@ -201,10 +208,11 @@ public:
 
     void RemovePrograms()
     {
-        std::vector<std::string> done;
+        ProgramsDone done;
         std::string problem;
         facts_.ProgramsRemoved = system_->RemovePrograms(&done, &problem);
-        for (const std::string& line : done) {
+        facts_.ProgramsChanged = done.Changed;
+        for (const std::string& line : done.Lines) {
             Note("installed program: " + line);
         }
         if (!facts_.ProgramsRemoved) {
@@ -382,8 +390,9 @@ int RunDeploy(int argc, const WCHAR* const* argv, DeploySystem* system)
               "1618 another deployment is running (try again later).\n");
     } else if (facts.Elevated && deployment.Lock()) {
         observer::PassOutput(false); // the check's walk prints only a probe's failure, which is logged
-        facts.ProgramsPlaced = action != SettingAction::Add || deployment.PlacePrograms();
-        if (facts.ProgramsPlaced && deployment.Recover()) {
+        // An adapter an interrupted run left disabled is enabled again
+        // first, whatever else this run may fail to do.
+        if (deployment.Recover() && (action != SettingAction::Add || deployment.PlacePrograms())) {
             deployment.Run(argc, argv);
             if (action == SettingAction::Delete) {
                 deployment.RemovePrograms();

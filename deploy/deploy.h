@@ -14,6 +14,14 @@ enum class RunLock {
     Acquired,
     Abandoned, // acquired from a run that ended without letting it go: interrupted
     Busy,      // another run held it throughout the wait
+    Untrusted, // its name is taken by an object no deployment made: not waited for
+};
+
+// What placing or removing the installed programs did: a line for the log
+// for each program, and whether any file was written or removed.
+struct ProgramsDone {
+    std::vector<std::string> Lines;
+    bool Changed = false;
 };
 
 // The deployment's own work on Windows, beside the tool's: the one run at a
@@ -26,8 +34,8 @@ public:
     virtual ~DeploySystem() = default;
 
     // Waits for the machine's one run at a time, and holds it until this
-    // object goes.
-    virtual RunLock LockRun() = 0;
+    // object goes; for Untrusted, says whose the name is in problem.
+    virtual RunLock LockRun(std::string* problem) = 0;
     // The time now, in UTC, as ISO 8601: "2026-12-07T19:17:36Z".
     virtual std::string UtcTime() = 0;
     // The account the process runs as: "NT AUTHORITY\SYSTEM".
@@ -38,15 +46,16 @@ public:
     // Appends an entry (lines ending in "\n") to the log; false, with the
     // reason, when it could not.
     virtual bool AppendToLog(const std::string& entry, std::string* problem) = 0;
-    // Places the installed programs, from verified copies, before anything
-    // else is done; one line for the log in done for each program (placed,
-    // updated or left as it was). False, with the reason, when it could not,
-    // having changed nothing that a later run could not put right.
-    virtual bool PlacePrograms(std::vector<std::string>* done, std::string* problem) = 0;
+    // Places the installed programs, from verified copies, before any adapter
+    // is touched but to recover it; one line for the log in done for each
+    // program (placed, updated or left as it was). False, with the reason,
+    // when it could not, having changed nothing that a later run could not
+    // put right.
+    virtual bool PlacePrograms(ProgramsDone* done, std::string* problem) = 0;
     // Removes the installed programs; one line in done for each (removed, or
     // to be removed at the next restart). False, with the reason, when it
     // could not.
-    virtual bool RemovePrograms(std::vector<std::string>* done, std::string* problem) = 0;
+    virtual bool RemovePrograms(ProgramsDone* done, std::string* problem) = 0;
     // One line on standard error.
     virtual void Warn(const std::string& line) = 0;
 };

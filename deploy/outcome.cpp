@@ -19,6 +19,9 @@ std::string Joined(const std::vector<std::string>& parts)
 std::vector<std::string> Failures(const RunFacts& facts)
 {
     std::vector<std::string> failures;
+    if (!facts.ProgramsPlaced) {
+        failures.push_back("the installed programs could not be placed (see the log)");
+    }
     if (facts.JournalUnreadable) {
         failures.push_back("the journal of restarts under way cannot be read (see the log)");
     }
@@ -62,16 +65,18 @@ Outcome JudgeOutcome(const RunFacts& facts)
         return {DEPLOY_BUSY, "busy: another deployment is running (it holds Global\\Tessary). Nothing was done; try "
                              "again later."};
     }
-    if (!facts.ProgramsPlaced) {
-        return {DEPLOY_FAILED, "failed: the installed programs could not be placed (see the log). Nothing was "
-                               "changed."};
+    if (facts.LockUntrusted) {
+        return {DEPLOY_FAILED, "failed: Global\\Tessary is taken by an object no deployment made or may open (see "
+                               "the log). Nothing was done."};
     }
     // What the recovery of an interrupted run did comes first: a machine it
     // mended was not left as it was.
     std::string recovered = facts.Recovered == 0 ? ""
                                                  : CountOf(facts.Recovered, "adapter") +
                                                        " left disabled by an interrupted run enabled again; ";
-    std::string unchanged = facts.Ran || facts.Recovered > 0 ? "" : " Nothing was changed.";
+    std::string unchanged = facts.Ran || facts.Recovered > 0 ? ""
+                            : facts.ProgramsChanged          ? " Only the installed programs were changed."
+                                                             : " Nothing was changed.";
     std::vector<std::string> failures = Failures(facts);
     if (!failures.empty()) {
         return {DEPLOY_FAILED, "failed: " + recovered + Joined(failures) + "." + unchanged};

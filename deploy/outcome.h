@@ -14,9 +14,11 @@
 struct RunFacts {
     bool Usage = false; // the command line is not /a or /d: nothing was done
     bool Elevated = true;
-    bool Busy = false;           // another deployment held the run's lock throughout the wait: nothing was done
-    bool ProgramsPlaced = true;  // /a placed the installed programs before anything else was done
-    bool ProgramsRemoved = true; // /d removed them after the run
+    bool Busy = false;            // another deployment held the run's lock throughout the wait: nothing was done
+    bool LockUntrusted = false;   // the lock's name is held by no deployment: nothing was done
+    bool ProgramsPlaced = true;   // /a placed the installed programs before the run (after any recovery)
+    bool ProgramsRemoved = true;  // /d removed them after the run
+    bool ProgramsChanged = false; // a file of the installed programs was written or removed
     // The journal of restarts under way: it could not be read at the start,
     // or could not be made before the run (then the tool did not run).
     bool JournalUnreadable = false;
@@ -48,8 +50,9 @@ struct Outcome {
 // The one mapping from what happened to the exit code:
 //   2    the command line is not /a or /d;
 //   1618 another deployment ran throughout the wait: nothing was done;
-//   1    not elevated, the installed programs could not be placed (then
-//        nothing else was done) or removed, the journal could not be read or
+//   1    not elevated, the lock's name is held by no deployment (then
+//        nothing was done), the installed programs could not be placed (then
+//        nothing but a recovery was done) or removed, the journal could not be read or
 //        kept, an adapter an interrupted run left disabled could not be
 //        enabled again, the device list cannot be opened, the keys that are
 //        not as wanted are ones no run can change, a picked adapter's driver

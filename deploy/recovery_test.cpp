@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 
 #include "deploy/outcome.h"
@@ -115,6 +116,10 @@ TEST(InterruptedRuns, AKillAtAnyCallIsRecoveredByTheNextRun)
             }
         }
         ASSERT_GT(points.size(), 50u);
+        // Each key as the action leaves it: WapiSupport, REG_SZ "1", or none.
+        simulator::Key set;
+        set.Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x31, 0}});
+        const simulator::Key none;
         std::string firstLeftDisabled;
         for (const auto& [operation, nth] : points) {
             std::string point = std::string(simulator::KindOf(operation).Name) + " #" + std::to_string(nth);
@@ -132,7 +137,8 @@ TEST(InterruptedRuns, AKillAtAnyCallIsRecoveredByTheNextRun)
             if (leftDisabled && firstLeftDisabled.empty()) {
                 // What the check answers in between.
                 simulator::Install(after);
-                CheckAnswer answer = testsupport::CheckInstalledMachine(SettingAction::Add);
+                CheckAnswer answer = testsupport::CheckInstalledMachine(
+                    std::u16string(command) == u"/a" ? SettingAction::Add : SettingAction::Delete);
                 firstLeftDisabled = point + "; the check: " + answer.Line;
                 EXPECT_EQ(answer.ExitCode, CHECK_NOT_COMPLIANT) << firstLeftDisabled;
                 EXPECT_NE(answer.Line.find("an interrupted run left this adapter disabled"), std::string::npos)
@@ -144,11 +150,14 @@ TEST(InterruptedRuns, AKillAtAnyCallIsRecoveredByTheNextRun)
             const simulator::Machine& done = simulator::Current();
             EXPECT_FALSE(Disabled(done.Devices[0]) || Disabled(done.Devices[1])) << point << "\n" << second.Log;
             for (std::size_t k = 0; k < 2; ++k) {
-                EXPECT_EQ(done.Registry[k].Values.empty(), std::u16string(command) == u"/d") << point;
+                EXPECT_EQ(done.Registry[k].Values, std::u16string(command) == u"/d" ? none.Values : set.Values)
+                    << point;
             }
             EXPECT_TRUE(JournalOf(done).empty()) << point << "\n" << second.Log;
         }
         EXPECT_FALSE(firstLeftDisabled.empty());
+        std::printf("first kill point leaving an adapter disabled, %s: %s\n",
+                    std::u16string(command) == u"/a" ? "/a" : "/d", firstLeftDisabled.c_str());
         testing::Test::RecordProperty(std::string("first kill point leaving an adapter disabled, ") +
                                           (std::u16string(command) == u"/a" ? "/a" : "/d"),
                                       firstLeftDisabled);
@@ -188,6 +197,7 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
         int code;
         std::vector<std::string> lines; // in the log, in this order
         std::size_t left;               // entries left in the journal
+        bool placeable = true;          // the installed programs can be placed
     } cases[] = {
         {"recovered",
          &left,
@@ -222,9 +232,21 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
           "  outcome 1: failed: 1 adapter left disabled by an interrupted run enabled again; 1 adapter left "
           "disabled by an interrupted run not enabled again.\n"},
          1},
+        // Whatever else the run cannot do, it enables them first.
+        {"recovered, the programs not placed",
+         &left,
+         1,
+         {"  recovery: " + key + "0001 (PCI\\VEN_1), left by an interrupted run: disabled; enabled again",
+          "  installed program: C:\\Program Files\\Tessary\\tessary-preflight.exe placed\n"
+          "  the installed programs could not be placed: refused\n",
+          "  outcome 1: failed: 2 adapters left disabled by an interrupted run enabled again; the installed programs "
+          "could not be placed (see the log).\n"},
+         0,
+         false},
     };
     for (const Case& c : cases) {
         FakeDeploySystem system;
+        system.InstallWorks = c.placeable;
         EXPECT_EQ(Deploy(*c.machine, u"/a", &system), c.code) << c.name << "\n" << system.Log;
         std::size_t at = 0;
         for (const std::string& line : c.lines) {

@@ -13,7 +13,7 @@ constexpr const char* INSTALLED = "C:\\Program Files\\Tessary\\";
 
 } // namespace
 
-RunLock SimulatedDeploySystem::LockRun()
+RunLock SimulatedDeploySystem::LockRun(std::string* /*problem*/)
 {
     return RunLock::Acquired; // one process runs on a machine file at a time
 }
@@ -60,18 +60,20 @@ bool SimulatedDeploySystem::AppendToLog(const std::string& entry, std::string* p
     return written;
 }
 
-bool SimulatedDeploySystem::PlacePrograms(std::vector<std::string>* done, std::string* /*problem*/)
+bool SimulatedDeploySystem::PlacePrograms(ProgramsDone* done, std::string* /*problem*/)
 {
     for (const char* name : {"tessary-preflight.exe", "tessary-deploy.exe"}) {
-        done->push_back(std::string(INSTALLED) + name + " would be placed (the simulated platform installs nothing)");
+        done->Lines.push_back(std::string(INSTALLED) + name +
+                              " would be placed (the simulated platform installs nothing)");
     }
     return true;
 }
 
-bool SimulatedDeploySystem::RemovePrograms(std::vector<std::string>* done, std::string* /*problem*/)
+bool SimulatedDeploySystem::RemovePrograms(ProgramsDone* done, std::string* /*problem*/)
 {
     for (const char* name : {"tessary-preflight.exe", "tessary-deploy.exe"}) {
-        done->push_back(std::string(INSTALLED) + name + " would be removed (the simulated platform installs nothing)");
+        done->Lines.push_back(std::string(INSTALLED) + name +
+                              " would be removed (the simulated platform installs nothing)");
     }
     return true;
 }

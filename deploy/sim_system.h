@@ -8,12 +8,12 @@
 
 class SimulatedDeploySystem : public DeploySystem {
 public:
-    RunLock LockRun() override;
+    RunLock LockRun(std::string* problem) override;
     std::string UtcTime() override;
     std::string UserName() override;
     std::string ErrorText(platform::DWORD error) override;
     bool AppendToLog(const std::string& entry, std::string* problem) override;
-    bool PlacePrograms(std::vector<std::string>* done, std::string* problem) override;
-    bool RemovePrograms(std::vector<std::string>* done, std::string* problem) override;
+    bool PlacePrograms(ProgramsDone* done, std::string* problem) override;
+    bool RemovePrograms(ProgramsDone* done, std::string* problem) override;
     void Warn(const std::string& line) override;
 };

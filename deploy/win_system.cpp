@@ -74,6 +74,29 @@ std::string AccountName(PSID sid)
     return shown;
 }
 
+// Whether the object a handle is open on (with READ_CONTROL) is owned by
+// Administrators, SYSTEM or this process's own account, which no other
+// account can make itself; if not, says whose it is.
+bool TrustedOwner(HANDLE handle, SE_OBJECT_TYPE type, std::string* problem)
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    DWORD status =
+        ::GetSecurityInfo(handle, type, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor);
+    if (status != ERROR_SUCCESS) {
+        *problem = "its owner cannot be read (" + Error(status) + ")";
+        return false;
+    }
+    std::vector<BYTE> user = ProcessUser();
+    bool trusted = ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || ::IsWellKnownSid(owner, WinLocalSystemSid) ||
+                   (!user.empty() && ::EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid));
+    if (!trusted) {
+        *problem = "belongs to " + AccountName(owner) + ", not to Administrators or SYSTEM";
+    }
+    ::LocalFree(descriptor);
+    return trusted;
+}
+
 // Checks what a handle was opened on: not a link or any other reparse point,
 // a folder or a file as wanted (a file of one name), reached at the path it
 // was opened by, and owned by Administrators, SYSTEM or this process's own
@@ -102,22 +125,7 @@ bool CheckOpened(HANDLE handle, const std::wstring& path, bool folder, std::stri
         *problem = "leads elsewhere (to " + Narrow(reached) + ")";
         return false;
     }
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    DWORD status = ::GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                                     nullptr, &descriptor);
-    if (status != ERROR_SUCCESS) {
-        *problem = "its owner cannot be read (" + Error(status) + ")";
-        return false;
-    }
-    std::vector<BYTE> user = ProcessUser();
-    bool trusted = ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || ::IsWellKnownSid(owner, WinLocalSystemSid) ||
-                   (!user.empty() && ::EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid));
-    if (!trusted) {
-        *problem = "belongs to " + AccountName(owner) + ", not to Administrators or SYSTEM";
-    }
-    ::LocalFree(descriptor);
-    return trusted;
+    return TrustedOwner(handle, SE_FILE_OBJECT, problem);
 }
 
 // Gives what the handle is open on the protected access list of an SDDL text.
@@ -283,8 +291,8 @@ std::string ImageDigest(const std::string& image, std::string* problem)
 // beside it, flushed, read back and compared, then renamed into place; a
 // copy already in place with the same bytes is left as it was. Says which in
 // done.
-bool PlaceProgram(const std::wstring& folder, const wchar_t* name, const std::string& bytes,
-                  std::vector<std::string>* done, std::string* problem)
+bool PlaceProgram(const std::wstring& folder, const wchar_t* name, const std::string& bytes, ProgramsDone* done,
+                  std::string* problem)
 {
     std::wstring path = folder + L"\\" + name;
     // A link there, even one that leads nowhere, shows attributes of its own.
@@ -298,7 +306,7 @@ bool PlaceProgram(const std::wstring& folder, const wchar_t* name, const std::st
             return false;
         }
         if (bytesThere == bytes) {
-            done->push_back(Narrow(path) + " left as it was (already this version)");
+            done->Lines.push_back(Narrow(path) + " left as it was (already this version)");
             return true;
         }
     }
@@ -326,7 +334,8 @@ bool PlaceProgram(const std::wstring& folder, const wchar_t* name, const std::st
         (void)winfiles::DeleteByHandle(file.Get());
         return false;
     }
-    done->push_back(Narrow(path) + (present ? " updated" : " placed"));
+    done->Lines.push_back(Narrow(path) + (present ? " updated" : " placed"));
+    done->Changed = true;
     return true;
 }
 
@@ -383,13 +392,30 @@ WindowsDeploySystem::~WindowsDeploySystem()
     }
 }
 
-RunLock WindowsDeploySystem::LockRun()
+RunLock WindowsDeploySystem::LockRun(std::string* problem)
 {
-    // Only an administrator may make an object in the Global namespace, so a
-    // user cannot take the name first and hold every deployment off.
-    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, RUN_LOCK_NAME);
+    // Any account may make a mutex in the Global namespace (only a file
+    // mapping there takes a privilege), so one already there is waited for
+    // only when a deployment made it: a user who took the name first would
+    // otherwise hold every deployment off, and with it every recovery.
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(RUN_LOCK_SECURITY, SDDL_REVISION_1, &descriptor,
+                                                                nullptr)) {
+        *problem = "its security cannot be made (" + Error(::GetLastError()) + ")";
+        return RunLock::Untrusted;
+    }
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+    HANDLE mutex = ::CreateMutexExW(&attributes, RUN_LOCK_NAME, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE | READ_CONTROL);
+    DWORD error = ::GetLastError();
+    ::LocalFree(descriptor);
     if (mutex == nullptr) {
-        return RunLock::Busy;
+        *problem = "it cannot be opened (" + Error(error) + ")";
+        return RunLock::Untrusted;
+    }
+    if (error == ERROR_ALREADY_EXISTS && !TrustedOwner(mutex, SE_KERNEL_OBJECT, problem)) {
+        *problem = "it " + *problem;
+        ::CloseHandle(mutex);
+        return RunLock::Untrusted;
     }
     switch (::WaitForSingleObject(mutex, lockWait_)) {
     case WAIT_OBJECT_0:
@@ -464,7 +490,7 @@ bool WindowsDeploySystem::AppendToLog(const std::string& entry, std::string* pro
     return true;
 }
 
-bool WindowsDeploySystem::PlacePrograms(std::vector<std::string>* done, std::string* problem)
+bool WindowsDeploySystem::PlacePrograms(ProgramsDone* done, std::string* problem)
 {
     std::wstring folderPath = InstallFolder();
     if (folderPath.empty()) {
@@ -498,7 +524,7 @@ bool WindowsDeploySystem::PlacePrograms(std::vector<std::string>* done, std::str
            PlaceProgram(folderPath, DEPLOY_NAME, deploy.Bytes, done, problem);
 }
 
-bool WindowsDeploySystem::RemovePrograms(std::vector<std::string>* done, std::string* problem)
+bool WindowsDeploySystem::RemovePrograms(ProgramsDone* done, std::string* problem)
 {
     std::wstring folderPath = InstallFolder();
     if (folderPath.empty()) {
@@ -506,7 +532,7 @@ bool WindowsDeploySystem::RemovePrograms(std::vector<std::string>* done, std::st
         return false;
     }
     if (::GetFileAttributesW(folderPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        done->push_back(Narrow(folderPath) + " is not there: nothing to remove");
+        done->Lines.push_back(Narrow(folderPath) + " is not there: nothing to remove");
         return true;
     }
     Handle folder = OpenTrustedFolder(folderPath, nullptr, DELETE, problem);
@@ -536,13 +562,15 @@ bool WindowsDeploySystem::RemovePrograms(std::vector<std::string>* done, std::st
                     Narrow(path) + " cannot be set for removal at the next restart (" + Error(::GetLastError()) + ")";
                 return false;
             }
-            done->push_back(Narrow(path) + " to be removed at the next restart (it is the program running)");
+            done->Lines.push_back(Narrow(path) + " to be removed at the next restart (it is the program running)");
+            done->Changed = true;
             removedLater = true;
         } else if (!winfiles::DeleteByHandle(file.Get())) {
             *problem = Narrow(path) + " cannot be removed (" + Error(::GetLastError()) + ")";
             return false;
         } else {
-            done->push_back(Narrow(path) + " removed");
+            done->Lines.push_back(Narrow(path) + " removed");
+            done->Changed = true;
         }
     }
     if (removedLater) {
@@ -552,11 +580,11 @@ bool WindowsDeploySystem::RemovePrograms(std::vector<std::string>* done, std::st
                 Narrow(folderPath) + " cannot be set for removal at the next restart (" + Error(::GetLastError()) + ")";
             return false;
         }
-        done->push_back(Narrow(folderPath) + " to be removed at the next restart");
+        done->Lines.push_back(Narrow(folderPath) + " to be removed at the next restart");
     } else if (winfiles::DeleteByHandle(folder.Get())) {
-        done->push_back(Narrow(folderPath) + " removed");
+        done->Lines.push_back(Narrow(folderPath) + " removed");
     } else {
-        done->push_back(Narrow(folderPath) + " kept: it holds other files");
+        done->Lines.push_back(Narrow(folderPath) + " kept: it holds other files");
     }
     return true;
 }

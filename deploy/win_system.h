@@ -12,6 +12,12 @@
 // namespace, held for a deployment's whole run.
 constexpr const wchar_t* RUN_LOCK_NAME = L"Global\\Tessary";
 
+// Its security: owned by Administrators, whichever of them or SYSTEM makes
+// it, so that each can open it after the other; SYSTEM and Administrators may
+// do anything with it, everyone else only wait on it (the check looks for it,
+// run by any user).
+constexpr const wchar_t* RUN_LOCK_SECURITY = L"O:BAD:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x00100000;;;WD)";
+
 // How long a deployment waits for another to let the machine's one run go.
 constexpr unsigned long RUN_LOCK_WAIT_MILLISECONDS = 60 * 1000;
 
@@ -29,13 +35,13 @@ public:
     ~WindowsDeploySystem() override;
 
     // The machine-wide named mutex Global\Tessary: taken, or after a wait.
-    RunLock LockRun() override;
+    RunLock LockRun(std::string* problem) override;
     std::string UtcTime() override;
     std::string UserName() override;
     std::string ErrorText(platform::DWORD error) override;
     bool AppendToLog(const std::string& entry, std::string* problem) override;
-    bool PlacePrograms(std::vector<std::string>* done, std::string* problem) override;
-    bool RemovePrograms(std::vector<std::string>* done, std::string* problem) override;
+    bool PlacePrograms(ProgramsDone* done, std::string* problem) override;
+    bool RemovePrograms(ProgramsDone* done, std::string* problem) override;
     void Warn(const std::string& line) override;
 
 private:

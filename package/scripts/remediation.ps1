@@ -2,5 +2,6 @@
 # remediation-detection.ps1 (same settings). It runs the deployment installed
 # by the Win32 app, so the device needs no share: exit 0 or 3010 when the
 # setting is in force, 1 when not, 1618 when another deployment is running.
-# Its last line, the deployment's outcome, is the output Intune shows.
+# Intune keeps only this script's error output; the detection's line after
+# it shows the outcome, and the deployment's own lines are in its log.
 & "$env:ProgramW6432\Tessary\tessary-deploy.exe" /a; exit $LASTEXITCODE

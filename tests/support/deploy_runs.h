@@ -12,7 +12,11 @@ namespace testsupport {
 
 class FakeDeploySystem : public DeploySystem {
 public:
-    RunLock LockRun() override { return Lock; }
+    RunLock LockRun(std::string* problem) override
+    {
+        *problem = "it belongs to BUILTIN\\Users, not to Administrators or SYSTEM";
+        return Lock;
+    }
     std::string UtcTime() override { return "2026-12-07T10:00:00Z"; }
     std::string UserName() override { return "NT AUTHORITY\\SYSTEM"; }
     std::string ErrorText(platform::DWORD error) override { return "(text of " + std::to_string(error) + ")"; }
@@ -21,17 +25,20 @@ public:
         Log += entry;
         return true;
     }
-    bool PlacePrograms(std::vector<std::string>* done, std::string* problem) override
+    bool PlacePrograms(ProgramsDone* done, std::string* problem) override
     {
         Installed = true;
-        done->push_back("C:\\Program Files\\Tessary\\tessary-preflight.exe placed");
+        done->Changed = InstallWorks && !ProgramsInPlace;
+        done->Lines.push_back(std::string("C:\\Program Files\\Tessary\\tessary-preflight.exe ") +
+                              (ProgramsInPlace ? "left as it was (already this version)" : "placed"));
         *problem = "refused";
         return InstallWorks;
     }
-    bool RemovePrograms(std::vector<std::string>* done, std::string* problem) override
+    bool RemovePrograms(ProgramsDone* done, std::string* problem) override
     {
         Removed = true;
-        done->push_back("C:\\Program Files\\Tessary\\tessary-preflight.exe removed");
+        done->Changed = InstallWorks;
+        done->Lines.push_back("C:\\Program Files\\Tessary\\tessary-preflight.exe removed");
         *problem = "refused";
         return InstallWorks;
     }
@@ -42,6 +49,7 @@ public:
     bool Installed = false;
     bool Removed = false;
     bool InstallWorks = true;
+    bool ProgramsInPlace = false; // placing finds them already there
     RunLock Lock = RunLock::Acquired;
 };
 

@@ -7,8 +7,9 @@
 # installed under Program Files\Tessary and removed with /d; and a run with no
 # console, its output sent to a file, prints the same lines and answers the
 # same codes; and one deployment runs at a time: while another holds
-# Global\Tessary, a run waits, then answers 1618 and does nothing, and one
-# that gets it from a run that ended without letting it go goes on.
+# Global\Tessary, a run waits, then answers 1618 and does nothing, one that
+# gets it from a run that ended without letting it go goes on, and one that
+# finds the name held by a user's mutex answers 1 and does nothing.
 set -euo pipefail
 here=$(dirname "$(realpath "$0")")
 prefix=$(realpath -m "$1") deploy=$2 detached=$3 holder=$4 work=$5
@@ -86,12 +87,27 @@ grep -q '^tessary-deploy: 3010, restart needed' detached.txt || fail "no outcome
 # One deployment at a time (each run here waits a shorter time than the 60
 # seconds a shipped one waits).
 hold 6
+rm -rf "$installed"
+started=$(date +%s%N)
 code=$(TESSARY_TEST_LOCK_WAIT_MS=1500 run "$detached" busy.txt busy-error.txt '.\tessary-deploy-sim.exe' /a |
   tr -d '\r' || true)
+waited=$((($(date +%s%N) - started) / 1000000))
 [ "$code" = 1618 ] && grep -q '^tessary-deploy: 1618, busy: another deployment is running' busy.txt &&
   ! grep -q 'Tessary Tool' busy.txt || fail "a second deployment: status $code: $(cat busy.txt busy-error.txt)"
-tail -n 3 "$log" | grep -q 'held Global\\Tessary throughout the wait: nothing was done' ||
+[ "$waited" -ge 1500 ] || fail "a second deployment answered after $waited ms, before its wait of 1500"
+[ ! -e "$installed" ] || fail "a second deployment installed the programs while the first ran"
+tail -n 2 "$log" | grep -q 'held Global\\Tessary throughout the wait: nothing was done' ||
   fail "the busy run's entry: $(tail -n 3 "$log")"
+wait
+# A user took the name first: no deployment waits for that, or does anything.
+hold 6 foreign
+code=$(TESSARY_TEST_LOCK_WAIT_MS=20000 run "$detached" taken.txt taken-error.txt '.\tessary-deploy-sim.exe' /a |
+  tr -d '\r' || true)
+[ "$code" = 1 ] && grep -q '^tessary-deploy: 1, failed: Global\\Tessary is taken by an object no deployment' taken.txt &&
+  ! grep -q 'Tessary Tool' taken.txt && [ ! -e "$installed" ] ||
+  fail "a deployment on a name a user holds: status $code: $(cat taken.txt taken-error.txt)"
+tail -n 2 "$log" | grep -q "not a deployment's to wait for: it belongs to BUILTIN\\\\Users" ||
+  fail "the entry of a name a user holds: $(tail -n 3 "$log")"
 wait
 # The one before ends without letting it go, as a killed run would.
 hold 2 abandon

@@ -1,9 +1,15 @@
-// Holds a named mutex, as another deployment would, for some seconds, then
+// Holds a named mutex, made as a deployment makes it, for some seconds, then
 // lets it go; or, with "abandon", ends without letting it go, as a killed
-// deployment would. Prints "held" once it has it.
+// deployment would; or, with "foreign", holds one owned by Users, as a user
+// who took the name first would. Prints "held" once it has it.
 //
-//   hold_mutex NAME SECONDS [abandon]
+//   hold_mutex NAME SECONDS [abandon | foreign]
+// The tool's header first: the SDK's macros would replace its constants' names.
+#include "deploy/win_system.h"
+
 #include <windows.h>
+
+#include <sddl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -11,10 +17,18 @@
 int wmain(int argc, wchar_t** argv)
 {
     if (argc < 3) {
-        (void)std::fputs("usage: hold_mutex NAME SECONDS [abandon]\n", stderr);
+        (void)std::fputs("usage: hold_mutex NAME SECONDS [abandon | foreign]\n", stderr);
         return 2;
     }
-    HANDLE mutex = ::CreateMutexW(nullptr, TRUE, argv[1]);
+    bool foreign = argc >= 4 && std::wcscmp(argv[3], L"foreign") == 0;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(foreign ? L"O:BUD:(A;;GA;;;WD)" : RUN_LOCK_SECURITY,
+                                                                SDDL_REVISION_1, &descriptor, nullptr)) {
+        (void)std::fprintf(stderr, "hold_mutex: security: error %lu\n", ::GetLastError());
+        return 1;
+    }
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
+    HANDLE mutex = ::CreateMutexW(&attributes, TRUE, argv[1]);
     if (mutex == nullptr) {
         (void)std::fprintf(stderr, "hold_mutex: error %lu\n", ::GetLastError());
         return 1;

@@ -30,7 +30,7 @@ reg delete "$session" /v PendingFileRenameOperations /f >/dev/null || true
 status=0
 run cmd /c 'package\scripts\startup.cmd' >startup.txt || status=$?
 [ "$status" -eq 0 ] && [ "$(tail -n 1 startup.txt | tr -d '\r')" = \
-  "tessary-deploy: 0, success: no adapter to act on. Nothing was changed." ] ||
+  "tessary-deploy: 0, success: no adapter to act on. Only the installed programs were changed." ] ||
   fail "startup.cmd: status $status: $(cat startup.txt)"
 for program in tessary-preflight.exe tessary-deploy.exe; do
   cmp -s "package/$program" "$installed/$program" || fail "$program is not installed as the package holds it"

@@ -80,6 +80,8 @@ for way in console detached; do
   for program in check deploy; do
     out=$way-$program.txt err=$way-$program-error.txt
     if [ "$program" = check ]; then set -- "$preflight" --check /a; else set -- "$deploy" /a; fi
+    # Each way's deployment places the programs anew, so that both say so.
+    rm -rf "$(realpath -m "$prefix")/drive_c/Program Files/Tessary"
     if [ "$way" = console ]; then
       status=0
       run "$@" >"$out" 2>"$err" || status=$?
