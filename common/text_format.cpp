@@ -20,14 +20,18 @@ std::string HexNumber(std::uint64_t value, int minimumDigits, bool capitals)
     return "0x" + text;
 }
 
+std::string HexByte(std::uint8_t byte, bool capitals)
+{
+    const char* digits = capitals ? CAPITAL_DIGITS : SMALL_DIGITS;
+    return {digits[byte >> 4], digits[byte & 0xF]};
+}
+
 std::string HexBytes(const std::uint8_t* data, std::size_t size)
 {
     std::string text;
     text.reserve(size * 3);
     for (std::size_t i = 0; i < size; ++i) {
-        text += i == 0 ? "" : " ";
-        text += SMALL_DIGITS[data[i] >> 4];
-        text += SMALL_DIGITS[data[i] & 0xF];
+        text += (i == 0 ? "" : " ") + HexByte(data[i]);
     }
     return text;
 }

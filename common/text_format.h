@@ -11,6 +11,9 @@
 // "0xE0000231" with eight digits (a Windows code in the log).
 std::string HexNumber(std::uint64_t value, int minimumDigits = 1, bool capitals = false);
 
+// A byte as two hexadecimal digits, in small letters or in capitals: "0a".
+std::string HexByte(std::uint8_t byte, bool capitals = false);
+
 // Bytes as two small hexadecimal digits each, separated by spaces: "31 00".
 std::string HexBytes(const std::uint8_t* data, std::size_t size);
 

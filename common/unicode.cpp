@@ -1,5 +1,7 @@
 #include "common/unicode.h"
 
+#include "common/text_format.h"
+
 using namespace platform;
 
 std::uint32_t DecodeUtf16(const WCHAR** at, const WCHAR* end)
@@ -57,8 +59,7 @@ std::string EscapeControlCharacters(const std::string& utf8)
     for (char c : utf8) {
         auto byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7F) {
-            const char digits[] = "0123456789abcdef";
-            escaped += {'\\', 'x', digits[byte >> 4], digits[byte & 0xF]};
+            escaped += "\\x" + HexByte(byte);
         } else {
             escaped += c;
         }

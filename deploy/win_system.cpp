@@ -3,6 +3,7 @@
 // boundary's constants.
 #include "deploy/win_system.h"
 
+#include "common/text_format.h"
 #include "common/unicode.h"
 #include "deploy/image_digest.h"
 
@@ -281,8 +282,7 @@ std::string ImageDigest(const std::string& image, std::string* problem)
     }
     std::string text;
     for (BYTE byte : value) {
-        const char digits[] = "0123456789abcdef";
-        text += {digits[byte >> 4], digits[byte & 0xF]};
+        text += HexByte(byte);
     }
     return text;
 }

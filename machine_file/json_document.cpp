@@ -1,7 +1,8 @@
 #include "machine_file/json_document.h"
 
+#include "common/text_format.h"
+
 #include <algorithm>
-#include <cstdio>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -29,9 +30,7 @@ std::string Shown(const std::string& text, std::size_t limit)
         }
         std::string piece;
         if (length == 0 || (length == 1 && (byte < 0x20 || byte == 0x7F))) {
-            char code[8];
-            (void)std::snprintf(code, sizeof(code), "\\x%02X", static_cast<unsigned>(byte));
-            piece = code;
+            piece = "\\x" + HexByte(byte, true);
             length = 1;
         } else {
             piece = text.substr(i, length);

@@ -2,6 +2,7 @@
 
 #include "common/growing_read.h"
 #include "common/unicode.h"
+#include "discovery/property_reader.h"
 #include "platform/inspection.h"
 #include "preflight/compliance.h"
 
@@ -141,24 +142,12 @@ std::u16string ReadInstanceId(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo)
 JournalEntry JournalEntryOf(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo)
 {
     JournalEntry entry;
-    std::vector<BYTE> buffer(512);
-    DWORD required = 0;
-    auto attempt = [&] {
-        if (SetupDiGetDeviceRegistryPropertyW(set, deviceInfo, SPDRP_DRIVER, nullptr, buffer.data(),
-                                              static_cast<DWORD>(buffer.size()), &required)) {
-            return ReadTry::Done;
-        }
-        return GetLastError() == ERROR_INSUFFICIENT_BUFFER && required > buffer.size() ? ReadTry::NeedsRoom
-                                                                                       : ReadTry::Failed;
-    };
-    auto grow = [&] {
-        buffer.assign(required, 0);
-        return true;
-    };
-    if (ReadGrowing(attempt, grow, 1)) {
-        entry.DriverKeyName = TextOf(buffer);
+    PropertyBuffer buffer = {nullptr, 0, 0};
+    if (ReadDeviceProperty(set, deviceInfo, SPDRP_DRIVER, &buffer)) {
+        entry.DriverKeyName.assign(reinterpret_cast<const char16_t*>(buffer.Block), PropertyTextLength(&buffer));
         entry.InstanceId = ReadInstanceId(set, deviceInfo);
     }
+    ReleasePropertyBlock(&buffer);
     return entry;
 }
 

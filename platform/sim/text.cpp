@@ -2,8 +2,6 @@
 
 #include "common/text_format.h"
 
-#include <cstdio>
-
 #include "common/unicode.h"
 
 namespace simulator {
@@ -89,10 +87,7 @@ std::string QuoteText(const std::u16string& text)
             out += '\\';
             out += c;
         } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escape[8];
-            (void)std::snprintf(escape, sizeof(escape), "\\x%02x",
-                                static_cast<unsigned>(static_cast<unsigned char>(c)));
-            out += escape;
+            out += "\\x" + HexByte(static_cast<std::uint8_t>(c));
         } else {
             out += c;
         }
