@@ -331,6 +331,7 @@ TEST(ShippedScripts, EachModeAnswersItsSystemsContract)
         const char* mode; // the pre-flight's option, or the deployment's
         Reply replies[5]; // by machine, in the order above
     } cases[] = {
+        {"--check", {{0, yes, ""}, {1, no, ""}, {3, none, ""}, {4, "", "tessary-preflight: " + closed}, {1, left, ""}}},
         {"--detect", {{0, yes, ""}, {0, "", ""}, {0, none, ""}, {4, "", "tessary-preflight: " + closed}, {0, "", ""}}},
         {"--needs-remediation", {{0, yes, ""}, {1, no, ""}, {0, none, ""}, {1, closed, ""}, {1, left, ""}}},
         {"--compliance-value",

@@ -4,7 +4,8 @@
 # simulated devices (DEPLOY_SIM): the log folder and file are made and
 # appended to, bounded to about 1 MiB and one older file, refused (and not
 # written through) when the folder or the file is a link; the programs are
-# installed under Program Files\Tessary and removed with /d; and a run with no
+# installed under Program Files\Tessary before the tool runs, a swapped
+# pre-flight is refused with nothing done, and /d removes them; and a run with no
 # console, its output sent to a file, prints the same lines and answers the
 # same codes; and one deployment runs at a time: while another holds
 # Global\Tessary, a run waits, then answers 1618 and does nothing, one that
@@ -42,11 +43,30 @@ grep -q '^  outcome 0: success' "$log" || fail "the entry has no outcome: $(cat 
 cmp -s tessary-preflight.exe "$installed/tessary-preflight.exe" || fail "the pre-flight was not installed"
 cmp -s tessary-deploy-sim.exe "$installed/tessary-deploy.exe" || fail "the deployment was not installed"
 [ ! -s first-error.txt ] || fail "/a wrote on standard error: $(cat first-error.txt)"
+# The programs were placed before the tool ran, and so before it restarted
+# the adapter.
+placed=$(tr -d '\r' <"$log" | grep -n -m1 'installed program: .*tessary-preflight.exe placed$' | cut -d: -f1 || true)
+tool=$(tr -d '\r' <"$log" | grep -n -m1 '^  Tessary Tool' | cut -d: -f1 || true)
+[ -n "$placed" ] && [ -n "$tool" ] && [ "$placed" -lt "$tool" ] ||
+  fail "the programs were not placed before the tool ran: $(cat "$log")"
 
 # /d removes the installed programs and their folder, and appends its entry.
 run tessary-deploy-sim.exe /d >/dev/null || fail "/d: status $?"
 [ ! -e "$installed" ] || fail "the installed programs are still there: $(ls -la "$installed")"
 [ "$(grep -c '^20.*tessary-deploy ' "$log")" -eq 2 ] || fail "two runs, not two entries: $(cat "$log")"
+
+# A pre-flight beside it that is not the one it was built with is refused,
+# with an adapter to act on: exit 1, nothing installed, the tool not run.
+rm -rf "$installed" swapped
+mkdir swapped
+cp tessary-deploy-sim.exe swapped/
+cp "$holder" swapped/tessary-preflight.exe
+status=0
+run swapped/tessary-deploy-sim.exe /a >swapped.txt 2>swapped-error.txt || status=$?
+[ "$status" -eq 1 ] && grep -q 'is not the one this deployment was built with' swapped-error.txt &&
+  ! grep -q 'Tessary Tool' swapped.txt && [ ! -e "$installed/tessary-preflight.exe" ] &&
+  ! tail -n 3 "$log" | grep -q 'before the run' ||
+  fail "a swapped pre-flight: status $status: $(cat swapped.txt swapped-error.txt)"
 
 # A full log becomes the one older file, and a new one begins.
 head -c 1048576 /dev/zero | tr '\0' 'x' >"$log"
