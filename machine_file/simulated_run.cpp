@@ -61,6 +61,13 @@ int Run(int argc, char** argv, const std::function<int(int, const platform::WCHA
                       ". The run was not started.");
     }
 #if defined(TESSARY_SOURCE_DIR)
+    // The demo machine's source, say, would otherwise take the run's changes,
+    // and every later build would run on them.
+    if (fromFile && simulator::IsTrackedInCheckout(TESSARY_SOURCE_DIR, machinePath)) {
+        return Refuse("machine file " + simulator::QuotedPath(machinePath) +
+                      ": is one of the project's own files, which the run would write its changes into; copy it and "
+                      "name the copy. The run was not started.");
+    }
     if (tracing && simulator::IsTrackedInCheckout(TESSARY_SOURCE_DIR, tracePath)) {
         return Refuse("trace file " + simulator::QuotedPath(tracePath) +
                       ": is one of the project's own files, which a trace would overwrite; name a file of its "

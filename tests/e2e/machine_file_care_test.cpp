@@ -183,6 +183,11 @@ TEST_F(EndToEnd, FilesTheRunCouldNotWriteAsTheUserWantsAreRefusedBeforeIt)
     EXPECT_EQ(result.Status, 2);
     EXPECT_NE(result.Errors.find("is one of the project's own files"), std::string::npos) << result.Errors;
     EXPECT_EQ(ReadFile(TESSARY_DEMO_MACHINE), demo);
+    // Nor does the run write its changes into one.
+    result = RunTessary({"/a"}, Path("sources/demo_machine.json").string(), "", folder_.string());
+    EXPECT_EQ(result.Status, 2);
+    EXPECT_NE(result.Errors.find("which the run would write its changes into"), std::string::npos) << result.Errors;
+    EXPECT_EQ(ReadFile(TESSARY_DEMO_MACHINE), demo);
 }
 
 #endif
