@@ -28,17 +28,20 @@ using testsupport::Deploy;
 using testsupport::TwoAdapters;
 using FakeSystem = testsupport::FakeDeploySystem;
 
-// A shipped script's one command: the program it runs and its arguments.
+// A shipped script's one command: the program it runs and its arguments, and
+// in PowerShell the one statement before it, which says what a missing
+// program comes to.
 struct ScriptCommand {
+    std::string Before;
     std::string Program;
     std::vector<std::string> Arguments;
 };
 
-// The command of a script, which must hold nothing but comments, a
-// PowerShell error preference, and one line that runs a program by its
-// quoted path and forwards its exit code: "& \"...\\x.exe\" ...; exit
-// $LASTEXITCODE" in PowerShell; "\"%~dp0..\\x.exe\" ..." then "exit /b
-// %errorlevel%" in a batch file.
+// The command of a script, which must hold nothing but comments and one line
+// that runs a program by its quoted path and forwards its exit code: in
+// PowerShell, one statement before it, then "& \"...\\x.exe\" ...; exit
+// $LASTEXITCODE"; in a batch file, "\"%~dp0..\\x.exe\" ..." then "exit /b
+// %errorlevel%".
 ScriptCommand CommandOf(const std::string& path)
 {
     bool batch = path.size() > 4 && path.compare(path.size() - 4, 4, ".cmd") == 0;
@@ -47,22 +50,22 @@ ScriptCommand CommandOf(const std::string& path)
     for (std::string line; std::getline(file, line);) {
         line = line.substr(0, line.find_last_not_of('\r') + 1);
         bool comment = batch ? line.rfind("rem ", 0) == 0 || line == "@echo off" : line.rfind('#', 0) == 0;
-        if (!comment && !line.empty() && line.rfind("$ErrorActionPreference = '", 0) != 0) {
+        if (!comment && !line.empty()) {
             statements.push_back(line);
         }
     }
     const std::string start = batch ? "\"%~dp0..\\" : "& \"$env:ProgramW6432\\Tessary\\";
     const std::string end = batch ? "" : "; exit $LASTEXITCODE";
-    std::size_t lines = batch ? 2 : 1;
-    if (statements.size() != lines || statements[0].rfind(start, 0) != 0 ||
-        statements[0].compare(statements[0].size() - end.size(), end.size(), end) != 0 ||
+    const std::size_t at = batch ? 0 : 1; // the command's line
+    if (statements.size() != 2 || statements[at].rfind(start, 0) != 0 ||
+        statements[at].compare(statements[at].size() - end.size(), end.size(), end) != 0 ||
         (batch && statements[1] != "exit /b %errorlevel%")) {
         ADD_FAILURE() << path << " is not one command that forwards its exit code";
         return {};
     }
-    std::string command = statements[0].substr(start.size(), statements[0].size() - start.size() - end.size());
+    std::string command = statements[at].substr(start.size(), statements[at].size() - start.size() - end.size());
     std::size_t close = command.find('"');
-    ScriptCommand script{command.substr(0, close), {}};
+    ScriptCommand script{batch ? "" : statements[0], command.substr(0, close), {}};
     std::istringstream rest(command.substr(close + 1));
     for (std::string word; rest >> word;) {
         script.Arguments.push_back(word);
@@ -375,23 +378,27 @@ TEST(ShippedScripts, EachModeAnswersItsSystemsContract)
 TEST(ShippedScripts, EachIsOneCommandThatForwardsItsExitCode)
 {
     // Each script in the package, and the command it runs: one of the modes
-    // above, or the deployment.
+    // above, or the deployment. Where the installed program is missing, a
+    // detection answers "not installed" (exit 0 and nothing, its error kept
+    // quiet), and every other script fails (exit 1, and PowerShell's error).
+    const std::string quiet = "$ErrorActionPreference = 'SilentlyContinue'";
+    const std::string fails = "$global:LASTEXITCODE = 1";
     const std::map<std::string, std::vector<std::string>> commands = {
-        {"intune-detection.ps1", {"tessary-preflight.exe", "--detect", "/a"}},
-        {"configmgr-detection.ps1", {"tessary-preflight.exe", "--detect", "/a"}},
-        {"remediation-detection.ps1", {"tessary-preflight.exe", "--needs-remediation", "/a"}},
-        {"configmgr-discovery.ps1", {"tessary-preflight.exe", "--compliance-value", "/a"}},
-        {"remediation.ps1", {"tessary-deploy.exe", "/a"}},
-        {"configmgr-remediation.ps1", {"tessary-deploy.exe", "/a"}},
-        {"startup.cmd", {"tessary-deploy.exe", "/a"}},
-        {"startup-remove.cmd", {"tessary-deploy.exe", "/d"}},
+        {"intune-detection.ps1", {quiet, "tessary-preflight.exe", "--detect", "/a"}},
+        {"configmgr-detection.ps1", {quiet, "tessary-preflight.exe", "--detect", "/a"}},
+        {"remediation-detection.ps1", {fails, "tessary-preflight.exe", "--needs-remediation", "/a"}},
+        {"configmgr-discovery.ps1", {fails, "tessary-preflight.exe", "--compliance-value", "/a"}},
+        {"remediation.ps1", {fails, "tessary-deploy.exe", "/a"}},
+        {"configmgr-remediation.ps1", {fails, "tessary-deploy.exe", "/a"}},
+        {"startup.cmd", {"", "tessary-deploy.exe", "/a"}},
+        {"startup-remove.cmd", {"", "tessary-deploy.exe", "/d"}},
     };
     std::size_t scripts = 0;
     for (const auto& entry : std::filesystem::directory_iterator(TESSARY_SOURCE_DIR "/package/scripts")) {
         ++scripts;
         std::string name = entry.path().filename().string();
         ScriptCommand command = CommandOf(entry.path().string());
-        std::vector<std::string> words = {command.Program};
+        std::vector<std::string> words = {command.Before, command.Program};
         words.insert(words.end(), command.Arguments.begin(), command.Arguments.end());
         ASSERT_EQ(commands.count(name), 1u) << name;
         EXPECT_EQ(words, commands.at(name)) << name;

@@ -76,19 +76,20 @@ std::string AccountName(PSID sid)
 }
 
 // Whether the object a handle is open on (with READ_CONTROL) is owned by
-// Administrators, SYSTEM or this process's own account, which no other
-// account can make itself; if not, says whose it is.
-bool TrustedOwner(HANDLE handle, SE_OBJECT_TYPE type, std::string* problem)
+// Administrators or SYSTEM, or, where ownAccount allows it, by this
+// process's own account, which no other account can make itself; if not,
+// says whose it is.
+bool TrustedOwner(HANDLE handle, SE_OBJECT_TYPE type, bool ownAccount, std::string* problem)
 {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     DWORD status =
         ::GetSecurityInfo(handle, type, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor);
     if (status != ERROR_SUCCESS) {
-        *problem = "its owner cannot be read (" + Error(status) + ")";
+        *problem = "has an owner that cannot be read (" + Error(status) + ")";
         return false;
     }
-    std::vector<BYTE> user = ProcessUser();
+    std::vector<BYTE> user = ownAccount ? ProcessUser() : std::vector<BYTE>();
     bool trusted = ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || ::IsWellKnownSid(owner, WinLocalSystemSid) ||
                    (!user.empty() && ::EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid));
     if (!trusted) {
@@ -126,7 +127,7 @@ bool CheckOpened(HANDLE handle, const std::wstring& path, bool folder, std::stri
         *problem = "leads elsewhere (to " + Narrow(reached) + ")";
         return false;
     }
-    return TrustedOwner(handle, SE_FILE_OBJECT, problem);
+    return TrustedOwner(handle, SE_FILE_OBJECT, true, problem);
 }
 
 // Gives what the handle is open on the protected access list of an SDDL text.
@@ -412,7 +413,9 @@ RunLock WindowsDeploySystem::LockRun(std::string* problem)
         *problem = "it cannot be opened (" + Error(error) + ")";
         return RunLock::Untrusted;
     }
-    if (error == ERROR_ALREADY_EXISTS && !TrustedOwner(mutex, SE_KERNEL_OBJECT, problem)) {
+    // Every deployment makes it owned by Administrators: one that its own
+    // account owns was made by one of that account's processes unelevated.
+    if (error == ERROR_ALREADY_EXISTS && !TrustedOwner(mutex, SE_KERNEL_OBJECT, false, problem)) {
         *problem = "it " + *problem;
         ::CloseHandle(mutex);
         return RunLock::Untrusted;
@@ -583,6 +586,7 @@ bool WindowsDeploySystem::RemovePrograms(ProgramsDone* done, std::string* proble
         done->Lines.push_back(Narrow(folderPath) + " to be removed at the next restart");
     } else if (winfiles::DeleteByHandle(folder.Get())) {
         done->Lines.push_back(Narrow(folderPath) + " removed");
+        done->Changed = true;
     } else {
         done->Lines.push_back(Narrow(folderPath) + " kept: it holds other files");
     }

@@ -7,4 +7,6 @@
 # force, or an interrupted run left an adapter disabled) or NotApplicable (no
 # adapter to act on), and exits 0; a machine that cannot be read exits 4.
 # The decision is made by tessary-preflight.exe --compliance-value, not here.
+# Where the installed check is missing, the exit status stays 1: an error.
+$global:LASTEXITCODE = 1
 & "$env:ProgramW6432\Tessary\tessary-preflight.exe" --compliance-value /a; exit $LASTEXITCODE

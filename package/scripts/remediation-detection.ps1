@@ -8,7 +8,7 @@
 # or when the machine cannot be read; exit 0 when it is in force or there is
 # no adapter to act on. Its one line is the detection output Intune shows.
 # The decision is made by tessary-preflight.exe --needs-remediation, not here.
-# Where the installed check is missing, the script stops with PowerShell's
-# error and exit 1, so the device shows an issue rather than none.
-$ErrorActionPreference = 'Stop'
+# Where the installed check is missing, PowerShell's error goes to standard
+# error and the exit status stays 1, so the device shows an issue.
+$global:LASTEXITCODE = 1
 & "$env:ProgramW6432\Tessary\tessary-preflight.exe" --needs-remediation /a; exit $LASTEXITCODE

@@ -4,4 +4,6 @@
 # setting is in force, 1 when not, 1618 when another deployment is running.
 # Intune keeps only this script's error output; the detection's line after
 # it shows the outcome, and the deployment's own lines are in its log.
+# Where the installed deployment is missing, the exit status stays 1.
+$global:LASTEXITCODE = 1
 & "$env:ProgramW6432\Tessary\tessary-deploy.exe" /a; exit $LASTEXITCODE
