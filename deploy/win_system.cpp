@@ -75,6 +75,36 @@ std::string AccountName(PSID sid)
     return shown;
 }
 
+// A security descriptor made from an SDDL text, freed when it goes. None is
+// made for no text; Failure() says why one could not be.
+class Security {
+public:
+    explicit Security(const wchar_t* sddl)
+    {
+        if (sddl != nullptr &&
+            !::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor_, nullptr)) {
+            failure_ = ::GetLastError();
+        }
+    }
+    Security(const Security&) = delete;
+    Security& operator=(const Security&) = delete;
+    ~Security() { ::LocalFree(descriptor_); }
+
+    PSECURITY_DESCRIPTOR Get() const { return descriptor_; }
+    DWORD Failure() const { return failure_; }
+    // Attributes that make an object with this security.
+    SECURITY_ATTRIBUTES* Attributes()
+    {
+        attributes_ = {sizeof(attributes_), descriptor_, FALSE};
+        return &attributes_;
+    }
+
+private:
+    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+    DWORD failure_ = ERROR_SUCCESS;
+    SECURITY_ATTRIBUTES attributes_ = {};
+};
+
 // Whether the object a handle is open on (with READ_CONTROL) is owned by
 // Administrators or SYSTEM, or, where ownAccount allows it, by this
 // process's own account, which no other account can make itself; if not,
@@ -133,20 +163,19 @@ bool CheckOpened(HANDLE handle, const std::wstring& path, bool folder, std::stri
 // Gives what the handle is open on the protected access list of an SDDL text.
 bool SetAccess(HANDLE handle, const wchar_t* security, std::string* problem)
 {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(security, SDDL_REVISION_1, &descriptor, nullptr)) {
-        *problem = "its access list cannot be made (" + Error(::GetLastError()) + ")";
+    Security descriptor(security);
+    if (descriptor.Failure() != ERROR_SUCCESS) {
+        *problem = "its access list cannot be made (" + Error(descriptor.Failure()) + ")";
         return false;
     }
     BOOL present = FALSE;
     BOOL defaulted = FALSE;
     PACL dacl = nullptr;
     DWORD status =
-        ::GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)
+        ::GetSecurityDescriptorDacl(descriptor.Get(), &present, &dacl, &defaulted)
             ? ::SetSecurityInfo(handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
                                 nullptr, nullptr, dacl, nullptr)
             : ::GetLastError();
-    ::LocalFree(descriptor);
     if (status != ERROR_SUCCESS) {
         *problem = "its access list cannot be set (" + Error(status) + ")";
         return false;
@@ -163,16 +192,13 @@ Handle OpenTrustedFolder(const std::wstring& path, const wchar_t* security, DWOR
     if (!winfiles::CheckPath(path, problem)) {
         return Handle();
     }
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (security != nullptr &&
-        !::ConvertStringSecurityDescriptorToSecurityDescriptorW(security, SDDL_REVISION_1, &descriptor, nullptr)) {
-        *problem = "its security cannot be made (" + Error(::GetLastError()) + ")";
+    Security descriptor(security);
+    if (descriptor.Failure() != ERROR_SUCCESS) {
+        *problem = "its security cannot be made (" + Error(descriptor.Failure()) + ")";
         return Handle();
     }
-    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
-    BOOL made = security != nullptr && ::CreateDirectoryW(path.c_str(), &attributes);
+    BOOL made = security != nullptr && ::CreateDirectoryW(path.c_str(), descriptor.Attributes());
     DWORD error = ::GetLastError();
-    ::LocalFree(descriptor);
     if (security != nullptr && !made && error != ERROR_ALREADY_EXISTS) {
         *problem = "cannot be made (" + Error(error) + ")";
         return Handle();
@@ -399,16 +425,14 @@ RunLock WindowsDeploySystem::LockRun(std::string* problem)
     // mapping there takes a privilege), so one already there is waited for
     // only when a deployment made it: a user who took the name first would
     // otherwise hold every deployment off, and with it every recovery.
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(RUN_LOCK_SECURITY, SDDL_REVISION_1, &descriptor,
-                                                                nullptr)) {
-        *problem = "its security cannot be made (" + Error(::GetLastError()) + ")";
+    Security descriptor(RUN_LOCK_SECURITY);
+    if (descriptor.Failure() != ERROR_SUCCESS) {
+        *problem = "its security cannot be made (" + Error(descriptor.Failure()) + ")";
         return RunLock::Untrusted;
     }
-    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), descriptor, FALSE};
-    HANDLE mutex = ::CreateMutexExW(&attributes, RUN_LOCK_NAME, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE | READ_CONTROL);
+    HANDLE mutex =
+        ::CreateMutexExW(descriptor.Attributes(), RUN_LOCK_NAME, 0, SYNCHRONIZE | MUTEX_MODIFY_STATE | READ_CONTROL);
     DWORD error = ::GetLastError();
-    ::LocalFree(descriptor);
     if (mutex == nullptr) {
         *problem = "it cannot be opened (" + Error(error) + ")";
         return RunLock::Untrusted;
