@@ -19,10 +19,13 @@
 #include <string>
 #include <vector>
 
+using winfiles::AccountName;
 using winfiles::Error;
 using winfiles::Handle;
 using winfiles::Narrow;
+using winfiles::ProcessUser;
 using winfiles::SystemText;
+using winfiles::TrustedOwner;
 
 namespace {
 
@@ -38,42 +41,6 @@ constexpr const wchar_t* DEPLOY_NAME = L"tessary-deploy.exe";
 
 // The largest program read whole.
 constexpr long long MAX_PROGRAM_BYTES = 64LL * 1024 * 1024;
-
-// The security identifier of the account the process runs as.
-std::vector<BYTE> ProcessUser()
-{
-    HANDLE token = nullptr;
-    std::vector<BYTE> user;
-    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        DWORD size = 0;
-        (void)::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-        user.resize(size);
-        if (size == 0 || !::GetTokenInformation(token, TokenUser, user.data(), size, &size)) {
-            user.clear();
-        }
-        ::CloseHandle(token);
-    }
-    return user;
-}
-
-std::string AccountName(PSID sid)
-{
-    wchar_t name[256];
-    wchar_t domain[256];
-    DWORD nameSize = 256;
-    DWORD domainSize = 256;
-    SID_NAME_USE use = SidTypeUnknown;
-    if (::LookupAccountSidW(nullptr, sid, name, &nameSize, domain, &domainSize, &use)) {
-        return Narrow(std::wstring(domain) + (domainSize > 0 ? L"\\" : L"") + name);
-    }
-    LPWSTR text = nullptr;
-    std::string shown = "an unknown account";
-    if (::ConvertSidToStringSidW(sid, &text)) {
-        shown = Narrow(text);
-        ::LocalFree(text);
-    }
-    return shown;
-}
 
 // A security descriptor made from an SDDL text, freed when it goes. None is
 // made for no text; Failure() says why one could not be.
@@ -104,30 +71,6 @@ private:
     DWORD failure_ = ERROR_SUCCESS;
     SECURITY_ATTRIBUTES attributes_ = {};
 };
-
-// Whether the object a handle is open on (with READ_CONTROL) is owned by
-// Administrators or SYSTEM, or, where ownAccount allows it, by this
-// process's own account, which no other account can make itself; if not,
-// says whose it is.
-bool TrustedOwner(HANDLE handle, SE_OBJECT_TYPE type, bool ownAccount, std::string* problem)
-{
-    PSID owner = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    DWORD status =
-        ::GetSecurityInfo(handle, type, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor);
-    if (status != ERROR_SUCCESS) {
-        *problem = "has an owner that cannot be read (" + Error(status) + ")";
-        return false;
-    }
-    std::vector<BYTE> user = ownAccount ? ProcessUser() : std::vector<BYTE>();
-    bool trusted = ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || ::IsWellKnownSid(owner, WinLocalSystemSid) ||
-                   (!user.empty() && ::EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid));
-    if (!trusted) {
-        *problem = "belongs to " + AccountName(owner) + ", not to Administrators or SYSTEM";
-    }
-    ::LocalFree(descriptor);
-    return trusted;
-}
 
 // Checks what a handle was opened on: not a link or any other reparse point,
 // a folder or a file as wanted (a file of one name), reached at the path it
@@ -437,10 +380,7 @@ RunLock WindowsDeploySystem::LockRun(std::string* problem)
         *problem = "it cannot be opened (" + Error(error) + ")";
         return RunLock::Untrusted;
     }
-    // Every deployment makes it owned by Administrators: one that its own
-    // account owns was made by one of that account's processes unelevated.
-    if (error == ERROR_ALREADY_EXISTS && !TrustedOwner(mutex, SE_KERNEL_OBJECT, false, problem)) {
-        *problem = "it " + *problem;
+    if (error == ERROR_ALREADY_EXISTS && !MadeByDeployment(mutex, problem)) {
         ::CloseHandle(mutex);
         return RunLock::Untrusted;
     }

@@ -14,9 +14,9 @@ constexpr const wchar_t* RUN_LOCK_NAME = L"Global\\Tessary";
 
 // Its security: owned by Administrators, whichever of them or SYSTEM makes
 // it, so that each can open it after the other; SYSTEM and Administrators may
-// do anything with it, everyone else only wait on it (the check looks for it,
-// run by any user).
-constexpr const wchar_t* RUN_LOCK_SECURITY = L"O:BAD:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x00100000;;;WD)";
+// do anything with it, everyone else only wait on it and read whose it is
+// (the check looks for it, run by any user).
+constexpr const wchar_t* RUN_LOCK_SECURITY = L"O:BAD:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x00120000;;;WD)";
 
 // How long a deployment waits for another to let the machine's one run go.
 constexpr unsigned long RUN_LOCK_WAIT_MILLISECONDS = 60 * 1000;
@@ -50,9 +50,18 @@ private:
     void* mutex_ = nullptr; // held while not null
 };
 
-// True when a deployment holds or waits for Global\Tessary now; the check
-// asks, without taking it.
-bool IsDeploymentRunning();
+// Whether an object found under the lock's name, open with READ_CONTROL, is a
+// deployment's; if not, says whose it is in problem.
+bool MadeByDeployment(void* mutex, std::string* problem);
+
+// What holds Global\Tessary now, for the check, which does not take it.
+enum class DeploymentNow {
+    None,
+    Running, // a deployment holds it or waits for it
+    Blocked, // an object no deployment made holds the name (problem says
+             // whose), and no deployment runs while it stands
+};
+DeploymentNow CurrentDeployment(std::string* problem);
 
 // The log is kept to about this size; the entries before go to one older file.
 constexpr unsigned long long MAX_LOG_BYTES = 1024 * 1024;

@@ -93,8 +93,13 @@ int Run(int argc, wchar_t** argv)
     if (check) {
         CheckAnswer answer =
             taken ? CheckSnapshot(snapshot, action) : CheckAnswer{CHECK_UNREADABLE, "no snapshot: " + error};
-        if (IsDeploymentRunning()) {
+        std::string holder;
+        DeploymentNow deployment = CurrentDeployment(&holder);
+        if (deployment == DeploymentNow::Running) {
             answer.Line += "; a deployment is running now (it holds Global\\Tessary): ask again once it ends";
+        } else if (deployment == DeploymentNow::Blocked) {
+            answer.Line += "; Global\\Tessary is not a deployment's (" + holder +
+                           "): no deployment runs until the process that holds it ends";
         }
         ModeReply reply = ReplyInMode(Utf8(command), answer);
         Print(reply.Out);

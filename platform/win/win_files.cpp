@@ -4,6 +4,8 @@
 
 #include "platform/win/win_files.h"
 
+#include <sddl.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -101,6 +103,61 @@ bool RenameByHandle(HANDLE file, const std::wstring& path)
     rename->FileNameLength = static_cast<DWORD>(path.size() * sizeof(wchar_t));
     std::copy(path.begin(), path.end(), rename->FileName);
     return ::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
+}
+
+std::vector<BYTE> ProcessUser()
+{
+    HANDLE token = nullptr;
+    std::vector<BYTE> user;
+    if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        DWORD size = 0;
+        (void)::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+        user.resize(size);
+        if (size == 0 || !::GetTokenInformation(token, TokenUser, user.data(), size, &size)) {
+            user.clear();
+        }
+        ::CloseHandle(token);
+    }
+    return user;
+}
+
+std::string AccountName(PSID sid)
+{
+    wchar_t name[256];
+    wchar_t domain[256];
+    DWORD nameSize = 256;
+    DWORD domainSize = 256;
+    SID_NAME_USE use = SidTypeUnknown;
+    if (::LookupAccountSidW(nullptr, sid, name, &nameSize, domain, &domainSize, &use)) {
+        return Narrow(std::wstring(domain) + (domainSize > 0 ? L"\\" : L"") + name);
+    }
+    LPWSTR text = nullptr;
+    std::string shown = "an unknown account";
+    if (::ConvertSidToStringSidW(sid, &text)) {
+        shown = Narrow(text);
+        ::LocalFree(text);
+    }
+    return shown;
+}
+
+bool TrustedOwner(HANDLE handle, SE_OBJECT_TYPE type, bool ownAccount, std::string* problem)
+{
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    DWORD status =
+        ::GetSecurityInfo(handle, type, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr, &descriptor);
+    if (status != ERROR_SUCCESS) {
+        *problem = "has an owner that cannot be read (" + Error(status) + ")";
+        return false;
+    }
+    std::vector<BYTE> user = ownAccount ? ProcessUser() : std::vector<BYTE>();
+    bool trusted = ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) || ::IsWellKnownSid(owner, WinLocalSystemSid) ||
+                   (!user.empty() && ::EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid));
+    if (!trusted) {
+        *problem = "belongs to " + AccountName(owner) + ", not to Administrators or SYSTEM";
+    }
+    ::LocalFree(descriptor);
+    return trusted;
 }
 
 } // namespace winfiles

@@ -7,8 +7,11 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace winfiles {
 
@@ -82,5 +85,18 @@ bool DeleteByHandle(HANDLE file);
 // Renames the file a handle with DELETE access is open on to path, replacing
 // what is there.
 bool RenameByHandle(HANDLE file, const std::wstring& path);
+
+// The TOKEN_USER of the account the process runs as; empty when it cannot
+// be read.
+std::vector<BYTE> ProcessUser();
+
+// An account's name, "DOMAIN\name", or its SID as text when it has none.
+std::string AccountName(PSID sid);
+
+// Whether the object a handle is open on (with READ_CONTROL) is owned by
+// Administrators or SYSTEM, or, where ownAccount allows it, by this
+// process's own account, which no other account can make itself; if not,
+// says whose it is ("belongs to ...") in problem.
+bool TrustedOwner(HANDLE handle, SE_OBJECT_TYPE type, bool ownAccount, std::string* problem);
 
 } // namespace winfiles

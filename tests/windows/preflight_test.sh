@@ -7,7 +7,8 @@
 # cannot report a device's bus, so the tool picks no adapter here: --check
 # answers 3, and tessary-deploy.exe answers 0 and appends its entry to the
 # log, also run as a management system runs it, with no console; while a
-# deployment holds Global\Tessary, the check says so. None of them changes the
+# deployment holds Global\Tessary, the check says so, and that no deployment
+# runs while a user's process holds the name. None of them changes the
 # registry.
 set -euo pipefail
 here=$(dirname "$(realpath "$0")")
@@ -105,6 +106,13 @@ status=0
 run "$preflight" --check /a >held-check.txt || status=$?
 [ "$status" -eq 3 ] && grep -q '; a deployment is running now (it holds Global\\Tessary)' held-check.txt ||
   fail "--check /a while a deployment runs: status $status: $(cat held-check.txt)"
+wait
+# A name a user's process took first is no deployment's, and stops them all.
+hold 4 foreign
+status=0
+run "$preflight" --check /a >foreign-check.txt || status=$?
+[ "$status" -eq 3 ] && grep -q "; Global\\\\Tessary is not a deployment's (it belongs to .*): no deployment runs until" \
+  foreign-check.txt || fail "--check /a while a user holds the name: status $status: $(cat foreign-check.txt)"
 wait
 status=0
 run "$preflight" --check /x >check-usage.txt || status=$?
