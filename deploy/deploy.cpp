@@ -54,13 +54,6 @@ std::string ConfigurationCodeName(DWORD code)
     }
 }
 
-// A Windows error code with the system's text for it: "5 (Access is denied.)".
-std::string WithText(DWORD error, DeploySystem* system)
-{
-    std::string text = system->ErrorText(error);
-    return std::to_string(error) + (text.empty() ? "" : " (" + text + ")");
-}
-
 // A driver key's WapiSupport as it stands, so that it can be put back by hand.
 std::string SettingAsRead(const PickedAdapter& adapter, DeploySystem* system)
 {
@@ -172,7 +165,7 @@ public:
             return true;
         }
         observer::Record(true);
-        Recovery recovery = RecoverInterruptedRestarts(entries);
+        Recovery recovery = RecoverInterruptedRestarts(entries, system_);
         observer::Record(false);
         NoteOutput();
         NoteFailedCalls();
@@ -283,8 +276,7 @@ public:
             if (!adapter.StatusKnown) {
                 Note("the state of " + Label(adapter) +
                      " could not be confirmed after the run (CM_Get_DevNode_Status: " +
-                     ConfigurationCodeName(adapter.StatusResult) + ", " + HexNumber(adapter.StatusResult, 8, true) +
-                     "); check the adapter in Device Manager");
+                     ConfigurationCode(adapter.StatusResult) + "); check the adapter in Device Manager");
             }
         }
     }
@@ -365,6 +357,17 @@ private:
 };
 
 } // namespace
+
+std::string WithText(DWORD error, DeploySystem* system)
+{
+    std::string text = system->ErrorText(error);
+    return std::to_string(error) + (text.empty() ? "" : " (" + text + ")");
+}
+
+std::string ConfigurationCode(DWORD code)
+{
+    return ConfigurationCodeName(code) + ", " + HexNumber(code, 8, true);
+}
 
 int RunDeploy(int argc, const WCHAR* const* argv, DeploySystem* system)
 {

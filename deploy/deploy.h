@@ -60,6 +60,12 @@ public:
     virtual void Warn(const std::string& line) = 0;
 };
 
+// For the log's lines: a Windows error code with the system's text for it,
+// "5 (Access is denied.)"; a Configuration Manager code by its name where it
+// is a common one, and in hexadecimal, "CR_NO_SUCH_DEVNODE, 0x0000000D".
+std::string WithText(platform::DWORD error, DeploySystem* system);
+std::string ConfigurationCode(platform::DWORD code);
+
 // Runs the deployment for the command line (argv[1]: /a or /d, judged as
 // tessary.exe judges it) and answers the exit code (see deploy/outcome.h);
 // USAGE, with the usage on standard output, for any other command

@@ -1,6 +1,7 @@
 #include "deploy/near_misses.h"
 
 #include "common/unicode.h"
+#include "deploy/deploy.h"
 #include "discovery/device_probes.h"
 #include "discovery/device_walk.h"
 #include "discovery/property_reader.h"
@@ -39,7 +40,7 @@ std::string WhyPassedOver(const std::u16string& description, const std::u16strin
                                   : "it is on the bus \"" + Utf8(enumerator) + "\", not USB or PCI";
     }
     if (statusResult != CR_SUCCESS) {
-        return "its state cannot be read (CM_Get_DevNode_Status answered " + std::to_string(statusResult) + ")";
+        return "its state cannot be read (CM_Get_DevNode_Status: " + ConfigurationCode(statusResult) + ")";
     }
     if (driver.empty()) {
         return "its driver key name cannot be read";

@@ -4,20 +4,11 @@
 #include "common/unicode.h"
 #include "deploy/observer.h"
 #include "discovery/device_probes.h"
-#include "discovery/device_walk.h"
-#include "discovery/property_reader.h"
 #include "restart/device_restart.h"
 
 using namespace platform;
 
 namespace {
-
-// Driver key names compare as the registry compares names: ASCII letters in
-// either case.
-bool SameName(const std::u16string& first, const WCHAR* second, DWORD length)
-{
-    return AsciiLowerCase(first) == AsciiLowerCase(std::u16string(second, length));
-}
 
 // The device's state as the log tells it.
 std::string StateOf(DEVINST devInst)
@@ -26,7 +17,7 @@ std::string StateOf(DEVINST devInst)
     DWORD problem = 0;
     CONFIGRET result = CM_Get_DevNode_Status(&status, &problem, devInst, 0);
     if (result != CR_SUCCESS) {
-        return "its state cannot be read (" + HexNumber(result, 8, true) + ")";
+        return "its state cannot be read (" + ConfigurationCode(result) + ")";
     }
     return IsDisabledStatus(status, problem) ? "disabled" : "running, maybe with a disable pending until the next boot";
 }
@@ -44,66 +35,58 @@ bool EnabledSince(DEVINST devInst, std::size_t count)
     return false;
 }
 
-std::string Cleared(const JournalEntry& entry)
+std::string Cleared(const JournalEntry& entry, DeploySystem* system)
 {
     LSTATUS status = ClearRestart(entry.DriverKeyName);
-    return status == ERROR_SUCCESS ? "its entry is cleared"
-                                   : "its entry could not be cleared (error " + std::to_string(status) + ")";
+    return status == ERROR_SUCCESS
+               ? "its entry is cleared"
+               : "its entry could not be cleared (error " + WithText(static_cast<DWORD>(status), system) + ")";
 }
 
-// The walk's visit of a device: when its driver key name is an entry's, the
-// adapter is enabled again.
 struct Recovering {
     const std::vector<JournalEntry>* Entries;
-    std::vector<bool> Found; // by entry
+    DeploySystem* System;
     Recovery Result;
 };
 
-void RecoverAdapter(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer* buffer, void* context)
+// Enables again a present adapter an entry names.
+void RecoverAdapter(std::size_t index, DeviceRef device, SP_DEVINFO_DATA* deviceInfo, void* context)
 {
     auto* recovering = static_cast<Recovering*>(context);
-    if (!ReadDeviceProperty(device.Set, deviceInfo, SPDRP_DRIVER, buffer)) {
-        return;
-    }
-    for (std::size_t i = 0; i < recovering->Entries->size(); ++i) {
-        const JournalEntry& entry = (*recovering->Entries)[i];
-        if (recovering->Found[i] ||
-            !SameName(entry.DriverKeyName, reinterpret_cast<const WCHAR*>(buffer->Block), PropertyTextLength(buffer))) {
-            continue;
-        }
-        recovering->Found[i] = true;
-        std::string name = "recovery: " + DescribeEntry(entry) + ", left by an interrupted run: ";
-        std::string state = StateOf(deviceInfo->DevInst);
-        std::size_t before = observer::StateChanges().size();
-        (void)SetDeviceState(DICS_ENABLE, device);
-        if (EnabledSince(deviceInfo->DevInst, before)) {
-            ++recovering->Result.Enabled;
-            recovering->Result.Lines.push_back(name + state + "; enabled again, " + Cleared(entry));
-        } else {
-            ++recovering->Result.Failed;
-            recovering->Result.Lines.push_back(name + state +
-                                               "; the class installer did not enable it, so its entry is kept");
-        }
-        return;
+    const JournalEntry& entry = (*recovering->Entries)[index];
+    std::string name = "recovery: " + DescribeEntry(entry) + ", left by an interrupted run: ";
+    std::string state = StateOf(deviceInfo->DevInst);
+    std::size_t before = observer::StateChanges().size();
+    (void)SetDeviceState(DICS_ENABLE, device);
+    if (EnabledSince(deviceInfo->DevInst, before)) {
+        ++recovering->Result.Enabled;
+        recovering->Result.Lines.push_back(name + state + "; enabled again, " + Cleared(entry, recovering->System));
+    } else {
+        ++recovering->Result.Failed;
+        recovering->Result.Lines.push_back(name + state +
+                                           "; the class installer did not enable it, so its entry is kept");
     }
 }
 
 } // namespace
 
-Recovery RecoverInterruptedRestarts(const std::vector<JournalEntry>& entries)
+Recovery RecoverInterruptedRestarts(const std::vector<JournalEntry>& entries, DeploySystem* system)
 {
-    Recovering recovering = {&entries, std::vector<bool>(entries.size(), false), {}};
-    if (!WalkPresentDevices(RecoverAdapter, &recovering)) {
+    Recovering recovering = {&entries, system, {}};
+    std::vector<bool> present;
+    if (!FindJournalAdapters(entries, RecoverAdapter, &recovering, &present)) {
         recovering.Result.Failed = entries.size();
         recovering.Result.Lines.push_back("recovery: the list of present devices cannot be opened (error " +
-                                          std::to_string(GetLastError()) + "); the journal is kept");
+                                          WithText(GetLastError(), system) + "); the journal is kept");
         return recovering.Result;
     }
+    // A device disabled in the hardware profile stays so while it is
+    // unplugged, and comes back disabled: its entry waits for it.
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (!recovering.Found[i]) {
+        if (!present[i]) {
             recovering.Result.Lines.push_back("recovery: " + DescribeEntry(entries[i]) +
-                                              ", left by an interrupted run: not present, so nothing to enable; " +
-                                              Cleared(entries[i]));
+                                              ", left by an interrupted run: not present now, so its entry is kept "
+                                              "for the run after it is back");
         }
     }
     return recovering.Result;

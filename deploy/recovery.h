@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "deploy/deploy.h"
 #include "preflight/journal.h"
 
 struct Recovery {
@@ -18,7 +19,9 @@ struct Recovery {
 // installer, with the same calls as the tool's enable, which also cancels a
 // disable pending until the next boot (a device that runs on may have one, so
 // every adapter found is enabled), and clears the entry once the class
-// installer did it; when it is not present, clears the entry, as nothing can
-// be enabled. Prints what the tool's enable prints. Needs the observer to be
-// recording, which tells whether the class installer did it.
-Recovery RecoverInterruptedRestarts(const std::vector<JournalEntry>& entries);
+// installer did it. An adapter that is not present keeps its entry: one
+// disabled in the hardware profile comes back disabled when it is plugged in
+// again. Prints what the tool's enable prints; the log's lines give each
+// error with the system's text. Needs the observer to be recording, which
+// tells whether the class installer did it.
+Recovery RecoverInterruptedRestarts(const std::vector<JournalEntry>& entries, DeploySystem* system);

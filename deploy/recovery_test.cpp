@@ -167,7 +167,7 @@ TEST(InterruptedRuns, AKillAtAnyCallIsRecoveredByTheNextRun)
 TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
 {
     // The first adapter was left disabled, the second runs with a disable
-    // pending (it is enabled all the same), and a third is gone.
+    // pending (it is enabled all the same), and a third is unplugged.
     simulator::Machine left = TwoAdapters();
     for (simulator::Key& key : left.Registry) {
         key.Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x31, 0}});
@@ -209,18 +209,18 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
               "0005 (PCI\\VEN_1), left by an interrupted run: running, maybe with a disable "
               "pending until the next boot; enabled again, its entry is cleared\n",
           "  recovery: " + key +
-              "0009 (PCI\\VEN_1), left by an interrupted run: not present, so nothing to "
-              "enable; its entry is cleared\n",
+              "0009 (PCI\\VEN_1), left by an interrupted run: not present now, so its entry is kept for the run "
+              "after it is back\n",
           "  outcome 0: success: 2 adapters left disabled by an interrupted run enabled again; every adapter was "
           "already as wanted.\n"},
-         0},
+         1},
         {"recovered, asking for a restart",
          &restarting,
          3010,
          {"  Need Restart Computer\n",
           "  outcome 3010: restart needed: 2 adapters left disabled by an interrupted run enabled again; every "
           "adapter's driver key is as wanted, in force after a restart of the computer (Windows asked for it).\n"},
-         0},
+         1},
         {"refused",
          &refusing,
          1,
@@ -231,7 +231,7 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
               "not enable it, so its entry is kept\n",
           "  outcome 1: failed: 1 adapter left disabled by an interrupted run enabled again; 1 adapter left "
           "disabled by an interrupted run not enabled again.\n"},
-         1},
+         2},
         // Whatever else the run cannot do, it enables them first.
         {"recovered, the programs not placed",
          &left,
@@ -241,7 +241,7 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
           "  the installed programs could not be placed: refused\n",
           "  outcome 1: failed: 2 adapters left disabled by an interrupted run enabled again; the installed programs "
           "could not be placed (see the log).\n"},
-         0,
+         1,
          false},
     };
     for (const Case& c : cases) {
@@ -257,6 +257,35 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
         EXPECT_EQ(JournalOf(simulator::Current()).size(), c.left) << c.name;
         EXPECT_EQ(testsupport::CallsOf("RegSetValueExW").size(), 0u) << c.name; // the keys were already set
     }
+
+    // The adapter that was gone is not the check's concern until it is back,
+    // disabled, as a device disabled in the hardware profile comes back; the
+    // first deployment then enables it.
+    FakeDeploySystem before;
+    ASSERT_EQ(Deploy(left, u"/a", &before), 0) << before.Log;
+    simulator::Machine back = simulator::Current();
+    CheckAnswer away = testsupport::CheckInstalledMachine(SettingAction::Add);
+    EXPECT_EQ(away.ExitCode, CHECK_COMPLIANT) << away.Line;
+    EXPECT_NE(away.Line.find("not present now (the first deployment after it is back enables it): " + key + "0009"),
+              std::string::npos)
+        << away.Line;
+    simulator::Device returned = testsupport::NetDevice("Corvane Wireless AX", "PCI", "0009");
+    returned.Status |= platform::DN_HAS_PROBLEM;
+    returned.Problem = platform::CM_PROB_DISABLED;
+    back.Devices.push_back(returned);
+    back.Registry.push_back(testsupport::DriverKey(std::string(testsupport::NET_CLASS_KEY) + "\\0009"));
+    back.Registry.back().Values = left.Registry[0].Values;
+    simulator::Install(back);
+    CheckAnswer returnedAnswer = testsupport::CheckInstalledMachine(SettingAction::Add);
+    EXPECT_EQ(returnedAnswer.ExitCode, CHECK_NOT_COMPLIANT) << returnedAnswer.Line;
+    FakeDeploySystem after;
+    EXPECT_EQ(Deploy(back, u"/a", &after), 0) << after.Log;
+    EXPECT_NE(after.Log.find("0009 (PCI\\VEN_1), left by an interrupted run: disabled; enabled again, its entry is "
+                             "cleared"),
+              std::string::npos)
+        << after.Log;
+    EXPECT_FALSE(Disabled(simulator::Current().Devices[2]));
+    EXPECT_TRUE(JournalOf(simulator::Current()).empty());
 }
 
 } // namespace

@@ -162,7 +162,10 @@ MachineState ReadMachineState()
     MachineState state;
     state.DeviceListOpened = EnumWirelessAdapters(CollectAdapter, &state.Adapters) != FALSE;
     ReadAdaptersAgain(&state.Adapters);
-    (void)ReadJournal(&state.Interrupted, &state.JournalError);
+    if (ReadJournal(&state.Interrupted, &state.JournalError) && !state.Interrupted.empty() &&
+        !FindJournalAdapters(state.Interrupted, nullptr, nullptr, &state.InterruptedPresent)) {
+        state.InterruptedPresent.clear();
+    }
     return state;
 }
 
@@ -203,21 +206,34 @@ CheckAnswer JudgeCompliance(const MachineState& state, SettingAction action,
                                   "(error " +
                                       std::to_string(state.JournalError) + ")"};
     }
-    // An adapter an interrupted run left disabled is not picked: it comes first.
+    // An adapter an interrupted run left disabled is not picked: it comes
+    // first. One that is not present now cannot be enabled until it is back,
+    // and no run can help before: it is named last.
     std::string interrupted;
-    for (const JournalEntry& entry : state.Interrupted) {
-        interrupted += (interrupted.empty() ? "" : ", ") + DescribeEntry(entry);
+    std::string away;
+    std::size_t here = 0;
+    for (std::size_t i = 0; i < state.Interrupted.size(); ++i) {
+        bool present = i >= state.InterruptedPresent.size() || state.InterruptedPresent[i];
+        std::string& list = present ? interrupted : away;
+        list += (list.empty() ? "" : ", ") + DescribeEntry(state.Interrupted[i]);
+        here += present ? 1 : 0;
     }
     if (!interrupted.empty()) {
-        interrupted = (state.Interrupted.size() == 1 ? "an interrupted run left this adapter disabled: "
-                                                     : "an interrupted run left these adapters disabled: ") +
+        interrupted = (here == 1 ? "an interrupted run left this adapter disabled: "
+                                 : "an interrupted run left these adapters disabled: ") +
                       interrupted;
     }
+    if (!away.empty()) {
+        away = "; left disabled by an interrupted run but not present now (the first deployment after it is back "
+               "enables it): " +
+               away;
+    }
     if (state.Adapters.empty() && interrupted.empty()) {
-        return {CHECK_NO_ADAPTER, "No adapter: tessary.exe would pick no adapter on this machine"};
+        return {CHECK_NO_ADAPTER,
+                EscapeControlCharacters("No adapter: tessary.exe would pick no adapter on this machine" + away)};
     }
     if (state.Adapters.empty()) {
-        return {CHECK_NOT_COMPLIANT, EscapeControlCharacters("Not compliant: " + interrupted)};
+        return {CHECK_NOT_COMPLIANT, EscapeControlCharacters("Not compliant: " + interrupted + away)};
     }
     std::string wrong;
     std::string waiting;
@@ -241,10 +257,10 @@ CheckAnswer JudgeCompliance(const MachineState& state, SettingAction action,
         std::string want = action == SettingAction::Add ? "not set on " : "not absent from ";
         return {CHECK_NOT_COMPLIANT,
                 EscapeControlCharacters("Not compliant: " + first + "WapiSupport is " + want +
-                                        std::to_string(wrongCount) + " of " + total + ": " + wrong + restart)};
+                                        std::to_string(wrongCount) + " of " + total + ": " + wrong + restart + away)};
     }
     std::string done = action == SettingAction::Add ? "set on " + total : "absent from " + total;
     return {interrupted.empty() ? CHECK_COMPLIANT : CHECK_NOT_COMPLIANT,
             EscapeControlCharacters((interrupted.empty() ? "Compliant: " : "Not compliant: " + first) +
-                                    "WapiSupport is " + done + restart)};
+                                    "WapiSupport is " + done + restart + away)};
 }

@@ -43,6 +43,9 @@ struct MachineState {
     std::vector<PickedAdapter> Adapters;
     std::vector<JournalEntry> Interrupted; // the deployment's journal: adapters a run may have left disabled
     platform::DWORD JournalError = 0;      // the registry's error when the journal could not be read
+    // By entry: false when the adapter is not present now (one without an
+    // answer here counts as present).
+    std::vector<bool> InterruptedPresent;
 };
 
 // Reads a value of an open key whole, whatever its size: its type and data.
@@ -62,7 +65,8 @@ DriverKeyRead ReadDriverKey(const std::u16string& path);
 
 // Walks the devices as the tool's scan does and, for each adapter it picks,
 // reads its driver key's WapiSupport (opening the key for reading only) and
-// its status; then the deployment's journal. Changes nothing; a probe's
+// its status; then the deployment's journal, and whether each adapter it
+// names is present (when it cannot be told, as if it were). Changes nothing; a probe's
 // failure line goes to the platform's output, as in the tool's own walk.
 MachineState ReadMachineState();
 
@@ -89,11 +93,12 @@ struct CheckAnswer {
 };
 
 // The answer for a machine: compliant when at least one adapter is picked,
-// every one is as wanted and the journal holds no adapter an interrupted run
-// left disabled; the line names those adapters first, counts the adapters,
+// every one is as wanted and the journal holds no present adapter an
+// interrupted run left disabled; the line names those adapters first, counts the adapters,
 // names the driver keys that are not as wanted (and why), and those whose
 // devices wait for a restart of the computer, on one line (control
-// characters as \xNN). note, when given, adds what is known of a key path
+// characters as \xNN), and last the journal's adapters that are not
+// present, whose entries wait for them to be back. note, when given, adds what is known of a key path
 // beyond what was read (why its security could not be judged, say).
 CheckAnswer JudgeCompliance(const MachineState& state, SettingAction action,
                             const std::function<std::string(const std::u16string& keyPath)>& note = {});

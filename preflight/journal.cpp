@@ -2,6 +2,7 @@
 
 #include "common/growing_read.h"
 #include "common/unicode.h"
+#include "discovery/device_walk.h"
 #include "discovery/property_reader.h"
 #include "platform/inspection.h"
 #include "preflight/compliance.h"
@@ -35,7 +36,41 @@ LSTATUS OpenForWriting(HKEY* key)
                            KEY_READ | KEY_SET_VALUE, nullptr, key, &disposition);
 }
 
+struct Finding {
+    const std::vector<JournalEntry>* Entries;
+    JournalAdapterVisitor Found;
+    void* Context;
+    std::vector<bool>* Present;
+};
+
+void FindAdapter(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer* buffer, void* context)
+{
+    auto* finding = static_cast<Finding*>(context);
+    if (!ReadDeviceProperty(device.Set, deviceInfo, SPDRP_DRIVER, buffer)) {
+        return;
+    }
+    std::u16string name =
+        AsciiLowerCase(std::u16string(reinterpret_cast<const WCHAR*>(buffer->Block), PropertyTextLength(buffer)));
+    for (std::size_t i = 0; i < finding->Entries->size(); ++i) {
+        if (!(*finding->Present)[i] && AsciiLowerCase((*finding->Entries)[i].DriverKeyName) == name) {
+            (*finding->Present)[i] = true;
+            if (finding->Found != nullptr) {
+                finding->Found(i, device, deviceInfo, finding->Context);
+            }
+            return;
+        }
+    }
+}
+
 } // namespace
+
+BOOL FindJournalAdapters(const std::vector<JournalEntry>& entries, JournalAdapterVisitor found, void* context,
+                         std::vector<bool>* present)
+{
+    present->assign(entries.size(), false);
+    Finding finding = {&entries, found, context, present};
+    return WalkPresentDevices(FindAdapter, &finding);
+}
 
 bool ReadJournal(std::vector<JournalEntry>* entries, DWORD* error)
 {

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "common/types.h"
 #include "platform/platform.h"
 
 // The journal's key below the local machine root.
@@ -54,3 +55,17 @@ std::u16string ReadInstanceId(platform::HDEVINFO set, platform::SP_DEVINFO_DATA*
 // as the platform gives them now, read whole; an empty name when the driver
 // key name cannot be read.
 JournalEntry JournalEntryOf(platform::HDEVINFO set, platform::SP_DEVINFO_DATA* deviceInfo);
+
+// What FindJournalAdapters calls for a present device that an entry names:
+// the entry's index, the device (the walk's set and its member index) and its
+// record.
+using JournalAdapterVisitor = void (*)(std::size_t entry, DeviceRef device, platform::SP_DEVINFO_DATA* deviceInfo,
+                                       void* context);
+
+// Walks the present devices once and finds the adapters the entries name, by
+// driver key name, compared as the registry compares names; calls found, when
+// given, for the first device each entry names. present[i] tells whether
+// entry i's adapter is present. FALSE when the list of present devices cannot
+// be opened (the platform's last error is the open's); none is present then.
+platform::BOOL FindJournalAdapters(const std::vector<JournalEntry>& entries, JournalAdapterVisitor found, void* context,
+                                   std::vector<bool>* present);
