@@ -15,6 +15,10 @@ constexpr int DEPLOY_FAILED = 1;
 constexpr int DEPLOY_BUSY = 1618; // ERROR_INSTALL_ALREADY_RUNNING: another deployment ran; try again later
 constexpr int DEPLOY_RESTART_NEEDED = 3010;
 
+// tessary-preflight.exe /a, /d or --save FILE: the snapshot could not be taken
+// or saved (0 when it was).
+constexpr int PREFLIGHT_FAILED = 1;
+
 // Both, and the pre-flight's other commands: the command line is not one the
 // program knows; its usage is printed.
 constexpr int USAGE = 2;

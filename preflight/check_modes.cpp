@@ -1,5 +1,8 @@
 #include "preflight/check_modes.h"
 
+#include "app/command_line.h"
+#include "common/unicode.h"
+
 namespace {
 
 enum class Shown { Line, Nothing, Word, LineOnError };
@@ -77,4 +80,26 @@ ModeReply ReplyInMode(const std::string& option, const CheckAnswer& answer)
         break;
     }
     return {reply.ExitCode, "", "tessary-preflight: " + answer.Line + "\n"};
+}
+
+PreflightCommand ReadPreflightCommand(int argc, const platform::WCHAR* const* argv)
+{
+    PreflightCommand command;
+    const platform::WCHAR* first = argc >= 2 ? argv[1] : nullptr;
+    if (ReadCommand(first, &command.Action)) {
+        command.What = PreflightCommand::Kind::Replay;
+        return command;
+    }
+    if (argc != 3) {
+        return command;
+    }
+    std::u16string option(first);
+    if (option == u"--save") {
+        command.What = PreflightCommand::Kind::Save;
+        command.File = argv[2];
+    } else if (IsCheckMode(Utf16ToUtf8(option.data(), option.size())) && ReadCommand(argv[2], &command.Action)) {
+        command.What = PreflightCommand::Kind::Check;
+        command.Mode = Utf16ToUtf8(option.data(), option.size());
+    }
+    return command;
 }

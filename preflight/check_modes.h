@@ -26,3 +26,15 @@ bool IsCheckMode(const std::string& option);
 // What a mode prints and answers for a check's answer; error lines carry the
 // program's name first ("tessary-preflight: ...").
 ModeReply ReplyInMode(const std::string& option, const CheckAnswer& answer);
+
+// What the pre-flight's command line asks for: "/a" or "/d" (read as the tool
+// reads its argument; what follows is ignored, as the tool ignores it), a
+// replay; "--save FILE", a snapshot saved; "MODE /a" or "MODE /d", a check
+// answered in that mode. Anything else, or a word too many: its usage.
+struct PreflightCommand {
+    enum class Kind { Usage, Replay, Save, Check } What = Kind::Usage;
+    SettingAction Action = SettingAction::Add; // for Replay and Check
+    std::string Mode;                          // for Check
+    const platform::WCHAR* File = nullptr;     // for Save
+};
+PreflightCommand ReadPreflightCommand(int argc, const platform::WCHAR* const* argv);

@@ -4,12 +4,10 @@
 // snapshot goes through the Windows backend's table, the replay and the check
 // through the double's.
 #include <cstdio>
-#include <cstring>
 #include <cwchar>
 #include <exception>
 #include <string>
 
-#include "app/command_line.h"
 #include "common/unicode.h"
 #include "deploy/win_system.h"
 #include "machine_file/files.h"
@@ -24,9 +22,6 @@
 
 namespace {
 
-// Taking or saving a snapshot failed.
-constexpr int FAILED = 1;
-
 // Text for the console or a pipe, as the tool's own output goes: through
 // the Windows backend, whichever table is in use.
 void Print(const std::string& text)
@@ -37,13 +32,7 @@ void Print(const std::string& text)
 int Fail(const std::string& problem)
 {
     (void)std::fprintf(stderr, "tessary-preflight: %s\n", problem.c_str());
-    return FAILED;
-}
-
-// The action of an argument, read as tessary.exe reads it; false for none.
-bool ActionOf(const wchar_t* argument, SettingAction* action)
-{
-    return ReadCommand(reinterpret_cast<const platform::WCHAR*>(argument), action) != platform::FALSE;
+    return PREFLIGHT_FAILED;
 }
 
 std::string Utf8(const wchar_t* text)
@@ -53,12 +42,9 @@ std::string Utf8(const wchar_t* text)
 
 int Run(int argc, wchar_t** argv)
 {
-    const wchar_t* command = argc >= 2 ? argv[1] : nullptr;
-    SettingAction action = SettingAction::Add;
-    bool replay = ActionOf(command, &action);
-    bool save = command != nullptr && std::wcscmp(command, L"--save") == 0 && argc == 3;
-    bool check = command != nullptr && IsCheckMode(Utf8(command)) && argc == 3 && ActionOf(argv[2], &action);
-    if (!replay && !save && !check) {
+    PreflightCommand command = ReadPreflightCommand(argc, reinterpret_cast<const platform::WCHAR* const*>(argv));
+    bool save = command.What == PreflightCommand::Kind::Save;
+    if (command.What == PreflightCommand::Kind::Usage) {
         Print("Usage: tessary-preflight.exe /a | /d | MODE /a | MODE /d | --save FILE\n"
               "  /a, /d                   print what tessary.exe /a or /d would print on this machine, and\n"
               "                           what it would change; nothing is changed\n"
@@ -90,9 +76,8 @@ int Run(int argc, wchar_t** argv)
     platform::UseOperations(&platform::WindowsOperations());
     bool taken = TakeSnapshot(&snapshot, &error);
     platform::UseOperations(&simulator::PlatformOperations());
-    if (check) {
-        CheckAnswer answer =
-            taken ? CheckSnapshot(snapshot, action) : CheckAnswer{CHECK_UNREADABLE, "no snapshot: " + error};
+    if (command.What == PreflightCommand::Kind::Check) {
+        CheckAnswer answer = CheckTaken(taken ? &snapshot : nullptr, error, command.Action);
         std::string holder;
         DeploymentNow deployment = CurrentDeployment(&holder);
         if (deployment == DeploymentNow::Running) {
@@ -101,7 +86,7 @@ int Run(int argc, wchar_t** argv)
             answer.Line += "; Global\\Tessary is not a deployment's (" + holder +
                            "): no deployment runs until the process that holds it ends";
         }
-        ModeReply reply = ReplyInMode(Utf8(command), answer);
+        ModeReply reply = ReplyInMode(command.Mode, answer);
         Print(reply.Out);
         (void)std::fputs(reply.Error.c_str(), stderr);
         return reply.ExitCode;

@@ -14,6 +14,7 @@
 #include "machine_file/machine_file.h"
 #include "platform/inspection.h"
 #include "platform/sim/simulator.h"
+#include "preflight/check_modes.h"
 #include "preflight/compliance.h"
 #include "preflight/journal.h"
 #include "preflight/replay.h"
@@ -240,6 +241,45 @@ TEST(ReplayTool, PrintsWhatTheToolPrintsOnTheMachineAndReportsTheChanges)
         for (const std::string& line : c.absent) {
             EXPECT_EQ(changes.find(line), std::string::npos) << line << "\n" << changes;
         }
+    }
+}
+
+TEST(ReadPreflightCommand, TakesEachCommandWholeAndNothingElse)
+{
+    using Kind = PreflightCommand::Kind;
+    struct Case {
+        std::vector<std::u16string> words; // after the program's name
+        Kind what;
+        SettingAction action;
+        std::string mode;
+    } cases[] = {
+        {{}, Kind::Usage, SettingAction::Add, ""},
+        {{u"/a"}, Kind::Replay, SettingAction::Add, ""},
+        {{u"/dx", u"more"}, Kind::Replay, SettingAction::Delete, ""}, // as the tool reads it
+        {{u"--save", u"m.json"}, Kind::Save, SettingAction::Add, ""},
+        {{u"--save"}, Kind::Usage, SettingAction::Add, ""},
+        {{u"--save", u"m.json", u"n.json"}, Kind::Usage, SettingAction::Add, ""},
+        {{u"--check", u"/d"}, Kind::Check, SettingAction::Delete, "--check"},
+        {{u"--compliance-value", u"/a"}, Kind::Check, SettingAction::Add, "--compliance-value"},
+        {{u"--check", u"/x"}, Kind::Usage, SettingAction::Add, ""},
+        {{u"--check", u"/a", u"more"}, Kind::Usage, SettingAction::Add, ""},
+        {{u"--Check", u"/a"}, Kind::Usage, SettingAction::Add, ""},
+        {{u"--check"}, Kind::Usage, SettingAction::Add, ""},
+    };
+    for (const Case& c : cases) {
+        std::vector<const platform::WCHAR*> argv = {u"tessary-preflight.exe"};
+        std::string shown;
+        for (const std::u16string& word : c.words) {
+            argv.push_back(word.c_str());
+            shown += " " + simulator::Utf16ToUtf8(word);
+        }
+        PreflightCommand got = ReadPreflightCommand(static_cast<int>(argv.size()), argv.data());
+        EXPECT_EQ(got.What, c.what) << shown;
+        if (c.what == Kind::Replay || c.what == Kind::Check) {
+            EXPECT_EQ(got.Action, c.action) << shown;
+        }
+        EXPECT_EQ(got.Mode, c.mode) << shown;
+        EXPECT_EQ(got.File, c.what == Kind::Save ? argv[2] : nullptr) << shown;
     }
 }
 

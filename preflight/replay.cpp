@@ -94,3 +94,9 @@ CheckAnswer CheckSnapshot(const Snapshot& snapshot, SettingAction action)
     return JudgeCompliance(ReadMachineState(), action,
                            [&snapshot](const std::u16string& keyPath) { return SecurityNoteOn(snapshot, keyPath); });
 }
+
+CheckAnswer CheckTaken(const Snapshot* snapshot, const std::string& error, SettingAction action)
+{
+    return snapshot != nullptr ? CheckSnapshot(*snapshot, action)
+                               : CheckAnswer{CHECK_UNREADABLE, "no snapshot: " + error};
+}

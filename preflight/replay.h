@@ -25,3 +25,7 @@ Replay ReplayTool(const Snapshot& snapshot, int argc, const platform::WCHAR* con
 // pick there; a key named in the answer carries the snapshot's note on it.
 // Like ReplayTool, it runs with the double's table in use.
 CheckAnswer CheckSnapshot(const Snapshot& snapshot, SettingAction action);
+
+// CheckSnapshot over a snapshot that was taken; for none (null), the machine
+// could not be read: "no snapshot: " and why.
+CheckAnswer CheckTaken(const Snapshot* snapshot, const std::string& error, SettingAction action);
