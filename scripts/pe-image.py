@@ -5,6 +5,8 @@ Usage:
   pe-image.py run-from-swap EXE     sets IMAGE_FILE_REMOVABLE_RUN_FROM_SWAP and
                                     IMAGE_FILE_NET_RUN_FROM_SWAP in the file
                                     header, and the checksum again if it has one
+  pe-image.py check-sum EXE         fails, saying so, when the image carries
+                                    a checksum that is not its own
   pe-image.py digest EXE            prints the image's SHA-256 as an
                                     Authenticode signature leaves it
   pe-image.py digest-header EXE NAME HEADER
@@ -73,6 +75,16 @@ def run_from_swap(path):
         file.write(data)
 
 
+def check_sum(path):
+    with open(path, "rb") as file:
+        data = file.read()
+    image = Image(data)
+    stored = struct.unpack_from("<I", data, image.checksum)[0]
+    right = checksum(data, image.checksum)
+    if stored not in (0, right):
+        raise ValueError("the checksum is 0x%08x, not the image's 0x%08x" % (stored, right))
+
+
 def digest(path):
     with open(path, "rb") as file:
         data = file.read()
@@ -89,6 +101,8 @@ def main(argv):
     try:
         if len(argv) == 3 and argv[1] == "run-from-swap":
             run_from_swap(argv[2])
+        elif len(argv) == 3 and argv[1] == "check-sum":
+            check_sum(argv[2])
         elif len(argv) == 3 and argv[1] == "digest":
             print(digest(argv[2]))
         elif len(argv) == 5 and argv[1] == "digest-header":

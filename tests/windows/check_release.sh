@@ -10,7 +10,8 @@
 #              satisfied by a file planted beside the executable
 #   stack      the code calls the stack protector's failure routine
 #   swap       the file header asks Windows to run the image from the page
-#              file when it starts from a share or a removable disk
+#              file when it starts from a share or a removable disk, and the
+#              checksum, set again after the flags, is the image's own
 #   search     under Wine, on the program's first thread, the library search
 #              is restricted to the system directory before any library is
 #              loaded by name or the cryptographic provider is asked for
@@ -105,6 +106,7 @@ check_swap() {
     echo "the file header lacks the run-from-swap flags (characteristics 0x$characteristics)"
     return 1
   }
+  python3 "$here/../../scripts/pe-image.py" check-sum "$exe" 2>&1
 }
 
 # The program's first thread is the one the relay trace shows first; the
