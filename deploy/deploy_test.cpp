@@ -8,7 +8,6 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <sstream>
 
 #include "deploy/observer.h"
 #include "deploy/outcome.h"
@@ -28,23 +27,11 @@ using testsupport::Deploy;
 using testsupport::TwoAdapters;
 using FakeSystem = testsupport::FakeDeploySystem;
 
-// A shipped script's one command: the program it runs and its arguments, and
-// in PowerShell the one statement before it, which says what a missing
-// program comes to.
-struct ScriptCommand {
-    std::string Before;
-    std::string Program;
-    std::vector<std::string> Arguments;
-};
-
-// The command of a script, which must hold nothing but comments and one line
-// that runs a program by its quoted path and forwards its exit code: in
-// PowerShell, one statement before it, then "& \"...\\x.exe\" ...; exit
-// $LASTEXITCODE"; in a batch file, "\"%~dp0..\\x.exe\" ..." then "exit /b
-// %errorlevel%".
-ScriptCommand CommandOf(const std::string& path)
+// The statements of a shipped script: its lines but comments and blank ones,
+// without their line ends.
+std::vector<std::string> StatementsOf(const std::filesystem::path& path)
 {
-    bool batch = path.size() > 4 && path.compare(path.size() - 4, 4, ".cmd") == 0;
+    bool batch = path.extension() == ".cmd";
     std::ifstream file(path);
     std::vector<std::string> statements;
     for (std::string line; std::getline(file, line);) {
@@ -54,31 +41,7 @@ ScriptCommand CommandOf(const std::string& path)
             statements.push_back(line);
         }
     }
-    const std::string start = batch ? "\"%~dp0..\\" : "& \"$env:ProgramW6432\\Tessary\\";
-    const std::string end = batch ? "" : "; exit $LASTEXITCODE";
-    const std::size_t at = batch ? 0 : 1; // the command's line
-    if (statements.size() != 2 || statements[at].rfind(start, 0) != 0 ||
-        statements[at].compare(statements[at].size() - end.size(), end.size(), end) != 0 ||
-        (batch && statements[1] != "exit /b %errorlevel%")) {
-        ADD_FAILURE() << path << " is not one command that forwards its exit code";
-        return {};
-    }
-    std::string command = statements[at].substr(start.size(), statements[at].size() - start.size() - end.size());
-    std::size_t close = command.find('"');
-    ScriptCommand script{batch ? "" : statements[0], command.substr(0, close), {}};
-    std::istringstream rest(command.substr(close + 1));
-    for (std::string word; rest >> word;) {
-        script.Arguments.push_back(word);
-    }
-    return script;
-}
-
-simulator::Fault Changing(Operation call, std::int64_t device, platform::DWORD stateChange, platform::DWORD error)
-{
-    simulator::Fault fault = testsupport::Failing(call, error);
-    fault.Device = device;
-    fault.StateChange = stateChange;
-    return fault;
+    return statements;
 }
 
 std::size_t Count(const char* operation)
@@ -104,18 +67,27 @@ std::size_t CallsInRun(const simulator::Machine& machine, const char* operation)
     return Count(operation);
 }
 
-TEST(RunDeploy, AnswersWhatTheRunCameTo)
+TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
 {
     using M = simulator::Machine;
-    simulator::Device disabled = testsupport::NetDevice("Corvane Wireless");
-    disabled.Status = 0x01802402;
-    disabled.Problem = 22;
+    const std::string key = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\";
+    const std::string placed = "  installed program: C:\\Program Files\\Tessary\\tessary-preflight.exe placed\n";
+    // No adapter: the near misses, each with why it was passed over.
+    simulator::Device disabled = testsupport::NetDevice("Corvane Wi-Fi 6", "USB", "0003");
+    disabled.Status |= platform::DN_HAS_PROBLEM;
+    disabled.Problem = platform::CM_PROB_DISABLED;
+    const M nearMisses = testsupport::MachineOf({testsupport::NetDevice("CORVANE Wireless", "PCI", "0001"),
+                                                 testsupport::NetDevice("Corvane Ethernet", "PCI", "0002"), disabled,
+                                                 testsupport::NetDevice("Corvane Wireless", "SD", "0004"),
+                                                 testsupport::NetDevice("Mouse", "USB", "0005")});
+    const std::string notPicked = "  not picked: device ";
+    const std::string ofClass = " ({4d36e972-e325-11ce-bfc1-08002be10318}\\000";
+    const simulator::Fault enabling = testsupport::Failing(Operation::SetupDiCallClassInstaller, 0xE0000231, 0, 1);
+    // The last status read is the second adapter's, after the run.
+    const simulator::Fault unconfirmed =
+        testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, CallsInRun(TwoAdapters(), "CM_Get_DevNode_Status"));
     simulator::Fault noList = testsupport::Failing(Operation::SetupDiGetClassDevsW, 5);
     noList.Times = -1;
-    const simulator::Fault enabling = Changing(Operation::SetupDiCallClassInstaller, -1, 1, 0xE0000231);
-    // The last status read is the second adapter's, after the run.
-    simulator::Fault unconfirmed = testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD);
-    unconfirmed.Nth = CallsInRun(TwoAdapters(), "CM_Get_DevNode_Status");
     const simulator::Value set{platform::REG_SZ, {0x31, 0}};
     struct Case {
         const char* name;
@@ -126,11 +98,34 @@ TEST(RunDeploy, AnswersWhatTheRunCameTo)
         bool touched; // a key written or the class installer called
         bool placeable = true;
         RunLock lock = RunLock::Acquired;
-        const char* logged = ""; // a line of the log's entry
+        std::string logged{}; // lines of the log's entry
     } cases[] = {
-        {"not set", [](M&) {}, u"/a", 0, "success: every adapter's driver key is as wanted, and every adapter", true},
-        {"no adapter", [&](M& m) { m.Devices = {disabled}; }, u"/a", 0,
-         "no adapter to act on. Only the installed programs were changed.", false},
+        // The setting as it was is noted first, a driver's own "0" too.
+        {"not set",
+         [](M& m) {
+             m.Registry[1].Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x30, 0, 0, 0}});
+         },
+         u"/a", 0, "success: every adapter's driver key is as wanted, and every adapter", true, true, RunLock::Acquired,
+         placed + "  before the run: " + key + "0001: WapiSupport absent\n  before the run: " + key +
+             "0005: WapiSupport REG_SZ, 4 bytes: 30 00 00 00\n  Tessary Tool...\n  Command: Add WapiSupport\n"},
+        // Where every adapter is set, no write and no call of the class installer.
+        {"already set",
+         [&](M& m) {
+             for (simulator::Key& k : m.Registry) {
+                 k.Values.emplace_back(u"WapiSupport", set);
+             }
+         },
+         u"/a", 0, "success: every adapter was already as wanted.", false},
+        {"no adapter", [&](M& m) { m = nearMisses; }, u"/a", 0,
+         "no adapter to act on. Only the installed programs were changed.", false, true, RunLock::Acquired,
+         placed + notPicked + "0, CORVANE Wireless" + ofClass +
+             "1): its description begins with \"CORVANE\", not \"Corvane\"\n" + notPicked + "1, Corvane Ethernet" +
+             ofClass + "2): its description holds neither \"Wireless\" nor \"Wi-Fi\" in these letter cases\n" +
+             notPicked + "2, Corvane Wi-Fi 6" + ofClass +
+             "3): it is disabled; enable it in Device Manager (or pnputil /enable-device) and run the deployment "
+             "again\n" +
+             notPicked + "3, Corvane Wireless" + ofClass +
+             "4): it is on the bus \"SD\", not USB or PCI\n  outcome 0: "},
         {"busy", [](M&) {}, u"/a", 1618, "busy: another deployment is running", false, true, RunLock::Busy,
          "another deployment held Global\\Tessary throughout the wait: nothing was done"},
         {"name taken", [](M&) {}, u"/a", 1, "failed: Global\\Tessary is taken by an object no deployment made", false,
@@ -162,6 +157,19 @@ TEST(RunDeploy, AnswersWhatTheRunCameTo)
         {"left disabled", [&](M& m) { m.Faults = {enabling}; }, u"/a", 1, "failed: 1 adapter left disabled", true},
         {"unwritable", [](M& m) { m.Registry[0].DenyFullAccess = true; }, u"/a", 1,
          "failed: 1 adapter with the driver key not as wanted.", true},
+        // Every line the tool printed, and each call that failed with its
+        // code and the system's text for it.
+        {"failed calls",
+         [](M& m) {
+             // The third call of the class installer: the second adapter's disabling.
+             m.Faults = {testsupport::Failing(Operation::RegSetValueExW, 5),
+                         testsupport::Failing(Operation::SetupDiCallClassInstaller, 0xE0000231, 3, 2)};
+         },
+         u"/a", 1, "failed: 1 adapter with the driver key not as wanted.", true, true, RunLock::Acquired,
+         "  ERROR: Add parameter WapiSupport failed!!\n  Full Driver Key=" + key +
+             "0005\n  SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n"
+             "  failed call: RegSetValueExW: 0x00000005 (text of 5)\n"
+             "  failed call: SetupDiCallClassInstaller: 0xE0000231 (text of 3758096945)\n  outcome 1: "},
         // Every key not as wanted is missing or closed to the tool's open: a
         // run would only drop the connections.
         {"no run can help",
@@ -170,11 +178,10 @@ TEST(RunDeploy, AnswersWhatTheRunCameTo)
              m.Registry.erase(m.Registry.begin());
          },
          u"/a", 1, "failed: 2 adapters with the driver key not as wanted, which no run can change", false, true,
-         RunLock::Acquired,
-         "no run can change SYSTEM\\CurrentControlSet\\Control\\Class\\"
-         "{4d36e972-e325-11ce-bfc1-08002be10318}\\0001: the key does not exist"},
+         RunLock::Acquired, "no run can change " + key + "0001: the key does not exist"},
         {"delete", [&](M& m) { m.Registry[0].Values.emplace_back(u"WapiSupport", set); }, u"/delete", 0, "success",
-         true},
+         true, true, RunLock::Acquired,
+         "  installed program: C:\\Program Files\\Tessary\\tessary-preflight.exe removed\n  outcome 0: "},
         {"not removed", [](M&) {}, u"/d", 1, "failed: the installed programs not removed.", false, false},
         {"usage", [](M&) {}, u"/x", 2, "", false},
     };
@@ -205,7 +212,7 @@ TEST(RunDeploy, AnswersWhatTheRunCameTo)
                                       simulator::Utf16ToUtf8(c.command) + "\n"),
                       std::string::npos);
             EXPECT_NE(system.Log.find("  outcome " + std::to_string(c.code) + ": "), std::string::npos) << system.Log;
-            EXPECT_NE(system.Log.find(c.logged), std::string::npos) << c.name << ": " << c.logged;
+            EXPECT_NE(system.Log.find(c.logged), std::string::npos) << c.name << ": " << c.logged << "\n" << system.Log;
             // Nothing is placed while another run may be under way.
             EXPECT_EQ(system.Installed,
                       std::u16string(c.command) == u"/a" && c.lock != RunLock::Busy && c.lock != RunLock::Untrusted)
@@ -215,80 +222,6 @@ TEST(RunDeploy, AnswersWhatTheRunCameTo)
             EXPECT_EQ(system.Log, "");
         }
     }
-}
-
-TEST(RunDeploy, ActsOnlyWhereTheSettingIsNotAsWantedAndLogsWhatAHelpDeskNeeds)
-{
-    const std::string key = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\";
-    // The first /a places the programs, notes each key's setting as it was
-    // (a driver's own "0" too), writes and restarts; a second finds every
-    // adapter set and makes no write and no call of the class installer.
-    FakeSystem first;
-    simulator::Machine own = TwoAdapters();
-    own.Registry[1].Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x30, 0, 0, 0}});
-    ASSERT_EQ(Deploy(own, u"/a", &first), 0);
-    EXPECT_EQ(testsupport::CallSummary({"name"}, {"RegSetValueExW"}),
-              std::vector<std::string>({"RegSetValueExW name=\"WapiSupport\"",
-                                        "RegSetValueExW name=\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\0001\"",
-                                        "RegSetValueExW name=\"WapiSupport\"",
-                                        "RegSetValueExW name=\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\0005\""}));
-    FakeSystem second;
-    EXPECT_EQ(Deploy(simulator::Current(), u"/a", &second), 0);
-    EXPECT_EQ(RegistryWrites(), 0u);
-    EXPECT_EQ(Count("SetupDiCallClassInstaller"), 0u);
-    EXPECT_NE(second.Log.find("already as wanted"), std::string::npos) << second.Log;
-
-    // Every line the tool printed, and each call that failed with its code
-    // and the system's text for it.
-    FakeSystem failing;
-    simulator::Machine faulty = TwoAdapters();
-    faulty.Faults = {testsupport::Failing(Operation::RegSetValueExW, 5),
-                     Changing(Operation::SetupDiCallClassInstaller, 1, 2, 0xE0000231)};
-    EXPECT_EQ(Deploy(faulty, u"/a", &failing), 1);
-
-    // No adapter: the near misses, each with why it was passed over.
-    simulator::Device disabled = testsupport::NetDevice("Corvane Wi-Fi 6", "USB", "0003");
-    disabled.Status |= platform::DN_HAS_PROBLEM;
-    disabled.Problem = platform::CM_PROB_DISABLED;
-    FakeSystem none;
-    EXPECT_EQ(Deploy(testsupport::MachineOf({testsupport::NetDevice("CORVANE Wireless", "PCI", "0001"),
-                                             testsupport::NetDevice("Corvane Ethernet", "PCI", "0002"), disabled,
-                                             testsupport::NetDevice("Corvane Wireless", "SD", "0004"),
-                                             testsupport::NetDevice("Mouse", "USB", "0005")}),
-                     u"/a", &none),
-              0);
-    FakeSystem removing;
-    EXPECT_EQ(Deploy(own, u"/d", &removing), 0);
-
-    struct Case {
-        const FakeSystem* system;
-        std::vector<std::string> lines;
-    } cases[] = {
-        {&first,
-         {"  installed program: C:\\Program Files\\Tessary\\tessary-preflight.exe placed\n  before the run: " + key +
-          "0001: WapiSupport absent\n  before the run: " + key +
-          "0005: WapiSupport REG_SZ, 4 bytes: 30 00 00 00\n  Tessary Tool...\n"}},
-        {&failing,
-         {"\n  Tessary Tool...\n  Command: Add WapiSupport\n", "\n  ERROR: Add parameter WapiSupport failed!!\n",
-          "\n  failed call: RegSetValueExW: 0x00000005 (text of 5)\n",
-          "\n  failed call: SetupDiCallClassInstaller: 0xE0000231 (text of 3758096945)\n"}},
-        {&none,
-         {"  not picked: device 0, CORVANE Wireless ({4d36e972-e325-11ce-bfc1-08002be10318}\\0001): its description "
-          "begins with \"CORVANE\", not \"Corvane\"\n  not picked: device 1, Corvane Ethernet "
-          "({4d36e972-e325-11ce-bfc1-08002be10318}\\0002): its description holds neither \"Wireless\" nor \"Wi-Fi\"",
-          "\n  not picked: device 2, Corvane Wi-Fi 6 ({4d36e972-e325-11ce-bfc1-08002be10318}\\0003): it is disabled; ",
-          "\n  not picked: device 3, Corvane Wireless ({4d36e972-e325-11ce-bfc1-08002be10318}\\0004): it is on the bus "
-          "\"SD\", not USB or PCI\n  outcome 0: "}},
-        {&removing,
-         {"  Tessary Tool...\n", "  installed program: C:\\Program Files\\Tessary\\tessary-preflight.exe removed\n"
-                                 "  outcome 0: "}},
-    };
-    for (const Case& c : cases) {
-        for (const std::string& line : c.lines) {
-            EXPECT_NE(c.system->Log.find(line), std::string::npos) << line << "\n" << c.system->Log;
-        }
-    }
-    EXPECT_EQ(none.Log.find("device 4"), std::string::npos) << none.Log;
 }
 
 TEST(ShippedScripts, EachModeAnswersItsSystemsContract)
@@ -377,33 +310,39 @@ TEST(ShippedScripts, EachModeAnswersItsSystemsContract)
 
 TEST(ShippedScripts, EachIsOneCommandThatForwardsItsExitCode)
 {
-    // Each script in the package, and the command it runs: one of the modes
-    // above, or the deployment. Where the installed program is missing, a
-    // detection answers "not installed" (exit 0 and nothing, its error kept
-    // quiet), and every other script fails (exit 1, and PowerShell's error).
+    // Each script in the package runs one of the modes above, or the
+    // deployment, by its quoted path, and forwards its exit code. Where the
+    // installed program is missing, a detection answers "not installed"
+    // (exit 0 and nothing, its error kept quiet), and every other script
+    // fails (exit 1, and PowerShell's error): the one statement before the
+    // command says which.
     const std::string quiet = "$ErrorActionPreference = 'SilentlyContinue'";
     const std::string fails = "$global:LASTEXITCODE = 1";
-    const std::map<std::string, std::vector<std::string>> commands = {
-        {"intune-detection.ps1", {quiet, "tessary-preflight.exe", "--detect", "/a"}},
-        {"configmgr-detection.ps1", {quiet, "tessary-preflight.exe", "--detect", "/a"}},
-        {"remediation-detection.ps1", {fails, "tessary-preflight.exe", "--needs-remediation", "/a"}},
-        {"configmgr-discovery.ps1", {fails, "tessary-preflight.exe", "--compliance-value", "/a"}},
-        {"remediation.ps1", {fails, "tessary-deploy.exe", "/a"}},
-        {"configmgr-remediation.ps1", {fails, "tessary-deploy.exe", "/a"}},
-        {"startup.cmd", {"", "tessary-deploy.exe", "/a"}},
-        {"startup-remove.cmd", {"", "tessary-deploy.exe", "/d"}},
+    auto ps = [](const std::string& before, const std::string& program, const std::string& arguments) {
+        return std::vector<std::string>{before, "& \"$env:ProgramW6432\\Tessary\\" + program + "\" " + arguments +
+                                                    "; exit $LASTEXITCODE"};
     };
-    std::size_t scripts = 0;
+    auto cmd = [](const std::string& arguments) {
+        return std::vector<std::string>{"\"%~dp0..\\tessary-deploy.exe\" " + arguments, "exit /b %errorlevel%"};
+    };
+    const std::map<std::string, std::vector<std::string>> scripts = {
+        {"intune-detection.ps1", ps(quiet, "tessary-preflight.exe", "--detect /a")},
+        {"configmgr-detection.ps1", ps(quiet, "tessary-preflight.exe", "--detect /a")},
+        {"remediation-detection.ps1", ps(fails, "tessary-preflight.exe", "--needs-remediation /a")},
+        {"configmgr-discovery.ps1", ps(fails, "tessary-preflight.exe", "--compliance-value /a")},
+        {"remediation.ps1", ps(fails, "tessary-deploy.exe", "/a")},
+        {"configmgr-remediation.ps1", ps(fails, "tessary-deploy.exe", "/a")},
+        {"startup.cmd", cmd("/a")},
+        {"startup-remove.cmd", cmd("/d")},
+    };
+    std::size_t found = 0;
     for (const auto& entry : std::filesystem::directory_iterator(TESSARY_SOURCE_DIR "/package/scripts")) {
-        ++scripts;
+        ++found;
         std::string name = entry.path().filename().string();
-        ScriptCommand command = CommandOf(entry.path().string());
-        std::vector<std::string> words = {command.Before, command.Program};
-        words.insert(words.end(), command.Arguments.begin(), command.Arguments.end());
-        ASSERT_EQ(commands.count(name), 1u) << name;
-        EXPECT_EQ(words, commands.at(name)) << name;
+        ASSERT_EQ(scripts.count(name), 1u) << name;
+        EXPECT_EQ(StatementsOf(entry.path()), scripts.at(name)) << name;
     }
-    EXPECT_EQ(scripts, commands.size());
+    EXPECT_EQ(found, scripts.size());
 }
 
 } // namespace

@@ -86,9 +86,7 @@ TEST(InterruptedRuns, TheJournalHoldsEachAdapterOnDiskBeforeItIsDisabled)
     // The first entry cannot be written: that adapter is not disabled, and the
     // log names the write that failed, not a class-installer call never made.
     simulator::Machine unrecordable = TwoAdapters();
-    simulator::Fault write = testsupport::Failing(Operation::RegSetValueExW, 5);
-    write.Nth = 2;
-    unrecordable.Faults = {write};
+    unrecordable.Faults = {testsupport::Failing(Operation::RegSetValueExW, 5, 2)};
     FakeDeploySystem refused;
     EXPECT_EQ(Deploy(unrecordable, u"/a", &refused), DEPLOY_RESTART_NEEDED) << refused.Log;
     EXPECT_FALSE(Disabled(simulator::Current().Devices[0]));
@@ -186,10 +184,8 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     // is enabled again; the tool then has nothing to do.
     simulator::Machine restarting = left;
     restarting.Devices[0].OnStateChange = simulator::Reaction::NeedRestart;
-    simulator::Machine refusing = left;
-    simulator::Fault enabling = testsupport::Failing(Operation::SetupDiCallClassInstaller, 0xE0000219);
-    enabling.Device = 0;
-    refusing.Faults = {enabling};
+    simulator::Machine refusing = left; // the first adapter's enable refused
+    refusing.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 0xE0000219, 1)};
     const std::string key = "{4d36e972-e325-11ce-bfc1-08002be10318}\\";
     struct Case {
         const char* name;

@@ -122,8 +122,7 @@ TEST(ScanWirelessAdapters, PrintsOnlyWhatTheUserShouldKnowOfEachOutcome)
 {
     simulator::Device overlong = NetDevice("Corvane Wireless");
     overlong.Properties[simulator::SLOT_DRIVER] = TextProperty(std::string(300, 'k'));
-    simulator::Fault lost = testsupport::Failing(simulator::Operation::SetupDiEnumDeviceInfo, 259);
-    lost.Nth = 2;
+    simulator::Fault lost = testsupport::Failing(simulator::Operation::SetupDiEnumDeviceInfo, 259, 2);
     struct Case {
         const char* name;
         std::vector<simulator::Device> devices;

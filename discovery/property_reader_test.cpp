@@ -65,9 +65,7 @@ TEST(ReadDeviceProperty, GivesUpOnAPlatformThatKeepsAskingForRoom)
 TEST(ReadDeviceProperty, AFailedAllocationLeavesNoSizeBehind)
 {
     // The block for "Net" is had; the larger one the description needs is not.
-    simulator::Fault noMemory = testsupport::Failing(simulator::Operation::LocalAlloc, 8);
-    noMemory.Nth = 2;
-    InstallDevices({NetDevice("Corvane Wireless")}, {noMemory});
+    InstallDevices({NetDevice("Corvane Wireless")}, {testsupport::Failing(simulator::Operation::LocalAlloc, 8, 2)});
     OpenDevice device;
     ASSERT_TRUE(device.Read(SPDRP_CLASS));
     EXPECT_FALSE(device.Read(SPDRP_DEVICEDESC));

@@ -7,8 +7,8 @@
 
 using namespace platform;
 using simulator::Operation;
-using testsupport::CallsOf;
 using testsupport::CallSummary;
+using testsupport::Failing;
 using testsupport::InstallDevices;
 using testsupport::NetDevice;
 
@@ -20,22 +20,6 @@ DeviceRef OpenFirstDevice()
 {
     HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
     return DeviceRef{set, 0};
-}
-
-simulator::Fault FailingCall(simulator::Operation call, DWORD error, std::int64_t stateChange = -1,
-                             std::uint64_t nth = 0)
-{
-    simulator::Fault fault = testsupport::Failing(call, error);
-    fault.StateChange = stateChange;
-    fault.Nth = nth;
-    return fault;
-}
-
-simulator::Device Reacting(simulator::Reaction reaction)
-{
-    simulator::Device device = NetDevice("Corvane Wireless");
-    device.OnStateChange = reaction;
-    return device;
 }
 
 TEST(DisableEnableDevice, DisablesThenEnablesEachAfterTwoStores)
@@ -75,117 +59,79 @@ TEST(DisableEnableDevice, DisablesThenEnablesEachAfterTwoStores)
     EXPECT_EQ(simulator::Output(), "");
 }
 
-TEST(DisableEnableDevice, RefusesDevicesItMustNotTouch)
+TEST(DisableEnableDevice, AnswersWhetherTheAdapterIsLeftRunningAndPrintsEachBreakOff)
 {
+    // The class installer's steps, the install parameters read after each,
+    // and the lines printed, in order (none for a device it refuses); then
+    // whether the adapter may be left disabled or runs.
+    auto printed = [](const std::string& line) { return "Output \"" + line + "\\x0a\""; };
+    const std::string disable = "SetupDiCallClassInstaller stateChange=2";
+    const std::string enable = "SetupDiCallClassInstaller stateChange=1";
+    const std::string result = "SetupDiGetDeviceInstallParamsW";
+    const std::string restart = printed("Need Restart Computer");
+    const std::string refused = printed("SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED");
+    const std::vector<std::string> both = {disable, result, restart, enable, result, restart};
+    const simulator::Fault disabling = Failing(Operation::SetupDiCallClassInstaller, CLASS_INSTALLER_FAILED, 0, 2);
+    const simulator::Fault enabling = Failing(Operation::SetupDiCallClassInstaller, CLASS_INSTALLER_FAILED, 0, 1);
+    const simulator::Fault noFetch = Failing(Operation::SetupDiEnumDeviceInfo, 259, 3);
+    const simulator::Fault noStore = Failing(Operation::SetupDiSetClassInstallParamsW, 87);
+    const simulator::Fault noResult = Failing(Operation::SetupDiGetDeviceInstallParamsW, 87);
+    const simulator::Fault noFetchAgain = Failing(Operation::SetupDiEnumDeviceInfo, 259, 5);
+    const simulator::Fault noStatus = Failing(Operation::CM_Get_DevNode_Status, 0xD, 3);
+    const std::string notFetched = printed("SetupDiEnumDeviceInfo FAILED");
+    const DWORD on = simulator::DEFAULT_STATUS;
+    using R = simulator::Reaction;
     struct Case {
         const char* name;
-        DWORD status;
-        DWORD problem;
+        std::vector<simulator::Fault> faults;
+        BOOL answer;
+        std::vector<std::string> calls;
+        bool leftDisabled;
+        R reaction = R::Adapter;
+        DWORD status = simulator::DEFAULT_STATUS;
+        DWORD problem = 0;
     } cases[] = {
-        {"not disableable", simulator::DEFAULT_STATUS & ~DN_DISABLEABLE, 0},
-        {"hardware disabled without the problem flag", simulator::DEFAULT_STATUS, CM_PROB_HARDWARE_DISABLED},
-        {"hardware disabled", simulator::DEFAULT_STATUS | DN_HAS_PROBLEM, CM_PROB_HARDWARE_DISABLED},
-        {"already disabled", simulator::DEFAULT_STATUS | DN_HAS_PROBLEM, CM_PROB_DISABLED},
+        // Devices it must not touch: one that may not be disabled, or is
+        // disabled already, in hardware or by the user.
+        {"not disableable", {}, FALSE, {}, false, R::Adapter, on & ~DN_DISABLEABLE},
+        {"hardware disabled, no problem flag", {}, FALSE, {}, false, R::Adapter, on, CM_PROB_HARDWARE_DISABLED},
+        {"hardware disabled", {}, FALSE, {}, false, R::Adapter, on | DN_HAS_PROBLEM, CM_PROB_HARDWARE_DISABLED},
+        {"already disabled", {}, FALSE, {}, true, R::Adapter, on | DN_HAS_PROBLEM, CM_PROB_DISABLED},
+        // A driver that will not stop asks for a reboot and runs on with the
+        // disable pending; the enabling cancels it.
+        {"needs a restart", {}, TRUE, both, false, R::NeedRestart},
+        {"needs a reboot", {}, TRUE, both, false, R::NeedReboot},
+        {"vetoed", {}, TRUE, both, false, R::Vetoed},
+        // A device that runs on without asking was not disabled: nothing to
+        // undo. Nor is a failed disabling a failure while the device runs.
+        {"ignored", {}, TRUE, {disable, result}, false, R::Ignore},
+        {"disabling refused", {disabling}, TRUE, {disable, refused}, false},
+        // Each break-off of the disabling before the class installer,
+        {"not fetched", {noFetch}, FALSE, {notFetched}, false},
+        {"not stored", {noStore}, FALSE, {printed("SetupDiSetClassInstallParams FAILED")}, false},
+        // and after it, where the adapter may be left disabled: its install
+        // parameters not read, the device not fetched again, nor its status
+        // read, the enabling's class installer failing, also where the
+        // disable waits for the next boot.
+        {"no result", {noResult}, FALSE, {disable, result, printed("SetupDiGetDeviceInstallParams FAILED")}, true},
+        {"not fetched again", {noFetchAgain}, FALSE, {disable, result, notFetched}, true},
+        {"no status", {noStatus}, FALSE, {disable, result, printed("CM_GET_DevNode_Status FAILED")}, true},
+        {"enabling refused", {enabling}, FALSE, {disable, result, enable, refused}, true},
+        {"enabling refused, pending", {enabling}, FALSE, {disable, result, restart, enable, refused}, true, R::Vetoed},
     };
     for (const Case& c : cases) {
         simulator::Device device = NetDevice("Corvane Wireless");
+        device.OnStateChange = c.reaction;
         device.Status = c.status;
         device.Problem = c.problem;
-        InstallDevices({device});
-        EXPECT_FALSE(DisableEnableDevice(OpenFirstDevice())) << c.name;
-        EXPECT_TRUE(CallsOf("SetupDiSetClassInstallParamsW").empty()) << c.name;
-        EXPECT_EQ(simulator::Output(), "") << c.name;
-    }
-}
-
-TEST(DisableEnableDevice, StopsWithoutEnablingWhenTheDeviceDidNotDisable)
-{
-    // A failed disabling is no failure of the restart when the device stays enabled.
-    InstallDevices({NetDevice("Corvane Wireless")},
-                   {FailingCall(Operation::SetupDiCallClassInstaller, CLASS_INSTALLER_FAILED)});
-    EXPECT_TRUE(DisableEnableDevice(OpenFirstDevice()));
-    EXPECT_EQ(simulator::Output(), "SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n");
-    EXPECT_TRUE(CallsOf("SetupDiGetDeviceInstallParamsW").empty());
-}
-
-TEST(DisableEnableDevice, AsksForARestartRightAfterEachChangeThatWantsOne)
-{
-    // A driver that will not stop asks for a reboot and runs on with the
-    // disable pending; the enabling cancels it. A device that runs on without
-    // asking was not disabled: nothing to undo.
-    const std::string restart = "Output \"Need Restart Computer\\x0a\"";
-    const std::vector<std::string> both = {
-        "SetupDiCallClassInstaller stateChange=2", "SetupDiGetDeviceInstallParamsW", restart,
-        "SetupDiCallClassInstaller stateChange=1", "SetupDiGetDeviceInstallParamsW", restart};
-    struct Case {
-        simulator::Reaction reaction;
-        std::vector<std::string> tail;
-    } cases[] = {
-        {simulator::Reaction::NeedRestart, both},
-        {simulator::Reaction::NeedReboot, both},
-        {simulator::Reaction::Vetoed, both},
-        {simulator::Reaction::Ignore, {"SetupDiCallClassInstaller stateChange=2", "SetupDiGetDeviceInstallParamsW"}},
-    };
-    for (const Case& c : cases) {
-        InstallDevices({Reacting(c.reaction)});
-        EXPECT_TRUE(DisableEnableDevice(OpenFirstDevice()));
+        InstallDevices({device}, c.faults);
+        EXPECT_EQ(DisableEnableDevice(OpenFirstDevice()), c.answer) << c.name;
         EXPECT_EQ(
             CallSummary({"stateChange"}, {"SetupDiCallClassInstaller", "Output", "SetupDiGetDeviceInstallParamsW"}),
-            c.tail);
-        EXPECT_FALSE(simulator::Current().Devices[0].PendingDisable);
-    }
-}
-
-TEST(DisableEnableDevice, AnswersFalseWhenTheAdapterMayBeLeftDisabled)
-{
-    const std::string classInstaller = "SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n";
-    struct Case {
-        simulator::Device device;
-        simulator::Fault fault;
-        std::string output;
-        std::size_t calls;
-    } cases[] = {
-        // The device cannot be fetched again after a successful disabling,
-        {NetDevice("Corvane Wireless"), FailingCall(Operation::SetupDiEnumDeviceInfo, 259, -1, 5),
-         "SetupDiEnumDeviceInfo FAILED\n", 1},
-        // nor its status read;
-        {NetDevice("Corvane Wireless"), FailingCall(Operation::CM_Get_DevNode_Status, 0xD, -1, 3),
-         "CM_GET_DevNode_Status FAILED\n", 1},
-        // the enabling's class installer fails,
-        {NetDevice("Corvane Wireless"), FailingCall(Operation::SetupDiCallClassInstaller, CLASS_INSTALLER_FAILED, 1),
-         classInstaller, 2},
-        // also where the disable waits for the next boot.
-        {Reacting(simulator::Reaction::Vetoed),
-         FailingCall(Operation::SetupDiCallClassInstaller, CLASS_INSTALLER_FAILED, 1),
-         "Need Restart Computer\n" + classInstaller, 2},
-    };
-    for (const Case& c : cases) {
-        InstallDevices({c.device}, {c.fault});
-        EXPECT_FALSE(DisableEnableDevice(OpenFirstDevice())) << c.output;
-        EXPECT_EQ(simulator::Output(), c.output);
-        EXPECT_EQ(CallsOf("SetupDiCallClassInstaller").size(), c.calls) << c.output;
+            c.calls)
+            << c.name;
         const simulator::Device& after = simulator::Current().Devices[0];
-        EXPECT_TRUE(after.Problem == CM_PROB_DISABLED || after.PendingDisable) << c.output;
-    }
-}
-
-TEST(SetDeviceState, ReportsEachBreakOffWithItsLine)
-{
-    struct Case {
-        simulator::Fault fault;
-        BOOL answer;
-        const char* output;
-    } cases[] = {
-        {FailingCall(Operation::SetupDiEnumDeviceInfo, 259), FALSE, "SetupDiEnumDeviceInfo FAILED\n"},
-        {FailingCall(Operation::SetupDiSetClassInstallParamsW, 87), FALSE, "SetupDiSetClassInstallParams FAILED\n"},
-        {FailingCall(Operation::SetupDiGetDeviceInstallParamsW, 87), FALSE, "SetupDiGetDeviceInstallParams FAILED\n"},
-        {FailingCall(Operation::SetupDiCallClassInstaller, CLASS_INSTALLER_FAILED), TRUE,
-         "SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n"},
-    };
-    for (const Case& c : cases) {
-        InstallDevices({NetDevice("Corvane Wireless")}, {c.fault});
-        EXPECT_EQ(SetDeviceState(DICS_DISABLE, OpenFirstDevice()), c.answer) << simulator::KindOf(c.fault.Call).Name;
-        EXPECT_EQ(simulator::Output(), c.output) << simulator::KindOf(c.fault.Call).Name;
+        EXPECT_EQ(after.Problem == CM_PROB_DISABLED || after.PendingDisable, c.leftDisabled) << c.name;
     }
 }
 

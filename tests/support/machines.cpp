@@ -40,11 +40,13 @@ void InstallDevices(const std::vector<simulator::Device>& devices, std::vector<s
     simulator::Install(MachineOf(devices, std::move(faults)));
 }
 
-simulator::Fault Failing(simulator::Operation call, platform::DWORD error)
+simulator::Fault Failing(simulator::Operation call, platform::DWORD error, std::uint64_t nth, std::int64_t stateChange)
 {
     simulator::Fault fault;
     fault.Call = call;
     fault.Error = error;
+    fault.Nth = nth;
+    fault.StateChange = stateChange;
     return fault;
 }
 

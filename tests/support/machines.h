@@ -30,7 +30,10 @@ simulator::Machine MachineOf(const std::vector<simulator::Device>& devices, std:
 // Installs MachineOf(devices, faults).
 void InstallDevices(const std::vector<simulator::Device>& devices, std::vector<simulator::Fault> faults = {});
 
-// A fault on an operation, with the error it leaves or returns.
-simulator::Fault Failing(simulator::Operation call, platform::DWORD error);
+// A fault on an operation, with the error it leaves or returns; only on its
+// nth call when nth is not 0, and only on that state change when stateChange
+// is not -1.
+simulator::Fault Failing(simulator::Operation call, platform::DWORD error, std::uint64_t nth = 0,
+                         std::int64_t stateChange = -1);
 
 } // namespace testsupport
