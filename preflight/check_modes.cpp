@@ -93,13 +93,14 @@ PreflightCommand ReadPreflightCommand(int argc, const platform::WCHAR* const* ar
     if (argc != 3) {
         return command;
     }
-    std::u16string option(first);
-    if (option == u"--save") {
+    std::u16string text(first);
+    std::string option = Utf16ToUtf8(text.data(), text.size());
+    if (option == "--save") {
         command.What = PreflightCommand::Kind::Save;
         command.File = argv[2];
-    } else if (IsCheckMode(Utf16ToUtf8(option.data(), option.size())) && ReadCommand(argv[2], &command.Action)) {
+    } else if (IsCheckMode(option) && ReadCommand(argv[2], &command.Action)) {
         command.What = PreflightCommand::Kind::Check;
-        command.Mode = Utf16ToUtf8(option.data(), option.size());
+        command.Mode = option;
     }
     return command;
 }
