@@ -11,9 +11,11 @@
 #include "deploy/observer.h"
 #include "deploy/outcome.h"
 #include "deploy/recovery.h"
+#include "discovery/device_walk.h"
 #include "platform/inspection.h"
 #include "preflight/compliance.h"
 #include "preflight/journal.h"
+#include "setting/driver_setting.h"
 
 #ifndef TESSARY_VERSION
 #define TESSARY_VERSION "unknown"
@@ -174,6 +176,7 @@ public:
         }
         facts_.Recovered = recovery.Enabled;
         facts_.RecoveryFailed = recovery.Failed;
+        owed_ = recovery.Owed;
         // An enable may ask for a restart of the computer, whether or not
         // the tool runs after it.
         facts_.RestartRequested = observer::RestartRequested();
@@ -220,15 +223,25 @@ public:
     {
         MachineState state = ReadMachineState();
         facts_.DeviceListOpened = state.DeviceListOpened;
+        if (!state.DeviceListOpened) {
+            Note("the list of present devices cannot be opened (error " + WithText(state.DeviceListError, system_) +
+                 ")");
+        }
         facts_.NoAdapter = state.Adapters.empty();
         facts_.AlreadyAsWanted = !facts_.NoAdapter;
         std::size_t fixable = 0;
         std::vector<std::string> unfixable;
         for (const PickedAdapter& adapter : state.Adapters) {
             Note("before the run: " + Label(adapter) + ": WapiSupport " + SettingAsRead(adapter, system_));
-            if (!IsAsWanted(adapter, action_)) {
+            bool wanted = IsAsWanted(adapter, action_);
+            bool owed = IsOwedARestart(adapter);
+            if (owed) {
+                Note("restart owed: " + Label(adapter) +
+                     ": the interrupted run may have written its key without restarting it, so it is restarted");
+            }
+            if (!wanted || owed) {
                 facts_.AlreadyAsWanted = false;
-                std::string why = WhyNoRunCanFix(adapter, system_);
+                std::string why = wanted ? "" : WhyNoRunCanFix(adapter, system_);
                 fixable += why.empty() ? 1 : 0;
                 if (!why.empty()) {
                     unfixable.push_back(Label(adapter) + ": " + why);
@@ -250,17 +263,14 @@ public:
             }
             return;
         }
-        // The journal must be able to take an entry before any adapter is
-        // disabled.
-        LSTATUS journal = PrepareJournal();
-        if (journal != ERROR_SUCCESS) {
+        observer::Record(true);
+        if (!RecordAdapters(state.Adapters)) {
+            observer::Record(false);
+            NoteFailedCalls();
             facts_.JournalUnwritable = true;
-            Note("the journal, HKLM\\SOFTWARE\\Tessary\\Restarting, cannot be made (error " +
-                 WithText(static_cast<DWORD>(journal), system_) + "): no adapter may be restarted without it");
             return;
         }
         facts_.Ran = true;
-        observer::Record(true);
         observer::KeepJournal(true);
         observer::PassOutput(true);
         (void)TessaryMain(argc, argv);
@@ -295,6 +305,83 @@ public:
 private:
     void Note(const std::string& line) { notes_ += "  " + line + "\n"; }
 
+    // Whether the recovery found the adapter running under an entry left
+    // behind, so that it is owed a restart.
+    bool IsOwedARestart(const PickedAdapter& adapter) const
+    {
+        for (const std::u16string& name : owed_) {
+            TextField path = {};
+            if (MakeDriverKeyPath(name.c_str(), &path) &&
+                AsciiLowerCase(path.Text) == AsciiLowerCase(adapter.KeyPath)) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    struct Recording {
+        const std::vector<PickedAdapter>* Adapters;
+        std::vector<JournalEntry> Recorded;
+        LSTATUS Failure = ERROR_SUCCESS;
+        JournalEntry Failed;
+    };
+
+    static void RecordAdapter(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer* /*buffer*/, void* context)
+    {
+        auto* recording = static_cast<Recording*>(context);
+        bool picked = false;
+        for (const PickedAdapter& adapter : *recording->Adapters) {
+            picked = picked || adapter.DevInst == deviceInfo->DevInst;
+        }
+        if (!picked || recording->Failure != ERROR_SUCCESS) {
+            return;
+        }
+        JournalEntry entry = JournalEntryOf(device.Set, deviceInfo);
+        LSTATUS status =
+            entry.DriverKeyName.empty() ? static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND) : RecordRestart(entry);
+        if (status != ERROR_SUCCESS) {
+            recording->Failure = status;
+            recording->Failed = entry;
+            return;
+        }
+        recording->Recorded.push_back(entry);
+        observer::Journaled(deviceInfo->DevInst, entry);
+    }
+
+    // Records every adapter the tool is to edit and restart in the journal,
+    // on disk, before the tool writes a key: a run cut short between a key's
+    // write and its adapter's restart leaves the entry, and the next run
+    // restarts the adapter. When one cannot be recorded, those that were are
+    // cleared again, and the tool may not run: false.
+    bool RecordAdapters(const std::vector<PickedAdapter>& adapters)
+    {
+        Recording recording = {&adapters, {}, ERROR_SUCCESS, {}};
+        bool walked = WalkPresentDevices(RecordAdapter, &recording) != FALSE;
+        if (walked && recording.Failure == ERROR_SUCCESS) {
+            return true;
+        }
+        Note(walked ? "the journal, HKLM\\SOFTWARE\\Tessary\\Restarting, cannot take the entry of " +
+                          (recording.Failed.DriverKeyName.empty() ? std::string("an adapter whose driver key name "
+                                                                                "cannot be read")
+                                                                  : DescribeEntry(recording.Failed)) +
+                          " (error " + WithText(static_cast<DWORD>(recording.Failure), system_) + ")"
+                    : "the list of present devices cannot be opened to record the adapters in the journal (error " +
+                          WithText(GetLastError(), system_) + ")");
+        // The one that failed may be written without its flush.
+        if (!recording.Failed.DriverKeyName.empty()) {
+            recording.Recorded.push_back(recording.Failed);
+        }
+        for (const JournalEntry& entry : recording.Recorded) {
+            LSTATUS cleared = ClearRestart(entry.DriverKeyName);
+            if (cleared != ERROR_SUCCESS) {
+                Note("journal: " + DescribeEntry(entry) + " could not be cleared again (error " +
+                     WithText(static_cast<DWORD>(cleared), system_) + "): the next run enables and restarts it");
+            }
+        }
+        Note("no adapter may be restarted without its entry: nothing was touched");
+        return false;
+    }
+
     // Clears the entries of adapters whose disable the class installer did
     // not carry out and that run as they did; keeps, and names, those that
     // may be disabled now or at the next boot, for the next run to enable.
@@ -303,8 +390,15 @@ private:
         for (const observer::JournaledRestart& restart : observer::JournaledRestarts()) {
             std::string name = "journal: " + DescribeEntry(restart.Entry);
             if (restart.Recorded != ERROR_SUCCESS) {
+                // A value written whose flush failed is not left to name an
+                // adapter that was never disabled.
+                LSTATUS cleared = restart.Entry.DriverKeyName.empty() ? static_cast<LSTATUS>(ERROR_SUCCESS)
+                                                                      : ClearRestart(restart.Entry.DriverKeyName);
                 Note(name + " could not be recorded (error " + WithText(static_cast<DWORD>(restart.Recorded), system_) +
-                     "), so its adapter was not disabled");
+                     "), so its adapter was not disabled" +
+                     (cleared == ERROR_SUCCESS ? ""
+                                               : "; what was written of it could not be cleared (error " +
+                                                     WithText(static_cast<DWORD>(cleared), system_) + ")"));
             } else if (restart.Enabled && restart.Cleared != ERROR_SUCCESS) {
                 Note(name + " enabled again, but its entry could not be cleared (error " +
                      WithText(static_cast<DWORD>(restart.Cleared), system_) + "): the next run enables it once more");
@@ -352,8 +446,9 @@ private:
     DeploySystem* system_;
     RunFacts facts_;
     std::string notes_;
-    std::size_t noted_ = 0;       // how much of the output is noted
-    std::size_t failedNoted_ = 0; // how many of the failed calls are noted
+    std::size_t noted_ = 0;            // how much of the output is noted
+    std::size_t failedNoted_ = 0;      // how many of the failed calls are noted
+    std::vector<std::u16string> owed_; // the driver key names of adapters owed a restart
 };
 
 } // namespace

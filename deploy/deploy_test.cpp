@@ -136,7 +136,7 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
          RunLock::Abandoned, "ended without letting Global\\Tessary go: it was interrupted"},
         {"not elevated", [](M& m) { m.Elevated = false; }, u"/a", 1, "failed: not elevated", false},
         {"unreadable", [&](M& m) { m.Faults = {noList}; }, u"/a", 1, "the list of present devices cannot be opened",
-         false},
+         false, true, RunLock::Acquired, "  the list of present devices cannot be opened (error 5 ((text of 5)))\n"},
         {"not placed", [](M&) {}, u"/a", 1, "failed: the installed programs could not be placed", false, false,
          RunLock::Acquired, "the installed programs could not be placed: refused"},
         {"vetoed", [](M& m) { m.Devices[0].OnStateChange = simulator::Reaction::Vetoed; }, u"/a", 3010,
@@ -161,8 +161,10 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
         // code and the system's text for it.
         {"failed calls",
          [](M& m) {
-             // The third call of the class installer: the second adapter's disabling.
-             m.Faults = {testsupport::Failing(Operation::RegSetValueExW, 5),
+             // The first adapter's key (after the two journal entries), and
+             // the third call of the class installer: the second adapter's
+             // disabling.
+             m.Faults = {testsupport::Failing(Operation::RegSetValueExW, 5, 3),
                          testsupport::Failing(Operation::SetupDiCallClassInstaller, 0xE0000231, 3, 2)};
          },
          u"/a", 1, "failed: 1 adapter with the driver key not as wanted.", true, true, RunLock::Acquired,

@@ -94,6 +94,12 @@ void KeepJournal(bool on)
     Seen().Journaling = on;
 }
 
+void Journaled(DEVINST devInst, const JournalEntry& entry)
+{
+    Seen().Journaled.push_back(
+        {devInst, entry, ERROR_SUCCESS, false, false, static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND)});
+}
+
 const std::vector<JournaledRestart>& JournaledRestarts()
 {
     return Seen().Journaled;
@@ -171,13 +177,20 @@ BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO set, SP_DEVINFO_DA
     // The journal holds the adapter, on disk, before it may be disabled.
     if (journaling && change == DICS_DISABLE) {
         observer::JournaledRestart* restart = JournaledOf(deviceInfo->DevInst);
+        bool onDisk = restart != nullptr && restart->Recorded == ERROR_SUCCESS && !restart->Enabled;
         if (restart == nullptr) {
             notes.Journaled.push_back({deviceInfo->DevInst, JournalEntryOf(set, deviceInfo), ERROR_SUCCESS, false,
                                        false, static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND)});
             restart = &notes.Journaled.back();
         }
-        restart->Recorded = restart->Entry.DriverKeyName.empty() ? static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND)
-                                                                 : RecordRestart(restart->Entry);
+        if (!onDisk) {
+            // A restart of its own: the entry goes on disk again, if it can.
+            restart->Disabled = false;
+            restart->Enabled = false;
+            restart->Cleared = static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+            restart->Recorded = restart->Entry.DriverKeyName.empty() ? static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND)
+                                                                     : RecordRestart(restart->Entry);
+        }
         if (restart->Recorded != ERROR_SUCCESS) {
             // The tool sees the class installer fail with the journal's error;
             // the log has the failed write already, and FinishJournal names it.

@@ -56,11 +56,15 @@ struct JournaledRestart {
 };
 
 // Keeps the journal while recording (true), or stops: before the class
-// installer is asked to disable a device, its entry is recorded and flushed,
-// and a disable whose entry cannot be recorded is refused (the call fails
-// with the journal's error); once the class installer has enabled it again,
-// the entry is cleared.
+// installer is asked to disable a device, its entry must be on disk. One the
+// deployment recorded before the run (Journaled) is; any other is recorded
+// and flushed then, and a disable whose entry cannot be recorded is refused
+// (the call fails with the journal's error). Once the class installer has
+// enabled the device again, the entry is cleared.
 void KeepJournal(bool on);
+// Notes an entry the deployment recorded and flushed for a device before
+// the run.
+void Journaled(platform::DEVINST devInst, const JournalEntry& entry);
 const std::vector<JournaledRestart>& JournaledRestarts();
 
 // Whether standard output reaches the process's own (true), or is only kept.

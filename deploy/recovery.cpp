@@ -10,16 +10,17 @@ using namespace platform;
 
 namespace {
 
-// The device's state as the log tells it.
-std::string StateOf(DEVINST devInst)
+// The device's state as the log tells it; disabled tells whether it is.
+std::string StateOf(DEVINST devInst, bool* disabled)
 {
     DWORD status = 0;
     DWORD problem = 0;
     CONFIGRET result = CM_Get_DevNode_Status(&status, &problem, devInst, 0);
+    *disabled = result == CR_SUCCESS && IsDisabledStatus(status, problem) != FALSE;
     if (result != CR_SUCCESS) {
         return "its state cannot be read (" + ConfigurationCode(result) + ")";
     }
-    return IsDisabledStatus(status, problem) ? "disabled" : "running, maybe with a disable pending until the next boot";
+    return *disabled ? "disabled" : "running, maybe with a disable pending until the next boot";
 }
 
 // Whether the class installer carried out an enable of the device since the
@@ -55,7 +56,11 @@ void RecoverAdapter(std::size_t index, DeviceRef device, SP_DEVINFO_DATA* device
     auto* recovering = static_cast<Recovering*>(context);
     const JournalEntry& entry = (*recovering->Entries)[index];
     std::string name = "recovery: " + DescribeEntry(entry) + ", left by an interrupted run: ";
-    std::string state = StateOf(deviceInfo->DevInst);
+    bool disabled = false;
+    std::string state = StateOf(deviceInfo->DevInst, &disabled);
+    if (!disabled) {
+        recovering->Result.Owed.push_back(entry.DriverKeyName);
+    }
     std::size_t before = observer::StateChanges().size();
     (void)SetDeviceState(DICS_ENABLE, device);
     if (EnabledSince(deviceInfo->DevInst, before)) {

@@ -13,6 +13,12 @@ struct Recovery {
     std::vector<std::string> Lines; // what was found and done, for the log
     std::size_t Enabled = 0;        // adapters the class installer enabled again
     std::size_t Failed = 0;         // adapters it could not enable, whose entries stay
+    // The driver key names of the adapters found running, or in a state that
+    // could not be read: the run cut short may have written their keys
+    // without restarting them (a disable pending until the next boot, which
+    // the enable cancels, never stopped the driver), so they are owed a
+    // restart. One found disabled starts afresh when it is enabled.
+    std::vector<std::u16string> Owed;
 };
 
 // For each entry: when its adapter is present, enables it through the class

@@ -161,6 +161,7 @@ MachineState ReadMachineState()
 {
     MachineState state;
     state.DeviceListOpened = EnumWirelessAdapters(CollectAdapter, &state.Adapters) != FALSE;
+    state.DeviceListError = state.DeviceListOpened ? 0 : GetLastError();
     ReadAdaptersAgain(&state.Adapters);
     if (ReadJournal(&state.Interrupted, &state.JournalError) && !state.Interrupted.empty() &&
         !FindJournalAdapters(state.Interrupted, nullptr, nullptr, &state.InterruptedPresent)) {

@@ -40,6 +40,7 @@ struct PickedAdapter {
 
 struct MachineState {
     bool DeviceListOpened = false;
+    platform::DWORD DeviceListError = 0; // the open's error when it failed
     std::vector<PickedAdapter> Adapters;
     std::vector<JournalEntry> Interrupted; // the deployment's journal: adapters a run may have left disabled
     platform::DWORD JournalError = 0;      // the registry's error when the journal could not be read

@@ -107,16 +107,6 @@ bool ReadJournal(std::vector<JournalEntry>* entries, DWORD* error)
     return status == ERROR_SUCCESS;
 }
 
-LSTATUS PrepareJournal()
-{
-    HKEY key = nullptr;
-    LSTATUS status = OpenForWriting(&key);
-    if (status == ERROR_SUCCESS) {
-        RegCloseKey(key);
-    }
-    return status;
-}
-
 LSTATUS RecordRestart(const JournalEntry& entry)
 {
     HKEY key = nullptr;

@@ -1,13 +1,15 @@
-// The deployment's journal of the restarts under way. Before the class
-// installer disables an adapter, the deployment records it here, flushed to
-// disk; it clears the entry once the adapter is enabled again, or ends
+// The deployment's journal of the restarts under way. Before the tool edits
+// and restarts the adapters, the deployment records each here, flushed to
+// disk; it clears an entry once its adapter is enabled again, or ends
 // enabled. An entry a run leaves behind names an adapter that an interrupted
-// run may have left disabled, across reboots: the next deployment enables
-// it, and the check counts it as not compliant until then.
+// run may have left disabled, across reboots, or whose key it may have
+// written without restarting it: the next deployment enables it (and
+// restarts it when it was found running), and the check counts it as not
+// compliant until then.
 //
 // It lives in the registry, not in a file: below HKLM\SOFTWARE only
 // Administrators and SYSTEM may write, and a key made there takes that
-// security; RegFlushKey puts an entry on disk before the disable; it survives
+// security; RegFlushKey puts an entry on disk before the key's write; it survives
 // a reboot; the pre-flight's snapshot carries it as it carries driver keys;
 // and on the simulated platform it is part of the machine file, where a later
 // run, and a replay, find it.
@@ -33,10 +35,6 @@ struct JournalEntry {
 // made holds none. False, with the registry's error, when the key is there
 // but cannot be read.
 bool ReadJournal(std::vector<JournalEntry>* entries, platform::DWORD* error);
-
-// Makes the journal's key, if it is not there, to show that entries can be
-// recorded; the registry's status.
-platform::LSTATUS PrepareJournal();
 
 // Records an entry and flushes it to disk before it answers; the registry's
 // status.
