@@ -163,7 +163,9 @@ Handle OpenTrustedFolder(const std::wstring& path, const wchar_t* security, DWOR
 }
 
 // Opens a file in a trusted folder, for the access given, never through a link.
-Handle OpenTrustedFile(const std::wstring& path, DWORD access, DWORD share, DWORD disposition, std::string* problem)
+// openError, when given, has the open's error when it failed.
+Handle OpenTrustedFile(const std::wstring& path, DWORD access, DWORD share, DWORD disposition, std::string* problem,
+                       DWORD* openError = nullptr)
 {
     if (!winfiles::CheckPath(path, problem)) {
         return Handle();
@@ -171,7 +173,11 @@ Handle OpenTrustedFile(const std::wstring& path, DWORD access, DWORD share, DWOR
     Handle file(::CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES | READ_CONTROL, share, nullptr, disposition,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.Valid()) {
-        *problem = "cannot be opened (" + Error(::GetLastError()) + ")";
+        DWORD error = ::GetLastError();
+        if (openError != nullptr) {
+            *openError = error;
+        }
+        *problem = "cannot be opened (" + Error(error) + ")";
         return Handle();
     }
     return CheckOpened(file.Get(), path, false, problem) ? std::move(file) : Handle();
@@ -257,9 +263,19 @@ std::string ImageDigest(const std::string& image, std::string* problem)
     return text;
 }
 
+// Whether a file could not be opened, replaced or removed only because it is
+// in use: some process holds it open without sharing (any account that may
+// read it can), or it is a running program's image.
+bool InUse(DWORD error)
+{
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
 // Installs a program's bytes as folder\name: written under a name of its own
 // beside it, flushed, read back and compared, then renamed into place; a
-// copy already in place with the same bytes is left as it was. Says which in
+// copy already in place with the same bytes is left as it was. One in use
+// is replaced by the new copy at the next restart, so that no account that
+// may run it can hold every deployment off by holding it open. Says which in
 // done.
 bool PlaceProgram(const std::wstring& folder, const wchar_t* name, const std::string& bytes, ProgramsDone* done,
                   std::string* problem)
@@ -267,15 +283,18 @@ bool PlaceProgram(const std::wstring& folder, const wchar_t* name, const std::st
     std::wstring path = folder + L"\\" + name;
     // A link there, even one that leads nowhere, shows attributes of its own.
     bool present = ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    bool held = false;
     if (present) {
-        Handle installed = OpenTrustedFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, problem);
+        DWORD openError = ERROR_SUCCESS;
+        Handle installed = OpenTrustedFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, problem, &openError);
+        held = !installed.Valid() && openError == ERROR_SHARING_VIOLATION;
         std::string bytesThere;
-        if (!installed.Valid() || !winfiles::ReadAll(installed.Get(), MAX_PROGRAM_BYTES, &bytesThere)) {
+        if (!held && (!installed.Valid() || !winfiles::ReadAll(installed.Get(), MAX_PROGRAM_BYTES, &bytesThere))) {
             *problem = Narrow(path) + " " +
                        (installed.Valid() ? "cannot be read (" + Error(::GetLastError()) + ")" : *problem);
             return false;
         }
-        if (bytesThere == bytes) {
+        if (!held && bytesThere == bytes) {
             done->Lines.push_back(Narrow(path) + " left as it was (already this version)");
             return true;
         }
@@ -288,24 +307,84 @@ bool PlaceProgram(const std::wstring& folder, const wchar_t* name, const std::st
         return false;
     }
     std::string written;
-    bool placed = winfiles::WriteAll(file.Get(), bytes) && ::FlushFileBuffers(file.Get()) &&
-                  winfiles::ReadAll(file.Get(), MAX_PROGRAM_BYTES, &written);
-    DWORD error = ::GetLastError();
-    if (placed && written != bytes) {
-        *problem = Narrow(temporary) + " does not read back as it was written";
-        placed = false;
-    } else if (placed && !winfiles::RenameByHandle(file.Get(), path)) {
-        *problem = Narrow(path) + " cannot be replaced (" + Error(::GetLastError()) + ")";
-        placed = false;
-    } else if (!placed) {
-        *problem = Narrow(temporary) + " cannot be written (" + Error(error) + ")";
-    }
-    if (!placed) {
+    if (!winfiles::WriteAll(file.Get(), bytes) || !::FlushFileBuffers(file.Get()) ||
+        !winfiles::ReadAll(file.Get(), MAX_PROGRAM_BYTES, &written)) {
+        *problem = Narrow(temporary) + " cannot be written (" + Error(::GetLastError()) + ")";
         (void)winfiles::DeleteByHandle(file.Get());
         return false;
     }
-    done->Lines.push_back(Narrow(path) + (present ? " updated" : " placed"));
+    if (written != bytes) {
+        *problem = Narrow(temporary) + " does not read back as it was written";
+        (void)winfiles::DeleteByHandle(file.Get());
+        return false;
+    }
+    if (!held && winfiles::RenameByHandle(file.Get(), path)) {
+        done->Lines.push_back(Narrow(path) + (present ? " updated" : " placed"));
+        done->Changed = true;
+        return true;
+    }
+    DWORD error = held ? ERROR_SHARING_VIOLATION : ::GetLastError();
+    if (!present || !InUse(error)) {
+        *problem = Narrow(path) + " cannot be replaced (" + Error(error) + ")";
+        (void)winfiles::DeleteByHandle(file.Get());
+        return false;
+    }
+    // The folder lets only Administrators and SYSTEM write: the verified
+    // copy stays as it is until Windows renames it at the next restart.
+    file = Handle();
+    if (!::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        *problem = Narrow(path) + " is in use, and its replacement at the next restart cannot be set (" +
+                   Error(::GetLastError()) + ")";
+        (void)::DeleteFileW(temporary.c_str());
+        return false;
+    }
+    done->Lines.push_back(Narrow(path) + " in use (" + Error(error) + "): " + Narrow(temporary) +
+                          " replaces it at the next restart");
     done->Changed = true;
+    return true;
+}
+
+// Removes an installed program through a handle that does not follow links.
+// One that cannot go now (this program's own image, another running one, or
+// a file some process holds open without sharing) is left to Windows to
+// remove at the next restart, renamed aside first where it can be, so that
+// its name is free for an install before then. Says which in done, and sets
+// later then.
+bool RemoveProgram(const std::wstring& path, HANDLE running, ProgramsDone* done, bool* later, std::string* problem)
+{
+    DWORD openError = ERROR_SUCCESS;
+    Handle file =
+        OpenTrustedFile(path, DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING, problem, &openError);
+    if (!file.Valid() && openError != ERROR_SHARING_VIOLATION) {
+        *problem = Narrow(path) + " " + *problem;
+        return false;
+    }
+    bool self = file.Valid() && running != INVALID_HANDLE_VALUE && SameFile(file.Get(), running);
+    if (file.Valid() && !self && winfiles::DeleteByHandle(file.Get())) {
+        done->Lines.push_back(Narrow(path) + " removed");
+        done->Changed = true;
+        return true;
+    }
+    DWORD error = file.Valid() ? ::GetLastError() : openError;
+    if (!self && !InUse(error)) {
+        *problem = Narrow(path) + " cannot be removed (" + Error(error) + ")";
+        return false;
+    }
+    std::string why = self ? "it is the program running" : "it is in use (" + Error(error) + ")";
+    std::wstring gone = path;
+    std::wstring aside = path + L"." + std::to_wstring(::GetCurrentProcessId()) + L".removed";
+    if (file.Valid() && winfiles::RenameByHandle(file.Get(), aside)) {
+        gone = aside;
+    }
+    file = Handle();
+    if (!::MoveFileExW(gone.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        *problem = Narrow(gone) + " cannot be set for removal at the next restart (" + Error(::GetLastError()) + ")";
+        return false;
+    }
+    done->Lines.push_back(Narrow(path) + (gone == path ? "" : " set aside as " + Narrow(gone) + ",") +
+                          " to be removed at the next restart (" + why + ")");
+    done->Changed = true;
+    *later = true;
     return true;
 }
 
@@ -512,32 +591,10 @@ bool WindowsDeploySystem::RemovePrograms(ProgramsDone* done, std::string* proble
     bool removedLater = false;
     for (const wchar_t* name : {PREFLIGHT_NAME, DEPLOY_NAME}) {
         std::wstring path = folderPath + L"\\" + name;
-        if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-            continue;
-        }
-        Handle file = OpenTrustedFile(path, DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING, problem);
-        if (!file.Valid()) {
-            *problem = Narrow(path) + " " + *problem;
+        if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES &&
+            !RemoveProgram(path, running.Valid() ? running.Get() : INVALID_HANDLE_VALUE, done, &removedLater,
+                           problem)) {
             return false;
-        }
-        // A program's own image cannot go while it runs: Windows removes it
-        // at the next restart.
-        if (running.Valid() && SameFile(file.Get(), running.Get())) {
-            file = Handle();
-            if (!::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-                *problem =
-                    Narrow(path) + " cannot be set for removal at the next restart (" + Error(::GetLastError()) + ")";
-                return false;
-            }
-            done->Lines.push_back(Narrow(path) + " to be removed at the next restart (it is the program running)");
-            done->Changed = true;
-            removedLater = true;
-        } else if (!winfiles::DeleteByHandle(file.Get())) {
-            *problem = Narrow(path) + " cannot be removed (" + Error(::GetLastError()) + ")";
-            return false;
-        } else {
-            done->Lines.push_back(Narrow(path) + " removed");
-            done->Changed = true;
         }
     }
     if (removedLater) {

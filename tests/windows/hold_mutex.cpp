@@ -1,9 +1,11 @@
 // Holds a named mutex, made as a deployment makes it, for some seconds, then
 // lets it go; or, with "abandon", ends without letting it go, as a killed
 // deployment would; or, with "foreign", holds one owned by Users, as a user
-// who took the name first would. Prints "held" once it has it.
+// who took the name first would; or, with "file", holds the file of that
+// path open for reading with no sharing, as any account that may read it
+// can. Prints "held" once it has it.
 //
-//   hold_mutex NAME SECONDS [abandon | foreign]
+//   hold_mutex NAME SECONDS [abandon | foreign | file]
 // The tool's header first: the SDK's macros would replace its constants' names.
 #include "deploy/win_system.h"
 
@@ -17,8 +19,20 @@
 int wmain(int argc, wchar_t** argv)
 {
     if (argc < 3) {
-        (void)std::fputs("usage: hold_mutex NAME SECONDS [abandon | foreign]\n", stderr);
+        (void)std::fputs("usage: hold_mutex NAME SECONDS [abandon | foreign | file]\n", stderr);
         return 2;
+    }
+    if (argc >= 4 && std::wcscmp(argv[3], L"file") == 0) {
+        HANDLE file = ::CreateFileW(argv[1], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            (void)std::fprintf(stderr, "hold_mutex: the file: error %lu\n", ::GetLastError());
+            return 1;
+        }
+        (void)std::puts("held");
+        (void)std::fflush(stdout);
+        ::Sleep(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)) * 1000);
+        ::CloseHandle(file);
+        return 0;
     }
     bool foreign = argc >= 4 && std::wcscmp(argv[3], L"foreign") == 0;
     PSECURITY_DESCRIPTOR descriptor = nullptr;

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Usage: package_test.sh PREFIX PACKAGE.zip WORK
+# Usage: package_test.sh PREFIX PACKAGE.zip WORK HOLDER
 # The package as shipped, under Wine, on Wine's own devices (whose bus Wine
 # cannot report, so no adapter is picked): scripts/startup.cmd, run by Wine's
 # cmd, installs both programs, which then match the package's; the command of
@@ -7,12 +7,18 @@
 # gives the answer its system reads for a machine with no adapter; a swapped
 # or linked tessary-preflight.exe is refused with nothing installed; a signed
 # one is accepted (the digest is the Authenticode one); /d removes the
-# programs, and, run from the installed copy, leaves its own removal to the
-# next restart.
+# programs, and, run from the installed copy, sets itself aside for removal
+# at the next restart, which an install before it then survives; a program
+# some process holds open without sharing is replaced, or removed, at the
+# next restart, and the run goes on. wine-run.sh boots the prefix, which
+# carries out what waits for a restart: the runs that must not do so use
+# plain wine.
 set -euo pipefail
 here=$(dirname "$(realpath "$0")")
-prefix=$(realpath -m "$1") package=$(realpath "$2") work=$3
+prefix=$(realpath -m "$1") package=$(realpath "$2") work=$3 holder=$4
 run() { "$here/wine-run.sh" "$prefix" "$@"; }
+plain() { WINEPREFIX=$prefix WINEDEBUG=-all wine "$@"; }
+restart() { WINEPREFIX=$prefix WINEDEBUG=-all wineboot -r </dev/null >/dev/null 2>&1; }
 rm -rf "$work"
 mkdir -p "$work/package"
 cd "$work"
@@ -91,20 +97,48 @@ cmp -s signed/tessary-preflight.exe "$installed/tessary-preflight.exe" || fail "
 grep -q 'tessary-preflight.exe updated' "$log" || fail "the log does not say the pre-flight was updated"
 
 # /d from the package removes both and their folder; run from the installed
-# copy, it removes the pre-flight and leaves itself and the folder to the
-# next restart.
+# copy, it removes the pre-flight and sets itself aside, for removal with the
+# folder at the next restart. An install before that restart keeps both.
 run package/tessary-deploy.exe /d >remove.out || fail "/d: status $?: $(cat remove.out)"
 [ ! -e "$installed" ] || fail "/d left $(ls -la "$installed")"
 run package/tessary-deploy.exe /a >/dev/null || fail "/a again: status $?"
-run 'C:\Program Files\Tessary\tessary-deploy.exe' /d >self.out || fail "/d from the installed copy: status $?"
-[ ! -e "$installed/tessary-preflight.exe" ] && [ -e "$installed/tessary-deploy.exe" ] ||
+plain 'C:\Program Files\Tessary\tessary-deploy.exe' /d >self.out || fail "/d from the installed copy: status $?"
+aside=$(cd "$installed" && ls tessary-deploy.exe.*.removed 2>/dev/null || true)
+[ ! -e "$installed/tessary-preflight.exe" ] && [ ! -e "$installed/tessary-deploy.exe" ] && [ -n "$aside" ] ||
   fail "/d from the installed copy: $(ls -la "$installed")"
 pending=$(reg query "$session" /v PendingFileRenameOperations)
-grep -q 'Tessary\\tessary-deploy.exe' <<<"$pending" || fail "no removal at the next restart: $pending"
-grep -q 'tessary-deploy.exe to be removed at the next restart' "$log" || fail "the log does not say so"
+grep -qF "Tessary\\$aside" <<<"$pending" || fail "no removal at the next restart: $pending"
+grep -q "set aside as .*$aside, to be removed at the next restart (it is the program running)" "$log" ||
+  fail "the log does not say so: $(tail -n 4 "$log")"
+plain package/tessary-deploy.exe /a >/dev/null || fail "/a before the restart: status $?"
+restart
+for program in tessary-preflight.exe tessary-deploy.exe; do
+  cmp -s "package/$program" "$installed/$program" || fail "$program did not outlast the restart: $(ls -la "$installed")"
+done
+[ ! -e "$installed/$aside" ] || fail "the restart did not remove $aside"
+
+# Any account that may read the installed pre-flight can hold it open with
+# no sharing: /a then replaces it at the next restart and goes on, and /d
+# removes it then.
+printf 'older' >"$installed/tessary-preflight.exe"
+plain "$holder" 'C:\Program Files\Tessary\tessary-preflight.exe' 8 file >held.txt 2>&1 &
+for _ in $(seq 100); do grep -q held held.txt 2>/dev/null && break; sleep 0.1; done
+grep -q held held.txt || fail "the pre-flight was not held: $(cat held.txt)"
+status=0
+plain package/tessary-deploy.exe /a >held-add.out 2>&1 || status=$?
+[ "$status" -eq 0 ] && grep -q 'tessary-preflight.exe in use (error 32 .*replaces it at the next restart' "$log" ||
+  fail "/a with the pre-flight held: status $status: $(cat held-add.out; tail -n 4 "$log")"
+status=0
+plain package/tessary-deploy.exe /d >held-remove.out 2>&1 || status=$?
+[ "$status" -eq 0 ] && grep -q 'tessary-preflight.exe to be removed at the next restart (it is in use (error 32' "$log" ||
+  fail "/d with the pre-flight held: status $status: $(cat held-remove.out; tail -n 5 "$log")"
+wait
+restart
+[ ! -e "$installed" ] || fail "the restart left $(ls -la "$installed")"
 reg delete "$session" /v PendingFileRenameOperations /f >/dev/null || true
 rm -rf "$installed"
 
 [ "$failures" -eq 0 ] || exit 1
 echo "startup.cmd and each script's command answer as their systems read them; the programs are installed" \
-  "verified, a swapped or linked pre-flight is refused, a signed one accepted; /d removes them"
+  "verified, a swapped or linked pre-flight is refused, a signed one accepted; /d removes them; a held or" \
+  "running program is replaced or removed at the next restart"
