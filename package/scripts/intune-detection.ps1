@@ -1,6 +1,7 @@
 # Intune, Windows app (Win32): Detection rules > Rules format: Use a custom
 # detection script > Script file: this file.
 #   Run script as 32-bit process on 64-bit clients: No
+#   The app's Program page: Install behavior System
 #   Enforce script signature check and run script silently: No (or sign it)
 # The app counts as installed (exit 0, one line on standard output) when
 # WapiSupport is set on every adapter tessary.exe would pick, and also when
