@@ -76,10 +76,14 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
     simulator::Device disabled = testsupport::NetDevice("Corvane Wi-Fi 6", "USB", "0003");
     disabled.Status |= platform::DN_HAS_PROBLEM;
     disabled.Problem = platform::CM_PROB_DISABLED;
+    // The scan holds 259 characters of a description: a wireless word after
+    // them is not seen.
+    const std::string longName = "Corvane " + std::string(300, 'x') + " Wireless";
     const M nearMisses = testsupport::MachineOf({testsupport::NetDevice("CORVANE Wireless", "PCI", "0001"),
                                                  testsupport::NetDevice("Corvane Ethernet", "PCI", "0002"), disabled,
                                                  testsupport::NetDevice("Corvane Wireless", "SD", "0004"),
-                                                 testsupport::NetDevice("Mouse", "USB", "0005")});
+                                                 testsupport::NetDevice("Mouse", "USB", "0005"),
+                                                 testsupport::NetDevice(longName, "PCI", "0006")});
     const std::string notPicked = "  not picked: device ";
     const std::string ofClass = " ({4d36e972-e325-11ce-bfc1-08002be10318}\\000";
     const simulator::Fault enabling = testsupport::Failing(Operation::SetupDiCallClassInstaller, 0xE0000231, 0, 1);
@@ -124,8 +128,10 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
              notPicked + "2, Corvane Wi-Fi 6" + ofClass +
              "3): it is disabled; enable it in Device Manager (or pnputil /enable-device) and run the deployment "
              "again\n" +
-             notPicked + "3, Corvane Wireless" + ofClass +
-             "4): it is on the bus \"SD\", not USB or PCI\n  outcome 0: "},
+             notPicked + "3, Corvane Wireless" + ofClass + "4): it is on the bus \"SD\", not USB or PCI\n" + notPicked +
+             "5, " + longName + ofClass +
+             "6): its description holds neither \"Wireless\" nor \"Wi-Fi\" in these letter cases within its first 259 "
+             "characters, all that is read of it\n  outcome 0: "},
         {"busy", [](M&) {}, u"/a", 1618, "busy: another deployment is running", false, true, RunLock::Busy,
          "another deployment held Global\\Tessary throughout the wait: nothing was done"},
         {"name taken", [](M&) {}, u"/a", 1, "failed: Global\\Tessary is taken by an object no deployment made", false,

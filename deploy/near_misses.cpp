@@ -1,7 +1,9 @@
 #include "deploy/near_misses.h"
 
+#include "common/text_field.h"
 #include "common/unicode.h"
 #include "deploy/deploy.h"
+#include "discovery/adapter_scan.h"
 #include "discovery/device_probes.h"
 #include "discovery/device_walk.h"
 #include "discovery/property_reader.h"
@@ -10,13 +12,21 @@ using namespace platform;
 
 namespace {
 
-// A device's property as text; empty when it cannot be read.
-std::u16string PropertyText(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, DWORD property, PropertyBuffer* buffer)
+// A device's property as text, and as the scan holds it; both empty when it
+// cannot be read.
+struct PropertyTexts {
+    std::u16string Full;
+    TextField Held = {};
+};
+
+PropertyTexts ReadTexts(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, DWORD property, PropertyBuffer* buffer)
 {
-    if (!ReadDeviceProperty(set, deviceInfo, property, buffer)) {
-        return {};
+    PropertyTexts texts;
+    if (ReadDeviceProperty(set, deviceInfo, property, buffer)) {
+        texts.Full.assign(reinterpret_cast<const WCHAR*>(buffer->Block), PropertyTextLength(buffer));
+        CopyPropertyText(&texts.Held, buffer);
     }
-    return {reinterpret_cast<const WCHAR*>(buffer->Block), PropertyTextLength(buffer)};
+    return texts;
 }
 
 std::string Utf8(const std::u16string& text)
@@ -25,19 +35,24 @@ std::string Utf8(const std::u16string& text)
 }
 
 // Why a network device whose description begins with the vendor's word, in
-// any letter case, was passed over; "" when it was not.
-std::string WhyPassedOver(const std::u16string& description, const std::u16string& enumerator,
+// any letter case, was passed over, by the scan's own tests on the scan's
+// own copies of its texts; "" when it was not.
+std::string WhyPassedOver(const PropertyTexts& description, const PropertyTexts& enumerator,
                           const std::u16string& driver, CONFIGRET statusResult, DWORD status, DWORD problem)
 {
-    if (description.compare(0, 7, u"Corvane") != 0) {
-        return "its description begins with \"" + Utf8(description.substr(0, 7)) + "\", not \"Corvane\"";
+    if (!BeginsWithVendor(description.Held.Text)) {
+        return "its description begins with \"" + Utf8(description.Full.substr(0, 7)) + "\", not \"Corvane\"";
     }
-    if (description.find(u"Wireless") == std::u16string::npos && description.find(u"Wi-Fi") == std::u16string::npos) {
-        return "its description holds neither \"Wireless\" nor \"Wi-Fi\" in these letter cases";
+    if (!NamesWireless(description.Held.Text)) {
+        return "its description holds neither \"Wireless\" nor \"Wi-Fi\" in these letter cases" +
+               std::string(description.Full.size() >= TEXT_FIELD_UNITS
+                               ? " within its first " + std::to_string(TEXT_FIELD_UNITS - 1) +
+                                     " characters, all that is read of it"
+                               : "");
     }
-    if (enumerator != u"USB" && enumerator != u"PCI") {
-        return enumerator.empty() ? "its bus cannot be read"
-                                  : "it is on the bus \"" + Utf8(enumerator) + "\", not USB or PCI";
+    if (!IsAdapterBus(enumerator.Held.Text)) {
+        return enumerator.Full.empty() ? "its bus cannot be read"
+                                       : "it is on the bus \"" + Utf8(enumerator.Full) + "\", not USB or PCI";
     }
     if (statusResult != CR_SUCCESS) {
         return "its state cannot be read (CM_Get_DevNode_Status: " + ConfigurationCode(statusResult) + ")";
@@ -53,20 +68,21 @@ std::string WhyPassedOver(const std::u16string& description, const std::u16strin
 
 void NoteNearMiss(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer* buffer, void* context)
 {
-    std::u16string description = PropertyText(device.Set, deviceInfo, SPDRP_DEVICEDESC, buffer);
-    if (PropertyText(device.Set, deviceInfo, SPDRP_CLASS, buffer) != u"Net" ||
-        AsciiLowerCase(description.substr(0, 7)) != u"corvane") {
+    PropertyTexts description = ReadTexts(device.Set, deviceInfo, SPDRP_DEVICEDESC, buffer);
+    if (ReadTexts(device.Set, deviceInfo, SPDRP_CLASS, buffer).Full != u"Net" ||
+        AsciiLowerCase(description.Full.substr(0, 7)) != u"corvane") {
         return;
     }
     DWORD status = 0;
     DWORD problem = 0;
     CONFIGRET result = CM_Get_DevNode_Status(&status, &problem, deviceInfo->DevInst, 0);
-    std::u16string driver = PropertyText(device.Set, deviceInfo, SPDRP_DRIVER, buffer);
-    std::string why = WhyPassedOver(description, PropertyText(device.Set, deviceInfo, SPDRP_ENUMERATOR_NAME, buffer),
+    std::u16string driver = ReadTexts(device.Set, deviceInfo, SPDRP_DRIVER, buffer).Full;
+    std::string why = WhyPassedOver(description, ReadTexts(device.Set, deviceInfo, SPDRP_ENUMERATOR_NAME, buffer),
                                     driver, result, status, problem);
     if (!why.empty()) {
-        static_cast<std::vector<std::string>*>(context)->push_back(
-            "device " + std::to_string(device.Index) + ", " + Utf8(description) + " (" + Utf8(driver) + "): " + why);
+        static_cast<std::vector<std::string>*>(context)->push_back("device " + std::to_string(device.Index) + ", " +
+                                                                   Utf8(description.Full) + " (" + Utf8(driver) +
+                                                                   "): " + why);
     }
 }
 

@@ -28,6 +28,25 @@ constexpr WCHAR VENDOR_WORD[] = u"Corvane";
 constexpr WCHAR WIRELESS_WORD[] = u"Wireless";
 constexpr WCHAR WIFI_WORD[] = u"Wi-Fi";
 
+} // namespace
+
+BOOL IsAdapterBus(const WCHAR* enumerator)
+{
+    return lstrcmpW(enumerator, USB_ENUMERATOR) == 0 || lstrcmpW(enumerator, PCI_ENUMERATOR) == 0;
+}
+
+BOOL BeginsWithVendor(const WCHAR* description)
+{
+    return TextStartsWith(description, VENDOR_WORD);
+}
+
+BOOL NamesWireless(const WCHAR* description)
+{
+    return TextContains(description, WIRELESS_WORD) || TextContains(description, WIFI_WORD);
+}
+
+namespace {
+
 // True when the device at the index is one of the adapters to act on. Fills
 // the record on the way; a device that fails any test is passed over silently.
 BOOL IsWirelessAdapter(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, DWORD index, PropertyBuffer* buffer,
@@ -53,8 +72,7 @@ BOOL IsWirelessAdapter(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, DWORD index, P
     if (ReadDeviceProperty(set, deviceInfo, SPDRP_ENUMERATOR_NAME, buffer)) {
         CopyPropertyText(&adapter->Enumerator, buffer);
     }
-    if (lstrcmpW(adapter->Enumerator.Text, USB_ENUMERATOR) != 0 &&
-        lstrcmpW(adapter->Enumerator.Text, PCI_ENUMERATOR) != 0) {
+    if (!IsAdapterBus(adapter->Enumerator.Text)) {
         return FALSE;
     }
 
@@ -68,11 +86,7 @@ BOOL IsWirelessAdapter(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, DWORD index, P
     }
     CopyPropertyText(&adapter->Description, buffer);
 
-    if (!TextStartsWith(adapter->Description.Text, VENDOR_WORD)) {
-        return FALSE;
-    }
-    if (!TextContains(adapter->Description.Text, WIRELESS_WORD) &&
-        !TextContains(adapter->Description.Text, WIFI_WORD)) {
+    if (!BeginsWithVendor(adapter->Description.Text) || !NamesWireless(adapter->Description.Text)) {
         return FALSE;
     }
     return !IsDeviceDisabled(DeviceRef{set, index});

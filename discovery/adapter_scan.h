@@ -10,6 +10,16 @@
 // cannot be opened, without a word.
 void ScanWirelessAdapters(SettingAction action);
 
+// The selection's tests on a device's texts, as the scan holds them (each
+// copied into a text field, so cut to TEXT_FIELD_UNITS - 1 code units): the
+// scan picks a device of setup class Net, on one of these buses, whose
+// description begins with the vendor's word and holds a wireless word, in
+// these letter cases, and that is not disabled. Whoever explains the choice
+// asks the same questions of the same copies.
+platform::BOOL IsAdapterBus(const platform::WCHAR* enumerator);
+platform::BOOL BeginsWithVendor(const platform::WCHAR* description);
+platform::BOOL NamesWireless(const platform::WCHAR* description);
+
 // What EnumWirelessAdapters calls for each adapter it picks: the device, its
 // record as the walk fetched it, and its driver key name as the scan holds it
 // (at most TEXT_FIELD_UNITS - 1 code units). The set stays open meanwhile.

@@ -23,9 +23,9 @@ struct Snapshot {
 };
 
 // Takes the snapshot: every present device in member-index order (the set the
-// tool opens), its status and problem or the status query's failure, its four
-// properties exactly as the platform returns them (bytes, or the read's
-// error), and for each device whose driver key name can be read, whether its
+// tool opens), its status and problem or the status query's failure, each
+// property of SIMULATOR_DEVICE_PROPERTIES exactly as the platform returns it
+// (bytes, or the read's error), and for each device whose driver key name can be read, whether its
 // key exists, its WapiSupport value if any, whether this process may read it
 // and whether it may open it with full access; and whether the process runs
 // elevated; each device's instance ID; and the deployment's journal, if
