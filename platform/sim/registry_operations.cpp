@@ -191,11 +191,11 @@ LSTATUS RegCloseKey(HKEY key)
     std::vector<OpenKey>& keys = Sim().Keys;
     for (std::size_t i = 0; i < keys.size(); ++i) {
         if (reinterpret_cast<HKEY>(keys[i].Id) == key) {
+            // A kill stops the run before the key is closed; a failure is
+            // answered with the key closed all the same.
+            const Fault* fault = FireFault(Operation::RegCloseKey);
             keys.erase(keys.begin() + static_cast<std::ptrdiff_t>(i));
-            if (const Fault* fault = FireFault(Operation::RegCloseKey)) {
-                return Answer(call, fault->Error); // the key is closed all the same
-            }
-            return Answer(call, ERROR_SUCCESS);
+            return Answer(call, fault != nullptr ? fault->Error : ERROR_SUCCESS);
         }
     }
     return Answer(call, ERROR_INVALID_HANDLE);

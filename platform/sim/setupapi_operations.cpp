@@ -327,12 +327,11 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set)
     std::vector<DeviceSet>& sets = Sim().Sets;
     for (std::size_t i = 0; i < sets.size(); ++i) {
         if (reinterpret_cast<HDEVINFO>(sets[i].Id) == set) {
-            // The set is released even when the call is made to report failure.
+            // A kill stops the run before the set is released; a failure is
+            // answered with the set released all the same.
+            const Fault* fault = FireFault(Operation::SetupDiDestroyDeviceInfoList);
             sets.erase(sets.begin() + static_cast<std::ptrdiff_t>(i));
-            if (const Fault* fault = FireFault(Operation::SetupDiDestroyDeviceInfoList)) {
-                return Fail(call, fault->Error);
-            }
-            return Succeed(call);
+            return fault != nullptr ? Fail(call, fault->Error) : Succeed(call);
         }
     }
     return Fail(call, ERROR_INVALID_HANDLE);
