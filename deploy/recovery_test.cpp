@@ -221,8 +221,8 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
               "after it is back\n",
           // The one that never stopped may run with its old setting.
           "  restart owed: SYSTEM\\CurrentControlSet\\Control\\Class\\" + key + "0005: ",
-          "  outcome 0: success: 2 adapters left disabled by an interrupted run enabled again; every adapter's "
-          "driver key is as wanted, and every adapter was restarted.\n"},
+          "  outcome 0: success: 2 adapters left disabled by an interrupted run enabled again; ",
+          "every adapter's driver key is as wanted, and every adapter was restarted.\n"},
          1},
         {"recovered, asking for a restart",
          &restarting,
