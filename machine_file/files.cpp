@@ -246,7 +246,13 @@ bool IsTrackedInCheckout(const std::string& root, const std::string& path)
     // nothing: its exit status alone tells whether the file is tracked.
     std::string topText = top.string();
     std::string insideText = inside.string();
+    // The checkout may belong to another account (a build as root of a
+    // developer's tree): git would refuse to answer for it, as if nothing
+    // were tracked, unless told the folder is safe.
+    std::string safe = "safe.directory=" + topText;
     std::vector<char*> arguments = {const_cast<char*>("git"),
+                                    const_cast<char*>("-c"),
+                                    safe.data(),
                                     const_cast<char*>("-C"),
                                     topText.data(),
                                     const_cast<char*>("ls-files"),

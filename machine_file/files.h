@@ -30,7 +30,8 @@ bool ReadWholeFile(const std::string& path, std::uintmax_t maxBytes, std::string
 bool CanReplaceFile(const std::string& path, std::string* error);
 
 // True when path names a file that git tracks in the project checked out at
-// root: a source the run must not overwrite. False when it does not, when
+// root, whichever account owns the checkout: a source the run must not
+// overwrite. False when it does not, when
 // root is not a git checkout, when git cannot be run, and on Windows, where
 // the project is not built from its checkout.
 bool IsTrackedInCheckout(const std::string& root, const std::string& path);

@@ -1,8 +1,15 @@
 #include "machine_file/machine_file.h"
 
+#include "machine_file/files.h"
 #include "machine_file/format.h"
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -146,6 +153,29 @@ TEST(MachineFile, WritesBackOnlyWhatChangedInTheFormTheFileUsed)
               R"([{"status":"0x180240A","comment":"kept","problem":22,"pendingDisable":true},{}])");
     EXPECT_EQ(updated["registry"]["K"]["values"].dump(),
               R"({"DriverDesc":"x","WapiSupport":{"type":1,"data":"31 00"}})");
+}
+
+// The project's own files are told apart by asking git, which refuses to
+// answer for a checkout another account owns unless told it is safe: the
+// run would then write into a tracked file as if it were the user's own.
+TEST(MachineFile, TellsTheFilesGitTracksInACheckoutAnotherAccountOwns)
+{
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "only root can give a checkout to another account";
+    }
+    std::filesystem::path top = std::filesystem::temp_directory_path() / ("tessary-owned-" + std::to_string(getpid()));
+    std::filesystem::remove_all(top);
+    std::filesystem::create_directories(top);
+    std::ofstream(top / "tracked.json") << "{}";
+    std::ofstream(top / "own.json") << "{}";
+    std::string quoted = "'" + top.string() + "'";
+    ASSERT_EQ(std::system(
+                  ("git -C " + quoted + " init -q && git -C " + quoted + " add tracked.json && chown -R 4242 " + quoted)
+                      .c_str()),
+              0);
+    EXPECT_TRUE(simulator::IsTrackedInCheckout(top.string(), (top / "tracked.json").string()));
+    EXPECT_FALSE(simulator::IsTrackedInCheckout(top.string(), (top / "own.json").string()));
+    std::filesystem::remove_all(top);
 }
 
 } // namespace
