@@ -1,5 +1,7 @@
 #include "common/text_format.h"
 
+#include "platform/platform.h"
+
 namespace {
 
 constexpr char SMALL_DIGITS[] = "0123456789abcdef";
@@ -39,4 +41,9 @@ std::string HexBytes(const std::uint8_t* data, std::size_t size)
 std::string CountOf(std::size_t count, const std::string& noun)
 {
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+std::string RegistryTypeName(std::uint32_t type)
+{
+    return type == platform::REG_SZ ? "REG_SZ" : "type " + std::to_string(type);
 }

@@ -17,5 +17,9 @@ std::string HexByte(std::uint8_t byte, bool capitals = false);
 // Bytes as two small hexadecimal digits each, separated by spaces: "31 00".
 std::string HexBytes(const std::uint8_t* data, std::size_t size);
 
+// A registry value's type as the log and the report name it: "REG_SZ", or
+// "type N".
+std::string RegistryTypeName(std::uint32_t type);
+
 // A count and its noun: "1 adapter", "2 adapters".
 std::string CountOf(std::size_t count, const std::string& noun);

@@ -70,7 +70,16 @@ std::string EscapeControlCharacters(const std::string& utf8)
 std::u16string AsciiLowerCase(std::u16string text)
 {
     for (char16_t& unit : text) {
-        unit = unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit - u'A' + u'a') : unit;
+        unit = AsciiLowerUnit(unit);
+    }
+    return text;
+}
+
+std::u16string TextOfUtf16(const std::uint8_t* bytes, std::size_t size)
+{
+    std::u16string text;
+    for (std::size_t i = 0; i + 1 < size && (bytes[i] != 0 || bytes[i + 1] != 0); i += 2) {
+        text.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
     }
     return text;
 }

@@ -21,10 +21,20 @@ std::size_t EncodeUtf8(std::uint32_t point, char out[4]);
 // without the heap.
 std::string Utf16ToUtf8(const platform::WCHAR* text, std::size_t length);
 
-// The text with the ASCII letters in lower case, as names compare where the
-// platform compares them without regard to case (registry key names, the
-// vendor's name).
+// An ASCII letter in lower case; any other code unit as it is. Names compare
+// so where the platform compares them without regard to case (registry key
+// and value names, device names in a path).
+inline char16_t AsciiLowerUnit(char16_t unit)
+{
+    return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit - u'A' + u'a') : unit;
+}
+
+// The text with the ASCII letters in lower case (AsciiLowerUnit).
 std::u16string AsciiLowerCase(std::u16string text);
+
+// The text that UTF-16LE bytes hold: whole code units up to the first zero
+// unit, or to the end.
+std::u16string TextOfUtf16(const std::uint8_t* bytes, std::size_t size);
 
 // A text on one line: each control character (below U+0020, and U+007F) as
 // \xNN, so that a name holding a line break cannot split a line in two.

@@ -71,15 +71,8 @@ std::string SettingAsRead(const PickedAdapter& adapter, DeploySystem* system)
     case SettingState::Other:
         break;
     }
-    std::string type = adapter.ValueType == REG_SZ ? "REG_SZ" : "type " + std::to_string(adapter.ValueType);
-    return type + ", " + std::to_string(adapter.ValueData.size()) +
+    return RegistryTypeName(adapter.ValueType) + ", " + std::to_string(adapter.ValueData.size()) +
            " bytes: " + HexBytes(adapter.ValueData.data(), adapter.ValueData.size());
-}
-
-// The adapter's key path, or its member index where it names no key.
-std::string Label(const PickedAdapter& adapter)
-{
-    return adapter.KeyPath.empty() ? "device " + std::to_string(adapter.Index) : Utf8(adapter.KeyPath);
 }
 
 // Why no run of the tool can bring the adapter's key to what the action

@@ -142,12 +142,6 @@ std::string Why(const PickedAdapter& adapter)
                                    : "cannot be read (error " + std::to_string(adapter.ReadError) + ")";
 }
 
-// The adapter's key path, or its member index where it names no key.
-std::string Label(const PickedAdapter& adapter)
-{
-    return adapter.KeyPath.empty() ? "device " + std::to_string(adapter.Index) : Utf8(adapter.KeyPath);
-}
-
 std::string Named(const PickedAdapter& adapter, const std::function<std::string(const std::u16string&)>& note)
 {
     std::string name = Label(adapter);
@@ -176,6 +170,12 @@ void ReadAdaptersAgain(std::vector<PickedAdapter>* adapters)
         ReadSetting(&adapter);
         ReadStatus(&adapter);
     }
+}
+
+std::string Label(const PickedAdapter& adapter)
+{
+    return adapter.KeyPath.empty() ? "device " + std::to_string(adapter.Index)
+                                   : EscapeControlCharacters(Utf8(adapter.KeyPath));
 }
 
 bool IsAsWanted(const PickedAdapter& adapter, SettingAction action)

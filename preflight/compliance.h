@@ -76,6 +76,10 @@ MachineState ReadMachineState();
 // left disabled, say) is still looked at.
 void ReadAdaptersAgain(std::vector<PickedAdapter>* adapters);
 
+// The adapter's key path, on one line, or its member index where it names no
+// key: how the check's line and the deployment's log name it.
+std::string Label(const PickedAdapter& adapter);
+
 // True when the adapter's key is as the action leaves it: the setting set for
 // Add; for Delete, no setting (a missing key holds none).
 bool IsAsWanted(const PickedAdapter& adapter, SettingAction action);

@@ -18,16 +18,6 @@ constexpr DWORD MAX_VALUE_NAME_UNITS = 16384;
 // The room an instance ID usually takes (MAX_DEVICE_ID_LEN).
 constexpr DWORD MAX_DEVICE_ID_UNITS = 200;
 
-// The text that UTF-16 bytes hold: whole code units up to the first zero.
-std::u16string TextOf(const std::vector<BYTE>& bytes)
-{
-    std::u16string text;
-    for (std::size_t i = 0; i + 1 < bytes.size() && (bytes[i] != 0 || bytes[i + 1] != 0); i += 2) {
-        text.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
-    }
-    return text;
-}
-
 // Opens the journal's key for writing, making it when it is not there.
 LSTATUS OpenForWriting(HKEY* key)
 {
@@ -97,7 +87,7 @@ bool ReadJournal(std::vector<JournalEntry>* entries, DWORD* error)
         DWORD type = 0;
         std::vector<BYTE> data;
         status = ReadRegistryValue(key, entry.DriverKeyName.c_str(), &type, &data);
-        entry.InstanceId = TextOf(data);
+        entry.InstanceId = TextOfUtf16(data.data(), data.size());
         entries->push_back(entry);
     }
     if (key != nullptr) {

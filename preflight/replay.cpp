@@ -3,6 +3,7 @@
 #include <map>
 
 #include "app/command_dispatch.h"
+#include "common/text_format.h"
 #include "platform/sim/simulator.h"
 
 namespace {
@@ -13,8 +14,7 @@ std::string Describe(const simulator::Value* value)
     if (value == nullptr) {
         return "none";
     }
-    std::string type = value->Type == platform::REG_SZ ? "REG_SZ" : "type " + std::to_string(value->Type);
-    return type + " (" + simulator::HexBytes(value->Data) + ")";
+    return RegistryTypeName(value->Type) + " (" + simulator::HexBytes(value->Data) + ")";
 }
 
 const simulator::Value* SettingOf(const simulator::Key& key)

@@ -9,20 +9,16 @@ bool IsSeparator(char16_t unit)
     return unit == u'\\' || unit == u'/';
 }
 
-char16_t Upper(char16_t unit)
-{
-    return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - u'a' + u'A') : unit;
-}
-
-bool SameLetters(const std::u16string& text, const char16_t* upper)
+// Whether the text is the name, in any letter case.
+bool SameLetters(const std::u16string& text, const char16_t* name)
 {
     std::size_t i = 0;
-    for (; i < text.size() && upper[i] != u'\0'; ++i) {
-        if (Upper(text[i]) != upper[i]) {
+    for (; i < text.size() && name[i] != u'\0'; ++i) {
+        if (AsciiLowerUnit(text[i]) != AsciiLowerUnit(name[i])) {
             return false;
         }
     }
-    return i == text.size() && upper[i] == u'\0';
+    return i == text.size() && name[i] == u'\0';
 }
 
 // The device a last part of a path names, as Windows reads it: the part

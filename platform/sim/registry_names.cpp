@@ -1,19 +1,16 @@
 #include "platform/sim/registry_names.h"
 
+#include "common/unicode.h"
+
 #include <algorithm>
 
 namespace simulator {
-
-char16_t RegistryLowerCase(char16_t unit)
-{
-    return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit + (u'a' - u'A')) : unit;
-}
 
 std::u16string FoldedRegistryName(const char16_t* name, std::size_t length)
 {
     std::u16string folded(name, length);
     for (char16_t& unit : folded) {
-        unit = RegistryLowerCase(unit);
+        unit = AsciiLowerUnit(unit);
     }
     return folded;
 }
@@ -24,7 +21,7 @@ bool SameRegistryName(const char16_t* first, std::size_t firstLength, const char
         return false;
     }
     for (std::size_t i = 0; i < firstLength; ++i) {
-        if (RegistryLowerCase(first[i]) != RegistryLowerCase(second[i])) {
+        if (AsciiLowerUnit(first[i]) != AsciiLowerUnit(second[i])) {
             return false;
         }
     }
@@ -35,7 +32,7 @@ std::uint64_t RegistryNameHash(const char16_t* name, std::size_t length)
 {
     std::uint64_t hash = 14695981039346656037ull; // FNV-1a
     for (std::size_t i = 0; i < length; ++i) {
-        hash = (hash ^ RegistryLowerCase(name[i])) * 1099511628211ull;
+        hash = (hash ^ AsciiLowerUnit(name[i])) * 1099511628211ull;
     }
     return hash;
 }

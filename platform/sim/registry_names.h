@@ -12,9 +12,6 @@
 
 namespace simulator {
 
-// The lower case of an ASCII capital, or the code unit itself.
-char16_t RegistryLowerCase(char16_t unit);
-
 // A name in the one letter case by which names are compared.
 std::u16string FoldedRegistryName(const char16_t* name, std::size_t length);
 

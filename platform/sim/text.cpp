@@ -68,15 +68,7 @@ std::vector<std::uint8_t> TextBytes(const std::u16string& text)
 
 std::u16string TextIn(const std::vector<std::uint8_t>& bytes)
 {
-    std::u16string text;
-    for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        auto unit = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
-        if (unit == 0) {
-            break;
-        }
-        text.push_back(unit);
-    }
-    return text;
+    return TextOfUtf16(bytes.data(), bytes.size());
 }
 
 std::string QuoteText(const std::u16string& text)
