@@ -56,7 +56,8 @@ run tessary-deploy-sim.exe /d >/dev/null || fail "/d: status $?"
 [ "$(grep -c '^20.*tessary-deploy ' "$log")" -eq 2 ] || fail "two runs, not two entries: $(cat "$log")"
 
 # A pre-flight beside it that is not the one it was built with is refused,
-# with an adapter to act on: exit 1, nothing installed, the tool not run.
+# with an adapter to act on: exit 1, nothing installed, the tool not run (its
+# outcome is the one line on standard output).
 rm -rf "$installed" swapped
 mkdir swapped
 cp tessary-deploy-sim.exe swapped/
@@ -64,7 +65,7 @@ cp "$holder" swapped/tessary-preflight.exe
 status=0
 run swapped/tessary-deploy-sim.exe /a >swapped.txt 2>swapped-error.txt || status=$?
 [ "$status" -eq 1 ] && grep -q 'is not the one this deployment was built with' swapped-error.txt &&
-  ! grep -q 'Tessary Tool' swapped.txt && [ ! -e "$installed/tessary-preflight.exe" ] &&
+  [ "$(wc -l <swapped.txt)" -eq 1 ] && [ ! -e "$installed/tessary-preflight.exe" ] &&
   ! tail -n 3 "$log" | grep -q 'before the run' ||
   fail "a swapped pre-flight: status $status: $(cat swapped.txt swapped-error.txt)"
 
@@ -113,7 +114,7 @@ code=$(TESSARY_TEST_LOCK_WAIT_MS=1500 run "$detached" busy.txt busy-error.txt '.
   tr -d '\r' || true)
 waited=$((($(date +%s%N) - started) / 1000000))
 [ "$code" = 1618 ] && grep -q '^tessary-deploy: 1618, busy: another deployment is running' busy.txt &&
-  ! grep -q 'Tessary Tool' busy.txt || fail "a second deployment: status $code: $(cat busy.txt busy-error.txt)"
+  [ "$(wc -l <busy.txt)" -eq 1 ] || fail "a second deployment: status $code: $(cat busy.txt busy-error.txt)"
 [ "$waited" -ge 1500 ] || fail "a second deployment answered after $waited ms, before its wait of 1500"
 [ ! -e "$installed" ] || fail "a second deployment installed the programs while the first ran"
 tail -n 2 "$log" | grep -q 'held Global\\Tessary throughout the wait: nothing was done' ||
@@ -124,7 +125,7 @@ hold 6 foreign
 code=$(TESSARY_TEST_LOCK_WAIT_MS=20000 run "$detached" taken.txt taken-error.txt '.\tessary-deploy-sim.exe' /a |
   tr -d '\r' || true)
 [ "$code" = 1 ] && grep -q '^tessary-deploy: 1, failed: Global\\Tessary is taken by an object no deployment' taken.txt &&
-  ! grep -q 'Tessary Tool' taken.txt && [ ! -e "$installed" ] ||
+  [ "$(wc -l <taken.txt)" -eq 1 ] && [ ! -e "$installed" ] ||
   fail "a deployment on a name a user holds: status $code: $(cat taken.txt taken-error.txt)"
 tail -n 2 "$log" | grep -q "not a deployment's to wait for: it belongs to BUILTIN\\\\Users" ||
   fail "the entry of a name a user holds: $(tail -n 3 "$log")"
