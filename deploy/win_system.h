@@ -64,4 +64,4 @@ enum class DeploymentNow {
 DeploymentNow CurrentDeployment(std::string* problem);
 
 // The log is kept to about this size; the entries before go to one older file.
-constexpr unsigned long long MAX_LOG_BYTES = 1024 * 1024;
+constexpr unsigned long long MAX_LOG_BYTES = 1024ULL * 1024;

@@ -8,6 +8,7 @@
 #include <setupapi.h>
 
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 // The SDK's values of the macros set aside below.
@@ -48,28 +49,29 @@ namespace {
 
 // A handle closed when it goes.
 using OwnedHandle = std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)>;
+using OwnedKey = std::unique_ptr<std::remove_pointer_t<::HKEY>, decltype(&::RegCloseKey)>;
 
 // A key's owner, group and access list, as its security descriptor; the
 // registry's status.
 LSTATUS ReadKeySecurity(HKEY root, const WCHAR* subKey, std::vector<BYTE>* descriptor)
 {
-    ::HKEY key = nullptr;
+    ::HKEY opened = nullptr;
     LSTATUS status = ::RegOpenKeyExW(reinterpret_cast<::HKEY>(root), reinterpret_cast<const ::WCHAR*>(subKey), 0,
-                                     READ_CONTROL, &key);
+                                     READ_CONTROL, &opened);
     if (status != ERROR_SUCCESS) {
         return status;
     }
+    OwnedKey key(opened, ::RegCloseKey);
     const SECURITY_INFORMATION parts =
         OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
     ::DWORD size = 0;
-    status = ::RegGetKeySecurity(key, parts, nullptr, &size);
+    status = ::RegGetKeySecurity(key.get(), parts, nullptr, &size);
     if (static_cast<DWORD>(status) == ERROR_INSUFFICIENT_BUFFER) {
         descriptor->assign(size, 0);
-        status = ::RegGetKeySecurity(key, parts, descriptor->data(), &size);
+        status = ::RegGetKeySecurity(key.get(), parts, descriptor->data(), &size);
     } else if (status == ERROR_SUCCESS) {
         status = ERROR_INVALID_DATA; // a key has a descriptor, so it never fits in nothing
     }
-    ::RegCloseKey(key);
     return status;
 }
 
@@ -111,16 +113,15 @@ LSTATUS CheckKeyAccess(HKEY root, const WCHAR* subKey, REGSAM access, BOOL* gran
 
 BOOL IsProcessElevated()
 {
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    HANDLE opened = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &opened)) {
         return FALSE;
     }
+    OwnedHandle token(opened, ::CloseHandle);
     TOKEN_ELEVATION elevation = {};
     ::DWORD size = 0;
-    BOOL elevated = ::GetTokenInformation(token, TokenElevation, &elevation, sizeof(elevation), &size) &&
-                    elevation.TokenIsElevated != 0;
-    ::CloseHandle(token);
-    return elevated;
+    return ::GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &size) &&
+           elevation.TokenIsElevated != 0;
 }
 
 void SetLastError(DWORD error)
