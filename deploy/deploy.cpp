@@ -170,6 +170,7 @@ public:
         facts_.Recovered = recovery.Enabled;
         facts_.RecoveryFailed = recovery.Failed;
         owed_ = recovery.Owed;
+        facts_.RestartsOwed = recovery.Owed.size();
         // An enable may ask for a restart of the computer, whether or not
         // the tool runs after it.
         facts_.RestartRequested = observer::RestartRequested();
@@ -241,6 +242,7 @@ public:
                 }
             }
         }
+        ForgetOwedNotPicked(state.Adapters);
         if (facts_.DeviceListOpened && facts_.NoAdapter) {
             for (const std::string& miss : FindNearMisses()) {
                 Note("not picked: " + miss);
@@ -298,18 +300,47 @@ public:
 private:
     void Note(const std::string& line) { notes_ += "  " + line + "\n"; }
 
+    static bool Names(const std::u16string& driverKeyName, const PickedAdapter& adapter)
+    {
+        TextField path = {};
+        return MakeDriverKeyPath(driverKeyName.c_str(), &path) &&
+               AsciiLowerCase(path.Text) == AsciiLowerCase(adapter.KeyPath);
+    }
+
     // Whether the recovery found the adapter running under an entry left
     // behind, so that it is owed a restart.
     bool IsOwedARestart(const PickedAdapter& adapter) const
     {
         for (const std::u16string& name : owed_) {
-            TextField path = {};
-            if (MakeDriverKeyPath(name.c_str(), &path) &&
-                AsciiLowerCase(path.Text) == AsciiLowerCase(adapter.KeyPath)) {
+            if (Names(name, adapter)) {
                 return true;
             }
         }
         return false;
+    }
+
+    // Clears the entries of adapters owed a restart that the tool would not
+    // pick now (the device list read, no run can restart them), so that the
+    // check does not count them against the machine for ever.
+    void ForgetOwedNotPicked(const std::vector<PickedAdapter>& adapters)
+    {
+        if (!facts_.DeviceListOpened) {
+            return;
+        }
+        for (const std::u16string& name : owed_) {
+            bool picked = false;
+            for (const PickedAdapter& adapter : adapters) {
+                picked = picked || Names(name, adapter);
+            }
+            LSTATUS cleared = picked ? ERROR_SUCCESS : ClearRestart(name);
+            if (!picked) {
+                Note("journal: " + DescribeEntry({name, {}}) + " is not an adapter the tool picks now, so no run can " +
+                     "restart it: its entry is " +
+                     (cleared == ERROR_SUCCESS ? std::string("cleared")
+                                               : "kept, as it could not be cleared (error " +
+                                                     WithText(static_cast<DWORD>(cleared), system_) + ")"));
+            }
+        }
     }
 
     struct Recording {
@@ -360,11 +391,19 @@ private:
                           " (error " + WithText(static_cast<DWORD>(recording.Failure), system_) + ")"
                     : "the list of present devices cannot be opened to record the adapters in the journal (error " +
                           WithText(GetLastError(), system_) + ")");
-        // The one that failed may be written without its flush.
+        // The one that failed may be written without its flush. Entries an
+        // interrupted run left, owed a restart, stay for the next run.
         if (!recording.Failed.DriverKeyName.empty()) {
             recording.Recorded.push_back(recording.Failed);
         }
         for (const JournalEntry& entry : recording.Recorded) {
+            bool owed = false;
+            for (const std::u16string& name : owed_) {
+                owed = owed || AsciiLowerCase(name) == AsciiLowerCase(entry.DriverKeyName);
+            }
+            if (owed) {
+                continue;
+            }
             LSTATUS cleared = ClearRestart(entry.DriverKeyName);
             if (cleared != ERROR_SUCCESS) {
                 Note("journal: " + DescribeEntry(entry) + " could not be cleared again (error " +
@@ -378,6 +417,16 @@ private:
     // Clears the entries of adapters whose disable the class installer did
     // not carry out and that run as they did; keeps, and names, those that
     // may be disabled now or at the next boot, for the next run to enable.
+    static bool DisableAsked(DEVINST devInst)
+    {
+        for (const observer::StateChange& change : observer::StateChanges()) {
+            if (change.DevInst == devInst && change.Change == DICS_DISABLE) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     void FinishJournal(const std::vector<PickedAdapter>& adapters)
     {
         for (const observer::JournaledRestart& restart : observer::JournaledRestarts()) {
@@ -396,7 +445,10 @@ private:
                 Note(name + " enabled again, but its entry could not be cleared (error " +
                      WithText(static_cast<DWORD>(restart.Cleared), system_) + "): the next run enables it once more");
             } else if (!restart.Enabled) {
-                bool runs = false;
+                // An adapter the class installer was never asked to disable
+                // (the tool did not reach it, or it went away) was not
+                // disabled by this run, whatever its state reads.
+                bool runs = !DisableAsked(restart.DevInst);
                 for (const PickedAdapter& adapter : adapters) {
                     runs =
                         runs || (adapter.DevInst == restart.DevInst && adapter.StatusKnown && !IsLeftDisabled(adapter));

@@ -74,9 +74,9 @@ Outcome JudgeOutcome(const RunFacts& facts)
     std::string recovered = facts.Recovered == 0 ? ""
                                                  : CountOf(facts.Recovered, "adapter") +
                                                        " left disabled by an interrupted run enabled again; ";
-    std::string unchanged = facts.Ran || facts.Recovered > 0 ? ""
-                            : facts.ProgramsChanged          ? " Only the installed programs were changed."
-                                                             : " Nothing was changed.";
+    std::string unchanged = facts.Ran || facts.Recovered > 0 || facts.RestartsOwed > 0 ? ""
+                            : facts.ProgramsChanged ? " Only the installed programs were changed."
+                                                    : " Nothing was changed.";
     std::vector<std::string> failures = Failures(facts);
     if (!failures.empty()) {
         return {DEPLOY_FAILED, "failed: " + recovered + Joined(failures) + "." + unchanged};

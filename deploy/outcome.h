@@ -24,6 +24,7 @@ struct RunFacts {
     bool JournalUnreadable = false;
     bool JournalUnwritable = false;
     std::size_t Recovered = 0;      // adapters an interrupted run left disabled, enabled again
+    std::size_t RestartsOwed = 0;   // adapters an interrupted run left running, enabled and owed a restart
     std::size_t RecoveryFailed = 0; // such adapters the class installer would not enable
     bool DeviceListOpened = true;
     bool Ran = false;             // the tool ran

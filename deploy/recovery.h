@@ -11,21 +11,22 @@
 
 struct Recovery {
     std::vector<std::string> Lines; // what was found and done, for the log
-    std::size_t Enabled = 0;        // adapters the class installer enabled again
+    std::size_t Enabled = 0;        // adapters found disabled that the class installer enabled again
     std::size_t Failed = 0;         // adapters it could not enable, whose entries stay
     // The driver key names of the adapters found running, or in a state that
-    // could not be read: the run cut short may have written their keys
-    // without restarting them (a disable pending until the next boot, which
-    // the enable cancels, never stopped the driver), so they are owed a
-    // restart. One found disabled starts afresh when it is enabled.
+    // could not be read, and enabled (which cancels a disable pending until
+    // the next boot): the run cut short may have written their keys without
+    // restarting them, so they are owed a restart, and their entries stay
+    // until the run restarts them. One found disabled starts afresh when it
+    // is enabled, and its entry is cleared.
     std::vector<std::u16string> Owed;
 };
 
 // For each entry: when its adapter is present, enables it through the class
 // installer, with the same calls as the tool's enable, which also cancels a
 // disable pending until the next boot (a device that runs on may have one, so
-// every adapter found is enabled), and clears the entry once the class
-// installer did it. An adapter that is not present keeps its entry: one
+// every adapter found is enabled), and clears the entry of one found disabled
+// once the class installer did it (see Owed for the others). An adapter that is not present keeps its entry: one
 // disabled in the hardware profile comes back disabled when it is plugged in
 // again. Prints what the tool's enable prints; the log's lines give each
 // error with the system's text. Needs the observer to be recording, which

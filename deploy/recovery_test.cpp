@@ -84,6 +84,33 @@ TEST(InterruptedRuns, TheJournalHoldsEachAdapterOnDiskBeforeItsKeyIsWritten)
     EXPECT_EQ(calls, expected);
     EXPECT_TRUE(JournalOf(simulator::Current()).empty());
 
+    // The second adapter goes away between the read and the tool's walk,
+    // which never reaches it, and its state cannot be read afterwards: this
+    // run did not disable it, so its entry is not left to say it may have.
+    simulator::Machine vanishing = TwoAdapters();
+    FakeDeploySystem probe;
+    (void)Deploy(vanishing, u"/a", &probe);
+    // The tool's fetch of the second comes after its restart of the first.
+    std::uint64_t fetch = 0;
+    std::uint64_t fetches = 0;
+    bool restarting = false;
+    for (const simulator::Call& call : simulator::Trace()) {
+        restarting = restarting || call.Operation == "SetupDiCallClassInstaller";
+        fetches += call.Operation == "SetupDiEnumDeviceInfo" ? 1 : 0;
+        if (fetch == 0 && restarting && call.Operation == "SetupDiEnumDeviceInfo" && call.Argument("index") == "1") {
+            fetch = fetches;
+        }
+    }
+    ASSERT_NE(fetch, 0u);
+    vanishing.Faults = {testsupport::Failing(Operation::SetupDiEnumDeviceInfo, platform::ERROR_NO_MORE_ITEMS, fetch)};
+    (void)Deploy(vanishing, u"/a", &probe);
+    // Its state read after the run, the last one, fails too.
+    vanishing.Faults.push_back(testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD,
+                                                    testsupport::CallsOf("CM_Get_DevNode_Status").size()));
+    FakeDeploySystem away;
+    EXPECT_EQ(Deploy(vanishing, u"/a", &away), DEPLOY_FAILED) << away.Log; // its key was never written
+    EXPECT_TRUE(JournalOf(simulator::Current()).empty()) << away.Log;
+
     // The second entry is written but cannot be flushed: no key is written,
     // no adapter restarted, and neither entry is left to name an adapter
     // that was never touched.
@@ -147,6 +174,23 @@ TEST(InterruptedRuns, AKillAtAnyCallIsRecoveredByTheNextRun)
                 firstLeftDisabled = point + "; the check: " + answer.Line;
                 EXPECT_EQ(answer.ExitCode, CHECK_NOT_COMPLIANT) << firstLeftDisabled;
                 EXPECT_NE(answer.Line.find("an interrupted run left th"), std::string::npos) << firstLeftDisabled;
+            }
+            if (p < lastRestartCall && !JournalOf(after).empty()) {
+                // The run after it cut short in turn, its recovery done (at
+                // the walk that reads the machine for the run): what was owed
+                // stays owed, and the run after that answers as the whole
+                // run did.
+                simulator::Machine recoveredOnly = after;
+                kill.Call = Operation::SetupDiGetClassDevsW;
+                kill.Nth = 2;
+                recoveredOnly.Faults = {kill};
+                FakeDeploySystem cut;
+                EXPECT_THROW(Deploy(recoveredOnly, command, &cut), simulator::Killed) << point;
+                simulator::Machine third = simulator::Current();
+                third.Faults.clear();
+                FakeDeploySystem last;
+                EXPECT_EQ(Deploy(third, command, &last), wholeCode) << point << ", then after the recovery\n"
+                                                                    << last.Log;
             }
             FakeDeploySystem second;
             int code = Deploy(after, command, &second);
@@ -215,20 +259,20 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
               "is cleared\n",
           "  recovery: " + key +
               "0005 (PCI\\VEN_1), left by an interrupted run: running, maybe with a disable "
-              "pending until the next boot; enabled again, its entry is cleared\n",
+              "pending until the next boot; enabled, its entry kept until the run has restarted it\n",
           "  recovery: " + key +
               "0009 (PCI\\VEN_1), left by an interrupted run: not present now, so its entry is kept for the run "
               "after it is back\n",
           // The one that never stopped may run with its old setting.
           "  restart owed: SYSTEM\\CurrentControlSet\\Control\\Class\\" + key + "0005: ",
-          "  outcome 0: success: 2 adapters left disabled by an interrupted run enabled again; ",
+          "  outcome 0: success: 1 adapter left disabled by an interrupted run enabled again; ",
           "every adapter's driver key is as wanted, and every adapter was restarted.\n"},
          1},
         {"recovered, asking for a restart",
          &restarting,
          3010,
          {"  Need Restart Computer\n",
-          "  outcome 3010: restart needed: 2 adapters left disabled by an interrupted run enabled again; every "
+          "  outcome 3010: restart needed: 1 adapter left disabled by an interrupted run enabled again; every "
           "adapter's driver key is as wanted, in force after a restart of the computer (Windows asked for it).\n"},
          1},
         {"refused",
@@ -239,8 +283,7 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
           "  recovery: " + key +
               "0001 (PCI\\VEN_1), left by an interrupted run: disabled; the class installer did "
               "not enable it, so its entry is kept\n",
-          "  outcome 1: failed: 1 adapter left disabled by an interrupted run enabled again; 1 adapter left "
-          "disabled by an interrupted run not enabled again.\n"},
+          "  outcome 1: failed: 1 adapter left disabled by an interrupted run not enabled again.\n"},
          2},
         // Whatever else the run cannot do, it enables them first.
         {"recovered, the programs not placed",
@@ -249,9 +292,9 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
          {"  recovery: " + key + "0001 (PCI\\VEN_1), left by an interrupted run: disabled; enabled again",
           "  installed program: C:\\Program Files\\Tessary\\tessary-preflight.exe placed\n"
           "  the installed programs could not be placed: refused\n",
-          "  outcome 1: failed: 2 adapters left disabled by an interrupted run enabled again; the installed programs "
+          "  outcome 1: failed: 1 adapter left disabled by an interrupted run enabled again; the installed programs "
           "could not be placed (see the log).\n"},
-         1,
+         2, // the one owed a restart waits for the run that restarts it
          false},
     };
     for (const Case& c : cases) {
