@@ -248,11 +248,15 @@ bool IsTrackedInCheckout(const std::string& root, const std::string& path)
     std::string insideText = inside.string();
     // The checkout may belong to another account (a build as root of a
     // developer's tree): git would refuse to answer for it, as if nothing
-    // were tracked, unless told the folder is safe.
+    // were tracked, unless told the folder is safe. Its configuration is
+    // then that account's, so nothing it names is run: no file-system
+    // monitor.
     std::string safe = "safe.directory=" + topText;
     std::vector<char*> arguments = {const_cast<char*>("git"),
                                     const_cast<char*>("-c"),
                                     safe.data(),
+                                    const_cast<char*>("-c"),
+                                    const_cast<char*>("core.fsmonitor=false"),
                                     const_cast<char*>("-C"),
                                     topText.data(),
                                     const_cast<char*>("ls-files"),
