@@ -344,37 +344,66 @@ bool PlaceProgram(const std::wstring& folder, const wchar_t* name, const std::st
     return true;
 }
 
+// Removes the copies earlier runs left beside the programs for Windows to put
+// in place at the next restart (name.<process id>.new): this run's install
+// or removal stands instead, and at the restart Windows finds nothing to put
+// over it.
+void RemoveLeftoverCopies(const std::wstring& folder, ProgramsDone* done)
+{
+    WIN32_FIND_DATAW found = {};
+    HANDLE search = ::FindFirstFileW((folder + L"\\tessary-*.exe.*.new").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    do {
+        std::wstring path = folder + L"\\" + found.cFileName;
+        std::string problem;
+        Handle file = OpenTrustedFile(path, DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING, &problem);
+        bool removed = file.Valid() && winfiles::DeleteByHandle(file.Get());
+        if (file.Valid() && !removed) {
+            problem = "cannot be removed (" + Error(::GetLastError()) + ")";
+        }
+        done->Lines.push_back(Narrow(path) + ", a copy an earlier run left for the next restart, " +
+                              (removed ? "removed" : problem + ": Windows may still put it in place then"));
+        done->Changed = done->Changed || removed;
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+}
+
 // Removes an installed program through a handle that does not follow links.
-// One that cannot go now (this program's own image, another running one, or
-// a file some process holds open without sharing) is left to Windows to
-// remove at the next restart, renamed aside first where it can be, so that
-// its name is free for an install before then. Says which in done, and sets
-// later then.
+// One that cannot go now (this program's own image, or another running one)
+// is renamed aside, so that its name is free for an install before the next
+// restart, and left to Windows to remove then. Says which in done, and sets
+// later then. One some process holds open without sharing cannot even be
+// renamed: it is not removed, and a later run removes it (a removal by name
+// at the next restart would take a program installed before it).
 bool RemoveProgram(const std::wstring& path, HANDLE running, ProgramsDone* done, bool* later, std::string* problem)
 {
-    DWORD openError = ERROR_SUCCESS;
-    Handle file =
-        OpenTrustedFile(path, DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING, problem, &openError);
-    if (!file.Valid() && openError != ERROR_SHARING_VIOLATION) {
+    Handle file = OpenTrustedFile(path, DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING, problem);
+    if (!file.Valid()) {
         *problem = Narrow(path) + " " + *problem;
         return false;
     }
-    bool self = file.Valid() && running != INVALID_HANDLE_VALUE && SameFile(file.Get(), running);
-    if (file.Valid() && !self && winfiles::DeleteByHandle(file.Get())) {
+    bool self = running != INVALID_HANDLE_VALUE && SameFile(file.Get(), running);
+    if (!self && winfiles::DeleteByHandle(file.Get())) {
         done->Lines.push_back(Narrow(path) + " removed");
         done->Changed = true;
         return true;
     }
-    DWORD error = file.Valid() ? ::GetLastError() : openError;
+    DWORD error = ::GetLastError();
     if (!self && !InUse(error)) {
         *problem = Narrow(path) + " cannot be removed (" + Error(error) + ")";
         return false;
     }
     std::string why = self ? "it is the program running" : "it is in use (" + Error(error) + ")";
-    std::wstring gone = path;
-    std::wstring aside = path + L"." + std::to_wstring(::GetCurrentProcessId()) + L".removed";
-    if (file.Valid() && winfiles::RenameByHandle(file.Get(), aside)) {
-        gone = aside;
+    std::wstring gone = path + L"." + std::to_wstring(::GetCurrentProcessId()) + L".removed";
+    if (!winfiles::RenameByHandle(file.Get(), gone)) {
+        if (!self) {
+            *problem = Narrow(path) + " cannot be removed (" + Error(error) + ") or set aside (" +
+                       Error(::GetLastError()) + ")";
+            return false;
+        }
+        gone = path; // its own name, then, as before
     }
     file = Handle();
     if (!::MoveFileExW(gone.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
@@ -566,6 +595,7 @@ bool WindowsDeploySystem::PlacePrograms(ProgramsDone* done, std::string* problem
         *problem = Narrow(folderPath) + " " + *problem;
         return false;
     }
+    RemoveLeftoverCopies(folderPath, done);
     return PlaceProgram(folderPath, PREFLIGHT_NAME, preflight.Bytes, done, problem) &&
            PlaceProgram(folderPath, DEPLOY_NAME, deploy.Bytes, done, problem);
 }
@@ -581,6 +611,9 @@ bool WindowsDeploySystem::RemovePrograms(ProgramsDone* done, std::string* proble
         done->Lines.push_back(Narrow(folderPath) + " is not there: nothing to remove");
         return true;
     }
+    // Each leftover is opened with the checks of its own path; the listing
+    // comes first, as a folder held open for its deletion may not be listed.
+    RemoveLeftoverCopies(folderPath, done);
     Handle folder = OpenTrustedFolder(folderPath, nullptr, DELETE, problem);
     if (!folder.Valid()) {
         *problem = Narrow(folderPath) + " " + *problem;

@@ -9,8 +9,8 @@
 # one is accepted (the digest is the Authenticode one); /d removes the
 # programs, and, run from the installed copy, sets itself aside for removal
 # at the next restart, which an install before it then survives; a program
-# some process holds open without sharing is replaced, or removed, at the
-# next restart, and the run goes on. wine-run.sh boots the prefix, which
+# some process holds open without sharing is replaced at the next restart,
+# and the run goes on, and a later /d removes the copy left for then. wine-run.sh boots the prefix, which
 # carries out what waits for a restart: the runs that must not do so use
 # plain wine.
 set -euo pipefail
@@ -118,8 +118,11 @@ done
 [ ! -e "$installed/$aside" ] || fail "the restart did not remove $aside"
 
 # Any account that may read the installed pre-flight can hold it open with
-# no sharing: /a then replaces it at the next restart and goes on, and /d
-# removes it then.
+# no sharing: /a then leaves its replacement to the next restart and goes
+# on. /d cannot remove it while it is held (a removal by name at the restart
+# would take a program installed before then): it fails, but removes the copy
+# /a left, and the next /d removes the rest; the restart then puts nothing
+# back.
 printf 'older' >"$installed/tessary-preflight.exe"
 plain "$holder" 'C:\Program Files\Tessary\tessary-preflight.exe' 8 file >held.txt 2>&1 &
 for _ in $(seq 100); do grep -q held held.txt 2>/dev/null && break; sleep 0.1; done
@@ -130,9 +133,11 @@ plain package/tessary-deploy.exe /a >held-add.out 2>&1 || status=$?
   fail "/a with the pre-flight held: status $status: $(cat held-add.out; tail -n 4 "$log")"
 status=0
 plain package/tessary-deploy.exe /d >held-remove.out 2>&1 || status=$?
-[ "$status" -eq 0 ] && grep -q 'tessary-preflight.exe to be removed at the next restart (it is in use (error 32' "$log" ||
+[ "$status" -eq 1 ] && grep -q 'a copy an earlier run left for the next restart, removed' "$log" &&
+  grep -q 'tessary-preflight.exe cannot be opened (error 32' "$log" ||
   fail "/d with the pre-flight held: status $status: $(cat held-remove.out; tail -n 5 "$log")"
 wait
+plain package/tessary-deploy.exe /d >held-after.out 2>&1 || fail "/d once let go: status $?: $(cat held-after.out)"
 restart
 [ ! -e "$installed" ] || fail "the restart left $(ls -la "$installed")"
 reg delete "$session" /v PendingFileRenameOperations /f >/dev/null || true
@@ -140,5 +145,5 @@ rm -rf "$installed"
 
 [ "$failures" -eq 0 ] || exit 1
 echo "startup.cmd and each script's command answer as their systems read them; the programs are installed" \
-  "verified, a swapped or linked pre-flight is refused, a signed one accepted; /d removes them; a held or" \
-  "running program is replaced or removed at the next restart"
+  "verified, a swapped or linked pre-flight is refused, a signed one accepted; /d removes them; a held" \
+  "program is replaced at the next restart, a running one removed then"
