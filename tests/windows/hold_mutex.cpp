@@ -16,6 +16,18 @@
 #include <cstdio>
 #include <cwchar>
 
+namespace {
+
+// Says it holds what it holds, then keeps it the seconds asked for.
+void Hold(const wchar_t* seconds)
+{
+    (void)std::puts("held");
+    (void)std::fflush(stdout);
+    ::Sleep(static_cast<DWORD>(std::wcstoul(seconds, nullptr, 10)) * 1000);
+}
+
+} // namespace
+
 int wmain(int argc, wchar_t** argv)
 {
     if (argc < 3) {
@@ -28,9 +40,7 @@ int wmain(int argc, wchar_t** argv)
             (void)std::fprintf(stderr, "hold_mutex: the file: error %lu\n", ::GetLastError());
             return 1;
         }
-        (void)std::puts("held");
-        (void)std::fflush(stdout);
-        ::Sleep(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)) * 1000);
+        Hold(argv[2]);
         ::CloseHandle(file);
         return 0;
     }
@@ -47,9 +57,7 @@ int wmain(int argc, wchar_t** argv)
         (void)std::fprintf(stderr, "hold_mutex: error %lu\n", ::GetLastError());
         return 1;
     }
-    (void)std::puts("held");
-    (void)std::fflush(stdout);
-    ::Sleep(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)) * 1000);
+    Hold(argv[2]);
     if (argc < 4 || std::wcscmp(argv[3], L"abandon") != 0) {
         ::ReleaseMutex(mutex);
     }
