@@ -1,5 +1,6 @@
 #include "deploy/deploy.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "app/command_dispatch.h"
@@ -311,12 +312,8 @@ private:
     // behind, so that it is owed a restart.
     bool IsOwedARestart(const PickedAdapter& adapter) const
     {
-        for (const std::u16string& name : owed_) {
-            if (Names(name, adapter)) {
-                return true;
-            }
-        }
-        return false;
+        return std::any_of(owed_.begin(), owed_.end(),
+                           [&](const std::u16string& name) { return Names(name, adapter); });
     }
 
     // Clears the entries of adapters owed a restart that the tool would not
@@ -328,18 +325,16 @@ private:
             return;
         }
         for (const std::u16string& name : owed_) {
-            bool picked = false;
-            for (const PickedAdapter& adapter : adapters) {
-                picked = picked || Names(name, adapter);
+            if (std::any_of(adapters.begin(), adapters.end(),
+                            [&](const PickedAdapter& adapter) { return Names(name, adapter); })) {
+                continue;
             }
-            LSTATUS cleared = picked ? ERROR_SUCCESS : ClearRestart(name);
-            if (!picked) {
-                Note("journal: " + DescribeEntry({name, {}}) + " is not an adapter the tool picks now, so no run can " +
-                     "restart it: its entry is " +
-                     (cleared == ERROR_SUCCESS ? std::string("cleared")
-                                               : "kept, as it could not be cleared (error " +
-                                                     WithText(static_cast<DWORD>(cleared), system_) + ")"));
-            }
+            LSTATUS cleared = ClearRestart(name);
+            Note("journal: " + DescribeEntry({name, {}}) + " is not an adapter the tool picks now, so no run can " +
+                 "restart it: its entry is " +
+                 (cleared == ERROR_SUCCESS ? std::string("cleared")
+                                           : "kept, as it could not be cleared (error " +
+                                                 WithText(static_cast<DWORD>(cleared), system_) + ")"));
         }
     }
 
@@ -414,18 +409,18 @@ private:
         return false;
     }
 
+    // Whether the class installer was asked to disable the device in this run.
+    static bool DisableAsked(DEVINST devInst)
+    {
+        const std::vector<observer::StateChange>& changes = observer::StateChanges();
+        return std::any_of(changes.begin(), changes.end(), [&](const observer::StateChange& change) {
+            return change.DevInst == devInst && change.Change == DICS_DISABLE;
+        });
+    }
+
     // Clears the entries of adapters whose disable the class installer did
     // not carry out and that run as they did; keeps, and names, those that
     // may be disabled now or at the next boot, for the next run to enable.
-    static bool DisableAsked(DEVINST devInst)
-    {
-        for (const observer::StateChange& change : observer::StateChanges()) {
-            if (change.DevInst == devInst && change.Change == DICS_DISABLE) {
-                return true;
-            }
-        }
-        return false;
-    }
 
     void FinishJournal(const std::vector<PickedAdapter>& adapters)
     {

@@ -172,11 +172,11 @@ TEST(MachineFile, TellsTheFilesGitTracksInACheckoutAnotherAccountOwns)
     std::ofstream(top / "tracked.json") << "{}";
     std::ofstream(top / "own.json") << "{}";
     std::string quoted = "'" + top.string() + "'";
-    // NOLINTNEXTLINE(cert-env33-c): a fixed command, on a folder this test made
     // Its owner's configuration names a program for git to run: it must not
     // run as whoever runs the simulated program.
     std::ofstream(top / "monitor.sh") << "#!/bin/sh\ntouch \"$(dirname \"$0\")/ran\"\n";
     std::string git = "git -C " + quoted + " ";
+    // NOLINTNEXTLINE(cert-env33-c): a fixed command, on a folder this test made
     ASSERT_EQ(std::system((git + "init -q && " + git + "add tracked.json && " + git + "config core.fsmonitor " +
                            quoted + "/monitor.sh && chmod +x " + quoted + "/monitor.sh && chown -R 4242 " + quoted)
                               .c_str()),
