@@ -308,6 +308,15 @@ private:
                AsciiLowerCase(path.Text) == AsciiLowerCase(adapter.KeyPath);
     }
 
+    // Whether the recovery left the entry of that driver key name owed a
+    // restart.
+    bool Owes(const std::u16string& driverKeyName) const
+    {
+        return std::any_of(owed_.begin(), owed_.end(), [&](const std::u16string& name) {
+            return AsciiLowerCase(name) == AsciiLowerCase(driverKeyName);
+        });
+    }
+
     // Whether the recovery found the adapter running under an entry left
     // behind, so that it is owed a restart.
     bool IsOwedARestart(const PickedAdapter& adapter) const
@@ -392,11 +401,7 @@ private:
             recording.Recorded.push_back(recording.Failed);
         }
         for (const JournalEntry& entry : recording.Recorded) {
-            bool owed = false;
-            for (const std::u16string& name : owed_) {
-                owed = owed || AsciiLowerCase(name) == AsciiLowerCase(entry.DriverKeyName);
-            }
-            if (owed) {
+            if (Owes(entry.DriverKeyName)) {
                 continue;
             }
             LSTATUS cleared = ClearRestart(entry.DriverKeyName);
@@ -421,7 +426,6 @@ private:
     // Clears the entries of adapters whose disable the class installer did
     // not carry out and that run as they did; keeps, and names, those that
     // may be disabled now or at the next boot, for the next run to enable.
-
     void FinishJournal(const std::vector<PickedAdapter>& adapters)
     {
         for (const observer::JournaledRestart& restart : observer::JournaledRestarts()) {

@@ -60,12 +60,13 @@ void RecoverAdapter(std::size_t index, DeviceRef device, SP_DEVINFO_DATA* device
     std::string state = StateOf(deviceInfo->DevInst, &disabled);
     std::size_t before = observer::StateChanges().size();
     (void)SetDeviceState(DICS_ENABLE, device);
-    if (EnabledSince(deviceInfo->DevInst, before) && !disabled) {
+    bool enabled = EnabledSince(deviceInfo->DevInst, before);
+    if (enabled && !disabled) {
         // Its entry stays until the run's own restart of it clears it: a run
         // cut short before then leaves the restart owed to the next.
         recovering->Result.Owed.push_back(entry.DriverKeyName);
         recovering->Result.Lines.push_back(name + state + "; enabled, its entry kept until the run has restarted it");
-    } else if (EnabledSince(deviceInfo->DevInst, before)) {
+    } else if (enabled) {
         ++recovering->Result.Enabled;
         recovering->Result.Lines.push_back(name + state + "; enabled again, " + Cleared(entry, recovering->System));
     } else {
