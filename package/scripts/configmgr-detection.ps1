@@ -1,6 +1,7 @@
 # Configuration Manager, application, Script Installer deployment type:
 # Detection Method > Use a custom script to detect the presence of this
-# deployment type > Script type: PowerShell > Script: this file's content.
+# deployment type > Script type: PowerShell > Open: this file (a signed
+# script must be opened, not pasted).
 #   Run script as 32-bit process on 64-bit clients: leave unchecked
 #   User Experience: Installation behavior Install for system, Logon
 #   requirement Whether or not a user is logged on (not the default)

@@ -1,5 +1,5 @@
 # Configuration Manager, compliance settings: the same setting's Remediation
-# script (PowerShell), this file's content. It runs the deployment installed
+# script (PowerShell), opened from this file. It runs the deployment installed
 # by the application; the rule is evaluated again afterwards.
 #   Settings: those of the discovery script (not the 32-bit host, not the
 #   logged on user's credentials: the deployment needs an elevated account)

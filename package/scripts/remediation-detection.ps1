@@ -1,7 +1,9 @@
 # Intune, Devices > Scripts and remediations > Remediations > Detection
 # script file: this file; Remediation script file: remediation.ps1.
 #   Run this script using the logged-on credentials: No (it runs as System)
-#   Enforce script signature check: No (or sign both)
+#   Enforce script signature check: No (with Yes, the device's execution
+#   policy applies, Restricted by default, and the signer must be in its
+#   Trusted Publishers store)
 #   Run script in 64-bit PowerShell: Yes
 # Exit 1 (run the remediation) when WapiSupport is not in force on an adapter
 # tessary.exe would pick, when an interrupted run left an adapter disabled,
