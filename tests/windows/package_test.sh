@@ -32,6 +32,17 @@ session='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager'
 reg() { WINEPREFIX=$prefix WINEDEBUG=-all wine reg "$@" 2>/dev/null | tr -d '\r'; }
 reg delete "$session" /v PendingFileRenameOperations /f >/dev/null || true
 
+# The scripts as shipped: ASCII only, no byte order mark, each line ended by
+# CR LF, as Remediations with a signature check ("UTF-8 not UTF-8 BOM") and
+# Windows PowerShell read them alike.
+for script in package/scripts/*; do
+  python3 - "$script" <<'PY' || fail "$script is not plain ASCII with CR LF line ends"
+import re, sys
+data = open(sys.argv[1], "rb").read()
+sys.exit(0 if data.endswith(b"\r\n") and re.fullmatch(rb"(?:[\t -~]*\r\n)+", data) else 1)
+PY
+done
+
 # The Group Policy startup script, in the unpacked package as on a share.
 status=0
 run cmd /c 'package\scripts\startup.cmd' >startup.txt || status=$?
