@@ -87,8 +87,12 @@ bool SnapshotFile::Open(const std::wstring& path, std::string* problem)
         return false;
     }
     name_ = full.substr(slash + 1);
-    // The root keeps its backslash: "C:" alone is the drive's current folder.
-    std::wstring given = full.substr(0, full.find_first_of(L'\\') == slash ? slash + 1 : slash);
+    // A drive's root keeps its backslash: "C:" alone is the drive's current
+    // folder, and "\\?\C:" the volume itself.
+    std::wstring given = full.substr(0, slash);
+    if (!given.empty() && given.back() == L':') {
+        given += L'\\';
+    }
     folderPath_ = LongPath(given);
     // Held without sharing delete: the folder, and every folder above it,
     // cannot be renamed or removed while it is open.

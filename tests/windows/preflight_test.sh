@@ -38,6 +38,13 @@ export_registry() {
 export_registry before
 
 run "$preflight" --save snapshot.json >saved.txt || fail "--save: status $?"
+# A drive's root folder, also spelled with the \\?\ prefix.
+for target in 'C:\tessary-snapshot.json' '\\?\C:\tessary-snapshot.json'; do
+  rm -f "$prefix/drive_c/tessary-snapshot.json"
+  run "$preflight" --save "$target" >rooted.txt 2>&1 || fail "--save $target: status $?: $(cat rooted.txt)"
+  [ -s "$prefix/drive_c/tessary-snapshot.json" ] || fail "--save $target wrote no file"
+done
+rm -f "$prefix/drive_c/tessary-snapshot.json"
 # A file that cannot be made: one line, and a status that says so.
 status=0
 run "$preflight" --save 'no-such-folder\snapshot.json' >unsaved.txt 2>unsaved-error.txt || status=$?
