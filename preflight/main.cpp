@@ -40,9 +40,16 @@ std::string Utf8(const wchar_t* text)
     return Utf16ToUtf8(reinterpret_cast<const platform::WCHAR*>(text), std::wcslen(text));
 }
 
-int Run(int argc, wchar_t** argv)
+int Answer(const PreflightCommand& command, const CheckAnswer& answer)
 {
-    PreflightCommand command = ReadPreflightCommand(argc, reinterpret_cast<const platform::WCHAR* const*>(argv));
+    ModeReply reply = ReplyInMode(command.Mode, answer);
+    Print(reply.Out);
+    (void)std::fputs(reply.Error.c_str(), stderr);
+    return reply.ExitCode;
+}
+
+int Run(const PreflightCommand& command, int argc, wchar_t** argv)
+{
     bool save = command.What == PreflightCommand::Kind::Save;
     if (command.What == PreflightCommand::Kind::Usage) {
         Print("Usage: tessary-preflight.exe /a | /d | MODE /a | MODE /d | --save FILE\n"
@@ -86,10 +93,7 @@ int Run(int argc, wchar_t** argv)
             answer.Line += "; Global\\Tessary is not a deployment's (" + holder +
                            "): no deployment runs until the process that holds it ends";
         }
-        ModeReply reply = ReplyInMode(command.Mode, answer);
-        Print(reply.Out);
-        (void)std::fputs(reply.Error.c_str(), stderr);
-        return reply.ExitCode;
+        return Answer(command, answer);
     }
     if (!taken) {
         return Fail("no snapshot: " + error);
@@ -123,9 +127,14 @@ int Run(int argc, wchar_t** argv)
 
 int wmain(int argc, wchar_t** argv)
 {
+    PreflightCommand command = ReadPreflightCommand(argc, reinterpret_cast<const platform::WCHAR* const*>(argv));
     try {
-        return Run(argc, argv);
+        return Run(command, argc, argv);
     } catch (const std::exception& problem) {
-        return Fail(std::string("stopped: ") + problem.what());
+        std::string stopped = std::string("stopped: ") + problem.what();
+        // A check that could not finish could not read the machine: 1 would
+        // say "not compliant" to --check, and "nothing" to --detect.
+        return command.What == PreflightCommand::Kind::Check ? Answer(command, {CHECK_UNREADABLE, stopped})
+                                                              : Fail(stopped);
     }
 }
