@@ -85,6 +85,13 @@ bool UpdateDocument(nlohmann::ordered_json* document, const Machine& machine);
 // empty, heads the document.
 nlohmann::ordered_json MachineDocument(const Machine& machine, const std::string& comment);
 
+// The first name of the machine that a machine file cannot spell, so that
+// MachineDocument would not give the machine back: a registry key's path, a
+// value's name or a device instance ID holding a surrogate without its
+// partner, which UTF-8 has no form for. Answered as UTF-8, that surrogate as
+// U+FFFD; empty when every name can be spelled.
+std::string NameNoFileSpells(const Machine& machine);
+
 // The built-in demo machine's JSON text.
 const std::string& DemoMachineText();
 

@@ -131,6 +131,27 @@ TEST(MachineFile, ReadsEveryFormOfTheDescription)
               R"("times":"always"}]})");
 }
 
+// A name UTF-8 has no form for would come back as another name, or as a
+// member named twice: it is told, not written.
+TEST(MachineFile, TellsANameThatNoFileSpells)
+{
+    simulator::Machine machine;
+    machine.Registry.push_back({u"K\\0001", false, false, {{u"WapiSupport", {1, {0x31, 0, 0, 0}}}}});
+    machine.Devices.emplace_back();
+    machine.Devices.back().InstanceId = u"PCI\\VEN_1";
+    EXPECT_EQ(simulator::NameNoFileSpells(machine), "");
+    std::u16string lone = u"K\\0002";
+    lone.push_back(u'\xD800');
+    machine.Registry.push_back({lone, false, false, {}});
+    EXPECT_EQ(simulator::NameNoFileSpells(machine), "K\\0002\xEF\xBF\xBD");
+    machine.Registry.back().Path = u"K\\0002";
+    machine.Registry.front().Values.push_back({std::u16string(1, u'\xDC00'), {1, {}}});
+    EXPECT_EQ(simulator::NameNoFileSpells(machine), "K\\0001\\\xEF\xBF\xBD");
+    machine.Registry.front().Values.pop_back();
+    machine.Devices.back().InstanceId.push_back(u'\xDBFF');
+    EXPECT_EQ(simulator::NameNoFileSpells(machine), "PCI\\VEN_1\xEF\xBF\xBD");
+}
+
 TEST(MachineFile, WritesBackOnlyWhatChangedInTheFormTheFileUsed)
 {
     const char* text = R"({"devices": [{"status": "0x180200A", "comment": "kept"}, {"pendingDisable": true}],

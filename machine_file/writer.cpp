@@ -124,6 +124,27 @@ ordered_json FaultDocument(const Fault& fault)
 
 } // namespace
 
+std::string NameNoFileSpells(const Machine& machine)
+{
+    auto spelled = [](const std::u16string& name) { return Utf8ToUtf16(Utf16ToUtf8(name)) == name; };
+    for (const Key& key : machine.Registry) {
+        if (!spelled(key.Path)) {
+            return Utf16ToUtf8(key.Path);
+        }
+        for (const auto& value : key.Values) {
+            if (!spelled(value.first)) {
+                return Utf16ToUtf8(key.Path) + "\\" + Utf16ToUtf8(value.first);
+            }
+        }
+    }
+    for (const Device& device : machine.Devices) {
+        if (!spelled(device.InstanceId)) {
+            return Utf16ToUtf8(device.InstanceId);
+        }
+    }
+    return "";
+}
+
 ordered_json MachineDocument(const Machine& machine, const std::string& comment)
 {
     ordered_json document = ordered_json::object();

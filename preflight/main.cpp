@@ -100,6 +100,12 @@ int Run(const PreflightCommand& command, int argc, wchar_t** argv)
     }
     if (save) {
         std::string path = Utf8(argv[2]);
+        std::string unspelled = simulator::NameNoFileSpells(snapshot.Machine);
+        if (!unspelled.empty()) {
+            return Fail(simulator::QuotedPath(path) + ": this machine holds a name that a machine file cannot spell " +
+                        "(a surrogate without its partner, shown as U+FFFD): " + EscapeControlCharacters(unspelled) +
+                        "; nothing was saved");
+        }
         std::string comment = "A snapshot taken by tessary-preflight.exe" +
                               std::string(snapshot.Machine.Elevated ? "" : " without elevation") +
                               ". Its devices react as adapters do, which a driver may not.";
@@ -135,6 +141,6 @@ int wmain(int argc, wchar_t** argv)
         // A check that could not finish could not read the machine: 1 would
         // say "not compliant" to --check, and "nothing" to --detect.
         return command.What == PreflightCommand::Kind::Check ? Answer(command, {CHECK_UNREADABLE, stopped})
-                                                              : Fail(stopped);
+                                                             : Fail(stopped);
     }
 }
