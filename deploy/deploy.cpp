@@ -98,26 +98,46 @@ std::string WhyNoRunCanFix(const PickedAdapter& adapter, DeploySystem* system)
     return "";
 }
 
+// What the class installer did to a device, from what the observer saw.
+struct StatesDone {
+    bool Restarted = false; // disabled, and then enabled again
+    // Its last disable was carried out with a request for a restart of the
+    // computer, and no enable followed: a device that still runs has it
+    // pending until the next boot, which would leave it disabled.
+    bool DisablePending = false;
+};
+
+StatesDone StatesDoneTo(DEVINST devInst)
+{
+    StatesDone done;
+    bool disabled = false;
+    for (const observer::StateChange& change : observer::StateChanges()) {
+        if (change.DevInst != devInst || !change.Done) {
+            continue;
+        }
+        if (change.Change == DICS_DISABLE) {
+            disabled = true;
+            done.DisablePending = change.RestartAsked;
+        } else if (change.Change == DICS_ENABLE) {
+            done.Restarted = done.Restarted || disabled;
+            done.DisablePending = false;
+        }
+    }
+    return done;
+}
+
 // What the tool's run did, for the outcome, from the adapters picked before
 // it and read again after it, and from what the observer saw.
 void AddFactsOfRun(const std::vector<PickedAdapter>& adapters, SettingAction action, RunFacts* facts)
 {
     facts->RestartRequested = observer::RestartRequested();
     for (const PickedAdapter& adapter : adapters) {
+        StatesDone done = StatesDoneTo(adapter.DevInst);
         facts->KeysNotAsWanted += IsAsWanted(adapter, action) ? 0 : 1;
-        facts->AdaptersLeftDisabled += IsLeftDisabled(adapter) ? 1 : 0;
+        facts->AdaptersLeftDisabled += IsLeftDisabled(adapter) || done.DisablePending ? 1 : 0;
         facts->AdaptersWaitingForRestart += NeedsRestart(adapter) ? 1 : 0;
         facts->StatesUnconfirmed += adapter.StatusKnown ? 0 : 1;
-        // Restarted: disabled and then enabled again by the class installer.
-        bool disabled = false;
-        bool enabled = false;
-        for (const observer::StateChange& change : observer::StateChanges()) {
-            if (change.DevInst == adapter.DevInst && change.Done) {
-                disabled = disabled || change.Change == DICS_DISABLE;
-                enabled = enabled || (disabled && change.Change == DICS_ENABLE);
-            }
-        }
-        facts->RestartsIncomplete += enabled ? 0 : 1;
+        facts->RestartsIncomplete += done.Restarted ? 0 : 1;
     }
 }
 
@@ -170,6 +190,7 @@ public:
         }
         facts_.Recovered = recovery.Enabled;
         facts_.RecoveryFailed = recovery.Failed;
+        facts_.JournalUnwritable = recovery.Uncleared > 0;
         owed_ = recovery.Owed;
         facts_.RestartsOwed = recovery.Owed.size();
         // An enable may ask for a restart of the computer, whether or not
@@ -275,10 +296,21 @@ public:
         observer::Record(false);
         NoteOutput();
         NoteFailedCalls();
-        ReadAdaptersAgain(&state.Adapters);
-        AddFactsOfRun(state.Adapters, action_, &facts_);
-        FinishJournal(state.Adapters);
-        for (const PickedAdapter& adapter : state.Adapters) {
+        std::vector<PickedAdapter> judged = state.Adapters;
+        AddUnlisted(&judged);
+        ReadAdaptersAgain(&judged);
+        AddFactsOfRun(judged, action_, &facts_);
+        FinishJournal(judged);
+        // An owed restart the tool's own walk did after all is owed no more.
+        facts_.RestartsStillOwed -= static_cast<std::size_t>(
+            std::count_if(stillOwed_.begin(), stillOwed_.end(), [](const std::u16string& name) {
+                const std::vector<observer::JournaledRestart>& restarts = observer::JournaledRestarts();
+                return std::any_of(restarts.begin(), restarts.end(), [&](const observer::JournaledRestart& restart) {
+                    return restart.Enabled && restart.Cleared == ERROR_SUCCESS &&
+                           AsciiLowerCase(restart.Entry.DriverKeyName) == AsciiLowerCase(name);
+                });
+            }));
+        for (const PickedAdapter& adapter : judged) {
             if (!adapter.StatusKnown) {
                 Note("the state of " + Label(adapter) +
                      " could not be confirmed after the run (CM_Get_DevNode_Status: " +
@@ -325,25 +357,78 @@ private:
                            [&](const std::u16string& name) { return Names(name, adapter); });
     }
 
+    static bool NamesAny(const std::u16string& driverKeyName, const std::vector<PickedAdapter>& adapters)
+    {
+        return std::any_of(adapters.begin(), adapters.end(),
+                           [&](const PickedAdapter& adapter) { return Names(driverKeyName, adapter); });
+    }
+
     // Clears the entries of adapters owed a restart that the tool would not
     // pick now (the device list read, no run can restart them), so that the
-    // check does not count them against the machine for ever.
+    // check does not count them against the machine for ever. One a second
+    // walk picks was missed by the first (its state could not be read for a
+    // moment, say): its entry stays, and its restart is owed to the next run.
     void ForgetOwedNotPicked(const std::vector<PickedAdapter>& adapters)
     {
-        if (!facts_.DeviceListOpened) {
+        if (!facts_.DeviceListOpened || std::all_of(owed_.begin(), owed_.end(), [&](const std::u16string& name) {
+                return NamesAny(name, adapters);
+            })) {
             return;
         }
+        MachineState again = ReadMachineState();
         for (const std::u16string& name : owed_) {
-            if (std::any_of(adapters.begin(), adapters.end(),
-                            [&](const PickedAdapter& adapter) { return Names(name, adapter); })) {
+            if (NamesAny(name, adapters)) {
+                continue;
+            }
+            std::string entry = "journal: " + DescribeEntry({name, {}});
+            if (!again.DeviceListOpened || NamesAny(name, again.Adapters)) {
+                ++facts_.RestartsStillOwed;
+                stillOwed_.push_back(name);
+                Note(entry + " is owed a restart, but its adapter was not picked by the walk before the run: its "
+                             "entry is kept, for the next run to restart it");
                 continue;
             }
             LSTATUS cleared = ClearRestart(name);
-            Note("journal: " + DescribeEntry({name, {}}) + " is not an adapter the tool picks now, so no run can " +
-                 "restart it: its entry is " +
+            facts_.JournalUnwritable = facts_.JournalUnwritable || cleared != ERROR_SUCCESS;
+            Note(entry + " is not an adapter the tool picks now, so no run can restart it: its entry is " +
                  (cleared == ERROR_SUCCESS ? std::string("cleared")
                                            : "kept, as it could not be cleared (error " +
                                                  WithText(static_cast<DWORD>(cleared), system_) + ")"));
+        }
+    }
+
+    struct Finding {
+        DEVINST DevInst = 0;
+    };
+
+    static void FoundDevice(std::size_t /*entry*/, DeviceRef /*device*/, SP_DEVINFO_DATA* deviceInfo, void* context)
+    {
+        static_cast<Finding*>(context)->DevInst = deviceInfo->DevInst;
+    }
+
+    // Adds the adapters the tool's own walk picked and the deployment's did
+    // not (their keys recorded as the tool opened them for writing), each with
+    // its key as it stood before, so that the outcome judges, and the journal
+    // finishes, every adapter the run touched.
+    void AddUnlisted(std::vector<PickedAdapter>* judged)
+    {
+        for (const observer::JournaledRestart& restart : observer::JournaledRestarts()) {
+            if (!restart.Unlisted || std::any_of(judged->begin(), judged->end(), [&](const PickedAdapter& adapter) {
+                    return AsciiLowerCase(adapter.KeyPath) == AsciiLowerCase(restart.Before.KeyPath);
+                })) {
+                continue;
+            }
+            PickedAdapter adapter = restart.Before;
+            adapter.DevInst = restart.DevInst;
+            if (adapter.DevInst == 0) {
+                Finding finding;
+                std::vector<bool> present;
+                (void)FindJournalAdapters({restart.Entry}, FoundDevice, &finding, &present);
+                adapter.DevInst = finding.DevInst;
+            }
+            Note("before the run: " + Label(adapter) + ": WapiSupport " + SettingAsRead(adapter, system_) +
+                 " (an adapter the tool picked that the walk before the run did not)");
+            judged->push_back(adapter);
         }
     }
 
@@ -441,21 +526,30 @@ private:
                                                : "; what was written of it could not be cleared (error " +
                                                      WithText(static_cast<DWORD>(cleared), system_) + ")"));
             } else if (restart.Enabled && restart.Cleared != ERROR_SUCCESS) {
+                facts_.JournalUnwritable = true;
                 Note(name + " enabled again, but its entry could not be cleared (error " +
                      WithText(static_cast<DWORD>(restart.Cleared), system_) + "): the next run enables it once more");
             } else if (!restart.Enabled) {
                 // An adapter the class installer was never asked to disable
                 // (the tool did not reach it, or it went away) was not
-                // disabled by this run, whatever its state reads.
+                // disabled by this run, whatever its state reads; nor was one
+                // that runs on after a disable carried out without a request
+                // for a restart (its driver ignored it), which no enable undoes.
                 bool runs = !DisableAsked(restart.DevInst);
                 for (const PickedAdapter& adapter : adapters) {
                     runs =
                         runs || (adapter.DevInst == restart.DevInst && adapter.StatusKnown && !IsLeftDisabled(adapter));
                 }
-                LSTATUS cleared = !restart.Disabled && runs ? ClearRestart(restart.Entry.DriverKeyName) : -1;
-                if (cleared != ERROR_SUCCESS) {
+                if (!runs || StatesDoneTo(restart.DevInst).DisablePending) {
                     Note(name + " is kept: its adapter may be disabled, now or from the next boot; the next run of the "
                                 "deployment enables it again");
+                    continue;
+                }
+                LSTATUS cleared = ClearRestart(restart.Entry.DriverKeyName);
+                if (cleared != ERROR_SUCCESS) {
+                    facts_.JournalUnwritable = true;
+                    Note(name + " could not be cleared (error " + WithText(static_cast<DWORD>(cleared), system_) +
+                         "): the next run enables and restarts its adapter once more");
                 }
             }
         }
@@ -490,9 +584,10 @@ private:
     DeploySystem* system_;
     RunFacts facts_;
     std::string notes_;
-    std::size_t noted_ = 0;            // how much of the output is noted
-    std::size_t failedNoted_ = 0;      // how many of the failed calls are noted
-    std::vector<std::u16string> owed_; // the driver key names of adapters owed a restart
+    std::size_t noted_ = 0;                 // how much of the output is noted
+    std::size_t failedNoted_ = 0;           // how many of the failed calls are noted
+    std::vector<std::u16string> owed_;      // the driver key names of adapters owed a restart
+    std::vector<std::u16string> stillOwed_; // those the walk before the run did not pick: kept for the next run
 };
 
 } // namespace

@@ -248,6 +248,7 @@ TEST(ShippedScripts, EachModeAnswersItsSystemsContract)
     simulator::Machine interrupted = testsupport::MachineOf({testsupport::NetDevice("Corvane Wireless")});
     interrupted.Devices[0].Status |= platform::DN_HAS_PROBLEM;
     interrupted.Devices[0].Problem = platform::CM_PROB_DISABLED;
+    interrupted.Devices[0].InstanceId = u"PCI\\VEN_1";
     interrupted.Registry[0].Values.emplace_back(u"WapiSupport", set);
     simulator::Key journal;
     journal.Path = JOURNAL_KEY;

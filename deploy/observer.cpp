@@ -2,7 +2,9 @@
 
 #include <map>
 
+#include "common/unicode.h"
 #include "platform/operations_table.h"
+#include "setting/driver_setting.h"
 
 namespace {
 
@@ -58,6 +60,49 @@ observer::JournaledRestart* JournaledOf(DEVINST devInst)
     return nullptr;
 }
 
+// The restart recorded under a driver key name, compared as the registry
+// compares names; of the devices not yet asked to disable when unclaimed.
+observer::JournaledRestart* JournaledByName(const std::u16string& driverKeyName, bool unclaimed)
+{
+    for (observer::JournaledRestart& restart : Seen().Journaled) {
+        if ((!unclaimed || restart.DevInst == 0) &&
+            AsciiLowerCase(restart.Entry.DriverKeyName) == AsciiLowerCase(driverKeyName)) {
+            return &restart;
+        }
+    }
+    return nullptr;
+}
+
+observer::JournaledRestart NewRestart(DEVINST devInst, const JournalEntry& entry)
+{
+    return {devInst, entry, ERROR_SUCCESS, false, false, static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND), false, {}};
+}
+
+// A driver key the tool is about to open for writing that no entry names yet
+// gets one, on disk, first; its key is read as it stands, for the log. The
+// journal's error when the entry cannot be recorded.
+LSTATUS JournalKeyToWrite(HKEY root, const WCHAR* subKey, REGSAM access)
+{
+    constexpr std::size_t PREFIX_UNITS = sizeof(DRIVER_KEY_PREFIX) / sizeof(WCHAR) - 1;
+    Notes& notes = Seen();
+    if (!notes.Recording || !notes.Journaling || root != HKEY_LOCAL_MACHINE || subKey == nullptr ||
+        (access & KEY_SET_VALUE) == 0) {
+        return ERROR_SUCCESS;
+    }
+    std::u16string path(subKey);
+    if (AsciiLowerCase(path.substr(0, PREFIX_UNITS)) != AsciiLowerCase(DRIVER_KEY_PREFIX) ||
+        JournaledByName(path.substr(PREFIX_UNITS), false) != nullptr) {
+        return ERROR_SUCCESS;
+    }
+    observer::JournaledRestart restart = NewRestart(0, {path.substr(PREFIX_UNITS), u""});
+    restart.Unlisted = true;
+    restart.Before.KeyPath = path;
+    ReadSetting(&restart.Before);
+    restart.Recorded = RecordRestart(restart.Entry);
+    notes.Journaled.push_back(restart);
+    return restart.Recorded;
+}
+
 } // namespace
 
 namespace observer {
@@ -96,8 +141,7 @@ void KeepJournal(bool on)
 
 void Journaled(DEVINST devInst, const JournalEntry& entry)
 {
-    Seen().Journaled.push_back(
-        {devInst, entry, ERROR_SUCCESS, false, false, static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND)});
+    Seen().Journaled.push_back(NewRestart(devInst, entry));
 }
 
 const std::vector<JournaledRestart>& JournaledRestarts()
@@ -179,9 +223,16 @@ BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO set, SP_DEVINFO_DA
         observer::JournaledRestart* restart = JournaledOf(deviceInfo->DevInst);
         bool onDisk = restart != nullptr && restart->Recorded == ERROR_SUCCESS && !restart->Enabled;
         if (restart == nullptr) {
-            notes.Journaled.push_back({deviceInfo->DevInst, JournalEntryOf(set, deviceInfo), ERROR_SUCCESS, false,
-                                       false, static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND)});
-            restart = &notes.Journaled.back();
+            // One recorded when its key was opened is claimed by the device,
+            // and recorded again with its instance ID.
+            JournalEntry entry = JournalEntryOf(set, deviceInfo);
+            restart = JournaledByName(entry.DriverKeyName, true);
+            if (restart == nullptr || entry.DriverKeyName.empty()) {
+                notes.Journaled.push_back(NewRestart(deviceInfo->DevInst, entry));
+                restart = &notes.Journaled.back();
+            }
+            restart->DevInst = deviceInfo->DevInst;
+            restart->Entry = entry;
         }
         if (!onDisk) {
             // A restart of its own: the entry goes on disk again, if it can.
@@ -224,6 +275,14 @@ BOOL SetupDiGetDeviceInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo,
         FailedWithLastError("SetupDiGetDeviceInstallParamsW");
     } else if (Seen().Recording && (deviceInstallParams->Flags & (DI_NEEDRESTART | DI_NEEDREBOOT)) != 0) {
         Seen().RestartRequested = true;
+        // The request follows the device's last state change.
+        std::vector<observer::StateChange>& changes = Seen().Changes;
+        for (auto change = changes.rbegin(); deviceInfo != nullptr && change != changes.rend(); ++change) {
+            if (change->DevInst == deviceInfo->DevInst) {
+                change->RestartAsked = true;
+                break;
+            }
+        }
     }
     return read;
 }
@@ -239,6 +298,11 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set)
 
 LSTATUS RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REGSAM samDesired, HKEY* result)
 {
+    LSTATUS journaled = JournalKeyToWrite(key, subKey, samDesired);
+    if (journaled != ERROR_SUCCESS) {
+        // The key is not opened, and nothing written, without its entry.
+        return Returned("RegOpenKeyExW", journaled);
+    }
     return Returned("RegOpenKeyExW", Under().RegOpenKeyExW(key, subKey, options, samDesired, result));
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/operations_table.h"
+#include "preflight/compliance.h"
 #include "preflight/journal.h"
 
 namespace observer {
@@ -28,6 +29,10 @@ struct StateChange {
     platform::DEVINST DevInst;
     platform::DWORD Change; // DICS_DISABLE or DICS_ENABLE
     bool Done;
+    // The device's install parameters, read after it, asked for a restart of
+    // the computer: a disable done so, on a device that still runs, waits
+    // for the next boot.
+    bool RestartAsked = false;
 };
 
 // Forgets everything noted and written so far.
@@ -47,20 +52,27 @@ bool RestartRequested();
 // A restart the journal recorded while recording and keeping it: the device,
 // its entry, and what the class installer did with it since.
 struct JournaledRestart {
-    platform::DEVINST DevInst;
+    platform::DEVINST DevInst; // 0 until the class installer is asked to disable it, for an Unlisted one
     JournalEntry Entry;
     platform::LSTATUS Recorded; // not ERROR_SUCCESS: the entry was not recorded, and the disable refused
     bool Disabled;              // the class installer carried out the disable
     bool Enabled;               // and then an enable: the entry was cleared
     platform::LSTATUS Cleared;  // the status of clearing it after the enable
+    // A driver key the tool opened for writing that the deployment had not
+    // recorded (an adapter its own walk did not pick: one plugged in since,
+    // say), recorded then by its driver key name; Before holds its key as it
+    // stood, read just before.
+    bool Unlisted = false;
+    PickedAdapter Before;
 };
 
-// Keeps the journal while recording (true), or stops: before the class
-// installer is asked to disable a device, its entry must be on disk. One the
-// deployment recorded before the run (Journaled) is; any other is recorded
-// and flushed then, and a disable whose entry cannot be recorded is refused
-// (the call fails with the journal's error). Once the class installer has
-// enabled the device again, the entry is cleared.
+// Keeps the journal while recording (true), or stops: before a driver key
+// is opened for writing, and before the class installer is asked to disable
+// a device, its entry must be on disk. One the deployment recorded before the
+// run (Journaled) is; any other is recorded and flushed then, and an open or
+// a disable whose entry cannot be recorded is refused (the call fails with
+// the journal's error). Once the class installer has enabled the device
+// again, the entry is cleared.
 void KeepJournal(bool on);
 // Notes an entry the deployment recorded and flushed for a device before
 // the run.

@@ -85,6 +85,9 @@ Outcome JudgeOutcome(const RunFacts& facts)
     if (facts.RestartRequested) {
         reasons.push_back("Windows asked for it");
     }
+    if (facts.RestartsStillOwed > 0) {
+        reasons.push_back(CountOf(facts.RestartsStillOwed, "adapter") + " still owed a restart");
+    }
     if (facts.RestartsIncomplete > 0) {
         reasons.push_back(CountOf(facts.RestartsIncomplete, "adapter") + " not restarted");
     }

@@ -23,9 +23,10 @@ struct RunFacts {
     // or could not be made before the run (then the tool did not run).
     bool JournalUnreadable = false;
     bool JournalUnwritable = false;
-    std::size_t Recovered = 0;      // adapters an interrupted run left disabled, enabled again
-    std::size_t RestartsOwed = 0;   // adapters an interrupted run left running, enabled and owed a restart
-    std::size_t RecoveryFailed = 0; // such adapters the class installer would not enable
+    std::size_t Recovered = 0;         // adapters an interrupted run left disabled, enabled again
+    std::size_t RestartsOwed = 0;      // adapters an interrupted run left running, enabled and owed a restart
+    std::size_t RestartsStillOwed = 0; // such adapters the run could not restart, owed to the next run
+    std::size_t RecoveryFailed = 0;    // such adapters the class installer would not enable
     bool DeviceListOpened = true;
     bool Ran = false;             // the tool ran
     bool NoAdapter = false;       // no adapter to act on: the tool did not run
@@ -58,13 +59,14 @@ struct Outcome {
 //        enabled again, the device list cannot be opened, the keys that are
 //        not as wanted are ones no run can change, a picked adapter's driver
 //        key is not as wanted afterwards, or a picked adapter is left
-//        disabled;
+//        disabled, or with its disable pending until the next boot;
 //   0    no adapter to act on, or every adapter already as wanted (nothing
 //        was run, but for the recovery of an interrupted run), or every key
 //        as wanted and every adapter disabled and enabled again with no
 //        request for a restart;
 //   3010 every key as wanted, but a restart of the computer is needed before
-//        the setting is in force everywhere: Windows asked for it,
+//        the setting is in force everywhere: Windows asked for it, an
+//        adapter an interrupted run left running is still owed its restart,
 //        an adapter whose restart did not complete (its driver still runs
 //        with the old setting), a device that reports DN_NEED_RESTART, or one
 //        whose state could not be read again (it may be left disabled, which

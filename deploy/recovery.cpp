@@ -36,9 +36,10 @@ bool EnabledSince(DEVINST devInst, std::size_t count)
     return false;
 }
 
-std::string Cleared(const JournalEntry& entry, DeploySystem* system)
+std::string Cleared(const JournalEntry& entry, DeploySystem* system, Recovery* result)
 {
     LSTATUS status = ClearRestart(entry.DriverKeyName);
+    result->Uncleared += status == ERROR_SUCCESS ? 0 : 1;
     return status == ERROR_SUCCESS
                ? "its entry is cleared"
                : "its entry could not be cleared (error " + WithText(static_cast<DWORD>(status), system) + ")";
@@ -68,7 +69,8 @@ void RecoverAdapter(std::size_t index, DeviceRef device, SP_DEVINFO_DATA* device
         recovering->Result.Lines.push_back(name + state + "; enabled, its entry kept until the run has restarted it");
     } else if (enabled) {
         ++recovering->Result.Enabled;
-        recovering->Result.Lines.push_back(name + state + "; enabled again, " + Cleared(entry, recovering->System));
+        recovering->Result.Lines.push_back(name + state + "; enabled again, " +
+                                           Cleared(entry, recovering->System, &recovering->Result));
     } else {
         ++recovering->Result.Failed;
         recovering->Result.Lines.push_back(name + state +

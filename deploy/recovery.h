@@ -13,6 +13,7 @@ struct Recovery {
     std::vector<std::string> Lines; // what was found and done, for the log
     std::size_t Enabled = 0;        // adapters found disabled that the class installer enabled again
     std::size_t Failed = 0;         // adapters it could not enable, whose entries stay
+    std::size_t Uncleared = 0;      // entries of adapters enabled again that could not be cleared
     // The driver key names of the adapters found running, or in a state that
     // could not be read, and enabled (which cancels a disable pending until
     // the next boot): the run cut short may have written their keys without

@@ -129,6 +129,100 @@ TEST(InterruptedRuns, TheJournalHoldsEachAdapterOnDiskBeforeItsKeyIsWritten)
     }
 }
 
+// The outcome answers for every adapter the run touched, and an entry stays
+// exactly while its adapter may be disabled, now or from the next boot.
+TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileItMayBeDisabled)
+{
+    simulator::Machine vetoed = TwoAdapters(); // the first one's driver refuses to stop, and its enable is refused
+    vetoed.Devices[0].OnStateChange = simulator::Reaction::Vetoed;
+    vetoed.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 5, 0, platform::DICS_ENABLE)};
+    simulator::Machine ignoring = TwoAdapters(); // the first one's driver ignores the disable
+    ignoring.Devices[0].OnStateChange = simulator::Reaction::Ignore;
+    simulator::Machine undeletable = TwoAdapters(); // no entry can be cleared
+    undeletable.Faults = {testsupport::Failing(Operation::RegDeleteValueW, 5)};
+    undeletable.Faults[0].Times = -1;
+    // The second adapter's state cannot be read by the walk before the run,
+    // so the tool's own walk alone picks it; its enable is refused.
+    simulator::Machine missed = TwoAdapters();
+    missed.Faults = {testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD),
+                     testsupport::Failing(Operation::SetupDiCallClassInstaller, 5, 0, platform::DICS_ENABLE)};
+    missed.Faults[0].Device = 1;
+    missed.Faults[1].Device = 1;
+    missed.Registry[1].Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x30, 0}});
+    simulator::Machine crowded = TwoAdapters(); // more entries than are read: one past them would go unseen
+    simulator::Key journal;
+    journal.Path = JOURNAL;
+    for (int i = 0; i <= 1000; ++i) {
+        journal.Values.emplace_back(u"{4d36e972-e325-11ce-bfc1-08002be10318}\\" +
+                                        simulator::Utf8ToUtf16(std::to_string(10000 + i)),
+                                    simulator::Value{platform::REG_SZ, simulator::TextBytes(u"ROOT\\GONE")});
+    }
+    crowded.Registry.push_back(journal);
+    const std::string key = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\";
+    struct Case {
+        const char* name;
+        const simulator::Machine* machine;
+        int code;
+        std::size_t left; // entries left in the journal
+        std::string line; // in the log
+    } cases[] = {
+        {"a disable pending until the next boot, not undone", &vetoed, DEPLOY_FAILED, 1,
+         "outcome 1: failed: 1 adapter left disabled."},
+        {"a disable the driver ignored", &ignoring, DEPLOY_RESTART_NEEDED, 0, "(1 adapter not restarted)"},
+        {"entries that cannot be cleared", &undeletable, DEPLOY_FAILED, 2,
+         "failed: the journal of restarts under way cannot be kept"},
+        {"an adapter only the tool's walk picked", &missed, DEPLOY_FAILED, 1,
+         "before the run: " + key + "0005: WapiSupport REG_SZ, 2 bytes: 30 00 (an adapter the tool picked"},
+        {"a journal too long to read whole", &crowded, DEPLOY_FAILED, 1001, "cannot be read (error 234"},
+    };
+    for (const Case& c : cases) {
+        FakeDeploySystem system;
+        EXPECT_EQ(Deploy(*c.machine, u"/a", &system), c.code) << c.name << "\n" << system.Log;
+        EXPECT_EQ(JournalOf(simulator::Current()).size(), c.left) << c.name << "\n" << system.Log;
+        EXPECT_NE(system.Log.find(c.line), std::string::npos) << c.name << "\n" << system.Log;
+    }
+    // The missed adapter's entry was on disk before its key was written.
+    FakeDeploySystem tracing;
+    (void)Deploy(missed, u"/a", &tracing);
+    std::vector<std::string> calls = testsupport::CallSummary({"name"}, {"RegSetValueExW", "RegDeleteValueW"});
+    const std::string entry = "name=\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\000";
+    const std::vector<std::string> expected = {"RegSetValueExW " + entry + "1\"", "RegSetValueExW name=\"WapiSupport\"",
+                                               "RegDeleteValueW " + entry + "1\"", "RegSetValueExW " + entry + "5\"",
+                                               "RegSetValueExW name=\"WapiSupport\"",
+                                               // again, with its instance ID, before its disable
+                                               "RegSetValueExW " + entry + "5\""};
+    EXPECT_EQ(calls, expected) << tracing.Log;
+    // A driver that ignores the disable leaves nothing for the next run.
+    FakeDeploySystem once;
+    FakeDeploySystem again;
+    (void)Deploy(ignoring, u"/a", &once);
+    EXPECT_EQ(Deploy(simulator::Current(), u"/a", &again), DEPLOY_SUCCESS) << again.Log;
+    EXPECT_TRUE(testsupport::CallsOf("SetupDiCallClassInstaller").empty()) << again.Log;
+
+    // A restart owed by an interrupted run outlives a walk that misses its
+    // adapter for a moment: kept, answered 3010, and done by the next run.
+    simulator::Machine owed = TwoAdapters();
+    for (simulator::Key& driverKey : owed.Registry) {
+        driverKey.Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x31, 0}});
+    }
+    owed.Registry.push_back(journal);
+    owed.Registry.back().Values = {
+        {u"{4d36e972-e325-11ce-bfc1-08002be10318}\\0001",
+         simulator::Value{platform::REG_SZ, simulator::TextBytes(u"ROOT\\SIMULATED\\0000")}}};
+    // The recovery reads its state once; the walk after it fails to.
+    owed.Faults = {testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, 2)};
+    FakeDeploySystem missing;
+    EXPECT_EQ(Deploy(owed, u"/a", &missing), DEPLOY_RESTART_NEEDED) << missing.Log;
+    EXPECT_EQ(JournalOf(simulator::Current()).size(), 1u) << missing.Log;
+    simulator::Machine next = simulator::Current();
+    next.Faults.clear();
+    FakeDeploySystem restarting;
+    (void)Deploy(next, u"/a", &restarting);
+    EXPECT_EQ(testsupport::CallsOf("SetupDiCallClassInstaller").size(), 5u)
+        << restarting.Log; // the enable, then both restarts
+    EXPECT_TRUE(JournalOf(simulator::Current()).empty()) << restarting.Log;
+}
+
 TEST(InterruptedRuns, AKillAtAnyCallIsRecoveredByTheNextRun)
 {
     for (const char16_t* command : {u"/a", u"/d"}) {
@@ -229,13 +323,21 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     left.Devices[0].Status |= platform::DN_HAS_PROBLEM;
     left.Devices[0].Problem = platform::CM_PROB_DISABLED;
     left.Devices[1].PendingDisable = true;
+    left.Devices[0].InstanceId = u"PCI\\VEN_1";
+    left.Devices[1].InstanceId = u"PCI\\VEN_5";
     simulator::Key journal;
     journal.Path = JOURNAL;
     for (const char16_t* name : {u"0001", u"0005", u"0009"}) {
-        journal.Values.emplace_back(u"{4d36e972-e325-11ce-bfc1-08002be10318}\\" + std::u16string(name),
-                                    simulator::Value{platform::REG_SZ, simulator::TextBytes(u"PCI\\VEN_1")});
+        journal.Values.emplace_back(
+            u"{4d36e972-e325-11ce-bfc1-08002be10318}\\" + std::u16string(name),
+            simulator::Value{platform::REG_SZ, simulator::TextBytes(u"PCI\\VEN_" + std::u16string(1, name[3]))});
     }
     left.Registry.push_back(journal);
+    // The first adapter's driver key name was freed since (its device
+    // removed) and is another, disabled, device's now: not the entry's.
+    simulator::Machine reused = left;
+    reused.Devices[0].InstanceId = u"PCI\\VEN_OTHER";
+    reused.Devices[0].Properties[simulator::SLOT_DESCRIPTION] = testsupport::TextProperty("Another Wireless Adapter");
     // The first adapter's driver asks for a restart of the computer when it
     // is enabled again; the tool then has nothing to do.
     simulator::Machine restarting = left;
@@ -258,10 +360,10 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
               "0001 (PCI\\VEN_1), left by an interrupted run: disabled; enabled again, its entry "
               "is cleared\n",
           "  recovery: " + key +
-              "0005 (PCI\\VEN_1), left by an interrupted run: running, maybe with a disable "
+              "0005 (PCI\\VEN_5), left by an interrupted run: running, maybe with a disable "
               "pending until the next boot; enabled, its entry kept until the run has restarted it\n",
           "  recovery: " + key +
-              "0009 (PCI\\VEN_1), left by an interrupted run: not present now, so its entry is kept for the run "
+              "0009 (PCI\\VEN_9), left by an interrupted run: not present now, so its entry is kept for the run "
               "after it is back\n",
           // The one that never stopped may run with its old setting.
           "  restart owed: SYSTEM\\CurrentControlSet\\Control\\Class\\" + key + "0005: ",
@@ -296,6 +398,11 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
           "could not be placed (see the log).\n"},
          2, // the one owed a restart waits for the run that restarts it
          false},
+        {"a driver key name reused by another device",
+         &reused,
+         0,
+         {"  recovery: " + key + "0001 (PCI\\VEN_1), left by an interrupted run: not present now"},
+         2},
     };
     for (const Case& c : cases) {
         FakeDeploySystem system;
@@ -324,6 +431,7 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     simulator::Device returned = testsupport::NetDevice("Corvane Wireless AX", "PCI", "0009");
     returned.Status |= platform::DN_HAS_PROBLEM;
     returned.Problem = platform::CM_PROB_DISABLED;
+    returned.InstanceId = u"PCI\\VEN_9";
     back.Devices.push_back(returned);
     back.Registry.push_back(testsupport::DriverKey(std::string(testsupport::NET_CLASS_KEY) + "\\0009"));
     back.Registry.back().Values = left.Registry[0].Values;
@@ -332,7 +440,7 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     EXPECT_EQ(returnedAnswer.ExitCode, CHECK_NOT_COMPLIANT) << returnedAnswer.Line;
     FakeDeploySystem after;
     EXPECT_EQ(Deploy(back, u"/a", &after), 0) << after.Log;
-    EXPECT_NE(after.Log.find("0009 (PCI\\VEN_1), left by an interrupted run: disabled; enabled again, its entry is "
+    EXPECT_NE(after.Log.find("0009 (PCI\\VEN_9), left by an interrupted run: disabled; enabled again, its entry is "
                              "cleared"),
               std::string::npos)
         << after.Log;

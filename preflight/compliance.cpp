@@ -77,8 +77,6 @@ DriverKeyRead ReadDriverKey(const std::u16string& path)
     return read;
 }
 
-namespace {
-
 void ReadSetting(PickedAdapter* adapter)
 {
     adapter->ReadError = 0;
@@ -111,6 +109,8 @@ void ReadSetting(PickedAdapter* adapter)
                 : SettingState::Other;
     }
 }
+
+namespace {
 
 void ReadStatus(PickedAdapter* adapter)
 {

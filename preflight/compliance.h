@@ -71,6 +71,10 @@ DriverKeyRead ReadDriverKey(const std::u16string& path);
 // failure line goes to the platform's output, as in the tool's own walk.
 MachineState ReadMachineState();
 
+// Reads the adapter's driver key, by its key path, for its WapiSupport:
+// fills Setting, ReadError, KeyOpened and the value as it stands.
+void ReadSetting(PickedAdapter* adapter);
+
 // Reads the setting and the status of adapters picked before again, by their
 // device nodes and key paths: an adapter the tool would no longer pick (one
 // left disabled, say) is still looked at.

@@ -41,8 +41,20 @@ void FindAdapter(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer* 
     }
     std::u16string name =
         AsciiLowerCase(std::u16string(reinterpret_cast<const WCHAR*>(buffer->Block), PropertyTextLength(buffer)));
+    std::u16string id;
+    bool idRead = false;
     for (std::size_t i = 0; i < finding->Entries->size(); ++i) {
-        if (!(*finding->Present)[i] && AsciiLowerCase((*finding->Entries)[i].DriverKeyName) == name) {
+        const JournalEntry& entry = (*finding->Entries)[i];
+        if ((*finding->Present)[i] || AsciiLowerCase(entry.DriverKeyName) != name) {
+            continue;
+        }
+        // A driver key name freed by a device removed since may be another
+        // device's now: the entry names the device it recorded, or none.
+        if (!entry.InstanceId.empty() && !idRead) {
+            id = AsciiLowerCase(ReadInstanceId(device.Set, deviceInfo));
+            idRead = true;
+        }
+        if (entry.InstanceId.empty() || AsciiLowerCase(entry.InstanceId) == id) {
             (*finding->Present)[i] = true;
             if (finding->Found != nullptr) {
                 finding->Found(i, device, deviceInfo, finding->Context);
@@ -72,12 +84,16 @@ bool ReadJournal(std::vector<JournalEntry>* entries, DWORD* error)
         return true;
     }
     std::u16string name(MAX_VALUE_NAME_UNITS, u'\0');
-    for (DWORD index = 0; status == ERROR_SUCCESS && index < MAX_ENTRIES; ++index) {
+    for (DWORD index = 0; status == ERROR_SUCCESS; ++index) {
         DWORD nameUnits = MAX_VALUE_NAME_UNITS;
         status = RegEnumValueW(key, index, name.data(), &nameUnits, nullptr, nullptr, nullptr, nullptr);
         if (static_cast<DWORD>(status) == ERROR_NO_MORE_ITEMS) {
             status = ERROR_SUCCESS;
             break;
+        }
+        if (status == ERROR_SUCCESS && index == MAX_ENTRIES) {
+            // More than are read: an entry past them would go unseen.
+            status = ERROR_MORE_DATA;
         }
         if (status != ERROR_SUCCESS) {
             break;

@@ -33,7 +33,8 @@ struct JournalEntry {
 
 // Reads the entries left, in the order they stand. A journal that was never
 // made holds none. False, with the registry's error, when the key is there
-// but cannot be read.
+// but cannot be read, or holds more entries than are read (ERROR_MORE_DATA:
+// the one past them would go unseen).
 bool ReadJournal(std::vector<JournalEntry>* entries, platform::DWORD* error);
 
 // Records an entry and flushes it to disk before it answers; the registry's
@@ -61,7 +62,9 @@ using JournalAdapterVisitor = void (*)(std::size_t entry, DeviceRef device, plat
                                        void* context);
 
 // Walks the present devices once and finds the adapters the entries name, by
-// driver key name, compared as the registry compares names; calls found, when
+// driver key name, compared as the registry compares names, and by instance
+// ID where the entry holds one (a name freed by a removed device may be
+// another device's since); calls found, when
 // given, for the first device each entry names. present[i] tells whether
 // entry i's adapter is present. FALSE when the list of present devices cannot
 // be opened (the platform's last error is the open's); none is present then.
