@@ -102,8 +102,9 @@ std::string WhyNoRunCanFix(const PickedAdapter& adapter, DeploySystem* system)
 struct StatesDone {
     bool Restarted = false; // disabled, and then enabled again
     // Its last disable was carried out with a request for a restart of the
-    // computer, and no enable followed: a device that still runs has it
-    // pending until the next boot, which would leave it disabled.
+    // computer, or without its install parameters read after it, and no
+    // enable followed: a device that still runs may have it pending until
+    // the next boot, which would leave it disabled.
     bool DisablePending = false;
 };
 
@@ -117,7 +118,7 @@ StatesDone StatesDoneTo(DEVINST devInst)
         }
         if (change.Change == DICS_DISABLE) {
             disabled = true;
-            done.DisablePending = change.RestartAsked;
+            done.DisablePending = change.RestartAsked || !change.ParamsRead;
         } else if (change.Change == DICS_ENABLE) {
             done.Restarted = done.Restarted || disabled;
             done.DisablePending = false;
@@ -301,14 +302,15 @@ public:
         ReadAdaptersAgain(&judged);
         AddFactsOfRun(judged, action_, &facts_);
         FinishJournal(judged);
-        // An owed restart the tool's own walk did after all is owed no more.
-        facts_.RestartsStillOwed -= static_cast<std::size_t>(
-            std::count_if(stillOwed_.begin(), stillOwed_.end(), [](const std::u16string& name) {
+        // The owed restarts the run did not do stay owed to the next.
+        facts_.RestartsStillOwed =
+            static_cast<std::size_t>(std::count_if(owed_.begin(), owed_.end(), [&](const JournalEntry& entry) {
                 const std::vector<observer::JournaledRestart>& restarts = observer::JournaledRestarts();
-                return std::any_of(restarts.begin(), restarts.end(), [&](const observer::JournaledRestart& restart) {
-                    return restart.Enabled && restart.Cleared == ERROR_SUCCESS &&
-                           AsciiLowerCase(restart.Entry.DriverKeyName) == AsciiLowerCase(name);
-                });
+                return !Forgotten(entry.DriverKeyName) &&
+                       std::none_of(restarts.begin(), restarts.end(), [&](const observer::JournaledRestart& restart) {
+                           return restart.Enabled && restart.Cleared == ERROR_SUCCESS &&
+                                  AsciiLowerCase(restart.Entry.DriverKeyName) == AsciiLowerCase(entry.DriverKeyName);
+                       });
             }));
         for (const PickedAdapter& adapter : judged) {
             if (!adapter.StatusKnown) {
@@ -344,7 +346,16 @@ private:
     // restart.
     bool Owes(const std::u16string& driverKeyName) const
     {
-        return std::any_of(owed_.begin(), owed_.end(), [&](const std::u16string& name) {
+        return std::any_of(owed_.begin(), owed_.end(), [&](const JournalEntry& entry) {
+            return AsciiLowerCase(entry.DriverKeyName) == AsciiLowerCase(driverKeyName);
+        });
+    }
+
+    // Whether the entry of that driver key name was cleared as no adapter
+    // the tool picks.
+    bool Forgotten(const std::u16string& driverKeyName) const
+    {
+        return std::any_of(forgotten_.begin(), forgotten_.end(), [&](const std::u16string& name) {
             return AsciiLowerCase(name) == AsciiLowerCase(driverKeyName);
         });
     }
@@ -354,7 +365,7 @@ private:
     bool IsOwedARestart(const PickedAdapter& adapter) const
     {
         return std::any_of(owed_.begin(), owed_.end(),
-                           [&](const std::u16string& name) { return Names(name, adapter); });
+                           [&](const JournalEntry& entry) { return Names(entry.DriverKeyName, adapter); });
     }
 
     static bool NamesAny(const std::u16string& driverKeyName, const std::vector<PickedAdapter>& adapters)
@@ -370,26 +381,28 @@ private:
     // moment, say): its entry stays, and its restart is owed to the next run.
     void ForgetOwedNotPicked(const std::vector<PickedAdapter>& adapters)
     {
-        if (!facts_.DeviceListOpened || std::all_of(owed_.begin(), owed_.end(), [&](const std::u16string& name) {
-                return NamesAny(name, adapters);
+        if (!facts_.DeviceListOpened || std::all_of(owed_.begin(), owed_.end(), [&](const JournalEntry& entry) {
+                return NamesAny(entry.DriverKeyName, adapters);
             })) {
             return;
         }
         MachineState again = ReadMachineState();
-        for (const std::u16string& name : owed_) {
-            if (NamesAny(name, adapters)) {
+        for (const JournalEntry& owed : owed_) {
+            if (NamesAny(owed.DriverKeyName, adapters)) {
                 continue;
             }
-            std::string entry = "journal: " + DescribeEntry({name, {}});
-            if (!again.DeviceListOpened || NamesAny(name, again.Adapters)) {
+            std::string entry = "journal: " + DescribeEntry(owed);
+            if (!again.DeviceListOpened || NamesAny(owed.DriverKeyName, again.Adapters)) {
+                // Should the tool's own walk pick it, its entry stays as it is.
+                observer::JournaledOwed(owed);
                 ++facts_.RestartsStillOwed;
-                stillOwed_.push_back(name);
                 Note(entry + " is owed a restart, but its adapter was not picked by the walk before the run: its "
                              "entry is kept, for the next run to restart it");
                 continue;
             }
-            LSTATUS cleared = ClearRestart(name);
+            LSTATUS cleared = ClearRestart(owed.DriverKeyName);
             facts_.JournalUnwritable = facts_.JournalUnwritable || cleared != ERROR_SUCCESS;
+            forgotten_.push_back(owed.DriverKeyName);
             Note(entry + " is not an adapter the tool picks now, so no run can restart it: its entry is " +
                  (cleared == ERROR_SUCCESS ? std::string("cleared")
                                            : "kept, as it could not be cleared (error " +
@@ -427,7 +440,8 @@ private:
                 adapter.DevInst = finding.DevInst;
             }
             Note("before the run: " + Label(adapter) + ": WapiSupport " + SettingAsRead(adapter, system_) +
-                 " (an adapter the tool picked that the walk before the run did not)");
+                 (restart.Owed ? " (owed a restart, though the walk before the run did not pick it)"
+                               : " (an adapter the tool picked that the walk before the run did not)"));
             judged->push_back(adapter);
         }
     }
@@ -545,6 +559,10 @@ private:
                                 "deployment enables it again");
                     continue;
                 }
+                if (Owes(restart.Entry.DriverKeyName)) {
+                    Note(name + " is kept: its adapter is still owed a restart, which the next run does");
+                    continue;
+                }
                 LSTATUS cleared = ClearRestart(restart.Entry.DriverKeyName);
                 if (cleared != ERROR_SUCCESS) {
                     facts_.JournalUnwritable = true;
@@ -586,8 +604,8 @@ private:
     std::string notes_;
     std::size_t noted_ = 0;                 // how much of the output is noted
     std::size_t failedNoted_ = 0;           // how many of the failed calls are noted
-    std::vector<std::u16string> owed_;      // the driver key names of adapters owed a restart
-    std::vector<std::u16string> stillOwed_; // those the walk before the run did not pick: kept for the next run
+    std::vector<JournalEntry> owed_;        // the entries of adapters owed a restart
+    std::vector<std::u16string> forgotten_; // the driver key names of those no run can restart: cleared
 };
 
 } // namespace

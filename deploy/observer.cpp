@@ -75,7 +75,18 @@ observer::JournaledRestart* JournaledByName(const std::u16string& driverKeyName,
 
 observer::JournaledRestart NewRestart(DEVINST devInst, const JournalEntry& entry)
 {
-    return {devInst, entry, ERROR_SUCCESS, false, false, static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND), false, {}};
+    return {devInst, entry, ERROR_SUCCESS, false, false, static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND), false, false, {}};
+}
+
+// An adapter's record with its key, below the local machine root, as it
+// stands.
+observer::JournaledRestart UnlistedRestart(const JournalEntry& entry, const std::u16string& keyPath)
+{
+    observer::JournaledRestart restart = NewRestart(0, entry);
+    restart.Unlisted = true;
+    restart.Before.KeyPath = keyPath;
+    ReadSetting(&restart.Before);
+    return restart;
 }
 
 // A driver key the tool is about to open for writing that no entry names yet
@@ -94,10 +105,7 @@ LSTATUS JournalKeyToWrite(HKEY root, const WCHAR* subKey, REGSAM access)
         JournaledByName(path.substr(PREFIX_UNITS), false) != nullptr) {
         return ERROR_SUCCESS;
     }
-    observer::JournaledRestart restart = NewRestart(0, {path.substr(PREFIX_UNITS), u""});
-    restart.Unlisted = true;
-    restart.Before.KeyPath = path;
-    ReadSetting(&restart.Before);
+    observer::JournaledRestart restart = UnlistedRestart({path.substr(PREFIX_UNITS), u""}, path);
     restart.Recorded = RecordRestart(restart.Entry);
     notes.Journaled.push_back(restart);
     return restart.Recorded;
@@ -142,6 +150,14 @@ void KeepJournal(bool on)
 void Journaled(DEVINST devInst, const JournalEntry& entry)
 {
     Seen().Journaled.push_back(NewRestart(devInst, entry));
+}
+
+void JournaledOwed(const JournalEntry& entry)
+{
+    TextField path = {};
+    Seen().Journaled.push_back(
+        UnlistedRestart(entry, MakeDriverKeyPath(entry.DriverKeyName.c_str(), &path) ? path.Text : u""));
+    Seen().Journaled.back().Owed = true;
 }
 
 const std::vector<JournaledRestart>& JournaledRestarts()
@@ -273,13 +289,15 @@ BOOL SetupDiGetDeviceInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo,
     BOOL read = Under().SetupDiGetDeviceInstallParamsW(set, deviceInfo, deviceInstallParams);
     if (!read) {
         FailedWithLastError("SetupDiGetDeviceInstallParamsW");
-    } else if (Seen().Recording && (deviceInstallParams->Flags & (DI_NEEDRESTART | DI_NEEDREBOOT)) != 0) {
-        Seen().RestartRequested = true;
-        // The request follows the device's last state change.
+    } else if (Seen().Recording) {
+        bool restart = (deviceInstallParams->Flags & (DI_NEEDRESTART | DI_NEEDREBOOT)) != 0;
+        Seen().RestartRequested = Seen().RestartRequested || restart;
+        // They follow the device's last state change.
         std::vector<observer::StateChange>& changes = Seen().Changes;
         for (auto change = changes.rbegin(); deviceInfo != nullptr && change != changes.rend(); ++change) {
             if (change->DevInst == deviceInfo->DevInst) {
-                change->RestartAsked = true;
+                change->ParamsRead = true;
+                change->RestartAsked = change->RestartAsked || restart;
                 break;
             }
         }

@@ -29,9 +29,11 @@ struct StateChange {
     platform::DEVINST DevInst;
     platform::DWORD Change; // DICS_DISABLE or DICS_ENABLE
     bool Done;
-    // The device's install parameters, read after it, asked for a restart of
-    // the computer: a disable done so, on a device that still runs, waits
-    // for the next boot.
+    // The device's install parameters were read after it, and asked for a
+    // restart of the computer: a disable done so, on a device that still
+    // runs, waits for the next boot (as one whose parameters were not read
+    // may).
+    bool ParamsRead = false;
     bool RestartAsked = false;
 };
 
@@ -60,9 +62,11 @@ struct JournaledRestart {
     platform::LSTATUS Cleared;  // the status of clearing it after the enable
     // A driver key the tool opened for writing that the deployment had not
     // recorded (an adapter its own walk did not pick: one plugged in since,
-    // say), recorded then by its driver key name; Before holds its key as it
-    // stood, read just before.
+    // say), recorded then by its driver key name; or an entry owed a restart
+    // whose adapter that walk did not pick (Owed). Before holds its key as
+    // it stood, read just before.
     bool Unlisted = false;
+    bool Owed = false;
     PickedAdapter Before;
 };
 
@@ -77,6 +81,10 @@ void KeepJournal(bool on);
 // Notes an entry the deployment recorded and flushed for a device before
 // the run.
 void Journaled(platform::DEVINST devInst, const JournalEntry& entry);
+// Notes an entry on disk owed a restart whose adapter the deployment's walk
+// did not pick, so that the tool's own walk, if it picks it, keeps the entry
+// as it stands; reads its key as it stands.
+void JournaledOwed(const JournalEntry& entry);
 const std::vector<JournaledRestart>& JournaledRestarts();
 
 // Whether standard output reaches the process's own (true), or is only kept.

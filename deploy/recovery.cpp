@@ -65,7 +65,7 @@ void RecoverAdapter(std::size_t index, DeviceRef device, SP_DEVINFO_DATA* device
     if (enabled && !disabled) {
         // Its entry stays until the run's own restart of it clears it: a run
         // cut short before then leaves the restart owed to the next.
-        recovering->Result.Owed.push_back(entry.DriverKeyName);
+        recovering->Result.Owed.push_back(entry);
         recovering->Result.Lines.push_back(name + state + "; enabled, its entry kept until the run has restarted it");
     } else if (enabled) {
         ++recovering->Result.Enabled;

@@ -20,7 +20,7 @@ struct Recovery {
     // restarting them, so they are owed a restart, and their entries stay
     // until the run restarts them. One found disabled starts afresh when it
     // is enabled, and its entry is cleared.
-    std::vector<std::u16string> Owed;
+    std::vector<JournalEntry> Owed;
 };
 
 // For each entry: when its adapter is present, enables it through the class

@@ -158,6 +158,24 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
                                     simulator::Value{platform::REG_SZ, simulator::TextBytes(u"ROOT\\GONE")});
     }
     crowded.Registry.push_back(journal);
+    // The first one's driver refuses to stop, and its install parameters
+    // cannot be read after the disable: it may be pending.
+    simulator::Machine unread = vetoed;
+    unread.Faults = {testsupport::Failing(Operation::SetupDiGetDeviceInstallParamsW, 87)};
+    unread.Faults[0].Device = 0;
+    // An entry names the second adapter, left disabled, whose instance ID
+    // cannot be read now: its driver key name decides.
+    simulator::Machine unidentified = TwoAdapters();
+    for (simulator::Key& driverKey : unidentified.Registry) {
+        driverKey.Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x31, 0}});
+    }
+    unidentified.Devices[1].Status |= platform::DN_HAS_PROBLEM;
+    unidentified.Devices[1].Problem = platform::CM_PROB_DISABLED;
+    unidentified.Registry.push_back(journal);
+    unidentified.Registry.back().Values = {{u"{4d36e972-e325-11ce-bfc1-08002be10318}\\0005",
+                                            simulator::Value{platform::REG_SZ, simulator::TextBytes(u"USB\\VID_2")}}};
+    unidentified.Faults = {testsupport::Failing(Operation::SetupDiGetDeviceInstanceIdW, 13)};
+    unidentified.Faults[0].Times = -1;
     const std::string key = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\";
     struct Case {
         const char* name;
@@ -174,6 +192,10 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
         {"an adapter only the tool's walk picked", &missed, DEPLOY_FAILED, 1,
          "before the run: " + key + "0005: WapiSupport REG_SZ, 2 bytes: 30 00 (an adapter the tool picked"},
         {"a journal too long to read whole", &crowded, DEPLOY_FAILED, 1001, "cannot be read (error 234"},
+        {"a disable not known not to wait for the next boot", &unread, DEPLOY_FAILED, 1,
+         "outcome 1: failed: 1 adapter left disabled."},
+        {"an instance ID that cannot be read", &unidentified, DEPLOY_SUCCESS, 0,
+         "0005 (USB\\VID_2), left by an interrupted run: disabled; enabled again, its entry is cleared"},
     };
     for (const Case& c : cases) {
         FakeDeploySystem system;
@@ -221,6 +243,14 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     EXPECT_EQ(testsupport::CallsOf("SetupDiCallClassInstaller").size(), 5u)
         << restarting.Log; // the enable, then both restarts
     EXPECT_TRUE(JournalOf(simulator::Current()).empty()) << restarting.Log;
+    // The tool's own walk picks it after all, but cannot restart it: its
+    // entry stays as it was, for the next run.
+    owed.Registry[1].Values.clear();
+    owed.Faults.push_back(
+        testsupport::Failing(Operation::SetupDiSetClassInstallParamsW, 5, 3)); // after the recovery's two
+    FakeDeploySystem unrestarted;
+    EXPECT_EQ(Deploy(owed, u"/a", &unrestarted), DEPLOY_RESTART_NEEDED) << unrestarted.Log;
+    EXPECT_EQ(JournalOf(simulator::Current()), owed.Registry.back().Values) << unrestarted.Log;
 }
 
 TEST(InterruptedRuns, AKillAtAnyCallIsRecoveredByTheNextRun)

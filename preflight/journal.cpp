@@ -49,12 +49,13 @@ void FindAdapter(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer* 
             continue;
         }
         // A driver key name freed by a device removed since may be another
-        // device's now: the entry names the device it recorded, or none.
+        // device's now: the entry names the device it recorded, or none. An
+        // ID that cannot be read tells nothing, and the name decides.
         if (!entry.InstanceId.empty() && !idRead) {
             id = AsciiLowerCase(ReadInstanceId(device.Set, deviceInfo));
             idRead = true;
         }
-        if (entry.InstanceId.empty() || AsciiLowerCase(entry.InstanceId) == id) {
+        if (entry.InstanceId.empty() || id.empty() || AsciiLowerCase(entry.InstanceId) == id) {
             (*finding->Present)[i] = true;
             if (finding->Found != nullptr) {
                 finding->Found(i, device, deviceInfo, finding->Context);

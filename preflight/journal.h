@@ -63,8 +63,8 @@ using JournalAdapterVisitor = void (*)(std::size_t entry, DeviceRef device, plat
 
 // Walks the present devices once and finds the adapters the entries name, by
 // driver key name, compared as the registry compares names, and by instance
-// ID where the entry holds one (a name freed by a removed device may be
-// another device's since); calls found, when
+// ID where the entry holds one and the device's can be read (a name freed by
+// a removed device may be another device's since); calls found, when
 // given, for the first device each entry names. present[i] tells whether
 // entry i's adapter is present. FALSE when the list of present devices cannot
 // be opened (the platform's last error is the open's); none is present then.
