@@ -302,16 +302,8 @@ public:
         ReadAdaptersAgain(&judged);
         AddFactsOfRun(judged, action_, &facts_);
         FinishJournal(judged);
-        // The owed restarts the run did not do stay owed to the next.
-        facts_.RestartsStillOwed =
-            static_cast<std::size_t>(std::count_if(owed_.begin(), owed_.end(), [&](const JournalEntry& entry) {
-                const std::vector<observer::JournaledRestart>& restarts = observer::JournaledRestarts();
-                return !Forgotten(entry.DriverKeyName) &&
-                       std::none_of(restarts.begin(), restarts.end(), [&](const observer::JournaledRestart& restart) {
-                           return restart.Enabled && restart.Cleared == ERROR_SUCCESS &&
-                                  AsciiLowerCase(restart.Entry.DriverKeyName) == AsciiLowerCase(entry.DriverKeyName);
-                       });
-            }));
+        // The owed restarts the tool did not reach stay owed to the next run.
+        facts_.RestartsStillOwed = keptOwed_;
         for (const PickedAdapter& adapter : judged) {
             if (!adapter.StatusKnown) {
                 Note("the state of " + Label(adapter) +
@@ -351,15 +343,6 @@ private:
         });
     }
 
-    // Whether the entry of that driver key name was cleared as no adapter
-    // the tool picks.
-    bool Forgotten(const std::u16string& driverKeyName) const
-    {
-        return std::any_of(forgotten_.begin(), forgotten_.end(), [&](const std::u16string& name) {
-            return AsciiLowerCase(name) == AsciiLowerCase(driverKeyName);
-        });
-    }
-
     // Whether the recovery found the adapter running under an entry left
     // behind, so that it is owed a restart.
     bool IsOwedARestart(const PickedAdapter& adapter) const
@@ -374,35 +357,43 @@ private:
                            [&](const PickedAdapter& adapter) { return Names(driverKeyName, adapter); });
     }
 
+    static void JudgeNow(std::size_t entry, DeviceRef device, SP_DEVINFO_DATA* deviceInfo, void* context)
+    {
+        (*static_cast<std::vector<PickedNow>*>(context))[entry] = WouldPickNow(device.Set, deviceInfo);
+    }
+
     // Clears the entries of adapters owed a restart that the tool would not
-    // pick now (the device list read, no run can restart them), so that the
-    // check does not count them against the machine for ever. One a second
-    // walk picks was missed by the first (its state could not be read for a
-    // moment, say): its entry stays, and its restart is owed to the next run.
+    // pick now, as a fresh read of each shows (no run can restart them), so
+    // that the check does not count them against the machine for ever. One
+    // that read shows picked, or that cannot be read (its state unreadable
+    // for a moment, say), or that is not present, keeps its entry: its
+    // restart is owed to the next run.
     void ForgetOwedNotPicked(const std::vector<PickedAdapter>& adapters)
     {
-        if (!facts_.DeviceListOpened || std::all_of(owed_.begin(), owed_.end(), [&](const JournalEntry& entry) {
-                return NamesAny(entry.DriverKeyName, adapters);
-            })) {
+        std::vector<JournalEntry> missed;
+        for (const JournalEntry& owed : owed_) {
+            if (!NamesAny(owed.DriverKeyName, adapters)) {
+                missed.push_back(owed);
+            }
+        }
+        if (!facts_.DeviceListOpened || missed.empty()) {
             return;
         }
-        MachineState again = ReadMachineState();
-        for (const JournalEntry& owed : owed_) {
-            if (NamesAny(owed.DriverKeyName, adapters)) {
-                continue;
-            }
-            std::string entry = "journal: " + DescribeEntry(owed);
-            if (!again.DeviceListOpened || NamesAny(owed.DriverKeyName, again.Adapters)) {
+        std::vector<PickedNow> now(missed.size(), PickedNow::Unknown);
+        std::vector<bool> present;
+        (void)FindJournalAdapters(missed, JudgeNow, &now, &present);
+        for (std::size_t i = 0; i < missed.size(); ++i) {
+            std::string entry = "journal: " + DescribeEntry(missed[i]);
+            if (now[i] != PickedNow::No) {
                 // Should the tool's own walk pick it, its entry stays as it is.
-                observer::JournaledOwed(owed);
+                observer::JournaledOwed(missed[i]);
                 ++facts_.RestartsStillOwed;
                 Note(entry + " is owed a restart, but its adapter was not picked by the walk before the run: its "
                              "entry is kept, for the next run to restart it");
                 continue;
             }
-            LSTATUS cleared = ClearRestart(owed.DriverKeyName);
+            LSTATUS cleared = ClearRestart(missed[i].DriverKeyName);
             facts_.JournalUnwritable = facts_.JournalUnwritable || cleared != ERROR_SUCCESS;
-            forgotten_.push_back(owed.DriverKeyName);
             Note(entry + " is not an adapter the tool picks now, so no run can restart it: its entry is " +
                  (cleared == ERROR_SUCCESS ? std::string("cleared")
                                            : "kept, as it could not be cleared (error " +
@@ -559,7 +550,8 @@ private:
                                 "deployment enables it again");
                     continue;
                 }
-                if (Owes(restart.Entry.DriverKeyName)) {
+                if (Owes(restart.Entry.DriverKeyName) && !restart.KeyOpened) {
+                    ++keptOwed_;
                     Note(name + " is kept: its adapter is still owed a restart, which the next run does");
                     continue;
                 }
@@ -602,10 +594,10 @@ private:
     DeploySystem* system_;
     RunFacts facts_;
     std::string notes_;
-    std::size_t noted_ = 0;                 // how much of the output is noted
-    std::size_t failedNoted_ = 0;           // how many of the failed calls are noted
-    std::vector<JournalEntry> owed_;        // the entries of adapters owed a restart
-    std::vector<std::u16string> forgotten_; // the driver key names of those no run can restart: cleared
+    std::size_t noted_ = 0;          // how much of the output is noted
+    std::size_t failedNoted_ = 0;    // how many of the failed calls are noted
+    std::vector<JournalEntry> owed_; // the entries of adapters owed a restart
+    std::size_t keptOwed_ = 0;       // entries owed a restart the tool did not reach, kept
 };
 
 } // namespace

@@ -88,6 +88,30 @@ void NoteNearMiss(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer*
 
 } // namespace
 
+PickedNow WouldPickNow(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo)
+{
+    DWORD status = 0;
+    DWORD problem = 0;
+    if (CM_Get_DevNode_Status(&status, &problem, deviceInfo->DevInst, 0) != CR_SUCCESS) {
+        return PickedNow::Unknown;
+    }
+    PropertyBuffer buffer = {nullptr, 0, 0};
+    PropertyTexts texts[4];
+    const DWORD properties[4] = {SPDRP_CLASS, SPDRP_ENUMERATOR_NAME, SPDRP_DRIVER, SPDRP_DEVICEDESC};
+    bool read = true;
+    for (int i = 0; i < 4 && read; ++i) {
+        texts[i] = ReadTexts(set, deviceInfo, properties[i], &buffer);
+        read = !texts[i].Full.empty();
+    }
+    ReleasePropertyBlock(&buffer);
+    if (!read) {
+        return PickedNow::Unknown;
+    }
+    bool picked = texts[0].Full == u"Net" && IsAdapterBus(texts[1].Held.Text) && BeginsWithVendor(texts[3].Held.Text) &&
+                  NamesWireless(texts[3].Held.Text) && !IsDisabledStatus(status, problem);
+    return picked ? PickedNow::Yes : PickedNow::No;
+}
+
 std::vector<std::string> FindNearMisses()
 {
     std::vector<std::string> misses;

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+
 // Walks the present devices, reading only, and names each that the tool's
 // choice passed over narrowly: a network device whose description begins
 // with the vendor's word in another letter case, or names it wireless in no
@@ -11,3 +13,9 @@
 // bus, is disabled, or whose state or driver key name cannot be read. One
 // line each: "device 4, CORVANE Wireless AX (...\0007): why". Prints nothing.
 std::vector<std::string> FindNearMisses();
+
+// Whether the tool's choice picks a device now, from a fresh read of its
+// state and texts: Unknown when its state, or a text the choice reads,
+// cannot be read.
+enum class PickedNow { Yes, No, Unknown };
+PickedNow WouldPickNow(platform::HDEVINFO set, platform::SP_DEVINFO_DATA* deviceInfo);

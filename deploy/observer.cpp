@@ -75,7 +75,8 @@ observer::JournaledRestart* JournaledByName(const std::u16string& driverKeyName,
 
 observer::JournaledRestart NewRestart(DEVINST devInst, const JournalEntry& entry)
 {
-    return {devInst, entry, ERROR_SUCCESS, false, false, static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND), false, false, {}};
+    return {devInst, entry, ERROR_SUCCESS, false, false, static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND),
+            false,   false, false,         {}};
 }
 
 // An adapter's record with its key, below the local machine root, as it
@@ -101,11 +102,15 @@ LSTATUS JournalKeyToWrite(HKEY root, const WCHAR* subKey, REGSAM access)
         return ERROR_SUCCESS;
     }
     std::u16string path(subKey);
-    if (AsciiLowerCase(path.substr(0, PREFIX_UNITS)) != AsciiLowerCase(DRIVER_KEY_PREFIX) ||
-        JournaledByName(path.substr(PREFIX_UNITS), false) != nullptr) {
+    if (AsciiLowerCase(path.substr(0, PREFIX_UNITS)) != AsciiLowerCase(DRIVER_KEY_PREFIX)) {
+        return ERROR_SUCCESS;
+    }
+    if (observer::JournaledRestart* known = JournaledByName(path.substr(PREFIX_UNITS), false)) {
+        known->KeyOpened = true;
         return ERROR_SUCCESS;
     }
     observer::JournaledRestart restart = UnlistedRestart({path.substr(PREFIX_UNITS), u""}, path);
+    restart.KeyOpened = true;
     restart.Recorded = RecordRestart(restart.Entry);
     notes.Journaled.push_back(restart);
     return restart.Recorded;

@@ -67,6 +67,7 @@ struct JournaledRestart {
     // it stood, read just before.
     bool Unlisted = false;
     bool Owed = false;
+    bool KeyOpened = false; // the tool opened its driver key for writing: its walk reached it
     PickedAdapter Before;
 };
 

@@ -221,36 +221,49 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     EXPECT_EQ(Deploy(simulator::Current(), u"/a", &again), DEPLOY_SUCCESS) << again.Log;
     EXPECT_TRUE(testsupport::CallsOf("SetupDiCallClassInstaller").empty()) << again.Log;
 
-    // A restart owed by an interrupted run outlives a walk that misses its
-    // adapter for a moment: kept, answered 3010, and done by the next run.
+    // Restarts owed by an interrupted run (the first adapter found running
+    // under its entry, its key written): one the tool does not reach stays
+    // owed, answered 3010, and the next run does it; one it reaches and
+    // cannot restart is not owed to any run.
     simulator::Machine owed = TwoAdapters();
-    for (simulator::Key& driverKey : owed.Registry) {
-        driverKey.Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x31, 0}});
-    }
+    owed.Registry[0].Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x31, 0}});
     owed.Registry.push_back(journal);
     owed.Registry.back().Values = {
         {u"{4d36e972-e325-11ce-bfc1-08002be10318}\\0001",
          simulator::Value{platform::REG_SZ, simulator::TextBytes(u"ROOT\\SIMULATED\\0000")}}};
-    // The recovery reads its state once; the walk after it fails to.
-    owed.Faults = {testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, 2)};
-    FakeDeploySystem missing;
-    EXPECT_EQ(Deploy(owed, u"/a", &missing), DEPLOY_RESTART_NEEDED) << missing.Log;
-    EXPECT_EQ(JournalOf(simulator::Current()).size(), 1u) << missing.Log;
-    simulator::Machine next = simulator::Current();
-    next.Faults.clear();
-    FakeDeploySystem restarting;
-    (void)Deploy(next, u"/a", &restarting);
-    EXPECT_EQ(testsupport::CallsOf("SetupDiCallClassInstaller").size(), 5u)
-        << restarting.Log; // the enable, then both restarts
-    EXPECT_TRUE(JournalOf(simulator::Current()).empty()) << restarting.Log;
-    // The tool's own walk picks it after all, but cannot restart it: its
-    // entry stays as it was, for the next run.
-    owed.Registry[1].Values.clear();
-    owed.Faults.push_back(
-        testsupport::Failing(Operation::SetupDiSetClassInstallParamsW, 5, 3)); // after the recovery's two
-    FakeDeploySystem unrestarted;
-    EXPECT_EQ(Deploy(owed, u"/a", &unrestarted), DEPLOY_RESTART_NEEDED) << unrestarted.Log;
-    EXPECT_EQ(JournalOf(simulator::Current()), owed.Registry.back().Values) << unrestarted.Log;
+    simulator::Machine unreachable = owed; // its state cannot be read while the run lasts
+    unreachable.Faults = {testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD)};
+    unreachable.Faults[0].Device = 0;
+    unreachable.Faults[0].Times = -1;
+    simulator::Machine ignored = owed; // its driver ignores the disable
+    ignored.Devices[0].OnStateChange = simulator::Reaction::Ignore;
+    simulator::Machine fixed = owed; // it cannot be disabled at all
+    fixed.Devices[0].Status &= ~platform::DN_DISABLEABLE;
+    struct Owed {
+        const char* name;
+        const simulator::Machine* machine;
+        bool kept;                  // its entry, as it was, after the run
+        std::size_t installerCalls; // by the run after it, with no fault
+    } owedCases[] = {
+        {"not reached", &unreachable, true, 5}, // the enable, then both restarts
+        {"ignoring the disable", &ignored, false, 0},
+        {"not disableable", &fixed, false, 0},
+    };
+    for (const Owed& c : owedCases) {
+        FakeDeploySystem first;
+        EXPECT_EQ(Deploy(*c.machine, u"/a", &first), DEPLOY_RESTART_NEEDED) << c.name << "\n" << first.Log;
+        const std::vector<std::pair<std::u16string, simulator::Value>> none;
+        EXPECT_EQ(JournalOf(simulator::Current()), c.kept ? owed.Registry.back().Values : none) << c.name << "\n"
+                                                                                                << first.Log;
+        simulator::Machine next = simulator::Current();
+        next.Faults.clear();
+        next.Registry[1].Values = next.Registry[0].Values; // nothing else to do
+        FakeDeploySystem second;
+        (void)Deploy(next, u"/a", &second);
+        EXPECT_EQ(testsupport::CallsOf("SetupDiCallClassInstaller").size(), c.installerCalls) << c.name << "\n"
+                                                                                              << second.Log;
+        EXPECT_TRUE(JournalOf(simulator::Current()).empty()) << c.name << "\n" << second.Log;
+    }
 }
 
 TEST(InterruptedRuns, AKillAtAnyCallIsRecoveredByTheNextRun)
