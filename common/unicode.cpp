@@ -67,6 +67,25 @@ std::string EscapeControlCharacters(const std::string& utf8)
     return escaped;
 }
 
+bool SameIgnoringAsciiCase(const char16_t* first, std::size_t firstLength, const char16_t* second,
+                           std::size_t secondLength)
+{
+    if (firstLength != secondLength) {
+        return false;
+    }
+    for (std::size_t i = 0; i < firstLength; ++i) {
+        if (AsciiLowerUnit(first[i]) != AsciiLowerUnit(second[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool SameIgnoringAsciiCase(const std::u16string& first, const std::u16string& second)
+{
+    return SameIgnoringAsciiCase(first.data(), first.size(), second.data(), second.size());
+}
+
 std::u16string AsciiLowerCase(std::u16string text)
 {
     for (char16_t& unit : text) {

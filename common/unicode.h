@@ -32,6 +32,12 @@ inline char16_t AsciiLowerUnit(char16_t unit)
 // The text with the ASCII letters in lower case (AsciiLowerUnit).
 std::u16string AsciiLowerCase(std::u16string text);
 
+// Whether two names are the same but for the letter case of ASCII letters,
+// as the platform compares registry key and value names.
+bool SameIgnoringAsciiCase(const char16_t* first, std::size_t firstLength, const char16_t* second,
+                           std::size_t secondLength);
+bool SameIgnoringAsciiCase(const std::u16string& first, const std::u16string& second);
+
 // The text that UTF-16LE bytes hold: whole code units up to the first zero
 // unit, or to the end.
 std::u16string TextOfUtf16(const std::uint8_t* bytes, std::size_t size);

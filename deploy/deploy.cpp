@@ -330,8 +330,7 @@ private:
     static bool Names(const std::u16string& driverKeyName, const PickedAdapter& adapter)
     {
         TextField path = {};
-        return MakeDriverKeyPath(driverKeyName.c_str(), &path) &&
-               AsciiLowerCase(path.Text) == AsciiLowerCase(adapter.KeyPath);
+        return MakeDriverKeyPath(driverKeyName.c_str(), &path) && SameIgnoringAsciiCase(path.Text, adapter.KeyPath);
     }
 
     // Whether the recovery left the entry of that driver key name owed a
@@ -339,7 +338,7 @@ private:
     bool Owes(const std::u16string& driverKeyName) const
     {
         return std::any_of(owed_.begin(), owed_.end(), [&](const JournalEntry& entry) {
-            return AsciiLowerCase(entry.DriverKeyName) == AsciiLowerCase(driverKeyName);
+            return SameIgnoringAsciiCase(entry.DriverKeyName, driverKeyName);
         });
     }
 
@@ -418,7 +417,7 @@ private:
     {
         for (const observer::JournaledRestart& restart : observer::JournaledRestarts()) {
             if (!restart.Unlisted || std::any_of(judged->begin(), judged->end(), [&](const PickedAdapter& adapter) {
-                    return AsciiLowerCase(adapter.KeyPath) == AsciiLowerCase(restart.Before.KeyPath);
+                    return SameIgnoringAsciiCase(adapter.KeyPath, restart.Before.KeyPath);
                 })) {
                 continue;
             }

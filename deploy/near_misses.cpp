@@ -107,8 +107,9 @@ PickedNow WouldPickNow(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo)
     if (!read) {
         return PickedNow::Unknown;
     }
-    bool picked = texts[0].Full == u"Net" && IsAdapterBus(texts[1].Held.Text) && BeginsWithVendor(texts[3].Held.Text) &&
-                  NamesWireless(texts[3].Held.Text) && !IsDisabledStatus(status, problem);
+    // Every text and the state read: passed over for no reason means picked.
+    bool picked = texts[0].Full == u"Net" &&
+                  WhyPassedOver(texts[3], texts[1], texts[2].Full, CR_SUCCESS, status, problem).empty();
     return picked ? PickedNow::Yes : PickedNow::No;
 }
 

@@ -65,8 +65,7 @@ observer::JournaledRestart* JournaledOf(DEVINST devInst)
 observer::JournaledRestart* JournaledByName(const std::u16string& driverKeyName, bool unclaimed)
 {
     for (observer::JournaledRestart& restart : Seen().Journaled) {
-        if ((!unclaimed || restart.DevInst == 0) &&
-            AsciiLowerCase(restart.Entry.DriverKeyName) == AsciiLowerCase(driverKeyName)) {
+        if ((!unclaimed || restart.DevInst == 0) && SameIgnoringAsciiCase(restart.Entry.DriverKeyName, driverKeyName)) {
             return &restart;
         }
     }
@@ -75,8 +74,10 @@ observer::JournaledRestart* JournaledByName(const std::u16string& driverKeyName,
 
 observer::JournaledRestart NewRestart(DEVINST devInst, const JournalEntry& entry)
 {
-    return {devInst, entry, ERROR_SUCCESS, false, false, static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND),
-            false,   false, false,         {}};
+    observer::JournaledRestart restart;
+    restart.DevInst = devInst;
+    restart.Entry = entry;
+    return restart;
 }
 
 // An adapter's record with its key, below the local machine root, as it
@@ -102,7 +103,8 @@ LSTATUS JournalKeyToWrite(HKEY root, const WCHAR* subKey, REGSAM access)
         return ERROR_SUCCESS;
     }
     std::u16string path(subKey);
-    if (AsciiLowerCase(path.substr(0, PREFIX_UNITS)) != AsciiLowerCase(DRIVER_KEY_PREFIX)) {
+    if (path.size() < PREFIX_UNITS ||
+        !SameIgnoringAsciiCase(path.data(), PREFIX_UNITS, DRIVER_KEY_PREFIX, PREFIX_UNITS)) {
         return ERROR_SUCCESS;
     }
     if (observer::JournaledRestart* known = JournaledByName(path.substr(PREFIX_UNITS), false)) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/inspection.h"
 #include "platform/operations_table.h"
 #include "preflight/compliance.h"
 #include "preflight/journal.h"
@@ -54,12 +55,14 @@ bool RestartRequested();
 // A restart the journal recorded while recording and keeping it: the device,
 // its entry, and what the class installer did with it since.
 struct JournaledRestart {
-    platform::DEVINST DevInst; // 0 until the class installer is asked to disable it, for an Unlisted one
+    platform::DEVINST DevInst = 0; // 0 until the class installer is asked to disable it, for an Unlisted one
     JournalEntry Entry;
-    platform::LSTATUS Recorded; // not ERROR_SUCCESS: the entry was not recorded, and the disable refused
-    bool Disabled;              // the class installer carried out the disable
-    bool Enabled;               // and then an enable: the entry was cleared
-    platform::LSTATUS Cleared;  // the status of clearing it after the enable
+    platform::LSTATUS Recorded =
+        platform::ERROR_SUCCESS; // not ERROR_SUCCESS: the entry was not recorded, and the disable refused
+    bool Disabled = false;       // the class installer carried out the disable
+    bool Enabled = false;        // and then an enable: the entry was cleared
+    // The status of clearing it after the enable; ERROR_FILE_NOT_FOUND until then.
+    platform::LSTATUS Cleared = static_cast<platform::LSTATUS>(platform::ERROR_FILE_NOT_FOUND);
     // A driver key the tool opened for writing that the deployment had not
     // recorded (an adapter its own walk did not pick: one plugged in since,
     // say), recorded then by its driver key name; or an entry owed a restart

@@ -39,23 +39,22 @@ void FindAdapter(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer* 
     if (!ReadDeviceProperty(device.Set, deviceInfo, SPDRP_DRIVER, buffer)) {
         return;
     }
-    std::u16string name =
-        AsciiLowerCase(std::u16string(reinterpret_cast<const WCHAR*>(buffer->Block), PropertyTextLength(buffer)));
+    std::u16string name(reinterpret_cast<const WCHAR*>(buffer->Block), PropertyTextLength(buffer));
     std::u16string id;
     bool idRead = false;
     for (std::size_t i = 0; i < finding->Entries->size(); ++i) {
         const JournalEntry& entry = (*finding->Entries)[i];
-        if ((*finding->Present)[i] || AsciiLowerCase(entry.DriverKeyName) != name) {
+        if ((*finding->Present)[i] || !SameIgnoringAsciiCase(entry.DriverKeyName, name)) {
             continue;
         }
         // A driver key name freed by a device removed since may be another
         // device's now: the entry names the device it recorded, or none. An
         // ID that cannot be read tells nothing, and the name decides.
         if (!entry.InstanceId.empty() && !idRead) {
-            id = AsciiLowerCase(ReadInstanceId(device.Set, deviceInfo));
+            id = ReadInstanceId(device.Set, deviceInfo);
             idRead = true;
         }
-        if (entry.InstanceId.empty() || id.empty() || AsciiLowerCase(entry.InstanceId) == id) {
+        if (entry.InstanceId.empty() || id.empty() || SameIgnoringAsciiCase(entry.InstanceId, id)) {
             (*finding->Present)[i] = true;
             if (finding->Found != nullptr) {
                 finding->Found(i, device, deviceInfo, finding->Context);

@@ -17,15 +17,7 @@ std::u16string FoldedRegistryName(const char16_t* name, std::size_t length)
 
 bool SameRegistryName(const char16_t* first, std::size_t firstLength, const char16_t* second, std::size_t secondLength)
 {
-    if (firstLength != secondLength) {
-        return false;
-    }
-    for (std::size_t i = 0; i < firstLength; ++i) {
-        if (AsciiLowerUnit(first[i]) != AsciiLowerUnit(second[i])) {
-            return false;
-        }
-    }
-    return true;
+    return SameIgnoringAsciiCase(first, firstLength, second, secondLength);
 }
 
 std::uint64_t RegistryNameHash(const char16_t* name, std::size_t length)
