@@ -257,6 +257,18 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
                                                                                                 << first.Log;
         simulator::Machine next = simulator::Current();
         next.Faults.clear();
+        if (c.kept) {
+            // Until a run restarts it, the check counts it against the
+            // machine, as running with its restart unfinished.
+            simulator::Install(next);
+            CheckAnswer answer = testsupport::CheckInstalledMachine(SettingAction::Add);
+            EXPECT_EQ(answer.ExitCode, CHECK_NOT_COMPLIANT) << answer.Line;
+            EXPECT_NE(answer.Line.find("Not compliant: an interrupted run did not finish restarting this adapter: "
+                                       "{4d36e972-e325-11ce-bfc1-08002be10318}\\0001 (ROOT\\SIMULATED\\0000); "
+                                       "WapiSupport is set on 2 adapters"),
+                      std::string::npos)
+                << answer.Line;
+        }
         next.Registry[1].Values = next.Registry[0].Values; // nothing else to do
         FakeDeploySystem second;
         (void)Deploy(next, u"/a", &second);

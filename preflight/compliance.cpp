@@ -38,6 +38,16 @@ bool IsEnabledText(DWORD type, const BYTE* data, DWORD size)
     return size < 4 || (data[2] == 0 && data[3] == 0);
 }
 
+// Notes whether an adapter a journal entry names reads as running.
+void NoteRunning(std::size_t entry, DeviceRef, SP_DEVINFO_DATA* deviceInfo, void* context)
+{
+    DWORD status = 0;
+    DWORD problem = 0;
+    (*static_cast<std::vector<bool>*>(context))[entry] =
+        CM_Get_DevNode_Status(&status, &problem, deviceInfo->DevInst, 0) == CR_SUCCESS &&
+        IsDisabledStatus(status, problem) == FALSE;
+}
+
 } // namespace
 
 // The registry tells the size a value needs, and a value that grew since is
@@ -157,9 +167,12 @@ MachineState ReadMachineState()
     state.DeviceListOpened = EnumWirelessAdapters(CollectAdapter, &state.Adapters) != FALSE;
     state.DeviceListError = state.DeviceListOpened ? 0 : GetLastError();
     ReadAdaptersAgain(&state.Adapters);
-    if (ReadJournal(&state.Interrupted, &state.JournalError) && !state.Interrupted.empty() &&
-        !FindJournalAdapters(state.Interrupted, nullptr, nullptr, &state.InterruptedPresent)) {
-        state.InterruptedPresent.clear();
+    if (ReadJournal(&state.Interrupted, &state.JournalError) && !state.Interrupted.empty()) {
+        state.InterruptedRunning.assign(state.Interrupted.size(), false);
+        if (!FindJournalAdapters(state.Interrupted, NoteRunning, &state.InterruptedRunning,
+                                 &state.InterruptedPresent)) {
+            state.InterruptedPresent.clear();
+        }
     }
     return state;
 }
@@ -208,21 +221,34 @@ CheckAnswer JudgeCompliance(const MachineState& state, SettingAction action,
                                       std::to_string(state.JournalError) + ")"};
     }
     // An adapter an interrupted run left disabled is not picked: it comes
-    // first. One that is not present now cannot be enabled until it is back,
-    // and no run can help before: it is named last.
-    std::string interrupted;
+    // first, then one found running whose restart the run did not finish.
+    // One that is not present now cannot be enabled until it is back, and no
+    // run can help before: it is named last.
+    std::string disabled;
+    std::string unfinished;
     std::string away;
-    std::size_t here = 0;
+    std::size_t disabledCount = 0;
+    std::size_t unfinishedCount = 0;
     for (std::size_t i = 0; i < state.Interrupted.size(); ++i) {
         bool present = i >= state.InterruptedPresent.size() || state.InterruptedPresent[i];
-        std::string& list = present ? interrupted : away;
+        bool running = present && i < state.InterruptedRunning.size() && state.InterruptedRunning[i];
+        std::string& list = !present ? away : running ? unfinished : disabled;
         list += (list.empty() ? "" : ", ") + DescribeEntry(state.Interrupted[i]);
-        here += present ? 1 : 0;
+        disabledCount += present && !running ? 1 : 0;
+        unfinishedCount += running ? 1 : 0;
     }
-    if (!interrupted.empty()) {
-        interrupted = (here == 1 ? "an interrupted run left this adapter disabled: "
-                                 : "an interrupted run left these adapters disabled: ") +
-                      interrupted;
+    std::string interrupted;
+    if (disabledCount > 0) {
+        interrupted = (disabledCount == 1 ? "an interrupted run left this adapter disabled: "
+                                          : "an interrupted run left these adapters disabled: ") +
+                      disabled;
+    }
+    if (unfinishedCount > 0) {
+        interrupted += (interrupted.empty() ? "" : "; ") +
+                       std::string(unfinishedCount == 1 ? "an interrupted run did not finish restarting this adapter: "
+                                                        : "an interrupted run did not finish restarting these "
+                                                          "adapters: ") +
+                       unfinished;
     }
     if (!away.empty()) {
         away = "; left disabled by an interrupted run but not present now (the first deployment after it is back "

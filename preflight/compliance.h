@@ -47,6 +47,10 @@ struct MachineState {
     // By entry: false when the adapter is not present now (one without an
     // answer here counts as present).
     std::vector<bool> InterruptedPresent;
+    // By entry: true when the adapter is present and its status reads as not
+    // disabled: the interrupted run left its restart unfinished (a restart
+    // owed, or a disable pending until the next boot), not the adapter off.
+    std::vector<bool> InterruptedRunning;
 };
 
 // Reads a value of an open key whole, whatever its size: its type and data.
