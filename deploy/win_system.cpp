@@ -608,42 +608,61 @@ bool WindowsDeploySystem::RemovePrograms(ProgramsDone* done, std::string* proble
         return false;
     }
     if (::GetFileAttributesW(folderPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            *problem = Narrow(folderPath) + " cannot be looked at (" + Error(error) + ")";
+            return false;
+        }
         done->Lines.push_back(Narrow(folderPath) + " is not there: nothing to remove");
         return true;
     }
     // Each leftover is opened with the checks of its own path; the listing
     // comes first, as a folder held open for its deletion may not be listed.
     RemoveLeftoverCopies(folderPath, done);
-    Handle folder = OpenTrustedFolder(folderPath, nullptr, DELETE, problem);
-    if (!folder.Valid()) {
-        *problem = Narrow(folderPath) + " " + *problem;
-        return false;
-    }
-    Handle running(::CreateFileW(ProgramPath().c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, 0, nullptr));
     bool removedLater = false;
-    for (const wchar_t* name : {PREFLIGHT_NAME, DEPLOY_NAME}) {
-        std::wstring path = folderPath + L"\\" + name;
-        if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES &&
-            !RemoveProgram(path, running.Valid() ? running.Get() : INVALID_HANDLE_VALUE, done, &removedLater,
-                           problem)) {
+    {
+        // Held without DELETE access while its programs go: setting one
+        // aside renames it within the folder, and Windows opens the folder
+        // as the rename's target sharing only reading and writing, which a
+        // handle with DELETE access would refuse.
+        Handle folder = OpenTrustedFolder(folderPath, nullptr, 0, problem);
+        if (!folder.Valid()) {
+            *problem = Narrow(folderPath) + " " + *problem;
             return false;
+        }
+        Handle running(::CreateFileW(ProgramPath().c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr));
+        for (const wchar_t* name : {PREFLIGHT_NAME, DEPLOY_NAME}) {
+            std::wstring path = folderPath + L"\\" + name;
+            if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES &&
+                !RemoveProgram(path, running.Valid() ? running.Get() : INVALID_HANDLE_VALUE, done, &removedLater,
+                               problem)) {
+                return false;
+            }
         }
     }
     if (removedLater) {
-        folder = Handle();
         if (!::MoveFileExW(folderPath.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
             *problem =
                 Narrow(folderPath) + " cannot be set for removal at the next restart (" + Error(::GetLastError()) + ")";
             return false;
         }
         done->Lines.push_back(Narrow(folderPath) + " to be removed at the next restart");
-    } else if (winfiles::DeleteByHandle(folder.Get())) {
+        return true;
+    }
+    // Opened again, with the same checks, to delete it.
+    std::string why;
+    Handle folder = OpenTrustedFolder(folderPath, nullptr, DELETE, &why);
+    if (folder.Valid() && winfiles::DeleteByHandle(folder.Get())) {
         done->Lines.push_back(Narrow(folderPath) + " removed");
         done->Changed = true;
-    } else {
-        done->Lines.push_back(Narrow(folderPath) + " kept: it holds other files");
+        return true;
     }
+    DWORD error = folder.Valid() ? ::GetLastError() : ERROR_SUCCESS;
+    done->Lines.push_back(Narrow(folderPath) + " kept: " +
+                          (!folder.Valid()                ? why
+                           : error == ERROR_DIR_NOT_EMPTY ? std::string("it holds other files")
+                                                          : "it cannot be removed (" + Error(error) + ")"));
     return true;
 }
 

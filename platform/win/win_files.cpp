@@ -78,14 +78,28 @@ bool ReadAll(HANDLE file, long long maxBytes, std::string* bytes)
 {
     LARGE_INTEGER size = {};
     LARGE_INTEGER start = {};
-    if (!::GetFileSizeEx(file, &size) || size.QuadPart > maxBytes ||
-        !::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
+    if (!::GetFileSizeEx(file, &size) || !::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
+        return false;
+    }
+    // The two failures Windows does not report itself are given codes of
+    // their own, so that no caller quotes an earlier call's error.
+    if (size.QuadPart > maxBytes) {
+        ::SetLastError(ERROR_FILE_TOO_LARGE);
         return false;
     }
     bytes->assign(static_cast<std::size_t>(size.QuadPart), '\0');
     DWORD read = 0;
-    return bytes->empty() || (::ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr) &&
-                              read == bytes->size());
+    if (bytes->empty()) {
+        return true;
+    }
+    if (!::ReadFile(file, bytes->data(), static_cast<DWORD>(bytes->size()), &read, nullptr)) {
+        return false;
+    }
+    if (read != bytes->size()) {
+        ::SetLastError(ERROR_HANDLE_EOF); // the file shrank since its size was read
+        return false;
+    }
+    return true;
 }
 
 bool DeleteByHandle(HANDLE file)

@@ -75,7 +75,8 @@ bool CheckPath(const std::wstring& path, std::string* problem);
 // Writes all of bytes at the file's position.
 bool WriteAll(HANDLE file, const std::string& bytes);
 
-// Reads a whole file from its start; false for a file of more than maxBytes.
+// Reads a whole file from its start; false, with the last error set, when it
+// cannot (ERROR_FILE_TOO_LARGE for a file of more than maxBytes).
 bool ReadAll(HANDLE file, long long maxBytes, std::string* bytes);
 
 // Marks a file that a handle with DELETE access is open on for removal when

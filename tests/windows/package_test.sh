@@ -10,7 +10,8 @@
 # programs, and, run from the installed copy, sets itself aside for removal
 # at the next restart, which an install before it then survives; a program
 # some process holds open without sharing is replaced at the next restart,
-# and the run goes on, and a later /d removes the copy left for then. wine-run.sh boots the prefix, which
+# and the run goes on, and a later /d removes the copy left for then; a
+# folder that holds another file is kept. wine-run.sh boots the prefix, which
 # carries out what waits for a restart: the runs that must not do so use
 # plain wine.
 set -euo pipefail
@@ -28,6 +29,12 @@ run cmd /c exit >/dev/null 2>&1 || true # makes the prefix, if it is new
 installed="$prefix/drive_c/Program Files/Tessary"
 log=$(ls -d "$prefix/drive_c/windows/"[Ll]ogs)/Tessary/tessary.log
 rm -rf "$installed"
+# The prefix's log holds the entries of every earlier test too: each check
+# reads only what was logged since mark.
+mark() { if [ -f "$log" ]; then seen=$(wc -l <"$log"); else seen=0; fi; }
+logged() { grep -q -- "$1" < <(tail -n "+$((seen + 1))" "$log" 2>/dev/null); }
+recent() { tail -n 5 "$log"; }
+mark
 session='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager'
 reg() { WINEPREFIX=$prefix WINEDEBUG=-all wine reg "$@" 2>/dev/null | tr -d '\r'; }
 reg delete "$session" /v PendingFileRenameOperations /f >/dev/null || true
@@ -52,8 +59,8 @@ run cmd /c 'package\scripts\startup.cmd' >startup.txt || status=$?
 for program in tessary-preflight.exe tessary-deploy.exe; do
   cmp -s "package/$program" "$installed/$program" || fail "$program is not installed as the package holds it"
 done
-grep -q "installed program: C:\\\\Program Files\\\\Tessary\\\\tessary-preflight.exe placed" "$log" ||
-  fail "the log does not say the programs were placed: $(tail -n 5 "$log")"
+logged "installed program: C:\\\\Program Files\\\\Tessary\\\\tessary-preflight.exe placed" ||
+  fail "the log does not say the programs were placed: $(recent)"
 
 # Each PowerShell script's one command, against the installed programs: the
 # column of a machine with no adapter.
@@ -92,8 +99,12 @@ mv swapped/tessary.exe swapped/tessary-preflight.exe
 printf 'not a program' >text.txt
 ln -s "$work/text.txt" linked/tessary-preflight.exe
 printf 'older' >"$installed/tessary-preflight.exe" # what an update would replace
+mkdir huge
+cp package/tessary-deploy.exe huge/
+truncate -s 65M huge/tessary-preflight.exe # more than a program may be: its own error, not an earlier call's
 refused swapped 'is not the one this deployment was built with'
 refused linked 'is a link\|is not an executable'
+refused huge 'cannot be read (error 223'
 [ "$(cat "$installed/tessary-preflight.exe")" = older ] || fail "a refused run changed the installed pre-flight"
 
 # Signed, the pre-flight keeps its digest and is installed (an update here).
@@ -103,9 +114,10 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out certificate.pem -
   -subj "/CN=Tessary test signer" -addext "extendedKeyUsage=codeSigning" 2>/dev/null
 osslsigncode sign -certs certificate.pem -key key.pem -in package/tessary-preflight.exe \
   -out signed/tessary-preflight.exe >/dev/null
+mark
 run signed/tessary-deploy.exe /a >signed.out 2>&1 || fail "a signed pre-flight: status $?: $(cat signed.out)"
 cmp -s signed/tessary-preflight.exe "$installed/tessary-preflight.exe" || fail "the signed pre-flight was not installed"
-grep -q 'tessary-preflight.exe updated' "$log" || fail "the log does not say the pre-flight was updated"
+logged 'tessary-preflight.exe updated' || fail "the log does not say the pre-flight was updated"
 
 # /d from the package removes both and their folder; run from the installed
 # copy, it removes the pre-flight and sets itself aside, for removal with the
@@ -113,20 +125,30 @@ grep -q 'tessary-preflight.exe updated' "$log" || fail "the log does not say the
 run package/tessary-deploy.exe /d >remove.out || fail "/d: status $?: $(cat remove.out)"
 [ ! -e "$installed" ] || fail "/d left $(ls -la "$installed")"
 run package/tessary-deploy.exe /a >/dev/null || fail "/a again: status $?"
+mark
 plain 'C:\Program Files\Tessary\tessary-deploy.exe' /d >self.out || fail "/d from the installed copy: status $?"
 aside=$(cd "$installed" && ls tessary-deploy.exe.*.removed 2>/dev/null || true)
 [ ! -e "$installed/tessary-preflight.exe" ] && [ ! -e "$installed/tessary-deploy.exe" ] && [ -n "$aside" ] ||
   fail "/d from the installed copy: $(ls -la "$installed")"
 pending=$(reg query "$session" /v PendingFileRenameOperations)
 grep -qF "Tessary\\$aside" <<<"$pending" || fail "no removal at the next restart: $pending"
-grep -q "set aside as .*$aside, to be removed at the next restart (it is the program running)" "$log" ||
-  fail "the log does not say so: $(tail -n 4 "$log")"
+logged "set aside as .*$aside, to be removed at the next restart (it is the program running)" ||
+  fail "the log does not say so: $(recent)"
 plain package/tessary-deploy.exe /a >/dev/null || fail "/a before the restart: status $?"
 restart
 for program in tessary-preflight.exe tessary-deploy.exe; do
   cmp -s "package/$program" "$installed/$program" || fail "$program did not outlast the restart: $(ls -la "$installed")"
 done
 [ ! -e "$installed/$aside" ] || fail "the restart did not remove $aside"
+
+# A file of someone else's in the folder keeps it, and the log says why.
+printf 'notes' >"$installed/notes.txt"
+mark
+plain package/tessary-deploy.exe /d >kept.out 2>&1 || fail "/d beside another file: status $?: $(cat kept.out)"
+[ "$(ls "$installed")" = notes.txt ] && logged 'Tessary kept: it holds other files' ||
+  fail "/d beside another file: $(ls -la "$installed"; recent)"
+rm "$installed/notes.txt"
+plain package/tessary-deploy.exe /a >/dev/null || fail "/a once more: status $?"
 
 # Any account that may read the installed pre-flight can hold it open with
 # no sharing: /a then leaves its replacement to the next restart and goes
@@ -139,14 +161,16 @@ plain "$holder" 'C:\Program Files\Tessary\tessary-preflight.exe' 8 file >held.tx
 for _ in $(seq 100); do grep -q held held.txt 2>/dev/null && break; sleep 0.1; done
 grep -q held held.txt || fail "the pre-flight was not held: $(cat held.txt)"
 status=0
+mark
 plain package/tessary-deploy.exe /a >held-add.out 2>&1 || status=$?
-[ "$status" -eq 0 ] && grep -q 'tessary-preflight.exe in use (error 32 .*replaces it at the next restart' "$log" ||
-  fail "/a with the pre-flight held: status $status: $(cat held-add.out; tail -n 4 "$log")"
+[ "$status" -eq 0 ] && logged 'tessary-preflight.exe in use (error 32 .*replaces it at the next restart' ||
+  fail "/a with the pre-flight held: status $status: $(cat held-add.out; recent)"
 status=0
+mark
 plain package/tessary-deploy.exe /d >held-remove.out 2>&1 || status=$?
-[ "$status" -eq 1 ] && grep -q 'a copy an earlier run left for the next restart, removed' "$log" &&
-  grep -q 'tessary-preflight.exe cannot be opened (error 32' "$log" ||
-  fail "/d with the pre-flight held: status $status: $(cat held-remove.out; tail -n 5 "$log")"
+[ "$status" -eq 1 ] && logged 'a copy an earlier run left for the next restart, removed' &&
+  logged 'tessary-preflight.exe cannot be opened (error 32' ||
+  fail "/d with the pre-flight held: status $status: $(cat held-remove.out; recent)"
 wait
 plain package/tessary-deploy.exe /d >held-after.out 2>&1 || fail "/d once let go: status $?: $(cat held-after.out)"
 restart
