@@ -206,13 +206,15 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     // The missed adapter's entry was on disk before its key was written.
     FakeDeploySystem tracing;
     (void)Deploy(missed, u"/a", &tracing);
-    std::vector<std::string> calls = testsupport::CallSummary({"name"}, {"RegSetValueExW", "RegDeleteValueW"});
+    std::vector<std::string> calls =
+        testsupport::CallSummary({"name"}, {"RegSetValueExW", "RegDeleteValueW", "RegFlushKey"});
     const std::string entry = "name=\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\000";
-    const std::vector<std::string> expected = {"RegSetValueExW " + entry + "1\"", "RegSetValueExW name=\"WapiSupport\"",
-                                               "RegDeleteValueW " + entry + "1\"", "RegSetValueExW " + entry + "5\"",
-                                               "RegSetValueExW name=\"WapiSupport\"",
-                                               // again, with its instance ID, before its disable
-                                               "RegSetValueExW " + entry + "5\""};
+    const std::vector<std::string> expected = {
+        "RegSetValueExW " + entry + "1\"", "RegFlushKey", "RegSetValueExW name=\"WapiSupport\"",
+        "RegDeleteValueW " + entry + "1\"", "RegFlushKey", "RegSetValueExW " + entry + "5\"", "RegFlushKey",
+        "RegSetValueExW name=\"WapiSupport\"",
+        // again, with its instance ID, before its disable
+        "RegSetValueExW " + entry + "5\"", "RegFlushKey"};
     EXPECT_EQ(calls, expected) << tracing.Log;
     // A driver that ignores the disable leaves nothing for the next run.
     FakeDeploySystem once;

@@ -43,6 +43,16 @@ inline std::string AdapterMachineText()
     return MachineText(testsupport::MachineOf({testsupport::NetDevice("Corvane Wireless")}));
 }
 
+// A run that went as a run should: status 0 and nothing on standard error,
+// where valgrind and the double's own checks ("misuse:", "left open:") speak.
+inline ::testing::AssertionResult Clean(const ProgramResult& result)
+{
+    if (result.Status == 0 && result.Errors.empty()) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "status " << result.Status << ", standard error: " << result.Errors;
+}
+
 class EndToEnd : public ::testing::Test {
 protected:
     void SetUp() override

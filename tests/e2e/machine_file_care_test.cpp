@@ -96,7 +96,7 @@ TEST_F(EndToEnd, WritingBackKeepsTheFileAsTheUserHadIt)
         WriteFile(target, MACHINE);
         ASSERT_EQ(chmod(target.c_str(), mode), 0);
         ASSERT_TRUE(!root || chown(target.c_str(), 4321, 4322) == 0);
-        EXPECT_EQ(RunOn(Path("link.json"), folder_).Status, 0);
+        EXPECT_TRUE(Clean(RunOn(Path("link.json"), folder_)));
         EXPECT_TRUE(fs::is_symlink(Path("link.json")));
         EXPECT_NE(ReadFile(target).find("WapiSupport"), std::string::npos);
         struct stat status = {};
@@ -120,13 +120,13 @@ TEST_F(EndToEnd, WritingBackKeepsTheLayoutOfTheWholeFile)
     for (const std::string& text : {tabs, oneLine}) {
         fs::path machine = Path("machine.json");
         WriteFile(machine, text);
-        EXPECT_EQ(RunOn(machine, folder_).Status, 0);
+        EXPECT_TRUE(Clean(RunOn(machine, folder_)));
         std::string added = ReadFile(machine);
         std::string value = text == tabs
                                 ? "{\r\n\t\t\t\t\t\"type\": 1,\r\n\t\t\t\t\t\"data\": \"31 00\"\r\n\t\t\t\t}\r\n"
                                 : "\"values\":{\"WapiSupport\":{\"type\":1,\"data\":\"31 00\"}}}}}";
         EXPECT_NE(added.find(value), std::string::npos) << added;
-        EXPECT_EQ(RunTessary({"/d"}, machine.string(), "", folder_.string()).Status, 0);
+        EXPECT_TRUE(Clean(RunTessary({"/d"}, machine.string(), "", folder_.string())));
         EXPECT_EQ(ReadFile(machine), text);
     }
 }

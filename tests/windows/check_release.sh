@@ -134,6 +134,28 @@ check_search() {
 }
 
 failures=0
+# The swap check's second half fails on its own too: the control with the
+# flags set, but its checksum one off the image's.
+if $control; then
+  flagged=$(mktemp --suffix=.exe)
+  cp "$exe" "$flagged"
+  python3 "$here/../../scripts/pe-image.py" run-from-swap "$flagged"
+  python3 - "$flagged" <<'PY'
+import struct, sys
+path = sys.argv[1]
+data = bytearray(open(path, "rb").read())
+field = struct.unpack_from("<I", data, 0x3C)[0] + 24 + 64  # OptionalHeader.CheckSum
+struct.pack_into("<I", data, field, (struct.unpack_from("<I", data, field)[0] + 1) & 0xFFFFFFFF)
+open(path, "wb").write(data)
+PY
+  if message=$(exe=$flagged headers=$("$objdump" -p "$flagged") check_swap); then
+    echo "FAILED: the check 'swap' passes on an image whose checksum is not its own: it could never fail" >&2
+    failures=$((failures + 1))
+  else
+    echo "swap: fails on the control with the flags but a wrong checksum, as it must ($message)"
+  fi
+  rm -f "$flagged"
+fi
 for check in aslr wx debug imports stack swap search; do
   status=0
   message=$("check_$check") || status=$?

@@ -173,7 +173,14 @@ simulator::Machine DirectMachine()
         }
         simulator::Key key;
         key.Path = KeyPath(device);
-        key.DenyFullAccess = device.Key == KeyKind::ReadOnly;
+        // As Wine answers it: whether this process may open the key for
+        // full access, which the snapshot records.
+        HKEY full = nullptr;
+        key.DenyFullAccess =
+            ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, (CLASS_KEY + device.Driver).c_str(), 0, KEY_ALL_ACCESS, &full) != 0;
+        if (full != nullptr) {
+            ::RegCloseKey(full);
+        }
         BYTE data[64];
         DWORD size = sizeof(data);
         DWORD type = 0;

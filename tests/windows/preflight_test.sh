@@ -77,20 +77,21 @@ heading=$(sed -n "$((tool_lines + 2))p" preflight.txt)
 [ -z "$blank" ] && [[ "$heading" == "What the run would change"* ]] ||
   fail "no change report after a blank line: $(tail -n +"$((tool_lines + 1))" preflight.txt)"
 
-# The check and the deployment, on a console and as a management system's
-# agent runs them (no console, the output sent to a file): one line and 3 for
+# The check and the deployment, started from the shell with their output in
+# a file, and as a management system's agent runs them (no console, the
+# output sent to a file): one line and 3 for
 # the check; the tool's lines and its own, and 0, for the deployment, which
 # appends one entry to the log each time.
 logs=$(ls -d "$(realpath -m "$prefix")/drive_c/windows/"[Ll]ogs)
 entries() { grep -c '^20.*tessary-deploy ' "$logs/Tessary/tessary.log" 2>/dev/null || true; }
 before=$(entries)
-for way in console detached; do
+for way in shell detached; do
   for program in check deploy; do
     out=$way-$program.txt err=$way-$program-error.txt
     if [ "$program" = check ]; then set -- "$preflight" --check /a; else set -- "$deploy" /a; fi
     # Each way's deployment places the programs anew, so that both say so.
     rm -rf "$(realpath -m "$prefix")/drive_c/Program Files/Tessary"
-    if [ "$way" = console ]; then
+    if [ "$way" = shell ]; then
       status=0
       run "$@" >"$out" 2>"$err" || status=$?
     else
@@ -105,7 +106,7 @@ for way in console detached; do
   grep -q '^tessary-deploy: 0, success: no adapter to act on' "$way-deploy.txt" ||
     fail "tessary-deploy.exe /a ($way): $(cat "$way-deploy.txt")"
 done
-cmp -s console-check.txt detached-check.txt && cmp -s console-deploy.txt detached-deploy.txt ||
+cmp -s shell-check.txt detached-check.txt && cmp -s shell-deploy.txt detached-deploy.txt ||
   fail "with no console the lines differ"
 # While a deployment holds the one run at a time, the check's line says so.
 hold 4
