@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "app/command_dispatch.h"
 #include "app/command_line.h"
@@ -145,7 +146,10 @@ void AddFactsOfRun(const std::vector<PickedAdapter>& adapters, SettingAction act
 // One deployment run: what it found and did, and its entry in the log.
 class Deployment {
 public:
-    Deployment(SettingAction action, DeploySystem* system) : action_(action), system_(system) {}
+    Deployment(SettingAction action, DeploySystem* system, std::string heading)
+        : action_(action), system_(system), heading_(std::move(heading))
+    {
+    }
 
     // Waits for the one run at a time; false when another run held it, or
     // what holds its name is no deployment's.
@@ -281,6 +285,7 @@ public:
             }
             return;
         }
+        BeginEntry();
         observer::Record(true);
         if (!RecordAdapters(state.Adapters)) {
             observer::Record(false);
@@ -318,14 +323,31 @@ public:
     // The entry: the lines noted and every line printed, in their order (the
     // tool's own followed by each call that failed while it ran), and the
     // outcome.
-    std::string Entry(const std::string& heading, const Outcome& outcome)
+    std::string Entry(const Outcome& outcome)
     {
         NoteOutput();
-        return heading + notes_ + "  outcome " + std::to_string(outcome.Code) + ": " + outcome.Meaning + "\n";
+        return (begun_ ? "" : heading_) + notes_ + "  outcome " + std::to_string(outcome.Code) + ": " +
+               outcome.Meaning + "\n";
     }
+
+    // Whether the log holds the entry's start already.
+    bool Begun() const { return begun_; }
 
 private:
     void Note(const std::string& line) { notes_ += "  " + line + "\n"; }
+
+    // Writes the entry so far to the log before the run's first change of a
+    // driver key, so that a run cut short after it still leaves each key's
+    // value before the run on record; the rest follows when the run ends.
+    // One that cannot be written now is written whole then.
+    void BeginEntry()
+    {
+        std::string problem;
+        if (system_->AppendToLog(heading_ + notes_, false, &problem)) {
+            begun_ = true;
+            notes_.clear();
+        }
+    }
 
     static bool Names(const std::u16string& driverKeyName, const PickedAdapter& adapter)
     {
@@ -591,6 +613,8 @@ private:
 
     SettingAction action_;
     DeploySystem* system_;
+    std::string heading_; // the entry's first line
+    bool begun_ = false;  // the log holds the heading and the notes before notes_
     RunFacts facts_;
     std::string notes_;
     std::size_t noted_ = 0;          // how much of the output is noted
@@ -624,7 +648,7 @@ int RunDeploy(int argc, const WCHAR* const* argv, DeploySystem* system)
 
     SettingAction action = SettingAction::Add;
     bool known = argc >= 2 && ReadCommand(argv[1], &action) != FALSE;
-    Deployment deployment(action, system);
+    Deployment deployment(action, system, heading);
     RunFacts& facts = deployment.Facts();
     facts.Elevated = IsProcessElevated() != FALSE;
     facts.Usage = !known;
@@ -647,14 +671,14 @@ int RunDeploy(int argc, const WCHAR* const* argv, DeploySystem* system)
     }
 
     Outcome outcome = JudgeOutcome(facts);
-    std::string entry = deployment.Entry(heading, outcome);
+    std::string entry = deployment.Entry(outcome);
     observer::PassOutput(true);
     if (known) {
         Print("tessary-deploy: " + std::to_string(outcome.Code) + ", " + outcome.Meaning + "\n");
     }
     // A process that is not elevated may not write the log, and did nothing.
     std::string problem;
-    if (facts.Elevated && !system->AppendToLog(entry, &problem)) {
+    if (facts.Elevated && !system->AppendToLog(entry, deployment.Begun(), &problem)) {
         system->Warn("tessary-deploy: the log was not written: " + problem);
     }
     return outcome.Code;

@@ -44,11 +44,15 @@ bool Disabled(const simulator::Device& device)
 }
 
 // Two adapters, the second's driver refusing to stop, so that its disable
-// waits for the next boot; for /d, with the setting on both.
+// waits for the next boot; for /a, the first with its driver's own "0", for
+// /d, with the setting on both.
 simulator::Machine Adapters(const char16_t* command)
 {
     simulator::Machine machine = TwoAdapters();
     machine.Devices[1].OnStateChange = simulator::Reaction::Vetoed;
+    if (std::u16string(command) == u"/a") {
+        machine.Registry[0].Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x30, 0, 0, 0}});
+    }
     for (simulator::Key& key : machine.Registry) {
         if (std::u16string(command) == u"/d") {
             key.Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x31, 0}});
@@ -302,6 +306,10 @@ TEST(InterruptedRuns, AKillAtAnyCallIsRecoveredByTheNextRun)
         simulator::Key set;
         set.Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x31, 0}});
         const simulator::Key none;
+        const std::string before =
+            "before the run: SYSTEM\\CurrentControlSet\\Control\\Class\\"
+            "{4d36e972-e325-11ce-bfc1-08002be10318}\\0001: WapiSupport " +
+            std::string(std::u16string(command) == u"/a" ? "REG_SZ, 4 bytes: 30 00 00 00" : "REG_SZ, 2 bytes: 31 00");
         std::string firstLeftDisabled;
         for (std::size_t p = 0; p < points.size(); ++p) {
             const auto& [operation, nth] = points[p];
@@ -359,6 +367,10 @@ TEST(InterruptedRuns, AKillAtAnyCallIsRecoveredByTheNextRun)
                     << point;
             }
             EXPECT_TRUE(JournalOf(done).empty()) << point << "\n" << second.Log;
+            // The first key's value before the action is on record in one of
+            // the two runs' log entries, wherever the first was cut short.
+            EXPECT_NE((first.Log + second.Log).find(before), std::string::npos) << point << "\n"
+                                                                                << first.Log << second.Log;
         }
         EXPECT_FALSE(firstLeftDisabled.empty());
         std::printf("first kill point leaving an adapter disabled, %s: %s\n",

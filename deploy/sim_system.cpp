@@ -42,7 +42,7 @@ std::string SimulatedDeploySystem::ErrorText(platform::DWORD /*error*/)
     return ""; // the system's texts are Windows'
 }
 
-bool SimulatedDeploySystem::AppendToLog(const std::string& entry, std::string* problem)
+bool SimulatedDeploySystem::AppendToLog(const std::string& entry, bool /*continued*/, std::string* problem)
 {
     const char* path = std::getenv("TESSARY_SIM_LOG");
     if (path == nullptr || *path == 0) {

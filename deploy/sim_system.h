@@ -12,7 +12,7 @@ public:
     std::string UtcTime() override;
     std::string UserName() override;
     std::string ErrorText(platform::DWORD error) override;
-    bool AppendToLog(const std::string& entry, std::string* problem) override;
+    bool AppendToLog(const std::string& entry, bool continued, std::string* problem) override;
     bool PlacePrograms(ProgramsDone* done, std::string* problem) override;
     bool RemovePrograms(ProgramsDone* done, std::string* problem) override;
     void Warn(const std::string& line) override;

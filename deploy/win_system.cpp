@@ -526,7 +526,7 @@ std::string WindowsDeploySystem::ErrorText(platform::DWORD error)
     return SystemText(error);
 }
 
-bool WindowsDeploySystem::AppendToLog(const std::string& entry, std::string* problem)
+bool WindowsDeploySystem::AppendToLog(const std::string& entry, bool continued, std::string* problem)
 {
     std::wstring logs = WindowsFolder() + L"\\Logs";
     (void)::CreateDirectoryW(logs.c_str(), nullptr); // Windows has it; a fresh Wine may not
@@ -543,7 +543,7 @@ bool WindowsDeploySystem::AppendToLog(const std::string& entry, std::string* pro
     }
     Handle log = OpenTrustedFile(path, FILE_APPEND_DATA | WRITE_DAC, FILE_SHARE_READ, OPEN_ALWAYS, problem);
     LARGE_INTEGER size = {};
-    if (log.Valid() && ::GetFileSizeEx(log.Get(), &size) && size.QuadPart > 0 &&
+    if (!continued && log.Valid() && ::GetFileSizeEx(log.Get(), &size) && size.QuadPart > 0 &&
         static_cast<unsigned long long>(size.QuadPart) + text.size() > MAX_LOG_BYTES) {
         // Full: it becomes the one older file, and a new log begins.
         log = Handle();
@@ -558,7 +558,7 @@ bool WindowsDeploySystem::AppendToLog(const std::string& entry, std::string* pro
         *problem = Narrow(path) + " " + *problem;
         return false;
     }
-    if (!winfiles::WriteAll(log.Get(), text)) {
+    if (!winfiles::WriteAll(log.Get(), text) || !::FlushFileBuffers(log.Get())) {
         *problem = Narrow(path) + " cannot be written (" + Error(::GetLastError()) + ")";
         return false;
     }

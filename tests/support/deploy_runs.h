@@ -20,7 +20,7 @@ public:
     std::string UtcTime() override { return "2026-12-07T10:00:00Z"; }
     std::string UserName() override { return "NT AUTHORITY\\SYSTEM"; }
     std::string ErrorText(platform::DWORD error) override { return "(text of " + std::to_string(error) + ")"; }
-    bool AppendToLog(const std::string& entry, std::string* /*problem*/) override
+    bool AppendToLog(const std::string& entry, bool /*continued*/, std::string* /*problem*/) override
     {
         Log += entry;
         return true;
