@@ -136,7 +136,9 @@ void AddFactsOfRun(const std::vector<PickedAdapter>& adapters, SettingAction act
     for (const PickedAdapter& adapter : adapters) {
         StatesDone done = StatesDoneTo(adapter.DevInst);
         facts->KeysNotAsWanted += IsAsWanted(adapter, action) ? 0 : 1;
-        facts->AdaptersLeftDisabled += IsLeftDisabled(adapter) || done.DisablePending ? 1 : 0;
+        bool disabled = IsLeftDisabled(adapter);
+        facts->AdaptersLeftDisabled += disabled ? 1 : 0;
+        facts->AdaptersDisablePending += !disabled && done.DisablePending ? 1 : 0;
         facts->AdaptersWaitingForRestart += NeedsRestart(adapter) ? 1 : 0;
         facts->StatesUnconfirmed += adapter.StatusKnown ? 0 : 1;
         facts->RestartsIncomplete += done.Restarted ? 0 : 1;
@@ -188,8 +190,7 @@ public:
         observer::Record(true);
         Recovery recovery = RecoverInterruptedRestarts(entries, system_);
         observer::Record(false);
-        NoteOutput();
-        NoteFailedCalls();
+        NoteProgress();
         for (const std::string& line : recovery.Lines) {
             Note(line);
         }
@@ -289,7 +290,7 @@ public:
         observer::Record(true);
         if (!RecordAdapters(state.Adapters)) {
             observer::Record(false);
-            NoteFailedCalls();
+            NoteProgress();
             facts_.JournalUnwritable = true;
             return;
         }
@@ -300,8 +301,7 @@ public:
         observer::PassOutput(false);
         observer::KeepJournal(false);
         observer::Record(false);
-        NoteOutput();
-        NoteFailedCalls();
+        NoteProgress();
         std::vector<PickedAdapter> judged = state.Adapters;
         AddUnlisted(&judged);
         ReadAdaptersAgain(&judged);
@@ -310,6 +310,11 @@ public:
         // The owed restarts the tool did not reach stay owed to the next run.
         facts_.RestartsStillOwed = keptOwed_;
         for (const PickedAdapter& adapter : judged) {
+            if (!StatesDoneTo(adapter.DevInst).Restarted) {
+                Note("not restarted: " + Label(adapter) +
+                     ": the class installer did not both disable and enable it, so its driver may run on its old "
+                     "setting until the computer restarts");
+            }
             if (!adapter.StatusKnown) {
                 Note("the state of " + Label(adapter) +
                      " could not be confirmed after the run (CM_Get_DevNode_Status: " +
@@ -320,12 +325,11 @@ public:
 
     RunFacts& Facts() { return facts_; }
 
-    // The entry: the lines noted and every line printed, in their order (the
-    // tool's own followed by each call that failed while it ran), and the
-    // outcome.
+    // The entry: the lines noted, every line printed and each call that
+    // failed, in their order, and the outcome.
     std::string Entry(const Outcome& outcome)
     {
-        NoteOutput();
+        NoteProgress();
         return (begun_ ? "" : heading_) + notes_ + "  outcome " + std::to_string(outcome.Code) + ": " +
                outcome.Meaning + "\n";
     }
@@ -586,28 +590,26 @@ private:
         }
     }
 
-    // Notes the lines printed since the last time.
-    void NoteOutput()
+    // Notes the lines printed and the calls that failed since the last time,
+    // in the order they came: a failed call, with its code, among the lines
+    // of the adapter it was made for.
+    void NoteProgress()
     {
         const std::string& lines = observer::Output();
-        while (noted_ < lines.size()) {
+        const std::vector<observer::FailedCall>& calls = observer::FailedCalls();
+        while (noted_ < lines.size() || failedNoted_ < calls.size()) {
+            if (failedNoted_ < calls.size() && (noted_ >= lines.size() || calls[failedNoted_].OutputAt <= noted_)) {
+                const observer::FailedCall& call = calls[failedNoted_++];
+                std::string text =
+                    call.ConfigurationCode ? ConfigurationCodeName(call.Error) : system_->ErrorText(call.Error);
+                Note("failed call: " + std::string(call.Operation) + ": " + HexNumber(call.Error, 8, true) +
+                     (text.empty() ? "" : " " + text));
+                continue;
+            }
             std::size_t end = lines.find('\n', noted_);
             end = end == std::string::npos ? lines.size() : end;
             Note(lines.substr(noted_, end - noted_));
             noted_ = end + 1;
-        }
-    }
-
-    // Notes the calls that failed since the last time, each with its code.
-    void NoteFailedCalls()
-    {
-        const std::vector<observer::FailedCall>& calls = observer::FailedCalls();
-        for (; failedNoted_ < calls.size(); ++failedNoted_) {
-            const observer::FailedCall& call = calls[failedNoted_];
-            std::string text =
-                call.ConfigurationCode ? ConfigurationCodeName(call.Error) : system_->ErrorText(call.Error);
-            Note("failed call: " + std::string(call.Operation) + ": " + HexNumber(call.Error, 8, true) +
-                 (text.empty() ? "" : " " + text));
         }
     }
 

@@ -164,7 +164,8 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
         {"unwritable", [](M& m) { m.Registry[0].DenyFullAccess = true; }, u"/a", 1,
          "failed: 1 adapter with the driver key not as wanted.", true},
         // Every line the tool printed, and each call that failed with its
-        // code and the system's text for it.
+        // code and the system's text for it, among the lines of its adapter;
+        // an adapter not restarted, named.
         {"failed calls",
          [](M& m) {
              // The first adapter's key (after the two journal entries), and
@@ -174,10 +175,15 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
                          testsupport::Failing(Operation::SetupDiCallClassInstaller, 0xE0000231, 3, 2)};
          },
          u"/a", 1, "failed: 1 adapter with the driver key not as wanted.", true, true, RunLock::Acquired,
-         "  ERROR: Add parameter WapiSupport failed!!\n  Full Driver Key=" + key +
-             "0005\n  SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n"
-             "  failed call: RegSetValueExW: 0x00000005 (text of 5)\n"
-             "  failed call: SetupDiCallClassInstaller: 0xE0000231 (text of 3758096945)\n  outcome 1: "},
+         "  failed call: RegSetValueExW: 0x00000005 (text of 5)\n"
+         "  ERROR: Add parameter WapiSupport failed!!\n  Full Driver Key=" +
+             key +
+             "0005\n  failed call: SetupDiCallClassInstaller: 0xE0000231 (text of 3758096945)\n"
+             "  SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n"
+             "  not restarted: " +
+             key +
+             "0005: the class installer did not both disable and enable it, so its driver may run on its old "
+             "setting until the computer restarts\n  outcome 1: "},
         // Every key not as wanted is missing or closed to the tool's open: a
         // run would only drop the connections.
         {"no run can help",

@@ -38,14 +38,14 @@ const Operations& Under()
 void FailedWithLastError(const char* operation)
 {
     if (Seen().Recording) {
-        Seen().Failed.push_back({operation, Under().GetLastError(), false});
+        Seen().Failed.push_back({operation, Under().GetLastError(), false, Seen().Output.size()});
     }
 }
 
 template <class Code> Code Returned(const char* operation, Code code, bool configuration = false)
 {
     if (code != 0 && Seen().Recording) {
-        Seen().Failed.push_back({operation, static_cast<DWORD>(code), configuration});
+        Seen().Failed.push_back({operation, static_cast<DWORD>(code), configuration, Seen().Output.size()});
     }
     return code;
 }

@@ -23,6 +23,7 @@ struct FailedCall {
     const char* Operation;
     platform::DWORD Error;
     bool ConfigurationCode; // a CONFIGRET of the Configuration Manager, not a Windows error
+    std::size_t OutputAt;   // how much of the output was printed before it
 };
 
 // A state change the class installer was asked for, and whether it did it.

@@ -45,6 +45,10 @@ std::vector<std::string> Failures(const RunFacts& facts)
     if (facts.AdaptersLeftDisabled > 0) {
         failures.push_back(CountOf(facts.AdaptersLeftDisabled, "adapter") + " left disabled");
     }
+    if (facts.AdaptersDisablePending > 0) {
+        failures.push_back(CountOf(facts.AdaptersDisablePending, "adapter") +
+                           " running with a disable not undone, which may take effect at the next boot");
+    }
     if (!facts.ProgramsRemoved) {
         failures.push_back("the installed programs not removed");
     }

@@ -36,8 +36,11 @@ struct RunFacts {
     // run: the tool did not run.
     std::size_t KeysNoRunCanFix = 0;
     // After the tool ran, of the adapters it picked:
-    std::size_t KeysNotAsWanted = 0;           // the driver key is not as the action leaves it
-    std::size_t AdaptersLeftDisabled = 0;      // the device is disabled now
+    std::size_t KeysNotAsWanted = 0;      // the driver key is not as the action leaves it
+    std::size_t AdaptersLeftDisabled = 0; // the device is disabled now
+    // The device runs, but its last disable was not undone and may wait for
+    // the next boot.
+    std::size_t AdaptersDisablePending = 0;
     bool RestartRequested = false;             // the install parameters asked for a restart
     std::size_t RestartsIncomplete = 0;        // the class installer did not both disable and enable it
     std::size_t AdaptersWaitingForRestart = 0; // the device reports DN_NEED_RESTART

@@ -189,7 +189,7 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
         std::string line; // in the log
     } cases[] = {
         {"a disable pending until the next boot, not undone", &vetoed, DEPLOY_FAILED, 1,
-         "outcome 1: failed: 1 adapter left disabled."},
+         "outcome 1: failed: 1 adapter running with a disable not undone, which may take effect at the next boot."},
         {"a disable the driver ignored", &ignoring, DEPLOY_RESTART_NEEDED, 0, "(1 adapter not restarted)"},
         {"entries that cannot be cleared", &undeletable, DEPLOY_FAILED, 2,
          "failed: the journal of restarts under way cannot be kept"},
@@ -197,7 +197,7 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
          "before the run: " + key + "0005: WapiSupport REG_SZ, 2 bytes: 30 00 (an adapter the tool picked"},
         {"a journal too long to read whole", &crowded, DEPLOY_FAILED, 1001, "cannot be read (error 234"},
         {"a disable not known not to wait for the next boot", &unread, DEPLOY_FAILED, 1,
-         "outcome 1: failed: 1 adapter left disabled."},
+         "outcome 1: failed: 1 adapter running with a disable not undone, which may take effect at the next boot."},
         {"an instance ID that cannot be read", &unidentified, DEPLOY_SUCCESS, 0,
          "0005 (USB\\VID_2), left by an interrupted run: disabled; enabled again, its entry is cleared"},
     };
@@ -449,8 +449,8 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
         {"refused",
          &refusing,
          1,
-         {"  SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n",
-          "  failed call: SetupDiCallClassInstaller: 0xE0000219",
+         {"  failed call: SetupDiCallClassInstaller: 0xE0000219",
+          "  SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n",
           "  recovery: " + key +
               "0001 (PCI\\VEN_1), left by an interrupted run: disabled; the class installer did "
               "not enable it, so its entry is kept\n",
