@@ -503,6 +503,10 @@ private:
         if (walked && recording.Failure == ERROR_SUCCESS) {
             return true;
         }
+        // The failed write comes first; clearing again an entry that was
+        // never written finds nothing, which is no failure.
+        NoteProgress();
+        observer::Record(false);
         Note(walked ? "the journal, HKLM\\SOFTWARE\\Tessary\\Restarting, cannot take the entry of " +
                           (recording.Failed.DriverKeyName.empty() ? std::string("an adapter whose driver key name "
                                                                                 "cannot be read")

@@ -131,6 +131,14 @@ TEST(InterruptedRuns, TheJournalHoldsEachAdapterOnDiskBeforeItsKeyIsWritten)
                              "failed: the journal of restarts under way cannot be kept"}) {
         EXPECT_NE(refused.Log.find(line), std::string::npos) << line << "\n" << refused.Log;
     }
+    // The first entry cannot be written at all: clearing it again finds
+    // nothing, and the log names only the write that failed.
+    simulator::Machine unwritable = TwoAdapters();
+    unwritable.Faults = {testsupport::Failing(Operation::RegSetValueExW, 5, 1)};
+    FakeDeploySystem denied;
+    EXPECT_EQ(Deploy(unwritable, u"/a", &denied), DEPLOY_FAILED) << denied.Log;
+    EXPECT_NE(denied.Log.find("failed call: RegSetValueExW: 0x00000005"), std::string::npos) << denied.Log;
+    EXPECT_EQ(denied.Log.find("RegDeleteValueW"), std::string::npos) << denied.Log;
 }
 
 // The outcome answers for every adapter the run touched, and an entry stays
