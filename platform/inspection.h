@@ -13,6 +13,7 @@
 namespace platform {
 
 constexpr REGSAM KEY_READ = 0x20019;
+constexpr REGSAM KEY_QUERY_VALUE = 0x1;
 constexpr REGSAM KEY_SET_VALUE = 0x2;
 constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
 constexpr DWORD DN_NEED_RESTART = 0x100; // status flag: the device waits for a restart of the computer

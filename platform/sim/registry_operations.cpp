@@ -28,6 +28,13 @@ bool Granted(const Key& key, REGSAM access)
     return !key.DenyRead && (!writing || (!key.DenyFullAccess && Sim().Installed.Elevated));
 }
 
+// Whether an open key's handle may be used for what the call does: the
+// registry checks the access a key was opened for at each use.
+bool Allows(const OpenKey& open, REGSAM needed)
+{
+    return (open.Access & needed) == needed;
+}
+
 using Values = std::vector<std::pair<std::u16string, Value>>;
 
 // The value of a name in a key's values, or null: names compare as the
@@ -75,11 +82,12 @@ Fields KeyFields(HKEY key, const WCHAR* subKey, DWORD options, REGSAM access)
 }
 
 // Opens a key of the machine's registry: a new handle on it.
-HKEY OpenRegistryKey(std::size_t index)
+HKEY OpenRegistryKey(std::size_t index, REGSAM access)
 {
     OpenKey open;
     open.Id = KEY_HANDLE_BASE + Sim().NextHandle++;
     open.KeyIndex = index;
+    open.Access = access;
     Sim().Keys.push_back(open);
     return reinterpret_cast<HKEY>(open.Id);
 }
@@ -106,7 +114,7 @@ LSTATUS RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REGSAM samDe
     if (!Granted(*found, samDesired)) {
         return Answer(call, ERROR_ACCESS_DENIED);
     }
-    *result = OpenRegistryKey(index);
+    *result = OpenRegistryKey(index, samDesired);
     call.Add("key", [&] { return KeyName(*result); });
     return Answer(call, ERROR_SUCCESS);
 }
@@ -127,6 +135,9 @@ LSTATUS RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD t
     OpenKey* open = FindOpenKey(key);
     if (open == nullptr) {
         return Answer(call, ERROR_INVALID_HANDLE);
+    }
+    if (!Allows(*open, KEY_SET_VALUE)) {
+        return Answer(call, ERROR_ACCESS_DENIED);
     }
     if (data == nullptr && dataSize != 0) {
         return Answer(call, ERROR_NOACCESS); // as Wine answers
@@ -177,6 +188,9 @@ LSTATUS RegDeleteValueW(HKEY key, const WCHAR* valueName)
     if (open == nullptr) {
         return Answer(call, ERROR_INVALID_HANDLE);
     }
+    if (!Allows(*open, KEY_SET_VALUE)) {
+        return Answer(call, ERROR_ACCESS_DENIED);
+    }
     Values& values = Sim().Installed.Registry[open->KeyIndex].Values;
     if (auto* existing = FindValue(values, valueName)) {
         values.erase(values.begin() + (existing - values.data()));
@@ -215,6 +229,9 @@ LSTATUS RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* reserved, DWOR
     OpenKey* open = FindOpenKey(key);
     if (open == nullptr) {
         return Answer(call, ERROR_INVALID_HANDLE);
+    }
+    if (!Allows(*open, KEY_QUERY_VALUE)) {
+        return Answer(call, ERROR_ACCESS_DENIED);
     }
     if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) {
         return Answer(call, ERROR_INVALID_PARAMETER);
@@ -279,7 +296,7 @@ LSTATUS RegCreateKeyExW(HKEY key, const WCHAR* subKey, DWORD reserved, WCHAR* ke
     } else if (!Granted(*found, samDesired)) {
         return Answer(call, ERROR_ACCESS_DENIED);
     }
-    *result = OpenRegistryKey(index);
+    *result = OpenRegistryKey(index, samDesired);
     if (disposition != nullptr) {
         *disposition = made;
     }
@@ -304,6 +321,9 @@ LSTATUS RegEnumValueW(HKEY key, DWORD index, WCHAR* valueName, DWORD* nameSize, 
     OpenKey* open = FindOpenKey(key);
     if (open == nullptr) {
         return Answer(call, ERROR_INVALID_HANDLE);
+    }
+    if (!Allows(*open, KEY_QUERY_VALUE)) {
+        return Answer(call, ERROR_ACCESS_DENIED);
     }
     if (valueName == nullptr || nameSize == nullptr || reserved != nullptr ||
         (data != nullptr && dataSize == nullptr)) {

@@ -27,6 +27,7 @@ struct DeviceSet {
 struct OpenKey {
     std::uintptr_t Id = 0;
     std::size_t KeyIndex = 0;
+    platform::REGSAM Access = 0; // what it was opened for
 };
 
 // A memory block the platform handed out, and its size.

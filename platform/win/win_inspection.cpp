@@ -20,6 +20,7 @@ constexpr DWORD errorFileNotFound = ERROR_FILE_NOT_FOUND;
 constexpr DWORD errorMoreData = ERROR_MORE_DATA;
 constexpr DWORD errorNoMoreItems = ERROR_NO_MORE_ITEMS;
 constexpr DWORD keySetValue = KEY_SET_VALUE;
+constexpr DWORD keyQueryValue = KEY_QUERY_VALUE;
 constexpr DWORD regOptionNonVolatile = REG_OPTION_NON_VOLATILE;
 } // namespace sdk
 
@@ -31,7 +32,7 @@ static_assert(platform::KEY_READ == sdk::keyRead && platform::DN_NEED_RESTART ==
                   platform::ERROR_FILE_NOT_FOUND == sdk::errorFileNotFound &&
                   platform::ERROR_MORE_DATA == sdk::errorMoreData &&
                   platform::ERROR_NO_MORE_ITEMS == sdk::errorNoMoreItems &&
-                  platform::KEY_SET_VALUE == sdk::keySetValue &&
+                  platform::KEY_SET_VALUE == sdk::keySetValue && platform::KEY_QUERY_VALUE == sdk::keyQueryValue &&
                   platform::REG_OPTION_NON_VOLATILE == sdk::regOptionNonVolatile,
               "");
 

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/inspection.h"
+
 using namespace platform;
 
 namespace {
@@ -80,6 +82,67 @@ void SetText(HKEY key, const char* name, const std::vector<BYTE>& data, DWORD si
                (found ? " stored type " + std::to_string(type) + ": " + Hex(stored) : " nothing stored"));
 }
 
+// Reads the value v as the check and the journal read values: its size with
+// no buffer, then into a buffer of size bytes.
+void QueryValue(HKEY key, const char* name, bool withBuffer, DWORD size)
+{
+    BYTE buffer[16] = {};
+    DWORD type = UNTOUCHED;
+    DWORD room = size;
+    LSTATUS status = RegQueryValueExW(key, u"v", nullptr, &type, withBuffer ? buffer : nullptr, &room);
+    Report(std::string("RegQueryValueExW ") + name,
+           "status=" + std::to_string(status) + " type=" + Number(type) + " size=" + Number(room));
+}
+
+// Enumerates the value at index, as the journal is read, with room for
+// units code units of its name.
+void EnumValue(HKEY key, DWORD index, DWORD units)
+{
+    WCHAR name[8] = {};
+    DWORD room = units;
+    LSTATUS status = RegEnumValueW(key, index, name, &room, nullptr, nullptr, nullptr, nullptr);
+    Report("RegEnumValueW index " + std::to_string(index) + " room " + std::to_string(units),
+           "status=" + std::to_string(status) + (status == 0 ? " units=" + std::to_string(room) : ""));
+}
+
+// What a handle may do is what its key was opened for: reading through one
+// opened to read, and neither writing through it nor reading through one
+// opened to set values.
+void UseHandles()
+{
+    HKEY reading = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SCENARIO_KEY, 0, KEY_READ, &reading) != 0) {
+        std::printf("the scenario key cannot be opened to read\n");
+        return;
+    }
+    QueryValue(reading, "with no buffer", false, 0);
+    QueryValue(reading, "into 2 bytes", true, 2);
+    QueryValue(reading, "into 16 bytes", true, 16);
+    Report("RegQueryValueExW a missing value",
+           std::to_string(RegQueryValueExW(reading, u"x", nullptr, nullptr, nullptr, nullptr)));
+    EnumValue(reading, 0, 8);
+    EnumValue(reading, 0, 1);
+    EnumValue(reading, 1, 8);
+    const BYTE one[] = {0x31, 0, 0, 0};
+    Report("RegSetValueExW through a key opened to read",
+           std::to_string(RegSetValueExW(reading, u"w", 0, REG_SZ, one, sizeof(one))));
+    Report("RegDeleteValueW through a key opened to read", std::to_string(RegDeleteValueW(reading, u"v")));
+    RegCloseKey(reading);
+    HKEY setting = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SCENARIO_KEY, 0, KEY_SET_VALUE, &setting) != 0) {
+        std::printf("the scenario key cannot be opened to set values\n");
+        return;
+    }
+    DWORD size = 0;
+    Report("RegQueryValueExW through a key opened to set values",
+           std::to_string(RegQueryValueExW(setting, u"v", nullptr, nullptr, nullptr, &size)));
+    WCHAR name[8] = {};
+    DWORD units = 8;
+    Report("RegEnumValueW through a key opened to set values",
+           std::to_string(RegEnumValueW(setting, 0, name, &units, nullptr, nullptr, nullptr, nullptr)));
+    RegCloseKey(setting);
+}
+
 } // namespace
 
 int main()
@@ -115,6 +178,7 @@ int main()
     SetText(key, "size 2, then a zero", {0x31, 0, 0, 0}, 2);
     SetText(key, "size 2, then a non-zero", {0x31, 0, 0xFF, 0xFF}, 2);
     SetText(key, "size 4 with its terminator", {0x31, 0, 0, 0}, 4);
+    UseHandles();
     Report("RegDeleteValueW a value named in capitals", std::to_string(RegDeleteValueW(key, u"V")));
     Report("RegDeleteValueW a missing value", std::to_string(RegDeleteValueW(key, u"v")));
     RegCloseKey(key);
