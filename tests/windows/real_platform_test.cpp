@@ -5,6 +5,7 @@
 #include "discovery/device_probes.h"
 #include "discovery/property_reader.h"
 #include "platform/win/windows_operations.h"
+#include "preflight/journal.h"
 #include "restart/device_restart.h"
 #include "setting/driver_setting.h"
 
@@ -198,6 +199,51 @@ TEST_F(RealDevice, TheProbesAndTheRestartReportWhatWineAnswers)
     } else {
         EXPECT_EQ(printed, "SetupDiSetClassInstallParams or SetupDiCallClassInstaller FAILED\n");
         EXPECT_TRUE(answer);
+    }
+}
+
+// The deployment's journal in Wine's registry: entries recorded, read back
+// with their instance IDs, and cleared by name in any letter case; one that
+// is not there counts as cleared.
+TEST(RealJournal, RecordsReadsAndClearsEntries)
+{
+    const wchar_t parent[] = L"SOFTWARE\\Tessary";
+    const wchar_t journal[] = L"SOFTWARE\\Tessary\\Restarting";
+    HKEY existing = nullptr;
+    const bool parentWasThere = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, parent, 0, KEY_READ, &existing) == 0;
+    if (parentWasThere) {
+        ::RegCloseKey(existing);
+    }
+    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, journal);
+
+    std::vector<JournalEntry> entries;
+    platform::DWORD error = 1;
+    ASSERT_TRUE(ReadJournal(&entries, &error)); // never made: none
+    EXPECT_TRUE(entries.empty());
+    EXPECT_EQ(error, 0u);
+    const JournalEntry first = {u"{4d36e972-e325-11ce-bfc1-08002be10318}\\0001", u"PCI\\VEN_1"};
+    const JournalEntry second = {u"{4d36e972-e325-11ce-bfc1-08002be10318}\\0005", u"USB\\VID_2"};
+    EXPECT_EQ(RecordRestart(first), 0);
+    EXPECT_EQ(RecordRestart(second), 0);
+    ASSERT_TRUE(ReadJournal(&entries, &error)) << error;
+    ASSERT_EQ(entries.size(), 2u);
+    for (const JournalEntry& entry : entries) {
+        const JournalEntry& recorded = entry.DriverKeyName == first.DriverKeyName ? first : second;
+        EXPECT_EQ(entry.DriverKeyName, recorded.DriverKeyName);
+        EXPECT_EQ(entry.InstanceId, recorded.InstanceId);
+    }
+    EXPECT_EQ(ClearRestart(u"{4D36E972-E325-11CE-BFC1-08002BE10318}\\0001"), 0);
+    EXPECT_EQ(ClearRestart(first.DriverKeyName), 0);
+    ASSERT_TRUE(ReadJournal(&entries, &error));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].DriverKeyName, second.DriverKeyName);
+    EXPECT_EQ(ClearRestart(second.DriverKeyName), 0);
+    ASSERT_TRUE(ReadJournal(&entries, &error));
+    EXPECT_TRUE(entries.empty());
+
+    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, journal);
+    if (!parentWasThere) {
+        ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, parent);
     }
 }
 
