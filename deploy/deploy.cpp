@@ -136,7 +136,9 @@ void AddFactsOfRun(const std::vector<PickedAdapter>& adapters, SettingAction act
     for (const PickedAdapter& adapter : adapters) {
         StatesDone done = StatesDoneTo(adapter.DevInst);
         facts->KeysNotAsWanted += IsAsWanted(adapter, action) ? 0 : 1;
-        bool disabled = IsLeftDisabled(adapter);
+        // One whose state cannot be read, with a disable not undone, may be
+        // disabled already.
+        bool disabled = IsLeftDisabled(adapter) || (!adapter.StatusKnown && done.DisablePending);
         facts->AdaptersLeftDisabled += disabled ? 1 : 0;
         facts->AdaptersDisablePending += !disabled && done.DisablePending ? 1 : 0;
         facts->AdaptersWaitingForRestart += NeedsRestart(adapter) ? 1 : 0;
@@ -310,7 +312,10 @@ public:
         // The owed restarts the tool did not reach stay owed to the next run.
         facts_.RestartsStillOwed = keptOwed_;
         for (const PickedAdapter& adapter : judged) {
-            if (!StatesDoneTo(adapter.DevInst).Restarted) {
+            StatesDone done = StatesDoneTo(adapter.DevInst);
+            // One that was left disabled, or may be from the next boot, is
+            // named as such where its journal entry is kept.
+            if (!done.Restarted && !done.DisablePending && adapter.StatusKnown && !IsLeftDisabled(adapter)) {
                 Note("not restarted: " + Label(adapter) +
                      ": the class installer did not both disable and enable it, so its driver may run on its old "
                      "setting until the computer restarts");
@@ -500,6 +505,7 @@ private:
     {
         Recording recording = {&adapters, {}, ERROR_SUCCESS, {}};
         bool walked = WalkPresentDevices(RecordAdapter, &recording) != FALSE;
+        DWORD walkError = walked ? ERROR_SUCCESS : GetLastError(); // before the notes' calls change it
         if (walked && recording.Failure == ERROR_SUCCESS) {
             return true;
         }
@@ -513,7 +519,7 @@ private:
                                                                   : DescribeEntry(recording.Failed)) +
                           " (error " + WithText(static_cast<DWORD>(recording.Failure), system_) + ")"
                     : "the list of present devices cannot be opened to record the adapters in the journal (error " +
-                          WithText(GetLastError(), system_) + ")");
+                          WithText(walkError, system_) + ")");
         // The one that failed may be written without its flush. Entries an
         // interrupted run left, owed a restart, stay for the next run.
         if (!recording.Failed.DriverKeyName.empty()) {
@@ -685,7 +691,10 @@ int RunDeploy(int argc, const WCHAR* const* argv, DeploySystem* system)
     // A process that is not elevated may not write the log, and did nothing.
     std::string problem;
     if (facts.Elevated && !system->AppendToLog(entry, deployment.Begun(), &problem)) {
-        system->Warn("tessary-deploy: the log was not written: " + problem);
+        system->Warn(
+            std::string("tessary-deploy: ") +
+            (deployment.Begun() ? "the end of this run's log entry was not written: " : "the log was not written: ") +
+            problem);
     }
     return outcome.Code;
 }

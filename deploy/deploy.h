@@ -43,8 +43,8 @@ public:
     // The system's message text for a Windows error code, on one line; ""
     // when it has none.
     virtual std::string ErrorText(platform::DWORD error) = 0;
-    // Appends an entry (lines ending in "\n") to the log, on disk before it
-    // answers; false, with the reason, when it could not. continued: the rest
+    // Appends an entry (lines ending in "\n") to the log, flushed to disk
+    // before it answers; false, with the reason, when it could not write it. continued: the rest
     // of an entry this run began, which goes to the same file as its start
     // (a full log is set aside only before an entry begins).
     virtual bool AppendToLog(const std::string& entry, bool continued, std::string* problem) = 0;

@@ -227,6 +227,15 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
                       std::string::npos);
             EXPECT_NE(system.Log.find("  outcome " + std::to_string(c.code) + ": "), std::string::npos) << system.Log;
             EXPECT_NE(system.Log.find(c.logged), std::string::npos) << c.name << ": " << c.logged << "\n" << system.Log;
+            // One entry: begun before the run's first write where it acts,
+            // and ended in a second append.
+            EXPECT_EQ(system.Log.find("2026-12-07T10:00:00Z", 1), std::string::npos) << system.Log;
+            const std::vector<bool> appends = c.touched ? std::vector<bool>{false, true} : std::vector<bool>{false};
+            EXPECT_EQ(system.Appends, appends) << c.name;
+            // An adapter left disabled is not called one that runs.
+            EXPECT_TRUE(std::string(c.name) != "left disabled" ||
+                        system.Log.find("not restarted:") == std::string::npos)
+                << system.Log;
             // Nothing is placed while another run may be under way.
             EXPECT_EQ(system.Installed,
                       std::u16string(c.command) == u"/a" && c.lock != RunLock::Busy && c.lock != RunLock::Untrusted)

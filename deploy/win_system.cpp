@@ -558,10 +558,13 @@ bool WindowsDeploySystem::AppendToLog(const std::string& entry, bool continued, 
         *problem = Narrow(path) + " " + *problem;
         return false;
     }
-    if (!winfiles::WriteAll(log.Get(), text) || !::FlushFileBuffers(log.Get())) {
+    if (!winfiles::WriteAll(log.Get(), text)) {
         *problem = Narrow(path) + " cannot be written (" + Error(::GetLastError()) + ")";
         return false;
     }
+    // Written, the entry counts as written: a flush that fails leaves it to
+    // the system's own writing, and an entry begun is not written again.
+    (void)::FlushFileBuffers(log.Get());
     return true;
 }
 

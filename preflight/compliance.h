@@ -106,8 +106,9 @@ struct CheckAnswer {
 };
 
 // The answer for a machine: compliant when at least one adapter is picked,
-// every one is as wanted and the journal holds no present adapter an
-// interrupted run left disabled; the line names those adapters first, counts the adapters,
+// every one is as wanted and the journal holds no present adapter (one an
+// interrupted run left disabled, or whose restart it did not finish); the
+// line names those adapters first, counts the adapters,
 // names the driver keys that are not as wanted (and why), and those whose
 // devices wait for a restart of the computer, on one line (control
 // characters as \xNN), and last the journal's adapters that are not
