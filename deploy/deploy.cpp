@@ -107,6 +107,7 @@ struct StatesDone {
     // enable followed: a device that still runs may have it pending until
     // the next boot, which would leave it disabled.
     bool DisablePending = false;
+    bool LastDisabled = false; // its last state change carried out was a disable
 };
 
 StatesDone StatesDoneTo(DEVINST devInst)
@@ -120,9 +121,11 @@ StatesDone StatesDoneTo(DEVINST devInst)
         if (change.Change == DICS_DISABLE) {
             disabled = true;
             done.DisablePending = change.RestartAsked || !change.ParamsRead;
+            done.LastDisabled = true;
         } else if (change.Change == DICS_ENABLE) {
             done.Restarted = done.Restarted || disabled;
             done.DisablePending = false;
+            done.LastDisabled = false;
         }
     }
     return done;
@@ -137,8 +140,8 @@ void AddFactsOfRun(const std::vector<PickedAdapter>& adapters, SettingAction act
         StatesDone done = StatesDoneTo(adapter.DevInst);
         facts->KeysNotAsWanted += IsAsWanted(adapter, action) ? 0 : 1;
         // One whose state cannot be read, with a disable not undone, may be
-        // disabled already.
-        bool disabled = IsLeftDisabled(adapter) || (!adapter.StatusKnown && done.DisablePending);
+        // disabled.
+        bool disabled = IsLeftDisabled(adapter) || (!adapter.StatusKnown && done.LastDisabled);
         facts->AdaptersLeftDisabled += disabled ? 1 : 0;
         facts->AdaptersDisablePending += !disabled && done.DisablePending ? 1 : 0;
         facts->AdaptersWaitingForRestart += NeedsRestart(adapter) ? 1 : 0;
@@ -433,11 +436,13 @@ private:
 
     struct Finding {
         DEVINST DevInst = 0;
+        DWORD Index = 0;
     };
 
-    static void FoundDevice(std::size_t /*entry*/, DeviceRef /*device*/, SP_DEVINFO_DATA* deviceInfo, void* context)
+    static void FoundDevice(std::size_t /*entry*/, DeviceRef device, SP_DEVINFO_DATA* deviceInfo, void* context)
     {
         static_cast<Finding*>(context)->DevInst = deviceInfo->DevInst;
+        static_cast<Finding*>(context)->Index = device.Index;
     }
 
     // Adds the adapters the tool's own walk picked and the deployment's did
@@ -448,17 +453,21 @@ private:
     {
         for (const observer::JournaledRestart& restart : observer::JournaledRestarts()) {
             if (!restart.Unlisted || std::any_of(judged->begin(), judged->end(), [&](const PickedAdapter& adapter) {
-                    return SameIgnoringAsciiCase(adapter.KeyPath, restart.Before.KeyPath);
+                    return (restart.DevInst != 0 && adapter.DevInst == restart.DevInst) ||
+                           (!restart.Before.KeyPath.empty() &&
+                            SameIgnoringAsciiCase(adapter.KeyPath, restart.Before.KeyPath));
                 })) {
                 continue;
             }
             PickedAdapter adapter = restart.Before;
             adapter.DevInst = restart.DevInst;
-            if (adapter.DevInst == 0) {
+            if (adapter.DevInst == 0 || adapter.KeyPath.empty()) {
+                // Found again: a device with no key path is named by its index.
                 Finding finding;
                 std::vector<bool> present;
                 (void)FindJournalAdapters({restart.Entry}, FoundDevice, &finding, &present);
-                adapter.DevInst = finding.DevInst;
+                adapter.DevInst = adapter.DevInst != 0 ? adapter.DevInst : finding.DevInst;
+                adapter.Index = finding.Index;
             }
             Note("before the run: " + Label(adapter) + ": WapiSupport " + SettingAsRead(adapter, system_) +
                  (restart.Owed ? " (owed a restart, though the walk before the run did not pick it)"
@@ -557,7 +566,9 @@ private:
             std::string name = "journal: " + DescribeEntry(restart.Entry);
             if (restart.Recorded != ERROR_SUCCESS) {
                 // A value written whose flush failed is not left to name an
-                // adapter that was never disabled.
+                // adapter that was never disabled; the run could not keep
+                // its journal.
+                facts_.JournalUnwritable = true;
                 LSTATUS cleared = restart.Entry.DriverKeyName.empty() ? static_cast<LSTATUS>(ERROR_SUCCESS)
                                                                       : ClearRestart(restart.Entry.DriverKeyName);
                 Note(name + " could not be recorded (error " + WithText(static_cast<DWORD>(restart.Recorded), system_) +

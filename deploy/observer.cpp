@@ -87,7 +87,11 @@ observer::JournaledRestart UnlistedRestart(const JournalEntry& entry, const std:
     observer::JournaledRestart restart = NewRestart(0, entry);
     restart.Unlisted = true;
     restart.Before.KeyPath = keyPath;
+    // The observer's own read: what it meets is not the tool's failure.
+    bool recording = Seen().Recording;
+    Seen().Recording = false;
     ReadSetting(&restart.Before);
+    Seen().Recording = recording;
     return restart;
 }
 
@@ -251,7 +255,12 @@ BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO set, SP_DEVINFO_DA
             JournalEntry entry = JournalEntryOf(set, deviceInfo);
             restart = JournaledByName(entry.DriverKeyName, true);
             if (restart == nullptr || entry.DriverKeyName.empty()) {
-                notes.Journaled.push_back(NewRestart(deviceInfo->DevInst, entry));
+                // Neither recorded before the run nor opened by the tool (its
+                // driver key name too long to name a key, say): the outcome
+                // judges it with the others all the same.
+                TextField path = {};
+                notes.Journaled.push_back(
+                    UnlistedRestart(entry, MakeDriverKeyPath(entry.DriverKeyName.c_str(), &path) ? path.Text : u""));
                 restart = &notes.Journaled.back();
             }
             restart->DevInst = deviceInfo->DevInst;

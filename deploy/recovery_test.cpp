@@ -188,6 +188,25 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
                                             simulator::Value{platform::REG_SZ, simulator::TextBytes(u"USB\\VID_2")}}};
     unidentified.Faults = {testsupport::Failing(Operation::SetupDiGetDeviceInstanceIdW, 13)};
     unidentified.Faults[0].Times = -1;
+    // The second adapter's driver key name is too long to name a key, and the
+    // walk before the run misses it: the tool alone picks it, never opens its
+    // key, and its enable is refused.
+    simulator::Machine overlong = TwoAdapters();
+    overlong.Devices[1].Properties[simulator::SLOT_DRIVER] =
+        testsupport::TextProperty(std::string(testsupport::NET_CLASS_KEY) + "\\" + std::string(220, '9'));
+    overlong.Faults = {testsupport::Failing(Operation::SetupDiGetDeviceRegistryPropertyW, 13),
+                       testsupport::Failing(Operation::SetupDiCallClassInstaller, 5, 0, platform::DICS_ENABLE)};
+    overlong.Faults[0].Device = 1;
+    overlong.Faults[0].Property = platform::SPDRP_CLASS;
+    overlong.Faults[1].Device = 1;
+    // The first adapter's disable is carried out, its enable refused, and
+    // its state cannot be read after the run: it may be disabled.
+    simulator::Machine unseen = TwoAdapters();
+    unseen.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 5, 0, platform::DICS_ENABLE),
+                     testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD)};
+    unseen.Faults[0].Device = 0;
+    unseen.Faults[1].Device = 0;
+    unseen.Faults[1].Nth = 17; // the read after the run
     const std::string key = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\";
     struct Case {
         const char* name;
@@ -206,6 +225,10 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
         {"a journal too long to read whole", &crowded, DEPLOY_FAILED, 1001, "cannot be read (error 234"},
         {"a disable not known not to wait for the next boot", &unread, DEPLOY_FAILED, 1,
          "outcome 1: failed: 1 adapter running with a disable not undone, which may take effect at the next boot."},
+        {"a key name too long, and only the tool's walk picked it", &overlong, DEPLOY_FAILED, 1,
+         "before the run: device 1: WapiSupport unknown (the driver key name is too long to name a key) (an adapter "
+         "the tool picked"},
+        {"left disabled, its state unreadable", &unseen, DEPLOY_FAILED, 1, "1 adapter left disabled"},
         {"an instance ID that cannot be read", &unidentified, DEPLOY_SUCCESS, 0,
          "0005 (USB\\VID_2), left by an interrupted run: disabled; enabled again, its entry is cleared"},
     };
