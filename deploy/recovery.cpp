@@ -13,10 +13,7 @@ namespace {
 // The device's state as the log tells it; disabled tells whether it is.
 std::string StateOf(DEVINST devInst, bool* disabled)
 {
-    DWORD status = 0;
-    DWORD problem = 0;
-    CONFIGRET result = CM_Get_DevNode_Status(&status, &problem, devInst, 0);
-    *disabled = result == CR_SUCCESS && IsDisabledStatus(status, problem) != FALSE;
+    CONFIGRET result = ReadDisabled(devInst, disabled);
     if (result != CR_SUCCESS) {
         return "its state cannot be read (" + ConfigurationCode(result) + ")";
     }

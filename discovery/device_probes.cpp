@@ -33,6 +33,15 @@ BOOL IsDisabledStatus(DWORD status, DWORD problem)
     return (status & DN_HAS_PROBLEM) != 0 && problem == CM_PROB_DISABLED;
 }
 
+CONFIGRET ReadDisabled(DEVINST devInst, bool* disabled)
+{
+    DWORD status = 0;
+    DWORD problem = 0;
+    CONFIGRET result = CM_Get_DevNode_Status(&status, &problem, devInst, 0);
+    *disabled = result == CR_SUCCESS && IsDisabledStatus(status, problem) != FALSE;
+    return result;
+}
+
 BOOL CanDisableDevice(DeviceRef device)
 {
     DWORD status = 0;

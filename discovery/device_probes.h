@@ -16,6 +16,10 @@ platform::BOOL QueryDeviceStatus(DeviceRef device, platform::DWORD* status, plat
 // True when a status pair says the device was disabled by the user.
 platform::BOOL IsDisabledStatus(platform::DWORD status, platform::DWORD problem);
 
+// Reads, printing nothing, whether a device is disabled by the user: the
+// status query's answer, and *disabled (false when it failed).
+platform::CONFIGRET ReadDisabled(platform::DEVINST devInst, bool* disabled);
+
 // True when the device may be disabled now: it is disableable and not
 // disabled by its hardware. False, with a printed line, when its state
 // cannot be read.

@@ -41,11 +41,9 @@ bool IsEnabledText(DWORD type, const BYTE* data, DWORD size)
 // Notes whether an adapter a journal entry names reads as running.
 void NoteRunning(std::size_t entry, DeviceRef, SP_DEVINFO_DATA* deviceInfo, void* context)
 {
-    DWORD status = 0;
-    DWORD problem = 0;
+    bool disabled = false;
     (*static_cast<std::vector<bool>*>(context))[entry] =
-        CM_Get_DevNode_Status(&status, &problem, deviceInfo->DevInst, 0) == CR_SUCCESS &&
-        IsDisabledStatus(status, problem) == FALSE;
+        ReadDisabled(deviceInfo->DevInst, &disabled) == CR_SUCCESS && !disabled;
 }
 
 } // namespace
