@@ -72,6 +72,6 @@ struct Outcome {
 //        adapter an interrupted run left running is still owed its restart,
 //        an adapter whose restart did not complete (its driver still runs
 //        with the old setting), a device that reports DN_NEED_RESTART, or one
-//        whose state could not be read again (it may be left disabled, which
-//        a restart of the computer undoes for a pending disable only).
+//        whose state could not be read again (its last state change not a
+//        disable: a disable not undone counts it as left disabled, 1).
 Outcome JudgeOutcome(const RunFacts& facts);
