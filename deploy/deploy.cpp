@@ -462,14 +462,20 @@ private:
             PickedAdapter adapter = restart.Before;
             adapter.DevInst = restart.DevInst;
             if (adapter.DevInst == 0 || adapter.KeyPath.empty()) {
-                // Found again: a device with no key path is named by its index.
+                // Found again: a device with no key path is named by its index,
+                // one not found by its entry.
                 Finding finding;
                 std::vector<bool> present;
                 (void)FindJournalAdapters({restart.Entry}, FoundDevice, &finding, &present);
                 adapter.DevInst = adapter.DevInst != 0 ? adapter.DevInst : finding.DevInst;
                 adapter.Index = finding.Index;
+                if (!present[0]) {
+                    adapter.Name = DescribeEntry(restart.Entry);
+                }
             }
-            Note("before the run: " + Label(adapter) + ": WapiSupport " + SettingAsRead(adapter, system_) +
+            // One whose name could not be read names no key to read.
+            std::string setting = restart.Entry.DriverKeyName.empty() ? "unknown" : SettingAsRead(adapter, system_);
+            Note("before the run: " + Label(adapter) + ": WapiSupport " + setting +
                  (restart.Owed ? " (owed a restart, though the walk before the run did not pick it)"
                                : " (an adapter the tool picked that the walk before the run did not)"));
             judged->push_back(adapter);

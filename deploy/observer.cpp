@@ -82,6 +82,15 @@ observer::JournaledRestart NewRestart(DEVINST devInst, const JournalEntry& entry
 
 // An adapter's record with its key, below the local machine root, as it
 // stands.
+// The driver key a journal entry names; empty when it names none (a name
+// too long, or one that could not be read: an empty one would name the class
+// key itself).
+std::u16string KeyPathOf(const JournalEntry& entry)
+{
+    TextField path = {};
+    return !entry.DriverKeyName.empty() && MakeDriverKeyPath(entry.DriverKeyName.c_str(), &path) ? path.Text : u"";
+}
+
 observer::JournaledRestart UnlistedRestart(const JournalEntry& entry, const std::u16string& keyPath)
 {
     observer::JournaledRestart restart = NewRestart(0, entry);
@@ -165,9 +174,7 @@ void Journaled(DEVINST devInst, const JournalEntry& entry)
 
 void JournaledOwed(const JournalEntry& entry)
 {
-    TextField path = {};
-    Seen().Journaled.push_back(
-        UnlistedRestart(entry, MakeDriverKeyPath(entry.DriverKeyName.c_str(), &path) ? path.Text : u""));
+    Seen().Journaled.push_back(UnlistedRestart(entry, KeyPathOf(entry)));
     Seen().Journaled.back().Owed = true;
 }
 
@@ -258,9 +265,7 @@ BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO set, SP_DEVINFO_DA
                 // Neither recorded before the run nor opened by the tool (its
                 // driver key name too long to name a key, say): the outcome
                 // judges it with the others all the same.
-                TextField path = {};
-                notes.Journaled.push_back(
-                    UnlistedRestart(entry, MakeDriverKeyPath(entry.DriverKeyName.c_str(), &path) ? path.Text : u""));
+                notes.Journaled.push_back(UnlistedRestart(entry, KeyPathOf(entry)));
                 restart = &notes.Journaled.back();
             }
             restart->DevInst = deviceInfo->DevInst;

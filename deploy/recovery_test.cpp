@@ -199,6 +199,18 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     overlong.Faults[0].Device = 1;
     overlong.Faults[0].Property = platform::SPDRP_CLASS;
     overlong.Faults[1].Device = 1;
+    // As that, but the device list cannot be opened to find it after the
+    // run: it is named by its entry, not by an index it may not have.
+    simulator::Machine unfound = overlong;
+    unfound.Faults.push_back(testsupport::Failing(Operation::SetupDiGetClassDevsW, 13));
+    unfound.Faults.back().Nth = 4; // the search after the tool's walk
+    // As the overlong one, but its driver key name cannot be read when it is
+    // about to be disabled: it names no key, not the class key.
+    simulator::Machine nameless = overlong;
+    nameless.Faults.push_back(testsupport::Failing(Operation::SetupDiGetDeviceRegistryPropertyW, 13));
+    nameless.Faults.back().Device = 1;
+    nameless.Faults.back().Property = platform::SPDRP_DRIVER;
+    nameless.Faults.back().Nth = 21; // as it is about to be disabled
     // The first adapter's disable is carried out, its enable refused, and
     // its state cannot be read after the run: it may be disabled.
     simulator::Machine unseen = TwoAdapters();
@@ -228,7 +240,13 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
         {"a key name too long, and only the tool's walk picked it", &overlong, DEPLOY_FAILED, 1,
          "before the run: device 1: WapiSupport unknown (the driver key name is too long to name a key) (an adapter "
          "the tool picked"},
-        {"left disabled, its state unreadable", &unseen, DEPLOY_FAILED, 1, "1 adapter left disabled"},
+        {"a key name too long, not found after the run", &unfound, DEPLOY_FAILED, 1,
+         "before the run: {4d36e972-e325-11ce-bfc1-08002be10318}\\9999"},
+        {"a name unreadable at the disable", &nameless, DEPLOY_FAILED, 0,
+         "before the run: an adapter whose driver key name could not be read: WapiSupport unknown (an adapter"},
+        {"left disabled, its state unreadable", &unseen, DEPLOY_FAILED, 1,
+         "could not be confirmed after the run (CM_Get_DevNode_Status: CR_NO_SUCH_DEVNODE, 0x0000000D); check the "
+         "adapter in Device Manager\n  outcome 1: failed: 1 adapter left disabled."},
         {"an instance ID that cannot be read", &unidentified, DEPLOY_SUCCESS, 0,
          "0005 (USB\\VID_2), left by an interrupted run: disabled; enabled again, its entry is cleared"},
     };

@@ -185,6 +185,9 @@ void ReadAdaptersAgain(std::vector<PickedAdapter>* adapters)
 
 std::string Label(const PickedAdapter& adapter)
 {
+    if (!adapter.Name.empty()) {
+        return adapter.Name;
+    }
     return adapter.KeyPath.empty() ? "device " + std::to_string(adapter.Index)
                                    : EscapeControlCharacters(Utf8(adapter.KeyPath));
 }

@@ -27,6 +27,7 @@ struct PickedAdapter {
     platform::DWORD Index = 0;     // its member index in the walk's device set
     platform::DEVINST DevInst = 0; // the device node, which outlives the set
     std::u16string KeyPath;        // its driver key below the local machine root
+    std::string Name;              // the log's name for one no walk found now (empty: by key path or index)
     SettingState Setting = SettingState::Unreadable;
     platform::DWORD ReadError = 0; // for Unreadable: the registry's error (0: the name does not fit)
     bool KeyOpened = false;        // the key opened for reading (a later read may still have failed)

@@ -184,7 +184,9 @@ JournalEntry JournalEntryOf(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo)
 
 std::string DescribeEntry(const JournalEntry& entry)
 {
-    std::string name = Utf16ToUtf8(entry.DriverKeyName.data(), entry.DriverKeyName.size());
+    std::string name = entry.DriverKeyName.empty()
+                           ? "an adapter whose driver key name could not be read"
+                           : Utf16ToUtf8(entry.DriverKeyName.data(), entry.DriverKeyName.size());
     std::string id = Utf16ToUtf8(entry.InstanceId.data(), entry.InstanceId.size());
     return EscapeControlCharacters(name + (id.empty() ? "" : " (" + id + ")"));
 }
