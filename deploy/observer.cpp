@@ -80,8 +80,6 @@ observer::JournaledRestart NewRestart(DEVINST devInst, const JournalEntry& entry
     return restart;
 }
 
-// An adapter's record with its key, below the local machine root, as it
-// stands.
 // The driver key a journal entry names; empty when it names none (a name
 // too long, or one that could not be read: an empty one would name the class
 // key itself).
@@ -91,6 +89,8 @@ std::u16string KeyPathOf(const JournalEntry& entry)
     return !entry.DriverKeyName.empty() && MakeDriverKeyPath(entry.DriverKeyName.c_str(), &path) ? path.Text : u"";
 }
 
+// An adapter's record with its key, below the local machine root, as it
+// stands.
 observer::JournaledRestart UnlistedRestart(const JournalEntry& entry, const std::u16string& keyPath)
 {
     observer::JournaledRestart restart = NewRestart(0, entry);

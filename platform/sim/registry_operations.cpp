@@ -28,11 +28,16 @@ bool Granted(const Key& key, REGSAM access)
     return !key.DenyRead && (!writing || (!key.DenyFullAccess && Sim().Installed.Elevated));
 }
 
-// Whether an open key's handle may be used for what the call does: the
-// registry checks the access a key was opened for at each use.
-bool Allows(const OpenKey& open, REGSAM needed)
+// The open key a handle names, for a call that needs the given access: the
+// registry checks the access a key was opened for at each use. Its answer
+// when the handle names no open key, or was not opened for that.
+DWORD UseKey(HKEY key, REGSAM needed, OpenKey** open)
 {
-    return (open.Access & needed) == needed;
+    *open = FindOpenKey(key);
+    if (*open == nullptr) {
+        return ERROR_INVALID_HANDLE;
+    }
+    return ((*open)->Access & needed) == needed ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
 using Values = std::vector<std::pair<std::u16string, Value>>;
@@ -132,12 +137,9 @@ LSTATUS RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD t
     if (const Fault* fault = FireFault(Operation::RegSetValueExW)) {
         return Answer(call, fault->Error);
     }
-    OpenKey* open = FindOpenKey(key);
-    if (open == nullptr) {
-        return Answer(call, ERROR_INVALID_HANDLE);
-    }
-    if (!Allows(*open, KEY_SET_VALUE)) {
-        return Answer(call, ERROR_ACCESS_DENIED);
+    OpenKey* open = nullptr;
+    if (DWORD refused = UseKey(key, KEY_SET_VALUE, &open); refused != ERROR_SUCCESS) {
+        return Answer(call, refused);
     }
     if (data == nullptr && dataSize != 0) {
         return Answer(call, ERROR_NOACCESS); // as Wine answers
@@ -184,12 +186,9 @@ LSTATUS RegDeleteValueW(HKEY key, const WCHAR* valueName)
     if (const Fault* fault = FireFault(Operation::RegDeleteValueW)) {
         return Answer(call, fault->Error);
     }
-    OpenKey* open = FindOpenKey(key);
-    if (open == nullptr) {
-        return Answer(call, ERROR_INVALID_HANDLE);
-    }
-    if (!Allows(*open, KEY_SET_VALUE)) {
-        return Answer(call, ERROR_ACCESS_DENIED);
+    OpenKey* open = nullptr;
+    if (DWORD refused = UseKey(key, KEY_SET_VALUE, &open); refused != ERROR_SUCCESS) {
+        return Answer(call, refused);
     }
     Values& values = Sim().Installed.Registry[open->KeyIndex].Values;
     if (auto* existing = FindValue(values, valueName)) {
@@ -226,12 +225,9 @@ LSTATUS RegQueryValueExW(HKEY key, const WCHAR* valueName, DWORD* reserved, DWOR
     if (const Fault* fault = FireFault(Operation::RegQueryValueExW)) {
         return Answer(call, fault->Error);
     }
-    OpenKey* open = FindOpenKey(key);
-    if (open == nullptr) {
-        return Answer(call, ERROR_INVALID_HANDLE);
-    }
-    if (!Allows(*open, KEY_QUERY_VALUE)) {
-        return Answer(call, ERROR_ACCESS_DENIED);
+    OpenKey* open = nullptr;
+    if (DWORD refused = UseKey(key, KEY_QUERY_VALUE, &open); refused != ERROR_SUCCESS) {
+        return Answer(call, refused);
     }
     if (reserved != nullptr || (data != nullptr && dataSize == nullptr)) {
         return Answer(call, ERROR_INVALID_PARAMETER);
@@ -318,12 +314,9 @@ LSTATUS RegEnumValueW(HKEY key, DWORD index, WCHAR* valueName, DWORD* nameSize, 
     if (const Fault* fault = FireFault(Operation::RegEnumValueW)) {
         return Answer(call, fault->Error);
     }
-    OpenKey* open = FindOpenKey(key);
-    if (open == nullptr) {
-        return Answer(call, ERROR_INVALID_HANDLE);
-    }
-    if (!Allows(*open, KEY_QUERY_VALUE)) {
-        return Answer(call, ERROR_ACCESS_DENIED);
+    OpenKey* open = nullptr;
+    if (DWORD refused = UseKey(key, KEY_QUERY_VALUE, &open); refused != ERROR_SUCCESS) {
+        return Answer(call, refused);
     }
     if (valueName == nullptr || nameSize == nullptr || reserved != nullptr ||
         (data != nullptr && dataSize == nullptr)) {
