@@ -69,9 +69,11 @@ ModeReply ReplyInMode(const std::string& option, const CheckAnswer& answer)
         ++verdict;
     }
     const Reply& reply = mode != nullptr ? mode->Replies[verdict] : MODES[0].Replies[3];
+    // One line, whatever a name or a reason in it holds.
+    std::string line = EscapeControlCharacters(answer.Line);
     switch (reply.What) {
     case Shown::Line:
-        return {reply.ExitCode, answer.Line + "\n", ""};
+        return {reply.ExitCode, line + "\n", ""};
     case Shown::Nothing:
         return {reply.ExitCode, "", ""};
     case Shown::Word:
@@ -79,7 +81,7 @@ ModeReply ReplyInMode(const std::string& option, const CheckAnswer& answer)
     case Shown::LineOnError:
         break;
     }
-    return {reply.ExitCode, "", "tessary-preflight: " + answer.Line + "\n"};
+    return {reply.ExitCode, "", "tessary-preflight: " + line + "\n"};
 }
 
 PreflightCommand ReadPreflightCommand(int argc, const platform::WCHAR* const* argv)

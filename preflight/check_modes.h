@@ -23,8 +23,9 @@ struct ModeReply {
 //                         exit 0; 4 unreadable
 bool IsCheckMode(const std::string& option);
 
-// What a mode prints and answers for a check's answer; error lines carry the
-// program's name first ("tessary-preflight: ...").
+// What a mode prints and answers for a check's answer, its line on one line
+// (control characters as \xNN); error lines carry the program's name first
+// ("tessary-preflight: ...").
 ModeReply ReplyInMode(const std::string& option, const CheckAnswer& answer);
 
 // What the pre-flight's command line asks for: "/a" or "/d" (read as the tool

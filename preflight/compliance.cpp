@@ -257,11 +257,10 @@ CheckAnswer JudgeCompliance(const MachineState& state, SettingAction action,
                away;
     }
     if (state.Adapters.empty() && interrupted.empty()) {
-        return {CHECK_NO_ADAPTER,
-                EscapeControlCharacters("No adapter: tessary.exe would pick no adapter on this machine" + away)};
+        return {CHECK_NO_ADAPTER, "No adapter: tessary.exe would pick no adapter on this machine" + away};
     }
     if (state.Adapters.empty()) {
-        return {CHECK_NOT_COMPLIANT, EscapeControlCharacters("Not compliant: " + interrupted + away)};
+        return {CHECK_NOT_COMPLIANT, "Not compliant: " + interrupted + away};
     }
     std::string wrong;
     std::string waiting;
@@ -283,12 +282,11 @@ CheckAnswer JudgeCompliance(const MachineState& state, SettingAction action,
     std::string first = interrupted.empty() ? "" : interrupted + "; ";
     if (wrongCount > 0) {
         std::string want = action == SettingAction::Add ? "not set on " : "not absent from ";
-        return {CHECK_NOT_COMPLIANT,
-                EscapeControlCharacters("Not compliant: " + first + "WapiSupport is " + want +
-                                        std::to_string(wrongCount) + " of " + total + ": " + wrong + restart + away)};
+        return {CHECK_NOT_COMPLIANT, "Not compliant: " + first + "WapiSupport is " + want + std::to_string(wrongCount) +
+                                         " of " + total + ": " + wrong + restart + away};
     }
     std::string done = action == SettingAction::Add ? "set on " + total : "absent from " + total;
     return {interrupted.empty() ? CHECK_COMPLIANT : CHECK_NOT_COMPLIANT,
-            EscapeControlCharacters((interrupted.empty() ? "Compliant: " : "Not compliant: " + first) +
-                                    "WapiSupport is " + done + restart + away)};
+            (interrupted.empty() ? "Compliant: " : "Not compliant: " + first) + "WapiSupport is " + done + restart +
+                away};
 }

@@ -111,9 +111,10 @@ struct CheckAnswer {
 // interrupted run left disabled, or whose restart it did not finish); the
 // line names those adapters first, counts the adapters,
 // names the driver keys that are not as wanted (and why), and those whose
-// devices wait for a restart of the computer, on one line (control
-// characters as \xNN), and last the journal's adapters that are not
-// present, whose entries wait for them to be back. note, when given, adds what is known of a key path
-// beyond what was read (why its security could not be judged, say).
+// devices wait for a restart of the computer, and last the journal's
+// adapters that are not present, whose entries wait for them to be back
+// (ReplyInMode makes it one line whatever the names hold). note, when given,
+// adds what is known of a key path beyond what was read (why its security
+// could not be judged, say).
 CheckAnswer JudgeCompliance(const MachineState& state, SettingAction action,
                             const std::function<std::string(const std::u16string& keyPath)>& note = {});

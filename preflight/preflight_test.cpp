@@ -352,9 +352,15 @@ TEST(CheckSnapshot, JudgesTheSettingOnTheAdaptersTheToolWouldPick)
             EXPECT_EQ(answer.ExitCode, add ? c.add : c.remove) << c.name << ": " << answer.Line;
             EXPECT_NE(answer.Line.find(add ? c.addLine : c.removeLine), std::string::npos)
                 << c.name << ": " << answer.Line;
-            EXPECT_EQ(answer.Line.find('\n'), std::string::npos);
+            ModeReply reply = ReplyInMode("--check", answer);
+            EXPECT_EQ((reply.Out + reply.Error).find('\n'), reply.Out.size() + reply.Error.size() - 1) << c.name;
         }
     }
+    // What is added to the line after the judgement (whose a mutex is, why
+    // a check stopped) is kept to one line as well.
+    EXPECT_EQ(ReplyInMode("--check", {CHECK_NOT_COMPLIANT, "Not compliant: a\r\nb"}).Out,
+              "Not compliant: a\\x0d\\x0ab\n");
+    EXPECT_EQ(ReplyInMode("--check", {CHECK_UNREADABLE, "stopped: \n"}).Error, "tessary-preflight: stopped: \\x0a\n");
 }
 
 } // namespace
