@@ -22,3 +22,7 @@ constexpr int PREFLIGHT_FAILED = 1;
 // Both, and the pre-flight's other commands: the command line is not one the
 // program knows; its usage is printed.
 constexpr int USAGE = 2;
+
+// Any program: it called the platform before choosing its table of
+// operations (platform/operations_table.h), a fault of the program itself.
+constexpr int PLATFORM_UNCHOSEN = 70; // EX_SOFTWARE

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/exit_codes.h"
+
 namespace platform {
 
 namespace {
@@ -14,7 +16,7 @@ template <class... Arguments> [[noreturn]] void Stop(const Arguments&... /*argum
     (void)std::fputs("tessary: a platform operation was called before the program chose its platform "
                      "(platform::UseOperations); stopping\n",
                      stderr);
-    std::_Exit(70);
+    std::_Exit(PLATFORM_UNCHOSEN);
 }
 
 namespace unchosen {

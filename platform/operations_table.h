@@ -12,7 +12,8 @@ namespace platform {
 
 // Makes table, which outlives its use, the one every platform::X call goes
 // through from now on; null chooses none again: every call then stops the
-// program with a message on standard error and exit status 70.
+// program with a message on standard error and exit status
+// PLATFORM_UNCHOSEN (70).
 void UseOperations(const Operations* table);
 
 } // namespace platform

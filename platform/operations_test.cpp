@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/exit_codes.h"
+#include "platform/inspection.h"
 #include "platform/sim/simulator.h"
 
 namespace {
@@ -14,7 +16,15 @@ TEST(Operations, AProgramThatChoseNoTableStopsAtItsFirstCallWithAMessage)
             platform::UseOperations(nullptr);
             (void)platform::GetLastError();
         },
-        ::testing::ExitedWithCode(70), "a platform operation was called before the program chose its platform");
+        ::testing::ExitedWithCode(PLATFORM_UNCHOSEN),
+        "a platform operation was called before the program chose its platform");
+    // The operations only the programs around the tool call stop it as well.
+    EXPECT_EXIT(
+        {
+            platform::UseOperations(nullptr);
+            (void)platform::IsProcessElevated();
+        },
+        ::testing::ExitedWithCode(PLATFORM_UNCHOSEN), "before the program chose its platform");
     // Chosen, a call reaches the table's backend.
     platform::UseOperations(&simulator::PlatformOperations());
     simulator::SetLastError(42);
