@@ -345,6 +345,10 @@ public:
     // Whether the log holds the entry's start already.
     bool Begun() const { return begun_; }
 
+    // The line that names this run again where the rest of its entry does
+    // not follow its start.
+    std::string Resumed() const { return heading_.substr(0, heading_.size() - 1) + " (continued)\n"; }
+
 private:
     void Note(const std::string& line) { notes_ += "  " + line + "\n"; }
 
@@ -355,7 +359,7 @@ private:
     void BeginEntry()
     {
         std::string problem;
-        if (system_->AppendToLog(heading_ + notes_, false, &problem)) {
+        if (system_->AppendToLog(heading_ + notes_, "", &problem)) {
             begun_ = true;
             notes_.clear();
         }
@@ -707,7 +711,7 @@ int RunDeploy(int argc, const WCHAR* const* argv, DeploySystem* system)
     }
     // A process that is not elevated may not write the log, and did nothing.
     std::string problem;
-    if (facts.Elevated && !system->AppendToLog(entry, deployment.Begun(), &problem)) {
+    if (facts.Elevated && !system->AppendToLog(entry, deployment.Begun() ? deployment.Resumed() : "", &problem)) {
         system->Warn(
             std::string("tessary-deploy: ") +
             (deployment.Begun() ? "the end of this run's log entry was not written: " : "the log was not written: ") +

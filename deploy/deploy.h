@@ -24,6 +24,20 @@ struct ProgramsDone {
     bool Changed = false;
 };
 
+// Where a log ended after a write: which file (its volume and index, or
+// device and inode) and its size. The rest of an entry follows its start
+// directly only while the log still ends there.
+struct LogEnd {
+    unsigned long long Volume = 0;
+    unsigned long long File = 0;
+    unsigned long long Size = 0;
+
+    bool operator==(const LogEnd& other) const
+    {
+        return Volume == other.Volume && File == other.File && Size == other.Size;
+    }
+};
+
 // The deployment's own work on Windows, beside the tool's: the one run at a
 // time, the log, the installed programs, and what an entry of the log names.
 class DeploySystem {
@@ -44,10 +58,15 @@ public:
     // when it has none.
     virtual std::string ErrorText(platform::DWORD error) = 0;
     // Appends an entry (lines ending in "\n") to the log, flushed to disk
-    // before it answers; false, with the reason, when it could not write it. continued: the rest
-    // of an entry this run began, which goes to the same file as its start
-    // (a full log is set aside only before an entry begins).
-    virtual bool AppendToLog(const std::string& entry, bool continued, std::string* problem) = 0;
+    // before it answers; false, with the reason, when it could not write it.
+    // resumed: "" for an entry's start, or a whole entry; for the rest of an
+    // entry this run began, the line that names the run again. The rest goes
+    // to the same file as its start (a full log is set aside only before an
+    // entry begins), after that line when the log no longer ends where this
+    // run left it: a run that found another deployment running, or another
+    // account's writing, may have come between, and the rest would read as
+    // theirs.
+    virtual bool AppendToLog(const std::string& entry, const std::string& resumed, std::string* problem) = 0;
     // Places the installed programs, from verified copies, before any adapter
     // is touched but to recover it; one line for the log in done for each
     // program (placed, updated or left as it was). False, with the reason,

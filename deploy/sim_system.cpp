@@ -7,9 +7,22 @@
 #include <cstring>
 #include <ctime>
 
+#include <sys/stat.h>
+
 namespace {
 
 constexpr const char* INSTALLED = "C:\\Program Files\\Tessary\\";
+
+// Where the open log ends now; all zero when that cannot be read.
+LogEnd EndOf(std::FILE* log)
+{
+    struct stat file = {};
+    if (std::fflush(log) != 0 || fstat(fileno(log), &file) != 0) {
+        return {};
+    }
+    return {static_cast<unsigned long long>(file.st_dev), static_cast<unsigned long long>(file.st_ino),
+            static_cast<unsigned long long>(file.st_size)};
+}
 
 } // namespace
 
@@ -42,7 +55,7 @@ std::string SimulatedDeploySystem::ErrorText(platform::DWORD /*error*/)
     return ""; // the system's texts are Windows'
 }
 
-bool SimulatedDeploySystem::AppendToLog(const std::string& entry, bool /*continued*/, std::string* problem)
+bool SimulatedDeploySystem::AppendToLog(const std::string& entry, const std::string& resumed, std::string* problem)
 {
     const char* path = std::getenv("TESSARY_SIM_LOG");
     if (path == nullptr || *path == 0) {
@@ -50,7 +63,14 @@ bool SimulatedDeploySystem::AppendToLog(const std::string& entry, bool /*continu
         return true;
     }
     std::FILE* log = std::fopen(path, "ab");
-    bool written = log != nullptr && std::fputs(entry.c_str(), log) >= 0;
+    // Where this run's start no longer ends the log, its rest names the run
+    // again.
+    bool written = log != nullptr &&
+                   (resumed.empty() || EndOf(log) == logEnd_ || std::fputs(resumed.c_str(), log) >= 0) &&
+                   std::fputs(entry.c_str(), log) >= 0;
+    if (written) {
+        logEnd_ = EndOf(log);
+    }
     if (log != nullptr && std::fclose(log) != 0) {
         written = false;
     }

@@ -12,8 +12,11 @@ public:
     std::string UtcTime() override;
     std::string UserName() override;
     std::string ErrorText(platform::DWORD error) override;
-    bool AppendToLog(const std::string& entry, bool continued, std::string* problem) override;
+    bool AppendToLog(const std::string& entry, const std::string& resumed, std::string* problem) override;
     bool PlacePrograms(ProgramsDone* done, std::string* problem) override;
     bool RemovePrograms(ProgramsDone* done, std::string* problem) override;
     void Warn(const std::string& line) override;
+
+private:
+    LogEnd logEnd_; // where this run's last write left the log
 };

@@ -19,9 +19,9 @@ bool MadeByDeployment(void* mutex, std::string* problem)
 
 DeploymentNow CurrentDeployment(std::string* problem)
 {
-    // A deployment's mutex lets everyone wait on it and read whose it is, and
-    // stands while a deployment holds it or waits for it.
-    HANDLE mutex = ::OpenMutexW(SYNCHRONIZE | READ_CONTROL, FALSE, RUN_LOCK_NAME);
+    // A deployment's mutex lets everyone read whose it is, and stands while a
+    // deployment holds it or waits for it.
+    HANDLE mutex = ::OpenMutexW(READ_CONTROL, FALSE, RUN_LOCK_NAME);
     if (mutex == nullptr) {
         DWORD error = ::GetLastError();
         if (error == ERROR_FILE_NOT_FOUND) {

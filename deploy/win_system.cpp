@@ -454,6 +454,18 @@ std::wstring ProgramPath()
     return path;
 }
 
+// Where the open log ends now; all zero when that cannot be read, which no
+// write leaves.
+LogEnd EndOf(HANDLE log)
+{
+    BY_HANDLE_FILE_INFORMATION file = {};
+    if (!::GetFileInformationByHandle(log, &file)) {
+        return {};
+    }
+    return {file.dwVolumeSerialNumber, (static_cast<ULONGLONG>(file.nFileIndexHigh) << 32) | file.nFileIndexLow,
+            (static_cast<ULONGLONG>(file.nFileSizeHigh) << 32) | file.nFileSizeLow};
+}
+
 std::wstring InstallFolder()
 {
     std::wstring programFiles = ProgramFilesFolder();
@@ -526,8 +538,9 @@ std::string WindowsDeploySystem::ErrorText(platform::DWORD error)
     return SystemText(error);
 }
 
-bool WindowsDeploySystem::AppendToLog(const std::string& entry, bool continued, std::string* problem)
+bool WindowsDeploySystem::AppendToLog(const std::string& entry, const std::string& resumed, std::string* problem)
 {
+    bool continued = !resumed.empty();
     std::wstring logs = WindowsFolder() + L"\\Logs";
     (void)::CreateDirectoryW(logs.c_str(), nullptr); // Windows has it; a fresh Wine may not
     std::wstring folderPath = logs + L"\\Tessary";
@@ -537,11 +550,16 @@ bool WindowsDeploySystem::AppendToLog(const std::string& entry, bool continued, 
         return false;
     }
     std::wstring path = folderPath + L"\\tessary.log";
-    std::string text;
-    for (char c : entry) {
-        text += c == '\n' ? "\r\n" : std::string(1, c);
-    }
-    Handle log = OpenTrustedFile(path, FILE_APPEND_DATA | WRITE_DAC, FILE_SHARE_READ, OPEN_ALWAYS, problem);
+    auto windowsLines = [](const std::string& lines) {
+        std::string text;
+        for (char c : lines) {
+            text += c == '\n' ? "\r\n" : std::string(1, c);
+        }
+        return text;
+    };
+    std::string text = windowsLines(entry);
+    DWORD access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | WRITE_DAC;
+    Handle log = OpenTrustedFile(path, access, FILE_SHARE_READ, OPEN_ALWAYS, problem);
     LARGE_INTEGER size = {};
     if (!continued && log.Valid() && ::GetFileSizeEx(log.Get(), &size) && size.QuadPart > 0 &&
         static_cast<unsigned long long>(size.QuadPart) + text.size() > MAX_LOG_BYTES) {
@@ -551,17 +569,23 @@ bool WindowsDeploySystem::AppendToLog(const std::string& entry, bool continued, 
             *problem = Narrow(path) + " cannot be moved aside to make room (" + Error(::GetLastError()) + ")";
             return false;
         }
-        log = OpenTrustedFile(path, FILE_APPEND_DATA | WRITE_DAC, FILE_SHARE_READ, OPEN_ALWAYS, problem);
+        log = OpenTrustedFile(path, access, FILE_SHARE_READ, OPEN_ALWAYS, problem);
     }
     // A log made by an earlier version may still let everyone read it.
     if (!log.Valid() || !SetAccess(log.Get(), LOG_FILE_SECURITY, problem)) {
         *problem = Narrow(path) + " " + *problem;
         return false;
     }
+    // Where this run's start no longer ends the log, its rest names the run
+    // again.
+    if (continued && !(EndOf(log.Get()) == logEnd_)) {
+        text = windowsLines(resumed) + text;
+    }
     if (!winfiles::WriteAll(log.Get(), text)) {
         *problem = Narrow(path) + " cannot be written (" + Error(::GetLastError()) + ")";
         return false;
     }
+    logEnd_ = EndOf(log.Get());
     // Written, the entry counts as written: a flush that fails leaves it to
     // the system's own writing, and an entry begun is not written again.
     (void)::FlushFileBuffers(log.Get());

@@ -14,9 +14,11 @@ constexpr const wchar_t* RUN_LOCK_NAME = L"Global\\Tessary";
 
 // Its security: owned by Administrators, whichever of them or SYSTEM makes
 // it, so that each can open it after the other; SYSTEM and Administrators may
-// do anything with it, everyone else only wait on it and read whose it is
-// (the check looks for it, run by any user).
-constexpr const wchar_t* RUN_LOCK_SECURITY = L"O:BAD:(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x00120000;;;WD)";
+// do anything with it, everyone else only read whose it is (the check looks
+// for it, run by any user). Not wait on it: an account that may wait may
+// also take it once a deployment lets it go, and keep it, and every later
+// deployment, and every recovery, would then wait in vain.
+constexpr const wchar_t* RUN_LOCK_SECURITY = L"O:BAD:(A;;GA;;;SY)(A;;GA;;;BA)(A;;RC;;;WD)";
 
 // How long a deployment waits for another to let the machine's one run go.
 constexpr unsigned long RUN_LOCK_WAIT_MILLISECONDS = 60 * 1000;
@@ -39,7 +41,7 @@ public:
     std::string UtcTime() override;
     std::string UserName() override;
     std::string ErrorText(platform::DWORD error) override;
-    bool AppendToLog(const std::string& entry, bool continued, std::string* problem) override;
+    bool AppendToLog(const std::string& entry, const std::string& resumed, std::string* problem) override;
     bool PlacePrograms(ProgramsDone* done, std::string* problem) override;
     bool RemovePrograms(ProgramsDone* done, std::string* problem) override;
     void Warn(const std::string& line) override;
@@ -48,6 +50,7 @@ private:
     std::string preflightDigest_;
     unsigned long lockWait_;
     void* mutex_ = nullptr; // held while not null
+    LogEnd logEnd_;         // where this run's last write left the log
 };
 
 // Whether an object found under the lock's name, open with READ_CONTROL, is a

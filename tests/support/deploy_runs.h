@@ -20,10 +20,10 @@ public:
     std::string UtcTime() override { return "2026-12-07T10:00:00Z"; }
     std::string UserName() override { return "NT AUTHORITY\\SYSTEM"; }
     std::string ErrorText(platform::DWORD error) override { return "(text of " + std::to_string(error) + ")"; }
-    bool AppendToLog(const std::string& entry, bool continued, std::string* /*problem*/) override
+    bool AppendToLog(const std::string& entry, const std::string& resumed, std::string* /*problem*/) override
     {
         Log += entry;
-        Appends.push_back(continued);
+        Appends.push_back(!resumed.empty());
         return true;
     }
     bool PlacePrograms(ProgramsDone* done, std::string* problem) override
@@ -46,7 +46,7 @@ public:
     void Warn(const std::string& line) override { Warnings += line + "\n"; }
 
     std::string Log;
-    std::vector<bool> Appends; // each append's continued
+    std::vector<bool> Appends; // whether each append continues an entry
     std::string Warnings;
     bool Installed = false;
     bool Removed = false;

@@ -10,7 +10,8 @@
 # same codes; and one deployment runs at a time: while another holds
 # Global\Tessary, a run waits, then answers 1618 and does nothing, one that
 # gets it from a run that ended without letting it go goes on, and one that
-# finds the name held by a user's mutex answers 1 and does nothing.
+# finds the name held by a user's mutex answers 1 and does nothing; and the
+# rest of an entry that another run's came between names its run again.
 set -euo pipefail
 here=$(dirname "$(realpath "$0")")
 prefix=$(realpath -m "$1") deploy=$2 detached=$3 holder=$4 work=$5
@@ -143,6 +144,23 @@ TESSARY_TEST_LOCK_WAIT_MS=20000 run tessary-deploy-sim.exe /a >abandoned.txt || 
 grep -q 'ended without letting Global\\Tessary go: it was interrupted' "$log" ||
   fail "no word of the abandoned run: $(tail -n 5 "$log")"
 wait
+# A run that finds another running writes its entry between that one's
+# start and its rest, which then names its run again: each class installer
+# call of the first takes 3 seconds, and the second starts once the first's
+# start is in the log.
+before=$(grep -c '^20.*tessary-deploy ' "$log")
+TESSARY_TEST_SLOW_MS=3000 run tessary-deploy-sim.exe /a >slow.txt 2>&1 &
+slow=$!
+for _ in $(seq 300); do [ "$(grep -c '^20.*tessary-deploy ' "$log")" -gt "$before" ] && break; sleep 0.1; done
+code=$(TESSARY_TEST_LOCK_WAIT_MS=500 run "$detached" between.txt between-error.txt '.\tessary-deploy-sim.exe' /a |
+  tr -d '\r' || true)
+wait "$slow" || fail "the slow run: status $?: $(cat slow.txt)"
+[ "$code" = 1618 ] || fail "a deployment during a slow one: status $code: $(cat between.txt between-error.txt)"
+tr -d '\r' <"$log" | grep -A1 '^  outcome 1618: ' | tail -n 1 |
+  grep -q '^20.*tessary-deploy-sim.exe /a (continued)$' ||
+  fail "the rest of the slow run's entry does not name its run: $(tail -n 12 "$log")"
+# (and that of an entry nothing came between does not)
+[ "$(grep -c '(continued)'$'\r''$' "$log")" -eq 1 ] || fail "entries continued: $(grep '(continued)' "$log")"
 
 [ "$failures" -eq 0 ] || exit 1
 echo "the log is made, appended to, bounded and refused through links; the programs are installed and removed;" \

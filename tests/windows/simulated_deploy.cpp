@@ -4,13 +4,32 @@
 // TESSARY_TEST_VETOED is set, the adapter's driver refuses to stop, so that
 // the run needs a restart of the computer. It installs the pre-flight beside
 // it when that has the digest TESSARY_TEST_PREFLIGHT_DIGEST names, and waits
-// TESSARY_TEST_LOCK_WAIT_MS for another run to end, when it is set.
-#include <cstdlib>
-
+// TESSARY_TEST_LOCK_WAIT_MS for another run to end, when it is set. Each call
+// of the class installer takes TESSARY_TEST_SLOW_MS, when that is set, as a
+// real driver's may, so that another run can start meanwhile.
+// The tool's headers first: the SDK's macros would replace its constants' names.
 #include "deploy/deploy.h"
 #include "deploy/observer.h"
 #include "deploy/win_system.h"
 #include "tests/support/machines.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+
+namespace {
+
+platform::Operations slowOperations;
+unsigned long slowMilliseconds = 0;
+
+platform::BOOL SlowClassInstaller(platform::UINT installFunction, platform::HDEVINFO set,
+                                  platform::SP_DEVINFO_DATA* deviceInfo)
+{
+    ::Sleep(slowMilliseconds);
+    return simulator::PlatformOperations().SetupDiCallClassInstaller(installFunction, set, deviceInfo);
+}
+
+} // namespace
 
 int wmain(int argc, wchar_t** argv)
 {
@@ -19,7 +38,13 @@ int wmain(int argc, wchar_t** argv)
     if (vetoed != nullptr && *vetoed != 0) {
         adapter.OnStateChange = simulator::Reaction::Vetoed;
     }
-    platform::UseOperations(&observer::ObservedOperations(simulator::PlatformOperations()));
+    slowOperations = simulator::PlatformOperations();
+    const char* slow = std::getenv("TESSARY_TEST_SLOW_MS");
+    if (slow != nullptr && *slow != 0) {
+        slowMilliseconds = std::strtoul(slow, nullptr, 10);
+        slowOperations.SetupDiCallClassInstaller = SlowClassInstaller;
+    }
+    platform::UseOperations(&observer::ObservedOperations(slowOperations));
     simulator::Install(testsupport::MachineOf({adapter}));
     simulator::SetTracing(false);
     simulator::SetEcho(true);
