@@ -54,8 +54,14 @@ TEST_F(EndToEnd, AKilledDeploymentLeavesItsJournalInTheMachineFileForTheNextRun)
     machine.Faults = {kill};
     fs::path file = Path("machine.json");
     WriteFile(file, MachineText(machine));
-    ProgramResult killed = RunProgram(TESSARY_DEPLOY_EXE, {"/a"}, file.string(), "", folder_.string());
+    ProgramResult killed =
+        RunProgram(TESSARY_DEPLOY_EXE, {"/a"}, file.string(), Path("killed.txt").string(), folder_.string());
     EXPECT_EQ(killed.Status, 137);
+    // The trace is written, and ends at the call the kill stopped.
+    std::string trace = ReadFile(Path("killed.txt"));
+    std::string last = trace.substr(trace.rfind('\n', trace.size() - 2) + 1);
+    EXPECT_EQ(last.rfind("SetupDiCallClassInstaller ", 0), 0u) << trace;
+    EXPECT_NE(last.find("killed=1"), std::string::npos) << trace;
     EXPECT_NE(killed.Errors.find("tessary-deploy (simulated platform): killed at SetupDiCallClassInstaller"),
               std::string::npos)
         << killed.Errors;

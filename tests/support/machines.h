@@ -1,6 +1,7 @@
 // Simulated machines for tests: the devices the tool looks for, their
 // driver keys, and the machine they make. Adding a property to the scan means
-// giving NetDevice a value for it; every machine the tests build follows.
+// giving NetDevice a value for it; every adapter built from it follows (the
+// double's own tests build their devices otherwise).
 #pragma once
 
 #include <string>
