@@ -37,7 +37,7 @@ section "Packages the build needs"
 require_packages cmake ninja-build g++ nlohmann-json3-dev libgtest-dev libgmock-dev googletest valgrind \
   clang libclang-rt-14-dev clang-tidy clang-format \
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64-x86-64 wine wine64 \
-  zip unzip osslsigncode openssl python3
+  zip unzip osslsigncode openssl python3 python3-pefile
 echo "all installed"
 
 # How long each fuzzer runs here; the long runs are made by hand.
