@@ -7,22 +7,9 @@
 #include <cstring>
 #include <ctime>
 
-#include <sys/stat.h>
-
 namespace {
 
 constexpr const char* INSTALLED = "C:\\Program Files\\Tessary\\";
-
-// Where the open log ends now; all zero when that cannot be read.
-LogEnd EndOf(std::FILE* log)
-{
-    struct stat file = {};
-    if (std::fflush(log) != 0 || fstat(fileno(log), &file) != 0) {
-        return {};
-    }
-    return {static_cast<unsigned long long>(file.st_dev), static_cast<unsigned long long>(file.st_ino),
-            static_cast<unsigned long long>(file.st_size)};
-}
 
 } // namespace
 
@@ -55,22 +42,17 @@ std::string SimulatedDeploySystem::ErrorText(platform::DWORD /*error*/)
     return ""; // the system's texts are Windows'
 }
 
-bool SimulatedDeploySystem::AppendToLog(const std::string& entry, const std::string& resumed, std::string* problem)
+bool SimulatedDeploySystem::AppendToLog(const std::string& entry, const std::string& /*resumed*/, std::string* problem)
 {
+    // One run at a time on a machine file, and no other deployment to find
+    // running: nothing comes between an entry's start and its rest.
     const char* path = std::getenv("TESSARY_SIM_LOG");
     if (path == nullptr || *path == 0) {
         (void)std::fputs(entry.c_str(), stderr);
         return true;
     }
     std::FILE* log = std::fopen(path, "ab");
-    // Where this run's start no longer ends the log, its rest names the run
-    // again.
-    bool written = log != nullptr &&
-                   (resumed.empty() || EndOf(log) == logEnd_ || std::fputs(resumed.c_str(), log) >= 0) &&
-                   std::fputs(entry.c_str(), log) >= 0;
-    if (written) {
-        logEnd_ = EndOf(log);
-    }
+    bool written = log != nullptr && std::fputs(entry.c_str(), log) >= 0;
     if (log != nullptr && std::fclose(log) != 0) {
         written = false;
     }

@@ -16,7 +16,4 @@ public:
     bool PlacePrograms(ProgramsDone* done, std::string* problem) override;
     bool RemovePrograms(ProgramsDone* done, std::string* problem) override;
     void Warn(const std::string& line) override;
-
-private:
-    LogEnd logEnd_; // where this run's last write left the log
 };
