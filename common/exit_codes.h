@@ -1,5 +1,6 @@
 // The exit codes of the programs around the tool, and what each means.
-// tessary.exe itself always exits 0.
+// tessary.exe itself always exits 0 (but for PLATFORM_UNCHOSEN, a fault of
+// the program's own making).
 #pragma once
 
 // tessary-preflight.exe --check /a or /d, whose verdicts the other modes of

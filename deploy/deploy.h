@@ -24,20 +24,6 @@ struct ProgramsDone {
     bool Changed = false;
 };
 
-// Where a log ended after a write: which file (its volume and index, or
-// device and inode) and its size. The rest of an entry follows its start
-// directly only while the log still ends there.
-struct LogEnd {
-    unsigned long long Volume = 0;
-    unsigned long long File = 0;
-    unsigned long long Size = 0;
-
-    bool operator==(const LogEnd& other) const
-    {
-        return Volume == other.Volume && File == other.File && Size == other.Size;
-    }
-};
-
 // The deployment's own work on Windows, beside the tool's: the one run at a
 // time, the log, the installed programs, and what an entry of the log names.
 class DeploySystem {

@@ -558,8 +558,21 @@ bool WindowsDeploySystem::AppendToLog(const std::string& entry, const std::strin
         return text;
     };
     std::string text = windowsLines(entry);
-    DWORD access = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | WRITE_DAC;
-    Handle log = OpenTrustedFile(path, access, FILE_SHARE_READ, OPEN_ALWAYS, problem);
+    // A run that found this one running writes its entry meanwhile, in a few
+    // milliseconds: the log is waited for while another holds it.
+    auto openLog = [&path, problem]() {
+        Handle log;
+        for (int tries = 0; tries < LOG_SHARED_TRIES && !log.Valid(); ++tries) {
+            DWORD error = ERROR_SUCCESS;
+            log = OpenTrustedFile(path, FILE_APPEND_DATA | WRITE_DAC, FILE_SHARE_READ, OPEN_ALWAYS, problem, &error);
+            if (error != ERROR_SHARING_VIOLATION) {
+                break;
+            }
+            ::Sleep(LOG_SHARED_WAIT_MILLISECONDS);
+        }
+        return log;
+    };
+    Handle log = openLog();
     LARGE_INTEGER size = {};
     if (!continued && log.Valid() && ::GetFileSizeEx(log.Get(), &size) && size.QuadPart > 0 &&
         static_cast<unsigned long long>(size.QuadPart) + text.size() > MAX_LOG_BYTES) {
@@ -569,7 +582,7 @@ bool WindowsDeploySystem::AppendToLog(const std::string& entry, const std::strin
             *problem = Narrow(path) + " cannot be moved aside to make room (" + Error(::GetLastError()) + ")";
             return false;
         }
-        log = OpenTrustedFile(path, access, FILE_SHARE_READ, OPEN_ALWAYS, problem);
+        log = openLog();
     }
     // A log made by an earlier version may still let everyone read it.
     if (!log.Valid() || !SetAccess(log.Get(), LOG_FILE_SECURITY, problem)) {

@@ -23,6 +23,20 @@ constexpr const wchar_t* RUN_LOCK_SECURITY = L"O:BAD:(A;;GA;;;SY)(A;;GA;;;BA)(A;
 // How long a deployment waits for another to let the machine's one run go.
 constexpr unsigned long RUN_LOCK_WAIT_MILLISECONDS = 60 * 1000;
 
+// Where a log ended after a write: which file (its volume and index) and
+// its size. The rest of an entry follows its start directly only while the
+// log still ends there.
+struct LogEnd {
+    unsigned long long Volume = 0;
+    unsigned long long File = 0;
+    unsigned long long Size = 0;
+
+    bool operator==(const LogEnd& other) const
+    {
+        return Volume == other.Volume && File == other.File && Size == other.Size;
+    }
+};
+
 class WindowsDeploySystem : public DeploySystem {
 public:
     // preflightDigest: the Authenticode SHA-256 digest, in hexadecimal, that
@@ -68,3 +82,9 @@ DeploymentNow CurrentDeployment(std::string* problem);
 
 // The log is kept to about this size; the entries before go to one older file.
 constexpr unsigned long long MAX_LOG_BYTES = 1024ULL * 1024;
+
+// How long a run waits for the log while another process holds it open
+// without sharing (another deployment writing its entry): tries, and the
+// pause after each.
+constexpr int LOG_SHARED_TRIES = 50;
+constexpr unsigned long LOG_SHARED_WAIT_MILLISECONDS = 100;

@@ -146,10 +146,10 @@ grep -q 'ended without letting Global\\Tessary go: it was interrupted' "$log" ||
 wait
 # A run that finds another running writes its entry between that one's
 # start and its rest, which then names its run again: each class installer
-# call of the first takes 3 seconds, and the second starts once the first's
+# call of the first takes 5 seconds, and the second starts once the first's
 # start is in the log.
 before=$(grep -c '^20.*tessary-deploy ' "$log")
-TESSARY_TEST_SLOW_MS=3000 run tessary-deploy-sim.exe /a >slow.txt 2>&1 &
+TESSARY_TEST_SLOW_MS=5000 run tessary-deploy-sim.exe /a >slow.txt 2>&1 &
 slow=$!
 for _ in $(seq 300); do [ "$(grep -c '^20.*tessary-deploy ' "$log")" -gt "$before" ] && break; sleep 0.1; done
 code=$(TESSARY_TEST_LOCK_WAIT_MS=500 run "$detached" between.txt between-error.txt '.\tessary-deploy-sim.exe' /a |
@@ -161,6 +161,18 @@ tr -d '\r' <"$log" | grep -A1 '^  outcome 1618: ' | tail -n 1 |
   fail "the rest of the slow run's entry does not name its run: $(tail -n 12 "$log")"
 # (and that of an entry nothing came between does not)
 [ "$(grep -c '(continued)'$'\r''$' "$log")" -eq 1 ] || fail "entries continued: $(grep '(continued)' "$log")"
+
+# Another process writing its entry holds the log without sharing for that
+# long: a run waits for it (up to 5 seconds), then writes its own.
+rm -f held.txt
+run "$holder" 'C:\windows\Logs\Tessary\tessary.log' 2 file >held.txt 2>&1 &
+for _ in $(seq 100); do grep -q held held.txt 2>/dev/null && break; sleep 0.1; done
+grep -q held held.txt || fail "the log was not held: $(cat held.txt)"
+status=0
+run tessary-deploy-sim.exe /a >held-log.txt 2>held-log-error.txt || status=$?
+wait
+[ "$status" -eq 0 ] && [ ! -s held-log-error.txt ] && tail -n 1 "$log" | grep -q '^  outcome 0: success' ||
+  fail "a run while the log was held: status $status: $(cat held-log-error.txt; tail -n 2 "$log")"
 
 [ "$failures" -eq 0 ] || exit 1
 echo "the log is made, appended to, bounded and refused through links; the programs are installed and removed;" \
