@@ -164,10 +164,7 @@ tr -d '\r' <"$log" | grep -A1 '^  outcome 1618: ' | tail -n 1 |
 
 # Another process writing its entry holds the log without sharing for that
 # long: a run waits for it (up to 5 seconds), then writes its own.
-rm -f held.txt
-run "$holder" 'C:\windows\Logs\Tessary\tessary.log' 2 file >held.txt 2>&1 &
-for _ in $(seq 100); do grep -q held held.txt 2>/dev/null && break; sleep 0.1; done
-grep -q held held.txt || fail "the log was not held: $(cat held.txt)"
+hold_file 'C:\windows\Logs\Tessary\tessary.log' 2
 status=0
 run tessary-deploy-sim.exe /a >held-log.txt 2>held-log-error.txt || status=$?
 wait
