@@ -249,10 +249,13 @@ public:
     void Run(int argc, const WCHAR* const* argv)
     {
         MachineState state = ReadMachineState();
-        facts_.DeviceListOpened = state.DeviceListOpened;
-        if (!state.DeviceListOpened) {
-            Note("the list of present devices cannot be opened (error " + WithText(state.DeviceListError, system_) +
-                 ")");
+        // A walk cut short is as good as none: the adapters past it are unknown.
+        facts_.DeviceListOpened = state.DeviceListOpened && !state.DeviceListCut;
+        facts_.DeviceListCut = state.DeviceListCut;
+        if (!facts_.DeviceListOpened) {
+            Note(std::string("the list of present devices cannot be ") +
+                 (state.DeviceListCut ? "read to its end" : "opened") + " (error " +
+                 WithText(state.DeviceListError, system_) + ")");
         }
         facts_.NoAdapter = state.Adapters.empty();
         facts_.AlreadyAsWanted = !facts_.NoAdapter;

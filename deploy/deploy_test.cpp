@@ -92,6 +92,9 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
         testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, CallsInRun(TwoAdapters(), "CM_Get_DevNode_Status"));
     simulator::Fault noList = testsupport::Failing(Operation::SetupDiGetClassDevsW, 5);
     noList.Times = -1;
+    // Opened, but no device can be fetched: not a machine without adapters.
+    simulator::Fault cutShort = testsupport::Failing(Operation::SetupDiEnumDeviceInfo, 5);
+    cutShort.Times = -1;
     const simulator::Value set{platform::REG_SZ, {0x31, 0}};
     struct Case {
         const char* name;
@@ -143,6 +146,9 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
         {"not elevated", [](M& m) { m.Elevated = false; }, u"/a", 1, "failed: not elevated", false},
         {"unreadable", [&](M& m) { m.Faults = {noList}; }, u"/a", 1, "the list of present devices cannot be opened",
          false, true, RunLock::Acquired, "  the list of present devices cannot be opened (error 5 ((text of 5)))\n"},
+        {"cut short", [&](M& m) { m.Faults = {cutShort}; }, u"/a", 1,
+         "failed: the list of present devices cannot be read to its end", false, true, RunLock::Acquired,
+         "  the list of present devices cannot be read to its end (error 5 ((text of 5)))\n"},
         {"not placed", [](M&) {}, u"/a", 1, "failed: the installed programs could not be placed", false, false,
          RunLock::Acquired, "the installed programs could not be placed: refused"},
         {"vetoed", [](M& m) { m.Devices[0].OnStateChange = simulator::Reaction::Vetoed; }, u"/a", 3010,

@@ -30,7 +30,8 @@ std::vector<std::string> Failures(const RunFacts& facts)
                            " left disabled by an interrupted run not enabled again");
     }
     if (!facts.DeviceListOpened) {
-        failures.push_back("the list of present devices cannot be opened");
+        failures.push_back(facts.DeviceListCut ? "the list of present devices cannot be read to its end"
+                                               : "the list of present devices cannot be opened");
     }
     if (facts.JournalUnwritable) {
         failures.push_back("the journal of restarts under way cannot be kept (see the log)");

@@ -27,7 +27,8 @@ struct RunFacts {
     std::size_t RestartsOwed = 0;      // adapters an interrupted run left running, enabled and owed a restart
     std::size_t RestartsStillOwed = 0; // such adapters the run could not restart, owed to the next run
     std::size_t RecoveryFailed = 0;    // such adapters the class installer would not enable
-    bool DeviceListOpened = true;
+    bool DeviceListOpened = true;      // false too when its walk was cut short
+    bool DeviceListCut = false;
     bool Ran = false;             // the tool ran
     bool NoAdapter = false;       // no adapter to act on: the tool did not run
     bool AlreadyAsWanted = false; // every adapter as wanted: the tool did not run

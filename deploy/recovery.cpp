@@ -81,16 +81,24 @@ Recovery RecoverInterruptedRestarts(const std::vector<JournalEntry>& entries, De
 {
     Recovering recovering = {&entries, system, {}};
     std::vector<bool> present;
-    if (!FindJournalAdapters(entries, RecoverAdapter, &recovering, &present)) {
+    JournalSearch search = FindJournalAdapters(entries, RecoverAdapter, &recovering, &present);
+    if (search == JournalSearch::NoDeviceList) {
         recovering.Result.Failed = entries.size();
         recovering.Result.Lines.push_back("recovery: the list of present devices cannot be opened (error " +
                                           WithText(GetLastError(), system) + "); the journal is kept");
         return recovering.Result;
     }
     // A device disabled in the hardware profile stays so while it is
-    // unplugged, and comes back disabled: its entry waits for it.
+    // unplugged, and comes back disabled: its entry waits for it. Where a
+    // device could not be read, it may be one of them, and its recovery
+    // failed.
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        if (!present[i]) {
+        if (!present[i] && search == JournalSearch::DeviceUnreadable) {
+            ++recovering.Result.Failed;
+            recovering.Result.Lines.push_back("recovery: " + DescribeEntry(entries[i]) +
+                                              ", left by an interrupted run: not found, but not every device could "
+                                              "be read, so it may be present; its entry is kept");
+        } else if (!present[i]) {
             recovering.Result.Lines.push_back("recovery: " + DescribeEntry(entries[i]) +
                                               ", left by an interrupted run: not present now, so its entry is kept "
                                               "for the run after it is back");

@@ -462,6 +462,12 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     restarting.Devices[0].OnStateChange = simulator::Reaction::NeedRestart;
     simulator::Machine refusing = left; // the first adapter's enable refused
     refusing.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 0xE0000219, 1)};
+    // The first adapter's driver key name cannot be read when the recovery
+    // looks for it: it may be there, and it is not taken for unplugged.
+    simulator::Machine unread = left;
+    unread.Faults = {testsupport::Failing(Operation::SetupDiGetDeviceRegistryPropertyW, 5)};
+    unread.Faults[0].Device = 0;
+    unread.Faults[0].Property = platform::SPDRP_DRIVER;
     const std::string key = "{4d36e972-e325-11ce-bfc1-08002be10318}\\";
     struct Case {
         const char* name;
@@ -516,6 +522,15 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
           "could not be placed (see the log).\n"},
          2, // the one owed a restart waits for the run that restarts it
          false},
+        {"a device that cannot be read",
+         &unread,
+         1,
+         {"  recovery: " + key +
+              "0001 (PCI\\VEN_1), left by an interrupted run: not found, but not every device could be read, so it "
+              "may be present; its entry is kept\n",
+          "  recovery: " + key + "0009 (PCI\\VEN_9), left by an interrupted run: not found, but",
+          "  outcome 1: failed: 2 adapters left disabled by an interrupted run not enabled again"},
+         2}, // the one found running was restarted by the run
         {"a driver key name reused by another device",
          &reused,
          0,
@@ -532,7 +547,7 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
             EXPECT_NE(found, std::string::npos) << c.name << ": " << line << system.Log;
             at = found == std::string::npos ? at : found;
         }
-        EXPECT_EQ(JournalOf(simulator::Current()).size(), c.left) << c.name;
+        EXPECT_EQ(JournalOf(simulator::Current()).size(), c.left) << c.name << system.Log;
     }
 
     // The adapter that was gone is not the check's concern until it is back,

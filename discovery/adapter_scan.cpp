@@ -114,10 +114,10 @@ void SelectAdapter(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer
 
 } // namespace
 
-BOOL EnumWirelessAdapters(WirelessAdapterCallback callback, void* context)
+BOOL EnumWirelessAdapters(WirelessAdapterCallback callback, void* context, DWORD* endError)
 {
     Selection selection = {callback, context, {}};
-    return WalkPresentDevices(SelectAdapter, &selection);
+    return WalkPresentDevices(SelectAdapter, &selection, endError);
 }
 
 BOOL EditAndRestartAdapter(SettingAction action, DeviceRef device, const WCHAR* driverKeyName)

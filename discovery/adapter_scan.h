@@ -29,8 +29,10 @@ using WirelessAdapterCallback = void (*)(DeviceRef device, const platform::SP_DE
 // Walks the present devices as ScanWirelessAdapters does, with the same calls
 // and the same choice, and calls back for each adapter it picks, in member
 // index order, before it fetches the next index. False when the device list
-// cannot be opened.
-platform::BOOL EnumWirelessAdapters(WirelessAdapterCallback callback, void* context);
+// cannot be opened. endError: as WalkPresentDevices's (the tool's own scan
+// does not ask).
+platform::BOOL EnumWirelessAdapters(WirelessAdapterCallback callback, void* context,
+                                    platform::DWORD* endError = nullptr);
 
 // The scan's work on one adapter it picked: edits its driver setting, then
 // restarts it, and prints "DisableEnableDevice FAILED" when the restart

@@ -2,7 +2,7 @@
 
 using namespace platform;
 
-BOOL WalkPresentDevices(PresentDeviceVisitor visit, void* context)
+BOOL WalkPresentDevices(PresentDeviceVisitor visit, void* context, DWORD* endError)
 {
     PropertyBuffer buffer = {};
     HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
@@ -14,6 +14,9 @@ BOOL WalkPresentDevices(PresentDeviceVisitor visit, void* context)
     deviceInfo.cbSize = sizeof(deviceInfo);
     for (DWORD index = 0; SetupDiEnumDeviceInfo(set, index, &deviceInfo); ++index) {
         visit(DeviceRef{set, index}, &deviceInfo, &buffer, context);
+    }
+    if (endError != nullptr) {
+        *endError = GetLastError();
     }
     ReleasePropertyBlock(&buffer);
     SetupDiDestroyDeviceInfoList(set);

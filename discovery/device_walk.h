@@ -17,5 +17,8 @@ using PresentDeviceVisitor = void (*)(DeviceRef device, platform::SP_DEVINFO_DAT
 // index, whatever the reason, and calls visit for each before it fetches the
 // next. Then frees the buffer's block, if any, and destroys the set. FALSE
 // when the set cannot be opened; nothing is visited then, and the platform's
-// last error is the open's.
-platform::BOOL WalkPresentDevices(PresentDeviceVisitor visit, void* context);
+// last error is the open's. With endError, the walk also asks for the last
+// error of the fetch that found no device, and stores it there:
+// ERROR_NO_MORE_ITEMS when it saw every device, another when the walk was cut
+// short.
+platform::BOOL WalkPresentDevices(PresentDeviceVisitor visit, void* context, platform::DWORD* endError = nullptr);

@@ -37,25 +37,33 @@ static DWORD PropertyTextUnits(const PropertyBuffer* buffer)
     return bytes / sizeof(WCHAR);
 }
 
-BOOL ReadDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, DWORD property, PropertyBuffer* buffer)
+PropertyRead ReadDevicePropertyText(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, DWORD property, PropertyBuffer* buffer)
 {
     // The platform writes the required size into the same variable that
     // carries the size passed in, so the size passed is reset to the block's
     // real size before every call.
+    DWORD failure = ERROR_SUCCESS;
     auto attempt = [&] {
         buffer->Size = buffer->Capacity;
         if (SetupDiGetDeviceRegistryPropertyW(set, deviceInfo, property, nullptr, buffer->Block, buffer->Size,
                                               &buffer->Size)) {
             return ReadTry::Done;
         }
-        return GetLastError() == ERROR_INSUFFICIENT_BUFFER ? ReadTry::NeedsRoom : ReadTry::Failed;
+        failure = GetLastError();
+        return failure == ERROR_INSUFFICIENT_BUFFER ? ReadTry::NeedsRoom : ReadTry::Failed;
     };
     auto grow = [&] { return ReplacePropertyBlock(buffer, buffer->Size) != FALSE; };
     if (!ReadGrowing(attempt, grow, MAX_PROPERTY_BLOCK_GROWTHS)) {
-        return FALSE;
+        return failure == ERROR_INVALID_DATA ? PropertyRead::None : PropertyRead::Unreadable;
     }
     // Not empty: a whole first code unit that is not zero.
-    return PropertyTextUnits(buffer) > 0 && reinterpret_cast<const WCHAR*>(buffer->Block)[0] != 0;
+    return PropertyTextUnits(buffer) > 0 && reinterpret_cast<const WCHAR*>(buffer->Block)[0] != 0 ? PropertyRead::Text
+                                                                                                  : PropertyRead::None;
+}
+
+BOOL ReadDeviceProperty(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, DWORD property, PropertyBuffer* buffer)
+{
+    return ReadDevicePropertyText(set, deviceInfo, property, buffer) == PropertyRead::Text;
 }
 
 DWORD PropertyTextLength(const PropertyBuffer* buffer)

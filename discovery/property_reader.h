@@ -25,6 +25,17 @@ constexpr int MAX_PROPERTY_BLOCK_GROWTHS = 4;
 platform::BOOL ReadDeviceProperty(platform::HDEVINFO set, platform::SP_DEVINFO_DATA* deviceInfo,
                                   platform::DWORD property, PropertyBuffer* buffer);
 
+// What a property read came to, where it matters why there is no text: the
+// device has none (the platform answers ERROR_INVALID_DATA for a property a
+// device does not have, or the text is empty), or it could not be read (any
+// other error, a block that could not grow, a platform that kept asking for
+// room).
+enum class PropertyRead { Text, None, Unreadable };
+
+// ReadDeviceProperty, telling None from Unreadable; the same calls.
+PropertyRead ReadDevicePropertyText(platform::HDEVINFO set, platform::SP_DEVINFO_DATA* deviceInfo,
+                                    platform::DWORD property, PropertyBuffer* buffer);
+
 // The length, in code units, of the text of the last successful read: up to
 // its first zero code unit, bounded by the bytes the platform returned and by
 // the block (a last odd byte is not part of it).

@@ -77,6 +77,7 @@ struct SP_DEVINSTALL_PARAMS_W {
 
 // Errors and results.
 constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_INVALID_DATA = 13; // a device property the device does not have
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr CONFIGRET CR_SUCCESS = 0;
 

@@ -162,13 +162,19 @@ std::string Named(const PickedAdapter& adapter, const std::function<std::string(
 MachineState ReadMachineState()
 {
     MachineState state;
-    state.DeviceListOpened = EnumWirelessAdapters(CollectAdapter, &state.Adapters) != FALSE;
+    DWORD endError = ERROR_NO_MORE_ITEMS;
+    state.DeviceListOpened = EnumWirelessAdapters(CollectAdapter, &state.Adapters, &endError) != FALSE;
     state.DeviceListError = state.DeviceListOpened ? 0 : GetLastError();
+    if (state.DeviceListOpened && endError != ERROR_NO_MORE_ITEMS) {
+        // The walk was cut short: the devices past it are unknown.
+        state.DeviceListCut = true;
+        state.DeviceListError = endError;
+    }
     ReadAdaptersAgain(&state.Adapters);
     if (ReadJournal(&state.Interrupted, &state.JournalError) && !state.Interrupted.empty()) {
         state.InterruptedRunning.assign(state.Interrupted.size(), false);
-        if (!FindJournalAdapters(state.Interrupted, NoteRunning, &state.InterruptedRunning,
-                                 &state.InterruptedPresent)) {
+        if (FindJournalAdapters(state.Interrupted, NoteRunning, &state.InterruptedRunning, &state.InterruptedPresent) !=
+            JournalSearch::Done) {
             state.InterruptedPresent.clear();
         }
     }
@@ -215,6 +221,10 @@ CheckAnswer JudgeCompliance(const MachineState& state, SettingAction action,
 {
     if (!state.DeviceListOpened) {
         return {CHECK_UNREADABLE, "The list of present devices cannot be opened"};
+    }
+    if (state.DeviceListCut) {
+        return {CHECK_UNREADABLE, "The list of present devices cannot be read to its end (error " +
+                                      std::to_string(state.DeviceListError) + ")"};
     }
     if (state.JournalError != 0) {
         return {CHECK_UNREADABLE, "The deployment's journal, HKLM\\SOFTWARE\\Tessary\\Restarting, cannot be read "

@@ -41,7 +41,8 @@ struct PickedAdapter {
 
 struct MachineState {
     bool DeviceListOpened = false;
-    platform::DWORD DeviceListError = 0; // the open's error when it failed
+    bool DeviceListCut = false;          // opened, but a device could not be fetched: the walk ended there
+    platform::DWORD DeviceListError = 0; // the open's error when it failed, or the fetch's that cut the walk short
     std::vector<PickedAdapter> Adapters;
     std::vector<JournalEntry> Interrupted; // the deployment's journal: adapters a run may have left disabled
     platform::DWORD JournalError = 0;      // the registry's error when the journal could not be read

@@ -1,5 +1,7 @@
 #include "preflight/journal.h"
 
+#include <algorithm>
+
 #include "common/growing_read.h"
 #include "common/unicode.h"
 #include "discovery/device_walk.h"
@@ -31,12 +33,15 @@ struct Finding {
     JournalAdapterVisitor Found;
     void* Context;
     std::vector<bool>* Present;
+    bool NameUnreadable; // a device's driver key name could not be read: it may be one an entry names
 };
 
 void FindAdapter(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer* buffer, void* context)
 {
     auto* finding = static_cast<Finding*>(context);
-    if (!ReadDeviceProperty(device.Set, deviceInfo, SPDRP_DRIVER, buffer)) {
+    PropertyRead read = ReadDevicePropertyText(device.Set, deviceInfo, SPDRP_DRIVER, buffer);
+    if (read != PropertyRead::Text) {
+        finding->NameUnreadable = finding->NameUnreadable || read == PropertyRead::Unreadable;
         return;
     }
     std::u16string name(reinterpret_cast<const WCHAR*>(buffer->Block), PropertyTextLength(buffer));
@@ -66,12 +71,18 @@ void FindAdapter(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer* 
 
 } // namespace
 
-BOOL FindJournalAdapters(const std::vector<JournalEntry>& entries, JournalAdapterVisitor found, void* context,
-                         std::vector<bool>* present)
+JournalSearch FindJournalAdapters(const std::vector<JournalEntry>& entries, JournalAdapterVisitor found, void* context,
+                                  std::vector<bool>* present)
 {
     present->assign(entries.size(), false);
-    Finding finding = {&entries, found, context, present};
-    return WalkPresentDevices(FindAdapter, &finding);
+    Finding finding = {&entries, found, context, present, false};
+    DWORD endError = ERROR_NO_MORE_ITEMS;
+    if (!WalkPresentDevices(FindAdapter, &finding, &endError)) {
+        return JournalSearch::NoDeviceList;
+    }
+    bool allFound = std::find(present->begin(), present->end(), false) == present->end();
+    bool unsure = finding.NameUnreadable || endError != ERROR_NO_MORE_ITEMS;
+    return unsure && !allFound ? JournalSearch::DeviceUnreadable : JournalSearch::Done;
 }
 
 bool ReadJournal(std::vector<JournalEntry>* entries, DWORD* error)

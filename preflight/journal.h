@@ -61,12 +61,20 @@ JournalEntry JournalEntryOf(platform::HDEVINFO set, platform::SP_DEVINFO_DATA* d
 using JournalAdapterVisitor = void (*)(std::size_t entry, DeviceRef device, platform::SP_DEVINFO_DATA* deviceInfo,
                                        void* context);
 
+// What a search for the journal's adapters came to.
+enum class JournalSearch {
+    Done,
+    NoDeviceList, // the list of present devices cannot be opened (the platform's last error is the open's)
+    // Some entry was not found, and a device's driver key name could not be
+    // read, or the walk was cut short: it may be there.
+    DeviceUnreadable,
+};
+
 // Walks the present devices once and finds the adapters the entries name, by
 // driver key name, compared as the registry compares names, and by instance
 // ID where the entry holds one and the device's can be read (a name freed by
 // a removed device may be another device's since); calls found, when
 // given, for the first device each entry names. present[i] tells whether
-// entry i's adapter is present. FALSE when the list of present devices cannot
-// be opened (the platform's last error is the open's); none is present then.
-platform::BOOL FindJournalAdapters(const std::vector<JournalEntry>& entries, JournalAdapterVisitor found, void* context,
-                                   std::vector<bool>* present);
+// entry i's adapter was found; only with Done is one not found absent.
+JournalSearch FindJournalAdapters(const std::vector<JournalEntry>& entries, JournalAdapterVisitor found, void* context,
+                                  std::vector<bool>* present);

@@ -34,6 +34,7 @@ constexpr DWORD keyAllAccess = KEY_ALL_ACCESS;
 constexpr DWORD regSz = REG_SZ;
 constexpr UINT lptr = LPTR;
 constexpr DWORD errorSuccess = ERROR_SUCCESS;
+constexpr DWORD errorInvalidData = ERROR_INVALID_DATA;
 constexpr DWORD errorInsufficientBuffer = ERROR_INSUFFICIENT_BUFFER;
 constexpr DWORD crSuccess = CR_SUCCESS;
 constexpr int maxPath = MAX_PATH;
@@ -84,7 +85,7 @@ static_assert(platform::DIF_PROPERTYCHANGE == sdk::difPropertyChange && platform
 static_assert(platform::DI_NEEDRESTART == sdk::diNeedRestart && platform::DI_NEEDREBOOT == sdk::diNeedReboot, "");
 static_assert(platform::KEY_ALL_ACCESS == sdk::keyAllAccess && platform::REG_SZ == sdk::regSz, "");
 static_assert(platform::LPTR == sdk::lptr && platform::MAX_PATH == sdk::maxPath, "");
-static_assert(platform::ERROR_SUCCESS == sdk::errorSuccess &&
+static_assert(platform::ERROR_SUCCESS == sdk::errorSuccess && platform::ERROR_INVALID_DATA == sdk::errorInvalidData &&
                   platform::ERROR_INSUFFICIENT_BUFFER == sdk::errorInsufficientBuffer &&
                   platform::CR_SUCCESS == sdk::crSuccess,
               "");
