@@ -56,17 +56,20 @@ ctest --preset asan
 section "Fuzzers, ${FUZZ_SECONDS} s each"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
-for target in scan machine_file; do
+for target in scan deploy machine_file; do
   work=build/fuzz/corpus-$target
   mkdir -p "$work"
   log=build/fuzz/fuzz_$target.log
   # Every input within ten seconds and 1 GiB: a cost that grows faster than
   # the input is a failure. Machine files get larger inputs (and expand
   # small ones, see fuzz_machine_file.cpp) and a dictionary of their tokens.
+  # The deployment's inputs begin as the scan's, and start from its seeds.
   extra=()
   [ "$target" != machine_file ] || extra=(-max_len=65536 -dict=fuzz/machine_file.dict)
+  seeds=fuzz/corpus/$target
+  [ "$target" != deploy ] || seeds=fuzz/corpus/scan
   build/fuzz/fuzz/fuzz_$target -max_total_time="$FUZZ_SECONDS" -print_final_stats=1 -timeout=10 -rss_limit_mb=1024 \
-    "${extra[@]}" -artifact_prefix=build/fuzz/ "$work" "fuzz/corpus/$target" >"$log" 2>&1 &
+    "${extra[@]}" -artifact_prefix=build/fuzz/ "$work" "$seeds" >"$log" 2>&1 &
   fuzzer=$!
   # A running count every ten seconds: libFuzzer's last status line.
   while kill -0 "$fuzzer" 2>/dev/null; do

@@ -1,0 +1,342 @@
+// Fuzzes whole deployment runs over a simulated machine built from the input
+// (see fuzzed_machine.h), with journal entries an interrupted run may have
+// left, the deployment's own work stood in for, and at times a kill at any
+// call. A run cut short is followed by one over the machine as it left it,
+// without faults, as the next deployment would find it. Beyond the
+// sanitizers, it checks what no run may leave behind: a value changed but
+// the setting, or changed against the action; an adapter disabled that the
+// journal does not name; a disable the journal did not hold on disk first;
+// a machine touched by a run that did not have the one run at a time; and an
+// adapter left disabled by a run that answers success, or an entry left in
+// the journal by one that answers 0.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/exit_codes.h"
+#include "fuzz/fuzzed_machine.h"
+#include "platform/sim/simulator.h"
+#include "preflight/journal.h"
+#include "tests/support/deploy_runs.h"
+
+namespace {
+
+using simulator::Device;
+using simulator::Machine;
+
+const std::u16string JOURNAL = JOURNAL_KEY;
+const std::u16string SETTING = u"WapiSupport";
+
+// The log entries of the runs so far, shown with a broken invariant.
+std::string runLogs;
+
+[[noreturn]] void Fail(const std::string& what)
+{
+    (void)std::fprintf(stderr, "the deployment's log:\n%s", runLogs.c_str());
+    fuzzing::Fail(what);
+}
+
+bool Disabled(const Device& device)
+{
+    return ((device.Status & platform::DN_HAS_PROBLEM) != 0 && device.Problem == platform::CM_PROB_DISABLED) ||
+           device.PendingDisable;
+}
+
+std::u16string DriverKeyName(const Device& device)
+{
+    const simulator::Property& driver = device.Properties[simulator::SLOT_DRIVER];
+    return driver.Readable ? simulator::TextIn(driver.Bytes) : u"";
+}
+
+const simulator::Key* KeyAt(const Machine& machine, const std::u16string& path)
+{
+    for (const simulator::Key& key : machine.Registry) {
+        if (simulator::SameRegistryName(key.Path, path)) {
+            return &key;
+        }
+    }
+    return nullptr;
+}
+
+bool Journaled(const Machine& machine, const Device& device)
+{
+    const simulator::Key* journal = KeyAt(machine, JOURNAL);
+    std::u16string name = DriverKeyName(device);
+    if (journal == nullptr || name.empty()) {
+        return false;
+    }
+    return std::any_of(journal->Values.begin(), journal->Values.end(),
+                       [&](const auto& entry) { return simulator::SameRegistryName(entry.first, name); });
+}
+
+// Whether no two devices share a driver key name. Windows gives each device a
+// key of its own, and the journal, like the registry, holds one entry per
+// name.
+bool DistinctDriverKeys(const Machine& machine)
+{
+    for (std::size_t i = 0; i < machine.Devices.size(); ++i) {
+        for (std::size_t j = i + 1; j < machine.Devices.size(); ++j) {
+            std::u16string name = DriverKeyName(machine.Devices[i]);
+            if (!name.empty() && simulator::SameRegistryName(name, DriverKeyName(machine.Devices[j]))) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Entries that an interrupted run may have left: most name a device of the
+// machine, by its driver key name and instance ID; some a device that is
+// gone, or hold what no run writes.
+void AddJournal(FuzzedDataProvider& input, Machine* machine)
+{
+    int entries = input.ConsumeIntegralInRange(0, 3);
+    if (entries == 0) {
+        return;
+    }
+    simulator::Key journal;
+    journal.Path = JOURNAL;
+    for (int i = 0; i < entries; ++i) {
+        std::size_t index = input.ConsumeIntegralInRange<std::size_t>(0, machine->Devices.size() - 1);
+        const Device& device = machine->Devices[index];
+        std::u16string name = DriverKeyName(device);
+        std::u16string instance = device.InstanceId.empty() ? simulator::DefaultInstanceId(index) : device.InstanceId;
+        switch (input.ConsumeIntegralInRange(0, 7)) {
+        case 0:
+            name = u"{4d36e972-e325-11ce-bfc1-08002be10318}\\0099";
+            break;
+        case 1:
+            instance = u"PCI\\GONE";
+            break;
+        default:
+            break;
+        }
+        bool known = name.empty();
+        for (const auto& [entry, value] : journal.Values) {
+            known = known || simulator::SameRegistryName(entry, name);
+        }
+        if (known) {
+            continue;
+        }
+        platform::DWORD type = input.ConsumeIntegralInRange(0, 7) == 0 ? 4 : platform::REG_SZ; // 4: REG_DWORD
+        journal.Values.emplace_back(name, simulator::Value{type, simulator::TextBytes(instance)});
+    }
+    machine->Registry.push_back(journal);
+    // The adapters an interrupted run would have left disabled.
+    for (const auto& [name, value] : journal.Values) {
+        for (Device& device : machine->Devices) {
+            if (simulator::SameRegistryName(DriverKeyName(device), name) && input.ConsumeBool()) {
+                device.Status |= platform::DN_HAS_PROBLEM;
+                device.Problem = platform::CM_PROB_DISABLED;
+            }
+        }
+    }
+}
+
+std::size_t OthersThanTheSetting(const simulator::Key& key)
+{
+    std::size_t others = 0;
+    for (const auto& [name, value] : key.Values) {
+        others += name == SETTING ? 0 : 1;
+    }
+    return others;
+}
+
+bool SameRegistry(const Machine& first, const Machine& second)
+{
+    if (first.Registry.size() != second.Registry.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < first.Registry.size(); ++i) {
+        if (first.Registry[i].Path != second.Registry[i].Path ||
+            first.Registry[i].Values != second.Registry[i].Values) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Every key but the journal as it was, but for the setting, which the action
+// may have written as the two bytes of "1" (/a) or deleted (/d).
+void CheckRegistry(const Machine& before, const Machine& after, bool add)
+{
+    for (const simulator::Key& key : after.Registry) {
+        if (!simulator::SameRegistryName(key.Path, JOURNAL) && KeyAt(before, key.Path) == nullptr) {
+            Fail("a key was made: " + simulator::QuoteText(key.Path));
+        }
+    }
+    for (const simulator::Key& was : before.Registry) {
+        const simulator::Key* now = KeyAt(after, was.Path);
+        if (simulator::SameRegistryName(was.Path, JOURNAL)) {
+            continue;
+        }
+        if (now == nullptr) {
+            Fail("a key was removed: " + simulator::QuoteText(was.Path));
+        }
+        std::map<std::u16string, simulator::Value> values;
+        for (const auto& [name, value] : now->Values) {
+            values[name] = value;
+        }
+        for (const auto& [name, value] : was.Values) {
+            auto it = values.find(name);
+            if (name != SETTING && (it == values.end() || !(it->second == value))) {
+                Fail("a value other than the setting changed in " + simulator::QuoteText(was.Path));
+            }
+            if (name == SETTING && it == values.end() && add) {
+                Fail("/a deleted the setting in " + simulator::QuoteText(was.Path));
+            }
+        }
+        auto setting = values.find(SETTING);
+        bool kept = false;
+        for (const auto& [name, value] : was.Values) {
+            kept = kept || (name == SETTING && setting != values.end() && setting->second == value);
+        }
+        if (setting != values.end() && !kept &&
+            (!add || !(setting->second == simulator::Value{platform::REG_SZ, {0x31, 0}}))) {
+            Fail("the setting was written, but not as /a writes it, in " + simulator::QuoteText(was.Path));
+        }
+        if (values.size() - (setting != values.end() ? 1 : 0) != OthersThanTheSetting(was)) {
+            Fail("a value was added in " + simulator::QuoteText(was.Path));
+        }
+    }
+}
+
+// From the trace: each disable the class installer was asked for names an
+// adapter whose journal entry had been written and flushed before it.
+void CheckJournalBeforeDisable(const Machine& before)
+{
+    std::map<std::string, bool> journalKeys; // handles open on the journal
+    std::map<std::string, std::string> written;
+    std::vector<std::string> onDisk; // quoted driver key names flushed
+    for (const simulator::Call& call : simulator::Trace()) {
+        const std::string& operation = call.Operation;
+        if ((operation == "RegCreateKeyExW" || operation == "RegOpenKeyExW") && call.Result("result") == "0" &&
+            call.Argument("path") == simulator::QuoteText(JOURNAL)) {
+            journalKeys[call.Result("key")] = true;
+        } else if (operation == "RegSetValueExW" && journalKeys.count(call.Argument("key")) != 0 &&
+                   call.Result("result") == "0") {
+            written[call.Argument("key")] = call.Argument("name");
+        } else if (operation == "RegFlushKey" && written.count(call.Argument("key")) != 0 &&
+                   call.Result("result") == "0") {
+            onDisk.push_back(written[call.Argument("key")]);
+        } else if (operation == "SetupDiCallClassInstaller" && call.Argument("stateChange") == "2") {
+            std::size_t index = std::stoul(call.Argument("index"));
+            std::string name =
+                index < before.Devices.size() ? simulator::QuoteText(DriverKeyName(before.Devices[index])) : "";
+            bool recorded = false;
+            for (const std::string& flushed : onDisk) {
+                recorded = recorded || flushed == name;
+            }
+            if (!recorded) {
+                Fail("a disable came before the journal held its adapter on disk: " + call.Line());
+            }
+        }
+    }
+}
+
+// What any run, whole or cut short, may leave: original is the machine
+// before the first run.
+void CheckRun(const Machine& original, const Machine& before, bool add, bool whole, int code)
+{
+    const Machine& after = simulator::Current();
+    if (!simulator::Violations().empty()) {
+        Fail(simulator::Violations()[0]);
+    }
+    if (whole && code != DEPLOY_SUCCESS && code != DEPLOY_FAILED && code != DEPLOY_BUSY &&
+        code != DEPLOY_RESTART_NEEDED) {
+        Fail("the run answered " + std::to_string(code));
+    }
+    CheckRegistry(original, after, add);
+    CheckJournalBeforeDisable(before);
+    for (std::size_t i = 0; i < after.Devices.size(); ++i) {
+        if (!Disabled(original.Devices[i]) && Disabled(after.Devices[i])) {
+            if (!Journaled(after, after.Devices[i])) {
+                Fail("device " + std::to_string(i) + " was left disabled, and the journal does not name it");
+            }
+            if (whole && (code == DEPLOY_SUCCESS || code == DEPLOY_RESTART_NEEDED)) {
+                Fail("device " + std::to_string(i) + " was left disabled by a run that answered " +
+                     std::to_string(code));
+            }
+        }
+    }
+    const simulator::Key* journal = KeyAt(after, JOURNAL);
+    // (A run that answers 3010 may keep the entry of an adapter still owed
+    // a restart, for the next run.)
+    if (whole && code == DEPLOY_SUCCESS && journal != nullptr) {
+        for (const auto& [name, value] : journal->Values) {
+            for (std::size_t i = 0; i < after.Devices.size(); ++i) {
+                const Device& device = after.Devices[i];
+                std::u16string instance =
+                    device.InstanceId.empty() ? simulator::DefaultInstanceId(i) : device.InstanceId;
+                if (simulator::SameRegistryName(DriverKeyName(device), name) &&
+                    value.Data == simulator::TextBytes(instance)) {
+                    Fail("a run that answered " + std::to_string(code) + " left the journal entry of device " +
+                         std::to_string(i));
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
+{
+    platform::UseOperations(&simulator::PlatformOperations());
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    FuzzedDataProvider input(data, size);
+    bool add = input.ConsumeBool();
+    const char16_t* command = add ? u"/a" : u"/d";
+    Machine machine = fuzzing::MakeMachine(input);
+    if (!DistinctDriverKeys(machine)) {
+        return -1; // not a machine Windows makes: kept out of the corpus
+    }
+    AddJournal(input, &machine);
+    if (input.ConsumeBool()) {
+        simulator::Fault kill;
+        kill.Call = static_cast<simulator::Operation>(input.ConsumeIntegralInRange(0, simulator::OPERATION_COUNT - 1));
+        kill.Nth = input.ConsumeIntegralInRange<std::uint64_t>(1, 60);
+        kill.Kill = true;
+        machine.Faults.insert(machine.Faults.begin(), kill);
+    }
+    testsupport::FakeDeploySystem first;
+    const RunLock locks[] = {RunLock::Acquired, RunLock::Abandoned, RunLock::Busy, RunLock::Untrusted};
+    first.Lock = locks[input.ConsumeIntegralInRange(0, 7) % 4 == 3 ? input.ConsumeIntegralInRange(2, 3)
+                                                                   : input.ConsumeIntegralInRange(0, 1)];
+    first.InstallWorks = input.ConsumeIntegralInRange(0, 7) != 0;
+    first.ProgramsInPlace = input.ConsumeBool();
+    int code = -1;
+    bool killed = false;
+    try {
+        code = testsupport::Deploy(machine, command, &first);
+    } catch (const simulator::Killed&) {
+        killed = true;
+    }
+    runLogs = first.Log;
+    CheckRun(machine, machine, add, !killed, code);
+    if ((first.Lock == RunLock::Busy || first.Lock == RunLock::Untrusted) &&
+        (!SameRegistry(simulator::Current(), machine) || code == DEPLOY_SUCCESS)) {
+        Fail("a run without the one run at a time touched the registry, or answered success");
+    }
+    if (!killed) {
+        return 0;
+    }
+    // The next deployment, on the machine as the kill left it.
+    Machine left = simulator::Current();
+    left.Faults.clear();
+    testsupport::FakeDeploySystem second;
+    second.Lock = RunLock::Abandoned;
+    code = testsupport::Deploy(left, command, &second);
+    runLogs += second.Log;
+    CheckRun(machine, left, add, true, code);
+    return 0;
+}
