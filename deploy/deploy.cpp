@@ -407,7 +407,8 @@ private:
     // that the check does not count them against the machine for ever. One
     // that read shows picked, or that cannot be read (its state unreadable
     // for a moment, say), or that is not present, keeps its entry: its
-    // restart is owed to the next run.
+    // restart is owed to the next run. One that reads disabled, though the
+    // recovery enabled it, keeps its entry too, and its recovery failed.
     void ForgetOwedNotPicked(const std::vector<PickedAdapter>& adapters)
     {
         std::vector<JournalEntry> missed;
@@ -424,6 +425,12 @@ private:
         (void)FindJournalAdapters(missed, JudgeNow, &now, &present);
         for (std::size_t i = 0; i < missed.size(); ++i) {
             std::string entry = "journal: " + DescribeEntry(missed[i]);
+            if (now[i] == PickedNow::Disabled) {
+                ++facts_.RecoveryFailed;
+                Note(entry + " was enabled by the recovery, but its device reads disabled now: its entry is kept, "
+                             "for the next run to enable it");
+                continue;
+            }
             if (now[i] != PickedNow::No) {
                 // Should the tool's own walk pick it, its entry stays as it is.
                 observer::JournaledOwed(missed[i]);

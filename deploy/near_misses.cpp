@@ -95,6 +95,9 @@ PickedNow WouldPickNow(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo)
     if (CM_Get_DevNode_Status(&status, &problem, deviceInfo->DevInst, 0) != CR_SUCCESS) {
         return PickedNow::Unknown;
     }
+    if (IsDisabledStatus(status, problem) != FALSE) {
+        return PickedNow::Disabled;
+    }
     PropertyBuffer buffer = {nullptr, 0, 0};
     PropertyTexts texts[4];
     const DWORD properties[4] = {SPDRP_CLASS, SPDRP_ENUMERATOR_NAME, SPDRP_DRIVER, SPDRP_DEVICEDESC};

@@ -16,6 +16,7 @@ std::vector<std::string> FindNearMisses();
 
 // Whether the tool's choice picks a device now, from a fresh read of its
 // state and texts: Unknown when its state, or a text the choice reads,
-// cannot be read.
-enum class PickedNow { Yes, No, Unknown };
+// cannot be read; Disabled when the device reads disabled (the choice passes
+// it over for that, if for nothing else).
+enum class PickedNow { Yes, No, Disabled, Unknown };
 PickedNow WouldPickNow(platform::HDEVINFO set, platform::SP_DEVINFO_DATA* deviceInfo);

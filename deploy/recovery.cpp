@@ -59,19 +59,29 @@ void RecoverAdapter(std::size_t index, DeviceRef device, SP_DEVINFO_DATA* device
     std::size_t before = observer::StateChanges().size();
     (void)SetDeviceState(DICS_ENABLE, device);
     bool enabled = EnabledSince(deviceInfo->DevInst, before);
+    // The class installer may answer for an enable that leaves the device
+    // disabled (its driver's own installer ignoring it, say): one found
+    // disabled must no longer read so before its entry goes.
+    bool stillDisabled = false;
+    if (enabled && disabled) {
+        bool now = false;
+        stillDisabled = ReadDisabled(deviceInfo->DevInst, &now) == CR_SUCCESS && now;
+    }
     if (enabled && !disabled) {
         // Its entry stays until the run's own restart of it clears it: a run
         // cut short before then leaves the restart owed to the next.
         recovering->Result.Owed.push_back(entry);
         recovering->Result.Lines.push_back(name + state + "; enabled, its entry kept until the run has restarted it");
-    } else if (enabled) {
+    } else if (enabled && !stillDisabled) {
         ++recovering->Result.Enabled;
         recovering->Result.Lines.push_back(name + state + "; enabled again, " +
                                            Cleared(entry, recovering->System, &recovering->Result));
     } else {
         ++recovering->Result.Failed;
         recovering->Result.Lines.push_back(name + state +
-                                           "; the class installer did not enable it, so its entry is kept");
+                                           (enabled ? "; the class installer answered the enable, but it still "
+                                                      "reads disabled, so its entry is kept"
+                                                    : "; the class installer did not enable it, so its entry is kept"));
     }
 }
 

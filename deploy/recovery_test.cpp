@@ -460,10 +460,26 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     // is enabled again; the tool then has nothing to do.
     simulator::Machine restarting = left;
     restarting.Devices[0].OnStateChange = simulator::Reaction::NeedRestart;
+    simulator::Machine ignoring = left; // the first adapter's enable answered, and it stays disabled
+    ignoring.Devices[0].OnStateChange = simulator::Reaction::Ignore;
+    // Its state unread at first, it is taken for one running, enabled all the
+    // same, and owed a restart; the fresh read after the walk (which passed
+    // it over) finds it disabled still.
+    simulator::Machine unseen = ignoring;
+    unseen.Faults = {testsupport::Failing(Operation::CM_Get_DevNode_Status, 0x1E, 1)};
     simulator::Machine refusing = left; // the first adapter's enable refused
     refusing.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 0xE0000219, 1)};
     // The first adapter's driver key name cannot be read when the recovery
     // looks for it: it may be there, and it is not taken for unplugged.
+    // Before them, a device whose driver key name is empty, read first (with
+    // no block, Wine asks for room but for none), and after them one with no
+    // driver key: neither is a device that could not be read.
+    simulator::Machine others = left;
+    others.Devices.insert(others.Devices.begin(), simulator::Device{});
+    others.Devices.front().Properties[simulator::SLOT_DRIVER] = testsupport::BytesProperty({});
+    others.Devices.front().InstanceId = u"ROOT\\EMPTY";
+    others.Devices.emplace_back();
+    others.Devices.back().InstanceId = u"ROOT\\NONE";
     simulator::Machine unread = left;
     unread.Faults = {testsupport::Failing(Operation::SetupDiGetDeviceRegistryPropertyW, 5)};
     unread.Faults[0].Device = 0;
@@ -511,6 +527,23 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
               "not enable it, so its entry is kept\n",
           "  outcome 1: failed: 1 adapter left disabled by an interrupted run not enabled again.\n"},
          2},
+        {"answered, but still disabled",
+         &ignoring,
+         1,
+         {"  recovery: " + key +
+              "0001 (PCI\\VEN_1), left by an interrupted run: disabled; the class installer answered the enable, "
+              "but it still reads disabled, so its entry is kept\n",
+          "  outcome 1: failed: 1 adapter left disabled by an interrupted run not enabled again"},
+         2},
+        {"read running, still disabled",
+         &unseen,
+         1,
+         {"  recovery: " + key + "0001 (PCI\\VEN_1), left by an interrupted run: its state cannot be read",
+          "  journal: " + key +
+              "0001 (PCI\\VEN_1) was enabled by the recovery, but its device reads disabled now: its entry is "
+              "kept, for the next run to enable it\n",
+          "  outcome 1: failed: 1 adapter left disabled by an interrupted run not enabled again"},
+         2},
         // Whatever else the run cannot do, it enables them first.
         {"recovered, the programs not placed",
          &left,
@@ -522,6 +555,12 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
           "could not be placed (see the log).\n"},
          2, // the one owed a restart waits for the run that restarts it
          false},
+        {"beside devices without a driver key",
+         &others,
+         0,
+         {"  recovery: " + key + "0009 (PCI\\VEN_9), left by an interrupted run: not present now",
+          "  outcome 0: success: 1 adapter left disabled by an interrupted run enabled again; "},
+         1},
         {"a device that cannot be read",
          &unread,
          1,

@@ -52,9 +52,17 @@ PropertyRead ReadDevicePropertyText(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, D
         failure = GetLastError();
         return failure == ERROR_INSUFFICIENT_BUFFER ? ReadTry::NeedsRoom : ReadTry::Failed;
     };
-    auto grow = [&] { return ReplacePropertyBlock(buffer, buffer->Size) != FALSE; };
+    bool grown = true;
+    auto grow = [&] {
+        grown = ReplacePropertyBlock(buffer, buffer->Size) != FALSE;
+        return grown;
+    };
     if (!ReadGrowing(attempt, grow, MAX_PROPERTY_BLOCK_GROWTHS)) {
-        return failure == ERROR_INVALID_DATA ? PropertyRead::None : PropertyRead::Unreadable;
+        // A platform that asks for room, but for none, has no text to give
+        // (Wine answers so for an empty value read with no block). A block
+        // that could not grow leaves no size behind, and tells nothing.
+        bool empty = failure == ERROR_INSUFFICIENT_BUFFER && grown && buffer->Size == 0;
+        return failure == ERROR_INVALID_DATA || empty ? PropertyRead::None : PropertyRead::Unreadable;
     }
     // Not empty: a whole first code unit that is not zero.
     return PropertyTextUnits(buffer) > 0 && reinterpret_cast<const WCHAR*>(buffer->Block)[0] != 0 ? PropertyRead::Text

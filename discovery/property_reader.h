@@ -27,9 +27,9 @@ platform::BOOL ReadDeviceProperty(platform::HDEVINFO set, platform::SP_DEVINFO_D
 
 // What a property read came to, where it matters why there is no text: the
 // device has none (the platform answers ERROR_INVALID_DATA for a property a
-// device does not have, or the text is empty), or it could not be read (any
-// other error, a block that could not grow, a platform that kept asking for
-// room).
+// device does not have, or the text is empty, or it asks for room but for
+// none), or it could not be read (any other error, a block that could not
+// grow, a platform that kept asking for room).
 enum class PropertyRead { Text, None, Unreadable };
 
 // ReadDeviceProperty, telling None from Unreadable; the same calls.

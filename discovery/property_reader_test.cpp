@@ -31,6 +31,7 @@ struct OpenDevice {
     }
 
     BOOL Read(DWORD property) { return ReadDeviceProperty(Set, &Info, property, &Buffer); }
+    PropertyRead ReadText(DWORD property) { return ReadDevicePropertyText(Set, &Info, property, &Buffer); }
     std::u16string Text() const
     {
         TextField field = {};
@@ -106,6 +107,32 @@ TEST(ReadDeviceProperty, BoundsTheTextByTheDataReturnedAndByTheField)
     EXPECT_FALSE(empty.Read(SPDRP_CLASS));
     EXPECT_EQ(CallsOf("LocalAlloc").size(), static_cast<std::size_t>(MAX_PROPERTY_BLOCK_GROWTHS));
     EXPECT_FALSE(empty.Read(SPDRP_DEVICEDESC)); // empty text counts as not readable
+}
+
+// Whether a device lacks a property or it could not be read decides whether
+// a journal entry's adapter may be taken for unplugged.
+TEST(ReadDevicePropertyText, TellsAPropertyTheDeviceLacksFromOneThatCannotBeRead)
+{
+    simulator::Device device = NetDevice("Corvane Wireless");
+    device.Properties[simulator::SLOT_DRIVER] = BytesProperty({});
+    device.Properties[simulator::SLOT_ENUMERATOR] = simulator::Property{}; // the device has none
+    InstallDevices({device});
+    {
+        OpenDevice open;
+        EXPECT_EQ(open.ReadText(SPDRP_DRIVER), PropertyRead::None); // empty, with no block yet
+        EXPECT_EQ(open.ReadText(SPDRP_ENUMERATOR_NAME), PropertyRead::None);
+        EXPECT_EQ(open.ReadText(SPDRP_CLASS), PropertyRead::Text);
+        EXPECT_EQ(open.ReadText(SPDRP_DRIVER), PropertyRead::None); // empty, with a block
+    }
+    // Another error, a block that cannot grow, a platform that asks for ever
+    // more room.
+    for (const simulator::Fault& fault :
+         {testsupport::Failing(simulator::Operation::SetupDiGetDeviceRegistryPropertyW, 5),
+          testsupport::Failing(simulator::Operation::LocalAlloc, 8), AskForRoom(64, -1)}) {
+        InstallDevices({device}, {fault});
+        OpenDevice open;
+        EXPECT_EQ(open.ReadText(SPDRP_CLASS), PropertyRead::Unreadable) << simulator::KindOf(fault.Call).Name;
+    }
 }
 
 } // namespace

@@ -147,6 +147,14 @@ TEST(TakeSnapshot, HoldsTheMachinesDevicesPropertiesAndDriverKeys)
     EXPECT_EQ(taken.Notes.size(), 1U);
     EXPECT_EQ(CountDriverKeys(taken), taken.Machine.Registry.size() - 1);
     EXPECT_EQ(CheckSnapshot(taken, SettingAction::Add).ExitCode, CHECK_UNREADABLE);
+    // A walk that a failed fetch cut short is no snapshot: the devices past
+    // it would replay as absent, and the check would answer for a machine
+    // without them.
+    Machine cut = TestMachines().front().second;
+    cut.Faults = {testsupport::Failing(simulator::Operation::SetupDiEnumDeviceInfo, 5, 2)};
+    simulator::Install(cut);
+    EXPECT_FALSE(TakeSnapshot(&taken, &error));
+    EXPECT_EQ(error, "the list of present devices cannot be read to its end (error 5)");
 }
 
 // The names a snapshot may be saved under: Windows must write a file of just

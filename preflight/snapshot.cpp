@@ -49,10 +49,10 @@ simulator::Property ReadRawProperty(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo, D
         property.Readable = true;
         property.Bytes.assign(buffer.begin(), buffer.begin() + (returned < size ? returned : size));
     } else if (property.Error == ERROR_INSUFFICIENT_BUFFER) {
-        // A platform that asks for room it does not name, or for ever more,
-        // cannot be replayed as asking for it; the property counts as
-        // unreadable.
-        property.Error = simulator::ERROR_INVALID_DATA;
+        // A platform that asks for room cannot be replayed as asking for it:
+        // one that asks for none has no text for it (the device has none),
+        // one that asks for ever more could not be read.
+        property.Error = returned == 0 ? simulator::ERROR_INVALID_DATA : ERROR_MORE_DATA;
     }
     return property;
 }
@@ -152,8 +152,15 @@ void TakeDevice(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer* /
 bool TakeSnapshot(Snapshot* snapshot, std::string* error)
 {
     *snapshot = Snapshot{};
-    if (!WalkPresentDevices(TakeDevice, snapshot)) {
+    DWORD endError = ERROR_NO_MORE_ITEMS;
+    if (!WalkPresentDevices(TakeDevice, snapshot, &endError)) {
         *error = "the list of present devices cannot be opened (error " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    if (endError != ERROR_NO_MORE_ITEMS) {
+        // The devices past the one that could not be fetched are unknown: a
+        // replay would take them for absent.
+        *error = "the list of present devices cannot be read to its end (error " + std::to_string(endError) + ")";
         return false;
     }
     // The deployment's journal, which the check reads too.
