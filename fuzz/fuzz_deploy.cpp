@@ -6,9 +6,10 @@
 // sanitizers, it checks what no run may leave behind: a value changed but
 // the setting, or changed against the action; an adapter disabled that the
 // journal does not name; a disable the journal did not hold on disk first;
-// a machine touched by a run that did not have the one run at a time; and an
-// adapter left disabled by a run that answers success, or an entry left in
-// the journal by one that answers 0.
+// a machine touched by a run that did not have the one run at a time; an
+// adapter an interrupted run left disabled that is still so without its
+// entry; and an adapter left disabled by a run that answers success, or an
+// entry left in the journal by one that answers 0.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>
@@ -63,15 +64,20 @@ const simulator::Key* KeyAt(const Machine& machine, const std::u16string& path)
     return nullptr;
 }
 
-bool Journaled(const Machine& machine, const Device& device)
+// Whether the journal holds an entry for the device at that index, by its
+// driver key name and, when asked, its instance ID (as the deployment finds
+// an entry; one written while the ID could not be read holds none).
+bool EntryFor(const Machine& machine, std::size_t index, bool byInstanceToo = true)
 {
     const simulator::Key* journal = KeyAt(machine, JOURNAL);
+    const Device& device = machine.Devices[index];
     std::u16string name = DriverKeyName(device);
-    if (journal == nullptr || name.empty()) {
-        return false;
-    }
-    return std::any_of(journal->Values.begin(), journal->Values.end(),
-                       [&](const auto& entry) { return simulator::SameRegistryName(entry.first, name); });
+    std::u16string instance = device.InstanceId.empty() ? simulator::DefaultInstanceId(index) : device.InstanceId;
+    return journal != nullptr && !name.empty() &&
+           std::any_of(journal->Values.begin(), journal->Values.end(), [&](const auto& entry) {
+               return simulator::SameRegistryName(entry.first, name) &&
+                      (!byInstanceToo || entry.second.Data == simulator::TextBytes(instance));
+           });
 }
 
 // Whether no two devices share a driver key name. Windows gives each device a
@@ -224,6 +230,9 @@ void CheckJournalBeforeDisable(const Machine& before)
         } else if (operation == "RegFlushKey" && written.count(call.Argument("key")) != 0 &&
                    call.Result("result") == "0") {
             onDisk.push_back(written[call.Argument("key")]);
+        } else if (operation == "RegDeleteValueW" && journalKeys.count(call.Argument("key")) != 0 &&
+                   call.Result("result") == "0") {
+            onDisk.erase(std::remove(onDisk.begin(), onDisk.end(), call.Argument("name")), onDisk.end());
         } else if (operation == "SetupDiCallClassInstaller" && call.Argument("stateChange") == "2") {
             std::size_t index = std::stoul(call.Argument("index"));
             std::string name =
@@ -255,7 +264,7 @@ void CheckRun(const Machine& original, const Machine& before, bool add, bool who
     CheckJournalBeforeDisable(before);
     for (std::size_t i = 0; i < after.Devices.size(); ++i) {
         if (!Disabled(original.Devices[i]) && Disabled(after.Devices[i])) {
-            if (!Journaled(after, after.Devices[i])) {
+            if (!EntryFor(after, i, false)) {
                 Fail("device " + std::to_string(i) + " was left disabled, and the journal does not name it");
             }
             if (whole && (code == DEPLOY_SUCCESS || code == DEPLOY_RESTART_NEEDED)) {
@@ -263,22 +272,18 @@ void CheckRun(const Machine& original, const Machine& before, bool add, bool who
                      std::to_string(code));
             }
         }
-    }
-    const simulator::Key* journal = KeyAt(after, JOURNAL);
-    // (A run that answers 3010 may keep the entry of an adapter still owed
-    // a restart, for the next run.)
-    if (whole && code == DEPLOY_SUCCESS && journal != nullptr) {
-        for (const auto& [name, value] : journal->Values) {
-            for (std::size_t i = 0; i < after.Devices.size(); ++i) {
-                const Device& device = after.Devices[i];
-                std::u16string instance =
-                    device.InstanceId.empty() ? simulator::DefaultInstanceId(i) : device.InstanceId;
-                if (simulator::SameRegistryName(DriverKeyName(device), name) &&
-                    value.Data == simulator::TextBytes(instance)) {
-                    Fail("a run that answered " + std::to_string(code) + " left the journal entry of device " +
-                         std::to_string(i));
-                }
-            }
+        // One an interrupted run left disabled keeps its entry until it is
+        // enabled again, whatever the run answers.
+        if (Disabled(after.Devices[i]) && Disabled(before.Devices[i]) && EntryFor(before, i) &&
+            !EntryFor(after, i, false)) {
+            Fail("device " + std::to_string(i) +
+                 ", left disabled by an interrupted run, is still so without its "
+                 "journal entry");
+        }
+        // (A run that answers 3010 may keep the entry of an adapter still
+        // owed a restart, for the next run.)
+        if (whole && code == DEPLOY_SUCCESS && EntryFor(after, i)) {
+            Fail("a run that answered 0 left the journal entry of device " + std::to_string(i));
         }
     }
 }
@@ -294,11 +299,26 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     FuzzedDataProvider input(data, size);
-    bool add = input.ConsumeBool();
+    bool add = !input.ConsumeBool(); // as the scan's inputs begin
     const char16_t* command = add ? u"/a" : u"/d";
     Machine machine = fuzzing::MakeMachine(input);
     if (!DistinctDriverKeys(machine)) {
         return -1; // not a machine Windows makes: kept out of the corpus
+    }
+    // An error by which the platform answers that there are no more devices,
+    // or that a device has no such property (or, asking for room but for
+    // none, that its value is empty), is an answer, and the deployment
+    // rightly takes it as one: here such faults fail otherwise.
+    for (simulator::Fault& fault : machine.Faults) {
+        bool property = fault.Call == simulator::Operation::SetupDiGetDeviceRegistryPropertyW;
+        if ((fault.Call == simulator::Operation::SetupDiEnumDeviceInfo &&
+             fault.Error == platform::ERROR_NO_MORE_ITEMS) ||
+            (property && fault.Error == platform::ERROR_INVALID_DATA) ||
+            (property && fault.Error == platform::ERROR_INSUFFICIENT_BUFFER && fault.SetsRequiredSize &&
+             fault.RequiredSize == 0)) {
+            fault.Error = 5;
+            fault.SetsRequiredSize = false;
+        }
     }
     AddJournal(input, &machine);
     if (input.ConsumeBool()) {
