@@ -203,6 +203,7 @@ public:
         facts_.RecoveryFailed = recovery.Failed;
         facts_.JournalUnwritable = recovery.Uncleared > 0;
         owed_ = recovery.Owed;
+        waiting_ = recovery.Waiting;
         facts_.RestartsOwed = recovery.Owed.size();
         // An enable may ask for a restart of the computer, whether or not
         // the tool runs after it.
@@ -376,9 +377,15 @@ private:
 
     // Whether the recovery left the entry of that driver key name owed a
     // restart.
-    bool Owes(const std::u16string& driverKeyName) const
+    bool Owes(const std::u16string& driverKeyName) const { return Holds(owed_, driverKeyName); }
+
+    // Whether the recovery left the entry of that driver key name for a
+    // later run: no restart of this run may clear it.
+    bool LeftWaiting(const std::u16string& driverKeyName) const { return Holds(waiting_, driverKeyName); }
+
+    static bool Holds(const std::vector<JournalEntry>& entries, const std::u16string& driverKeyName)
     {
-        return std::any_of(owed_.begin(), owed_.end(), [&](const JournalEntry& entry) {
+        return std::any_of(entries.begin(), entries.end(), [&](const JournalEntry& entry) {
             return SameIgnoringAsciiCase(entry.DriverKeyName, driverKeyName);
         });
     }
@@ -550,12 +557,13 @@ private:
                     : "the list of present devices cannot be opened to record the adapters in the journal (error " +
                           WithText(walkError, system_) + ")");
         // The one that failed may be written without its flush. Entries an
-        // interrupted run left, owed a restart, stay for the next run.
+        // interrupted run left, owed a restart or not settled by the
+        // recovery, stay for the next run.
         if (!recording.Failed.DriverKeyName.empty()) {
             recording.Recorded.push_back(recording.Failed);
         }
         for (const JournalEntry& entry : recording.Recorded) {
-            if (Owes(entry.DriverKeyName)) {
+            if (Owes(entry.DriverKeyName) || LeftWaiting(entry.DriverKeyName)) {
                 continue;
             }
             LSTATUS cleared = ClearRestart(entry.DriverKeyName);
@@ -584,18 +592,23 @@ private:
     {
         for (const observer::JournaledRestart& restart : observer::JournaledRestarts()) {
             std::string name = "journal: " + DescribeEntry(restart.Entry);
+            // An interrupted run's entry that the recovery could not settle
+            // stays for a later run, unless this run enabled its adapter.
+            bool waits = !restart.Enabled && LeftWaiting(restart.Entry.DriverKeyName);
             if (restart.Recorded != ERROR_SUCCESS) {
                 // A value written whose flush failed is not left to name an
                 // adapter that was never disabled; the run could not keep
                 // its journal.
                 facts_.JournalUnwritable = true;
-                LSTATUS cleared = restart.Entry.DriverKeyName.empty() ? static_cast<LSTATUS>(ERROR_SUCCESS)
-                                                                      : ClearRestart(restart.Entry.DriverKeyName);
+                LSTATUS cleared = restart.Entry.DriverKeyName.empty() || waits
+                                      ? static_cast<LSTATUS>(ERROR_SUCCESS)
+                                      : ClearRestart(restart.Entry.DriverKeyName);
                 Note(name + " could not be recorded (error " + WithText(static_cast<DWORD>(restart.Recorded), system_) +
                      "), so its adapter was not disabled" +
-                     (cleared == ERROR_SUCCESS ? ""
-                                               : "; what was written of it could not be cleared (error " +
-                                                     WithText(static_cast<DWORD>(cleared), system_) + ")"));
+                     (cleared != ERROR_SUCCESS ? "; what was written of it could not be cleared (error " +
+                                                     WithText(static_cast<DWORD>(cleared), system_) + ")"
+                      : waits ? "; the entry an interrupted run left of it is kept"
+                              : ""));
             } else if (restart.Enabled && restart.Cleared != ERROR_SUCCESS) {
                 facts_.JournalUnwritable = true;
                 Note(name + " enabled again, but its entry could not be cleared (error " +
@@ -614,6 +627,10 @@ private:
                 if (!runs || StatesDoneTo(restart.DevInst).DisablePending) {
                     Note(name + " is kept: its adapter may be disabled, now or from the next boot; the next run of the "
                                 "deployment enables it again");
+                    continue;
+                }
+                if (waits) {
+                    Note(name + " is kept: it was left by an interrupted run, and the recovery could not settle it");
                     continue;
                 }
                 if (Owes(restart.Entry.DriverKeyName) && !restart.KeyOpened) {
@@ -660,10 +677,11 @@ private:
     bool begun_ = false;  // the log holds the heading and the notes before notes_
     RunFacts facts_;
     std::string notes_;
-    std::size_t noted_ = 0;          // how much of the output is noted
-    std::size_t failedNoted_ = 0;    // how many of the failed calls are noted
-    std::vector<JournalEntry> owed_; // the entries of adapters owed a restart
-    std::size_t keptOwed_ = 0;       // entries owed a restart the tool did not reach, kept
+    std::size_t noted_ = 0;             // how much of the output is noted
+    std::size_t failedNoted_ = 0;       // how many of the failed calls are noted
+    std::vector<JournalEntry> owed_;    // the entries of adapters owed a restart
+    std::vector<JournalEntry> waiting_; // the entries the recovery left for a later run
+    std::size_t keptOwed_ = 0;          // entries owed a restart the tool did not reach, kept
 };
 
 } // namespace

@@ -61,11 +61,17 @@ void RecoverAdapter(std::size_t index, DeviceRef device, SP_DEVINFO_DATA* device
     bool enabled = EnabledSince(deviceInfo->DevInst, before);
     // The class installer may answer for an enable that leaves the device
     // disabled (its driver's own installer ignoring it, say): one found
-    // disabled must no longer read so before its entry goes.
+    // disabled must be read no longer disabled before its entry goes.
     bool stillDisabled = false;
+    std::string after = "; the class installer answered the enable, but it still reads disabled";
     if (enabled && disabled) {
         bool now = false;
-        stillDisabled = ReadDisabled(deviceInfo->DevInst, &now) == CR_SUCCESS && now;
+        CONFIGRET reread = ReadDisabled(deviceInfo->DevInst, &now);
+        stillDisabled = reread != CR_SUCCESS || now;
+        if (reread != CR_SUCCESS) {
+            after = "; the class installer answered the enable, but its state cannot be read now (" +
+                    ConfigurationCode(reread) + ")";
+        }
     }
     if (enabled && !disabled) {
         // Its entry stays until the run's own restart of it clears it: a run
@@ -78,10 +84,9 @@ void RecoverAdapter(std::size_t index, DeviceRef device, SP_DEVINFO_DATA* device
                                            Cleared(entry, recovering->System, &recovering->Result));
     } else {
         ++recovering->Result.Failed;
-        recovering->Result.Lines.push_back(name + state +
-                                           (enabled ? "; the class installer answered the enable, but it still "
-                                                      "reads disabled, so its entry is kept"
-                                                    : "; the class installer did not enable it, so its entry is kept"));
+        recovering->Result.Waiting.push_back(entry);
+        recovering->Result.Lines.push_back(
+            name + state + (enabled ? after : "; the class installer did not enable it") + ", so its entry is kept");
     }
 }
 
@@ -94,6 +99,7 @@ Recovery RecoverInterruptedRestarts(const std::vector<JournalEntry>& entries, De
     JournalSearch search = FindJournalAdapters(entries, RecoverAdapter, &recovering, &present);
     if (search == JournalSearch::NoDeviceList) {
         recovering.Result.Failed = entries.size();
+        recovering.Result.Waiting = entries;
         recovering.Result.Lines.push_back("recovery: the list of present devices cannot be opened (error " +
                                           WithText(GetLastError(), system) + "); the journal is kept");
         return recovering.Result;
@@ -103,6 +109,9 @@ Recovery RecoverInterruptedRestarts(const std::vector<JournalEntry>& entries, De
     // device could not be read, it may be one of them, and its recovery
     // failed.
     for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (!present[i]) {
+            recovering.Result.Waiting.push_back(entries[i]);
+        }
         if (!present[i] && search == JournalSearch::DeviceUnreadable) {
             ++recovering.Result.Failed;
             recovering.Result.Lines.push_back("recovery: " + DescribeEntry(entries[i]) +

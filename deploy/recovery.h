@@ -21,6 +21,10 @@ struct Recovery {
     // until the run restarts them. One found disabled starts afresh when it
     // is enabled, and its entry is cleared.
     std::vector<JournalEntry> Owed;
+    // The entries it left for a later run: of adapters it could not enable,
+    // not present, or not found while not every device could be read. No
+    // restart of this run settles them.
+    std::vector<JournalEntry> Waiting;
 };
 
 // For each entry: when its adapter is present, enables it through the class

@@ -462,6 +462,11 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     restarting.Devices[0].OnStateChange = simulator::Reaction::NeedRestart;
     simulator::Machine ignoring = left; // the first adapter's enable answered, and it stays disabled
     ignoring.Devices[0].OnStateChange = simulator::Reaction::Ignore;
+    // The same, its state unread right after the enable: it may be disabled
+    // still.
+    simulator::Machine unsure = ignoring;
+    unsure.Faults = {testsupport::Failing(Operation::CM_Get_DevNode_Status, 0x1E, 2)};
+    unsure.Faults[0].Device = 0;
     // Its state unread at first, it is taken for one running, enabled all the
     // same, and owed a restart; the fresh read after the walk (which passed
     // it over) finds it disabled still.
@@ -469,8 +474,19 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     unseen.Faults = {testsupport::Failing(Operation::CM_Get_DevNode_Status, 0x1E, 1)};
     simulator::Machine refusing = left; // the first adapter's enable refused
     refusing.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 0xE0000219, 1)};
-    // The first adapter's driver key name cannot be read when the recovery
-    // looks for it: it may be there, and it is not taken for unplugged.
+    // Its enable refused, its key not as wanted, and its state unread when
+    // the walk asks whether it is disabled (the fourth status read): the
+    // walk picks it, the run records it and writes its key, and the tool
+    // does not restart it. Its entry is the interrupted run's still, and
+    // stays.
+    simulator::Machine unset = refusing;
+    unset.Registry[0].Values.clear();
+    unset.Faults.push_back(testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, 4));
+    unset.Faults.back().Device = 0;
+    // The same, its entry not flushed when the run records it: the run
+    // stops there, and the journal keeps every entry.
+    simulator::Machine unflushed = unset;
+    unflushed.Faults.push_back(testsupport::Failing(Operation::RegFlushKey, 5, 1));
     // Before them, a device whose driver key name is empty, read first (with
     // no block, Wine asks for room but for none), and after them one with no
     // driver key: neither is a device that could not be read.
@@ -480,6 +496,8 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     others.Devices.front().InstanceId = u"ROOT\\EMPTY";
     others.Devices.emplace_back();
     others.Devices.back().InstanceId = u"ROOT\\NONE";
+    // The first adapter's driver key name cannot be read when the recovery
+    // looks for it: it may be there, and it is not taken for unplugged.
     simulator::Machine unread = left;
     unread.Faults = {testsupport::Failing(Operation::SetupDiGetDeviceRegistryPropertyW, 5)};
     unread.Faults[0].Device = 0;
@@ -535,6 +553,15 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
               "but it still reads disabled, so its entry is kept\n",
           "  outcome 1: failed: 1 adapter left disabled by an interrupted run not enabled again"},
          2},
+        {"answered, its state unread after",
+         &unsure,
+         1,
+         {"  recovery: " + key +
+              "0001 (PCI\\VEN_1), left by an interrupted run: disabled; the class installer answered the enable, "
+              "but its state cannot be read now (a Configuration Manager code, "
+              "0x0000001E), so its entry is kept\n",
+          "  outcome 1: failed: 1 adapter left disabled by an interrupted run not enabled again"},
+         2},
         {"read running, still disabled",
          &unseen,
          1,
@@ -544,6 +571,19 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
               "kept, for the next run to enable it\n",
           "  outcome 1: failed: 1 adapter left disabled by an interrupted run not enabled again"},
          2},
+        {"refused, its key not as wanted",
+         &unset,
+         1,
+         {"  journal: " + key +
+          "0001 (PCI\\VEN_1) is kept: it was left by an interrupted run, and the recovery could not settle it\n"},
+         2},
+        {"refused, its key not as wanted, its record not flushed",
+         &unflushed,
+         1,
+         {"  the journal, HKLM\\SOFTWARE\\Tessary\\Restarting, cannot take the entry of " + key +
+              "0001 (PCI\\VEN_1) (error 5",
+          "  no adapter may be restarted without its entry: nothing was touched\n"},
+         3},
         // Whatever else the run cannot do, it enables them first.
         {"recovered, the programs not placed",
          &left,
