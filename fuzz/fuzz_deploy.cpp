@@ -306,13 +306,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return -1; // not a machine Windows makes: kept out of the corpus
     }
     // An error by which the platform answers that there are no more devices,
-    // or that a device has no such property (or, asking for room but for
-    // none, that its value is empty), is an answer, and the deployment
-    // rightly takes it as one: here such faults fail otherwise.
+    // that a device has no such property (or, asking for room but for none,
+    // that its value is empty), or that a key or value is not there, is an
+    // answer, and the deployment rightly takes it as one: here such faults
+    // fail otherwise. (The machine's registry leaves keys and values out.)
     for (simulator::Fault& fault : machine.Faults) {
         bool property = fault.Call == simulator::Operation::SetupDiGetDeviceRegistryPropertyW;
+        bool lookup = fault.Call == simulator::Operation::RegOpenKeyExW ||
+                      fault.Call == simulator::Operation::RegQueryValueExW ||
+                      fault.Call == simulator::Operation::RegDeleteValueW;
         if ((fault.Call == simulator::Operation::SetupDiEnumDeviceInfo &&
              fault.Error == platform::ERROR_NO_MORE_ITEMS) ||
+            (lookup && fault.Error == platform::ERROR_FILE_NOT_FOUND) ||
             (property && fault.Error == platform::ERROR_INVALID_DATA) ||
             (property && fault.Error == platform::ERROR_INSUFFICIENT_BUFFER && fault.SetsRequiredSize &&
              fault.RequiredSize == 0)) {
