@@ -131,6 +131,16 @@ StatesDone StatesDoneTo(DEVINST devInst)
     return done;
 }
 
+// Whether the class installer answered an enable of the adapter that left it
+// reading disabled.
+bool ReadDisabledAfterEnable(const PickedAdapter& adapter)
+{
+    const std::vector<observer::JournaledRestart>& restarts = observer::JournaledRestarts();
+    return std::any_of(restarts.begin(), restarts.end(), [&](const observer::JournaledRestart& restart) {
+        return restart.DevInst == adapter.DevInst && restart.Enabled && restart.Kept && restart.StateRead == CR_SUCCESS;
+    });
+}
+
 // What the tool's run did, for the outcome, from the adapters picked before
 // it and read again after it, and from what the observer saw.
 void AddFactsOfRun(const std::vector<PickedAdapter>& adapters, SettingAction action, RunFacts* facts)
@@ -139,9 +149,10 @@ void AddFactsOfRun(const std::vector<PickedAdapter>& adapters, SettingAction act
     for (const PickedAdapter& adapter : adapters) {
         StatesDone done = StatesDoneTo(adapter.DevInst);
         facts->KeysNotAsWanted += IsAsWanted(adapter, action) ? 0 : 1;
-        // One whose state cannot be read, with a disable not undone, may be
-        // disabled.
-        bool disabled = IsLeftDisabled(adapter) || (!adapter.StatusKnown && done.LastDisabled);
+        // One whose state cannot be read, with a disable not undone or an
+        // enable that left it reading disabled, may be disabled.
+        bool disabled = IsLeftDisabled(adapter) ||
+                        (!adapter.StatusKnown && (done.LastDisabled || ReadDisabledAfterEnable(adapter)));
         facts->AdaptersLeftDisabled += disabled ? 1 : 0;
         facts->AdaptersDisablePending += !disabled && done.DisablePending ? 1 : 0;
         facts->AdaptersWaitingForRestart += NeedsRestart(adapter) ? 1 : 0;
@@ -586,8 +597,10 @@ private:
     }
 
     // Clears the entries of adapters whose disable the class installer did
-    // not carry out and that run as they did; keeps, and names, those that
-    // may be disabled now or at the next boot, for the next run to enable.
+    // not carry out and that run as they did, and of those whose enable left
+    // them disabled or unread but that read enabled after the run; keeps,
+    // and names, those that may be disabled now or at the next boot, for the
+    // next run to enable.
     void FinishJournal(const std::vector<PickedAdapter>& adapters)
     {
         for (const observer::JournaledRestart& restart : observer::JournaledRestarts()) {
@@ -609,6 +622,24 @@ private:
                                                      WithText(static_cast<DWORD>(cleared), system_) + ")"
                       : waits ? "; the entry an interrupted run left of it is kept"
                               : ""));
+            } else if (restart.Enabled && restart.Kept) {
+                // Its enable left it reading disabled, or unread: read again
+                // after the run, one that reads enabled came up since.
+                bool up = std::any_of(adapters.begin(), adapters.end(), [&](const PickedAdapter& adapter) {
+                    return adapter.DevInst == restart.DevInst && adapter.StatusKnown && !IsLeftDisabled(adapter);
+                });
+                LSTATUS cleared = up ? ClearRestart(restart.Entry.DriverKeyName) : static_cast<LSTATUS>(ERROR_SUCCESS);
+                facts_.JournalUnwritable = facts_.JournalUnwritable || cleared != ERROR_SUCCESS;
+                if (!up) {
+                    Note(name + " is kept: the class installer answered its enable, but " +
+                         (restart.StateRead == CR_SUCCESS ? std::string("it read disabled right after it")
+                                                          : "its state could not be read right after it (" +
+                                                                ConfigurationCode(restart.StateRead) + ")") +
+                         "; the next run enables it again");
+                } else if (cleared != ERROR_SUCCESS) {
+                    Note(name + " enabled again, but its entry could not be cleared (error " +
+                         WithText(static_cast<DWORD>(cleared), system_) + "): the next run enables it once more");
+                }
             } else if (restart.Enabled && restart.Cleared != ERROR_SUCCESS) {
                 facts_.JournalUnwritable = true;
                 Note(name + " enabled again, but its entry could not be cleared (error " +

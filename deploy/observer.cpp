@@ -3,6 +3,7 @@
 #include <map>
 
 #include "common/unicode.h"
+#include "discovery/device_probes.h"
 #include "platform/operations_table.h"
 #include "setting/driver_setting.h"
 
@@ -275,6 +276,7 @@ BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO set, SP_DEVINFO_DA
             // A restart of its own: the entry goes on disk again, if it can.
             restart->Disabled = false;
             restart->Enabled = false;
+            restart->Kept = false;
             restart->Cleared = static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
             restart->Recorded = restart->Entry.DriverKeyName.empty() ? static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND)
                                                                      : RecordRestart(restart->Entry);
@@ -299,7 +301,15 @@ BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO set, SP_DEVINFO_DA
         restart->Disabled = true;
     } else if (restart != nullptr && change == DICS_ENABLE && restart->Disabled && !restart->Enabled) {
         restart->Enabled = true;
-        restart->Cleared = ClearRestart(restart->Entry.DriverKeyName);
+        // The class installer may answer for an enable that leaves the
+        // device disabled (its driver's own installer ignoring it): the
+        // entry goes once the device reads enabled.
+        bool disabled = false;
+        restart->StateRead = ReadDisabled(deviceInfo->DevInst, &disabled);
+        restart->Kept = restart->StateRead != CR_SUCCESS || disabled;
+        if (!restart->Kept) {
+            restart->Cleared = ClearRestart(restart->Entry.DriverKeyName);
+        }
     }
     return done;
 }

@@ -61,7 +61,12 @@ struct JournaledRestart {
     platform::LSTATUS Recorded =
         platform::ERROR_SUCCESS; // not ERROR_SUCCESS: the entry was not recorded, and the disable refused
     bool Disabled = false;       // the class installer carried out the disable
-    bool Enabled = false;        // and then an enable: the entry was cleared
+    bool Enabled = false;        // and then an enable: the entry was cleared, unless Kept
+    // The class installer answered the enable, but the device read disabled
+    // right after it (StateRead CR_SUCCESS), or its state could not be read
+    // (StateRead): the entry stays until the device reads enabled.
+    bool Kept = false;
+    platform::CONFIGRET StateRead = platform::CR_SUCCESS;
     // The status of clearing it after the enable; ERROR_FILE_NOT_FOUND until then.
     platform::LSTATUS Cleared = static_cast<platform::LSTATUS>(platform::ERROR_FILE_NOT_FOUND);
     // A driver key the tool opened for writing that the deployment had not

@@ -60,33 +60,32 @@ void RecoverAdapter(std::size_t index, DeviceRef device, SP_DEVINFO_DATA* device
     (void)SetDeviceState(DICS_ENABLE, device);
     bool enabled = EnabledSince(deviceInfo->DevInst, before);
     // The class installer may answer for an enable that leaves the device
-    // disabled (its driver's own installer ignoring it, say): one found
-    // disabled must be read no longer disabled before its entry goes.
-    bool stillDisabled = false;
-    std::string after = "; the class installer answered the enable, but it still reads disabled";
-    if (enabled && disabled) {
-        bool now = false;
-        CONFIGRET reread = ReadDisabled(deviceInfo->DevInst, &now);
-        stillDisabled = reread != CR_SUCCESS || now;
-        if (reread != CR_SUCCESS) {
-            after = "; the class installer answered the enable, but its state cannot be read now (" +
-                    ConfigurationCode(reread) + ")";
-        }
+    // disabled (its driver's own installer ignoring it, say): the device must
+    // read enabled after it, or its entry stays.
+    bool now = false;
+    CONFIGRET reread = enabled ? ReadDisabled(deviceInfo->DevInst, &now) : CR_SUCCESS;
+    bool confirmed = enabled && reread == CR_SUCCESS && !now;
+    std::string after = "; the class installer did not enable it";
+    if (enabled && reread != CR_SUCCESS) {
+        after = "; the class installer answered the enable, but its state cannot be read now (" +
+                ConfigurationCode(reread) + ")";
+    } else if (enabled) {
+        after = disabled ? "; the class installer answered the enable, but it still reads disabled"
+                         : "; the class installer answered the enable, but it reads disabled now";
     }
-    if (enabled && !disabled) {
+    if (confirmed && !disabled) {
         // Its entry stays until the run's own restart of it clears it: a run
         // cut short before then leaves the restart owed to the next.
         recovering->Result.Owed.push_back(entry);
         recovering->Result.Lines.push_back(name + state + "; enabled, its entry kept until the run has restarted it");
-    } else if (enabled && !stillDisabled) {
+    } else if (confirmed) {
         ++recovering->Result.Enabled;
         recovering->Result.Lines.push_back(name + state + "; enabled again, " +
                                            Cleared(entry, recovering->System, &recovering->Result));
     } else {
         ++recovering->Result.Failed;
         recovering->Result.Waiting.push_back(entry);
-        recovering->Result.Lines.push_back(
-            name + state + (enabled ? after : "; the class installer did not enable it") + ", so its entry is kept");
+        recovering->Result.Lines.push_back(name + state + after + ", so its entry is kept");
     }
 }
 

@@ -218,7 +218,16 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
                      testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD)};
     unseen.Faults[0].Device = 0;
     unseen.Faults[1].Device = 0;
-    unseen.Faults[1].Nth = 17; // the read after the run
+    unseen.Faults[1].Nth = 18; // the read after the run
+    // The first one's driver ignores the enable, which the class installer
+    // answers for all the same: it stays disabled. Then as that, its state
+    // unread after the run: it read disabled right after the enable.
+    simulator::Machine stuck = TwoAdapters();
+    stuck.Devices[0].OnStateChange = simulator::Reaction::Stuck;
+    simulator::Machine stuckUnseen = stuck;
+    stuckUnseen.Faults = {testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD)};
+    stuckUnseen.Faults[0].Device = 0;
+    stuckUnseen.Faults[0].Nth = 19; // the read after the run
     const std::string key = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\";
     struct Case {
         const char* name;
@@ -230,6 +239,12 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
         {"a disable pending until the next boot, not undone", &vetoed, DEPLOY_FAILED, 1,
          "outcome 1: failed: 1 adapter running with a disable not undone, which may take effect at the next boot."},
         {"a disable the driver ignored", &ignoring, DEPLOY_RESTART_NEEDED, 0, "(1 adapter not restarted)"},
+        {"an enable the driver ignored", &stuck, DEPLOY_FAILED, 1,
+         "0001 (ROOT\\SIMULATED\\0000) is kept: the class installer answered its enable, but it read disabled "
+         "right after it; the next run enables it again\n"},
+        {"an enable the driver ignored, its state unread after the run", &stuckUnseen, DEPLOY_FAILED, 1,
+         "0001 could not be confirmed after the run (CM_Get_DevNode_Status: CR_NO_SUCH_DEVNODE, 0x0000000D); check "
+         "the adapter in Device Manager\n  outcome 1: failed: 1 adapter left disabled"},
         {"entries that cannot be cleared", &undeletable, DEPLOY_FAILED, 2,
          "failed: the journal of restarts under way cannot be kept"},
         {"an adapter only the tool's walk picked", &missed, DEPLOY_FAILED, 1,
@@ -279,17 +294,24 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     // Restarts owed by an interrupted run (the first adapter found running
     // under its entry, its key written): one the tool does not reach stays
     // owed, answered 3010, and the next run does it; one it reaches and
-    // cannot restart is not owed to any run.
+    // cannot restart is not owed to any run. One whose state cannot be read
+    // at all may be disabled still after the recovery's enable: that
+    // recovery failed, and its entry stays.
     simulator::Machine owed = TwoAdapters();
     owed.Registry[0].Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x31, 0}});
     owed.Registry.push_back(journal);
     owed.Registry.back().Values = {
         {u"{4d36e972-e325-11ce-bfc1-08002be10318}\\0001",
          simulator::Value{platform::REG_SZ, simulator::TextBytes(u"ROOT\\SIMULATED\\0000")}}};
-    simulator::Machine unreachable = owed; // its state cannot be read while the run lasts
-    unreachable.Faults = {testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD)};
-    unreachable.Faults[0].Device = 0;
-    unreachable.Faults[0].Times = -1;
+    simulator::Machine unreadable = owed; // its state cannot be read at all
+    unreadable.Faults = {testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD)};
+    unreadable.Faults[0].Device = 0;
+    unreadable.Faults[0].Times = -1;
+    simulator::Machine unreachable = owed; // its state read by the recovery alone (the first two reads)
+    for (std::uint64_t nth = 3; nth <= 60; ++nth) {
+        unreachable.Faults.push_back(testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, nth));
+        unreachable.Faults.back().Device = 0;
+    }
     simulator::Machine ignored = owed; // its driver ignores the disable
     ignored.Devices[0].OnStateChange = simulator::Reaction::Ignore;
     simulator::Machine fixed = owed; // it cannot be disabled at all
@@ -299,14 +321,16 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
         const simulator::Machine* machine;
         bool kept;                  // its entry, as it was, after the run
         std::size_t installerCalls; // by the run after it, with no fault
+        int code = DEPLOY_RESTART_NEEDED;
     } owedCases[] = {
         {"not reached", &unreachable, true, 5}, // the enable, then both restarts
+        {"unreadable", &unreadable, true, 5, DEPLOY_FAILED},
         {"ignoring the disable", &ignored, false, 0},
         {"not disableable", &fixed, false, 0},
     };
     for (const Owed& c : owedCases) {
         FakeDeploySystem first;
-        EXPECT_EQ(Deploy(*c.machine, u"/a", &first), DEPLOY_RESTART_NEEDED) << c.name << "\n" << first.Log;
+        EXPECT_EQ(Deploy(*c.machine, u"/a", &first), c.code) << c.name << "\n" << first.Log;
         const std::vector<std::pair<std::u16string, simulator::Value>> none;
         EXPECT_EQ(JournalOf(simulator::Current()), c.kept ? owed.Registry.back().Values : none) << c.name << "\n"
                                                                                                 << first.Log;
@@ -467,21 +491,20 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     simulator::Machine unsure = ignoring;
     unsure.Faults = {testsupport::Failing(Operation::CM_Get_DevNode_Status, 0x1E, 2)};
     unsure.Faults[0].Device = 0;
-    // Its state unread at first, it is taken for one running, enabled all the
-    // same, and owed a restart; the fresh read after the walk (which passed
-    // it over) finds it disabled still.
+    // Its state unread at first, it is enabled all the same; read right
+    // after the enable, it is disabled still.
     simulator::Machine unseen = ignoring;
     unseen.Faults = {testsupport::Failing(Operation::CM_Get_DevNode_Status, 0x1E, 1)};
     simulator::Machine refusing = left; // the first adapter's enable refused
     refusing.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 0xE0000219, 1)};
     // Its enable refused, its key not as wanted, and its state unread when
-    // the walk asks whether it is disabled (the fourth status read): the
+    // the walk asks whether it is disabled (the fifth status read): the
     // walk picks it, the run records it and writes its key, and the tool
     // does not restart it. Its entry is the interrupted run's still, and
     // stays.
     simulator::Machine unset = refusing;
     unset.Registry[0].Values.clear();
-    unset.Faults.push_back(testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, 4));
+    unset.Faults.push_back(testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, 5));
     unset.Faults.back().Device = 0;
     // The same, its entry not flushed when the run records it: the run
     // stops there, and the journal keeps every entry.
@@ -566,9 +589,7 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
          &unseen,
          1,
          {"  recovery: " + key + "0001 (PCI\\VEN_1), left by an interrupted run: its state cannot be read",
-          "  journal: " + key +
-              "0001 (PCI\\VEN_1) was enabled by the recovery, but its device reads disabled now: its entry is "
-              "kept, for the next run to enable it\n",
+          "; the class installer answered the enable, but it reads disabled now, so its entry is kept\n",
           "  outcome 1: failed: 1 adapter left disabled by an interrupted run not enabled again"},
          2},
         {"refused, its key not as wanted",

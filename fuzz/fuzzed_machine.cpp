@@ -64,10 +64,10 @@ Device MakeDevice(FuzzedDataProvider& input, int index)
         likely[slot].push_back(simulator::TextIn(adapter.Properties[slot].Bytes));
         device.Properties[slot] = MakeProperty(input, likely[slot]);
     }
-    const simulator::Reaction reactions[] = {simulator::Reaction::Adapter, simulator::Reaction::Ignore,
+    const simulator::Reaction reactions[] = {simulator::Reaction::Adapter,     simulator::Reaction::Ignore,
                                              simulator::Reaction::NeedRestart, simulator::Reaction::NeedReboot,
-                                             simulator::Reaction::Vetoed};
-    device.OnStateChange = reactions[input.ConsumeIntegralInRange(0, 4)];
+                                             simulator::Reaction::Vetoed,      simulator::Reaction::Stuck};
+    device.OnStateChange = reactions[input.ConsumeIntegralInRange(0, 5)];
     return device;
 }
 

@@ -16,7 +16,7 @@ struct ReactionName {
 };
 inline constexpr ReactionName REACTION_NAMES[] = {
     {Reaction::Adapter, "adapter"},       {Reaction::Ignore, "ignore"}, {Reaction::NeedRestart, "needrestart"},
-    {Reaction::NeedReboot, "needreboot"}, {Reaction::Vetoed, "vetoed"},
+    {Reaction::NeedReboot, "needreboot"}, {Reaction::Vetoed, "vetoed"}, {Reaction::Stuck, "stuck"},
 };
 
 // The shape of a machine file: the members of its objects, and where its

@@ -81,6 +81,8 @@ enum class Reaction {
     NeedReboot,  // as Adapter, and asks for a reboot (DI_NEEDREBOOT)
     Vetoed,      // its driver will not stop: disabling asks for a reboot (DI_NEEDREBOOT)
                  // and leaves the disable pending, the device running; enabling cancels it
+    Stuck,       // disabling as Adapter; enabling succeeds and nothing happens (its
+                 // driver's own installer ignores it), so the device stays disabled
 };
 
 struct Device {

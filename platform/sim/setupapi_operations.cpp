@@ -55,6 +55,9 @@ BOOL ApplyStateChange(Recorder& call, Device& device, Member& member)
         member.InstallFlags |= DI_NEEDREBOOT;
         return Succeed(call);
     }
+    if (device.OnStateChange == Reaction::Stuck && params.StateChange == DICS_ENABLE) {
+        return Succeed(call);
+    }
     device.PendingDisable = false;
     if (params.StateChange == DICS_DISABLE) {
         device.Status = (device.Status | DN_HAS_PROBLEM) & ~DN_STARTED;
