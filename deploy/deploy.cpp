@@ -132,12 +132,12 @@ StatesDone StatesDoneTo(DEVINST devInst)
 }
 
 // Whether the class installer answered an enable of the adapter that left it
-// reading disabled.
-bool ReadDisabledAfterEnable(const PickedAdapter& adapter)
+// reading disabled, or unread.
+bool EnableUnconfirmed(const PickedAdapter& adapter)
 {
     const std::vector<observer::JournaledRestart>& restarts = observer::JournaledRestarts();
     return std::any_of(restarts.begin(), restarts.end(), [&](const observer::JournaledRestart& restart) {
-        return restart.DevInst == adapter.DevInst && restart.Enabled && restart.Kept && restart.StateRead == CR_SUCCESS;
+        return restart.DevInst == adapter.DevInst && restart.Enabled && restart.Kept;
     });
 }
 
@@ -150,9 +150,9 @@ void AddFactsOfRun(const std::vector<PickedAdapter>& adapters, SettingAction act
         StatesDone done = StatesDoneTo(adapter.DevInst);
         facts->KeysNotAsWanted += IsAsWanted(adapter, action) ? 0 : 1;
         // One whose state cannot be read, with a disable not undone or an
-        // enable that left it reading disabled, may be disabled.
-        bool disabled = IsLeftDisabled(adapter) ||
-                        (!adapter.StatusKnown && (done.LastDisabled || ReadDisabledAfterEnable(adapter)));
+        // enable not seen to take, may be disabled.
+        bool disabled =
+            IsLeftDisabled(adapter) || (!adapter.StatusKnown && (done.LastDisabled || EnableUnconfirmed(adapter)));
         facts->AdaptersLeftDisabled += disabled ? 1 : 0;
         facts->AdaptersDisablePending += !disabled && done.DisablePending ? 1 : 0;
         facts->AdaptersWaitingForRestart += NeedsRestart(adapter) ? 1 : 0;

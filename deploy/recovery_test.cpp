@@ -228,6 +228,23 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     stuckUnseen.Faults = {testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD)};
     stuckUnseen.Faults[0].Device = 0;
     stuckUnseen.Faults[0].Nth = 19; // the read after the run
+    // And its state unread right after the enable too: the status read that
+    // follows it.
+    simulator::Machine stuckUnread = stuckUnseen;
+    FakeDeploySystem probe;
+    (void)Deploy(stuck, u"/a", &probe);
+    std::uint64_t reads = 0;
+    std::uint64_t afterEnable = 0;
+    bool enabled = false;
+    for (const simulator::Call& call : simulator::Trace()) {
+        enabled = enabled || (call.Operation == "SetupDiCallClassInstaller" && call.Argument("index") == "0" &&
+                              call.Argument("stateChange") == "1");
+        reads += call.Operation == "CM_Get_DevNode_Status" ? 1 : 0;
+        afterEnable = afterEnable == 0 && enabled && call.Operation == "CM_Get_DevNode_Status" ? reads : afterEnable;
+    }
+    ASSERT_NE(afterEnable, 0u);
+    stuckUnread.Faults.push_back(testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, afterEnable));
+    stuckUnread.Faults.back().Device = 0;
     const std::string key = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\";
     struct Case {
         const char* name;
@@ -242,6 +259,10 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
         {"an enable the driver ignored", &stuck, DEPLOY_FAILED, 1,
          "0001 (ROOT\\SIMULATED\\0000) is kept: the class installer answered its enable, but it read disabled "
          "right after it; the next run enables it again\n"},
+        {"an enable the driver ignored, its state unread right after it and after the run", &stuckUnread, DEPLOY_FAILED,
+         1,
+         "0001 (ROOT\\SIMULATED\\0000) is kept: the class installer answered its enable, but its state could not be "
+         "read right after it (CR_NO_SUCH_DEVNODE, 0x0000000D); the next run enables it again\n"},
         {"an enable the driver ignored, its state unread after the run", &stuckUnseen, DEPLOY_FAILED, 1,
          "0001 could not be confirmed after the run (CM_Get_DevNode_Status: CR_NO_SUCH_DEVNODE, 0x0000000D); check "
          "the adapter in Device Manager\n  outcome 1: failed: 1 adapter left disabled"},
