@@ -587,6 +587,14 @@ private:
         return false;
     }
 
+    // Whether the device, read again after the run, reads running.
+    static bool ReadsRunning(const std::vector<PickedAdapter>& adapters, DEVINST devInst)
+    {
+        return std::any_of(adapters.begin(), adapters.end(), [&](const PickedAdapter& adapter) {
+            return adapter.DevInst == devInst && adapter.StatusKnown && !IsLeftDisabled(adapter);
+        });
+    }
+
     // Whether the class installer was asked to disable the device in this run.
     static bool DisableAsked(DEVINST devInst)
     {
@@ -622,39 +630,28 @@ private:
                                                      WithText(static_cast<DWORD>(cleared), system_) + ")"
                       : waits ? "; the entry an interrupted run left of it is kept"
                               : ""));
-            } else if (restart.Enabled && restart.Kept) {
-                // Its enable left it reading disabled, or unread: read again
-                // after the run, one that reads enabled came up since.
-                bool up = std::any_of(adapters.begin(), adapters.end(), [&](const PickedAdapter& adapter) {
-                    return adapter.DevInst == restart.DevInst && adapter.StatusKnown && !IsLeftDisabled(adapter);
-                });
-                LSTATUS cleared = up ? ClearRestart(restart.Entry.DriverKeyName) : static_cast<LSTATUS>(ERROR_SUCCESS);
-                facts_.JournalUnwritable = facts_.JournalUnwritable || cleared != ERROR_SUCCESS;
-                if (!up) {
-                    Note(name + " is kept: the class installer answered its enable, but " +
-                         (restart.StateRead == CR_SUCCESS ? std::string("it read disabled right after it")
-                                                          : "its state could not be read right after it (" +
-                                                                ConfigurationCode(restart.StateRead) + ")") +
-                         "; the next run enables it again");
-                } else if (cleared != ERROR_SUCCESS) {
+            } else if (restart.Enabled && restart.Kept && !ReadsRunning(adapters, restart.DevInst)) {
+                Note(name + " is kept: the class installer answered its enable, but " +
+                     (restart.StateRead == CR_SUCCESS ? std::string("it read disabled right after it")
+                                                      : "its state could not be read right after it (" +
+                                                            ConfigurationCode(restart.StateRead) + ")") +
+                     "; the next run enables it again");
+            } else if (restart.Enabled) {
+                // One whose enable left it reading disabled, or unread, and
+                // that reads running after the run came up since.
+                LSTATUS cleared = restart.Kept ? ClearRestart(restart.Entry.DriverKeyName) : restart.Cleared;
+                if (cleared != ERROR_SUCCESS) {
+                    facts_.JournalUnwritable = true;
                     Note(name + " enabled again, but its entry could not be cleared (error " +
                          WithText(static_cast<DWORD>(cleared), system_) + "): the next run enables it once more");
                 }
-            } else if (restart.Enabled && restart.Cleared != ERROR_SUCCESS) {
-                facts_.JournalUnwritable = true;
-                Note(name + " enabled again, but its entry could not be cleared (error " +
-                     WithText(static_cast<DWORD>(restart.Cleared), system_) + "): the next run enables it once more");
-            } else if (!restart.Enabled) {
+            } else {
                 // An adapter the class installer was never asked to disable
                 // (the tool did not reach it, or it went away) was not
                 // disabled by this run, whatever its state reads; nor was one
                 // that runs on after a disable carried out without a request
                 // for a restart (its driver ignored it), which no enable undoes.
-                bool runs = !DisableAsked(restart.DevInst);
-                for (const PickedAdapter& adapter : adapters) {
-                    runs =
-                        runs || (adapter.DevInst == restart.DevInst && adapter.StatusKnown && !IsLeftDisabled(adapter));
-                }
+                bool runs = !DisableAsked(restart.DevInst) || ReadsRunning(adapters, restart.DevInst);
                 if (!runs || StatesDoneTo(restart.DevInst).DisablePending) {
                     Note(name + " is kept: its adapter may be disabled, now or from the next boot; the next run of the "
                                 "deployment enables it again");

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <map>
 
 #include "deploy/outcome.h"
@@ -35,6 +36,26 @@ std::vector<std::pair<std::u16string, simulator::Value>> JournalOf(const simulat
         }
     }
     return {};
+}
+
+// In the last run's trace, the number among the calls of operation (as a
+// fault's Nth counts them) of the first one that matches after the first
+// call that marks where to look from; 0 when there is none.
+std::uint64_t FirstCallAfter(const std::function<bool(const simulator::Call&)>& marks, const std::string& operation,
+                             const std::function<bool(const simulator::Call&)>& matches)
+{
+    std::uint64_t calls = 0;
+    bool marked = false;
+    for (const simulator::Call& call : simulator::Trace()) {
+        if (call.Operation == operation) {
+            ++calls;
+            if (marked && matches(call)) {
+                return calls;
+            }
+        }
+        marked = marked || marks(call);
+    }
+    return 0;
 }
 
 bool Disabled(const simulator::Device& device)
@@ -95,16 +116,9 @@ TEST(InterruptedRuns, TheJournalHoldsEachAdapterOnDiskBeforeItsKeyIsWritten)
     FakeDeploySystem probe;
     (void)Deploy(vanishing, u"/a", &probe);
     // The tool's fetch of the second comes after its restart of the first.
-    std::uint64_t fetch = 0;
-    std::uint64_t fetches = 0;
-    bool restarting = false;
-    for (const simulator::Call& call : simulator::Trace()) {
-        restarting = restarting || call.Operation == "SetupDiCallClassInstaller";
-        fetches += call.Operation == "SetupDiEnumDeviceInfo" ? 1 : 0;
-        if (fetch == 0 && restarting && call.Operation == "SetupDiEnumDeviceInfo" && call.Argument("index") == "1") {
-            fetch = fetches;
-        }
-    }
+    std::uint64_t fetch = FirstCallAfter(
+        [](const simulator::Call& call) { return call.Operation == "SetupDiCallClassInstaller"; },
+        "SetupDiEnumDeviceInfo", [](const simulator::Call& call) { return call.Argument("index") == "1"; });
     ASSERT_NE(fetch, 0u);
     vanishing.Faults = {testsupport::Failing(Operation::SetupDiEnumDeviceInfo, platform::ERROR_NO_MORE_ITEMS, fetch)};
     (void)Deploy(vanishing, u"/a", &probe);
@@ -233,15 +247,12 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     simulator::Machine stuckUnread = stuckUnseen;
     FakeDeploySystem probe;
     (void)Deploy(stuck, u"/a", &probe);
-    std::uint64_t reads = 0;
-    std::uint64_t afterEnable = 0;
-    bool enabled = false;
-    for (const simulator::Call& call : simulator::Trace()) {
-        enabled = enabled || (call.Operation == "SetupDiCallClassInstaller" && call.Argument("index") == "0" &&
-                              call.Argument("stateChange") == "1");
-        reads += call.Operation == "CM_Get_DevNode_Status" ? 1 : 0;
-        afterEnable = afterEnable == 0 && enabled && call.Operation == "CM_Get_DevNode_Status" ? reads : afterEnable;
-    }
+    std::uint64_t afterEnable = FirstCallAfter(
+        [](const simulator::Call& call) {
+            return call.Operation == "SetupDiCallClassInstaller" && call.Argument("index") == "0" &&
+                   call.Argument("stateChange") == "1";
+        },
+        "CM_Get_DevNode_Status", [](const simulator::Call&) { return true; });
     ASSERT_NE(afterEnable, 0u);
     stuckUnread.Faults.push_back(testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, afterEnable));
     stuckUnread.Faults.back().Device = 0;
