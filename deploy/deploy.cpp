@@ -241,8 +241,17 @@ public:
         return placed;
     }
 
+    // Removes the installed programs after a run that did not fail. After
+    // one that did, the setting may still be in force or an adapter left
+    // disabled, and the installed check must stay to say so to the
+    // management system; a later /d removes them.
     void RemovePrograms()
     {
+        if (JudgeOutcome(facts_).Code == DEPLOY_FAILED) {
+            Note("the installed programs are kept, since the run failed: the installed check still tells of this "
+                 "machine, and a later /d removes them");
+            return;
+        }
         ProgramsDone done;
         std::string problem;
         facts_.ProgramsRemoved = system_->RemovePrograms(&done, &problem);

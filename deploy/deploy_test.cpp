@@ -203,6 +203,14 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
          true, true, RunLock::Acquired,
          "  installed program: C:\\Program Files\\Tessary\\tessary-preflight.exe removed\n  outcome 0: "},
         {"not removed", [](M&) {}, u"/d", 1, "failed: the installed programs not removed.", false, false},
+        {"delete failed",
+         [&](M& m) {
+             m.Registry[0].Values.emplace_back(u"WapiSupport", set);
+             m.Registry[0].DenyFullAccess = true;
+             m.Registry[1].Values.emplace_back(u"WapiSupport", set);
+         },
+         u"/d", 1, "failed: 1 adapter with the driver key not as wanted.", true, true, RunLock::Acquired,
+         "the installed programs are kept, since the run failed"},
         {"usage", [](M&) {}, u"/x", 2, "", false},
     };
     for (const Case& c : cases) {
@@ -242,6 +250,9 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
             EXPECT_TRUE(std::string(c.name) != "left disabled" ||
                         system.Log.find("not restarted:") == std::string::npos)
                 << system.Log;
+            // The installed check goes only with a /d that did not fail
+            // before it, and stays to report the machine otherwise.
+            EXPECT_EQ(system.Removed, c.command[1] == u'd' && (c.code != DEPLOY_FAILED || !c.placeable)) << c.name;
             // Nothing is placed while another run may be under way.
             EXPECT_EQ(system.Installed,
                       std::u16string(c.command) == u"/a" && c.lock != RunLock::Busy && c.lock != RunLock::Untrusted)
