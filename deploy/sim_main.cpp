@@ -10,8 +10,11 @@
 int main(int argc, char** argv)
 {
     platform::UseOperations(&observer::ObservedOperations(simulator::PlatformOperations()));
-    return RunOnSimulatedMachine("tessary-deploy", argc, argv, [](int count, const platform::WCHAR* const* arguments) {
-        SimulatedDeploySystem system;
-        return RunDeploy(count, arguments, &system);
-    });
+    return RunOnSimulatedMachine(
+        "tessary-deploy", argc, argv,
+        [](int count, const platform::WCHAR* const* arguments) {
+            SimulatedDeploySystem system;
+            return RunDeploy(count, arguments, &system);
+        },
+        "TESSARY_SIM_LOG");
 }

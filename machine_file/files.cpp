@@ -287,7 +287,16 @@ bool IsSameFile(const std::string& first, const std::string& second)
 {
     std::error_code failure;
     bool same = fs::equivalent(PathOf(first), PathOf(second), failure);
-    return !failure && same;
+    if (!failure) {
+        return same;
+    }
+    // One of them is not there yet: the one a run makes would be the other.
+    fs::path one = fs::weakly_canonical(PathOf(first), failure);
+    if (failure) {
+        return false;
+    }
+    fs::path other = fs::weakly_canonical(PathOf(second), failure);
+    return !failure && one == other;
 }
 
 bool PrepareReplacement(const std::string& path, const std::function<bool(std::ostream&)>& write,

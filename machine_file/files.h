@@ -36,8 +36,9 @@ bool CanReplaceFile(const std::string& path, std::string* error);
 // the project is not built from its checkout.
 bool IsTrackedInCheckout(const std::string& root, const std::string& path);
 
-// True when both paths name one existing file, through symbolic links and
-// hard links: the same file, not the same spelling.
+// True when both paths name one file, through symbolic links and hard links:
+// the same file, not the same spelling; for a file not made yet, the same
+// place once its folders' links are followed.
 bool IsSameFile(const std::string& first, const std::string& second);
 
 // A file's new content, written and flushed to disk beside it under a name no

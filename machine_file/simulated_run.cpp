@@ -26,10 +26,12 @@ int Refuse(const std::string& message)
     return MACHINE_FAILED;
 }
 
-int Run(int argc, char** argv, const std::function<int(int, const platform::WCHAR* const*)>& program)
+int Run(int argc, char** argv, const std::function<int(int, const platform::WCHAR* const*)>& program,
+        const char* logVariable)
 {
     const char* machinePath = std::getenv("TESSARY_SIM_MACHINE");
     const char* tracePath = std::getenv("TESSARY_SIM_TRACE");
+    const char* logPath = logVariable != nullptr ? std::getenv(logVariable) : nullptr;
     const char* timing = std::getenv("TESSARY_SIM_TIMING");
     auto started = std::chrono::steady_clock::now();
     auto lap = [&started]() {
@@ -56,6 +58,18 @@ int Run(int argc, char** argv, const std::function<int(int, const platform::WCHA
         return Refuse("trace file " + simulator::QuotedPath(tracePath) + ": is the machine file " +
                       simulator::QuotedPath(machinePath) + " itself; name another file. The run was not started.");
     }
+    // The log is appended to while the program runs: over the machine file
+    // it would spoil the file or be written over with it, over the trace it
+    // would be written over.
+    bool logging = logPath != nullptr && *logPath != 0;
+    if (logging && fromFile && simulator::IsSameFile(logPath, machinePath)) {
+        return Refuse("log file " + simulator::QuotedPath(logPath) + ": is the machine file " +
+                      simulator::QuotedPath(machinePath) + " itself; name another file. The run was not started.");
+    }
+    if (logging && tracing && simulator::IsSameFile(logPath, tracePath)) {
+        return Refuse("log file " + simulator::QuotedPath(logPath) + ": is the trace file " +
+                      simulator::QuotedPath(tracePath) + " itself; name another file. The run was not started.");
+    }
     if (fromFile && !simulator::CanReplaceFile(machinePath, &error)) {
         return Refuse("machine file " + simulator::QuotedPath(machinePath) + ": " + error +
                       ". The run was not started.");
@@ -71,6 +85,11 @@ int Run(int argc, char** argv, const std::function<int(int, const platform::WCHA
     if (tracing && simulator::IsTrackedInCheckout(TESSARY_SOURCE_DIR, tracePath)) {
         return Refuse("trace file " + simulator::QuotedPath(tracePath) +
                       ": is one of the project's own files, which a trace would overwrite; name a file of its "
+                      "own. The run was not started.");
+    }
+    if (logging && simulator::IsTrackedInCheckout(TESSARY_SOURCE_DIR, logPath)) {
+        return Refuse("log file " + simulator::QuotedPath(logPath) +
+                      ": is one of the project's own files, which the log would be appended to; name a file of its "
                       "own. The run was not started.");
     }
 #endif
@@ -153,11 +172,12 @@ int Run(int argc, char** argv, const std::function<int(int, const platform::WCHA
 } // namespace
 
 int RunOnSimulatedMachine(const char* name, int argc, char** argv,
-                          const std::function<int(int, const platform::WCHAR* const*)>& program)
+                          const std::function<int(int, const platform::WCHAR* const*)>& program,
+                          const char* logVariable)
 {
     programName = name;
     try {
-        return Run(argc, argv, program);
+        return Run(argc, argv, program, logVariable);
     } catch (const std::exception& problem) {
         // Out of memory, say: the simulated machine failed, not the program.
         return Refuse(std::string("the simulation failed: ") + problem.what());

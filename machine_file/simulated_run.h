@@ -20,5 +20,9 @@ constexpr int KILLED_STATUS = 137;
 // and the status is KILLED_STATUS. Problems of the simulated platform, not
 // of the program, are one message on standard error, named "NAME (simulated
 // platform)", and status 2. Otherwise answers the program's status.
+// logVariable names the environment variable of a file the program appends
+// its log to, if it keeps one: one that is the machine file, the trace file
+// or a project's own file is refused before anything runs as well.
 int RunOnSimulatedMachine(const char* name, int argc, char** argv,
-                          const std::function<int(int, const platform::WCHAR* const*)>& program);
+                          const std::function<int(int, const platform::WCHAR* const*)>& program,
+                          const char* logVariable = nullptr);

@@ -188,6 +188,31 @@ TEST_F(EndToEnd, FilesTheRunCouldNotWriteAsTheUserWantsAreRefusedBeforeIt)
     EXPECT_EQ(result.Status, 2);
     EXPECT_NE(result.Errors.find("which the run would write its changes into"), std::string::npos) << result.Errors;
     EXPECT_EQ(ReadFile(TESSARY_DEMO_MACHINE), demo);
+    // The deployment's log, appended to while it runs, is neither the
+    // machine file (by any name), nor the trace (even one not made yet), nor
+    // a source.
+    auto quoted = [this](const char* name) { return "log file '" + Path(name).string() + "': "; };
+    struct LogCase {
+        std::string log;
+        std::string problem;
+    } logs[] = {
+        {Path("machine.json").string(), quoted("machine.json") + "is the machine file"},
+        {Path("link.json").string(), quoted("link.json") + "is the machine file"},
+        {Path("trace.txt").string(), quoted("trace.txt") + "is the trace file"},
+        {Path("sources/demo_machine.json").string(), "which the log would be appended to"},
+    };
+    for (const LogCase& c : logs) {
+        ASSERT_EQ(setenv("TESSARY_SIM_LOG", c.log.c_str(), 1), 0);
+        result = RunProgram(TESSARY_DEPLOY_EXE, {"/a"}, Path("machine.json").string(), Path("trace.txt").string(),
+                            folder_.string());
+        ASSERT_EQ(unsetenv("TESSARY_SIM_LOG"), 0);
+        EXPECT_EQ(result.Status, 2) << c.log;
+        EXPECT_EQ(result.Output, "") << c.log;
+        EXPECT_NE(result.Errors.find(c.problem), std::string::npos) << result.Errors;
+        EXPECT_EQ(ReadFile(Path("machine.json")), MACHINE) << c.log;
+        EXPECT_FALSE(fs::exists(Path("trace.txt"))) << c.log;
+    }
+    EXPECT_EQ(ReadFile(TESSARY_DEMO_MACHINE), demo);
 }
 
 #endif
