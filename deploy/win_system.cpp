@@ -573,14 +573,18 @@ bool WindowsDeploySystem::AppendToLog(const std::string& entry, const std::strin
         return log;
     };
     Handle log = openLog();
+    std::string unmoved;
     LARGE_INTEGER size = {};
     if (!continued && log.Valid() && ::GetFileSizeEx(log.Get(), &size) && size.QuadPart > 0 &&
         static_cast<unsigned long long>(size.QuadPart) + text.size() > MAX_LOG_BYTES) {
         // Full: it becomes the one older file, and a new log begins.
         log = Handle();
+        // Where it cannot be (a reader that does not share deleting holds
+        // it, say), the entry goes on the full log rather than nowhere, and
+        // says so.
         if (!::MoveFileExW(path.c_str(), (path + L".1").c_str(), MOVEFILE_REPLACE_EXISTING)) {
-            *problem = Narrow(path) + " cannot be moved aside to make room (" + Error(::GetLastError()) + ")";
-            return false;
+            unmoved = "  the log could not be moved aside to make room (" + Error(::GetLastError()) +
+                      "), so it grows past its " + std::to_string(MAX_LOG_BYTES / 1024) + " KiB\n";
         }
         log = openLog();
     }
@@ -594,6 +598,7 @@ bool WindowsDeploySystem::AppendToLog(const std::string& entry, const std::strin
     if (continued && !(EndOf(log.Get()) == logEnd_)) {
         text = windowsLines(resumed) + text;
     }
+    text += windowsLines(unmoved);
     if (!winfiles::WriteAll(log.Get(), text)) {
         *problem = Narrow(path) + " cannot be written (" + Error(::GetLastError()) + ")";
         return false;

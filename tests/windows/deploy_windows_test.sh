@@ -2,7 +2,8 @@
 # Usage: deploy_windows_test.sh PREFIX DEPLOY_SIM DETACHED_RUN HOLD_MUTEX WORK
 # tessary-deploy's own work on Windows, done for real under Wine over
 # simulated devices (DEPLOY_SIM): the log folder and file are made and
-# appended to, bounded to about 1 MiB and one older file, refused (and not
+# appended to, bounded to about 1 MiB and one older file (a full log that
+# cannot be moved aside still takes the entry), refused (and not
 # written through) when the folder or the file is a link; the programs are
 # installed under Program Files\Tessary before the tool runs, a swapped
 # pre-flight is refused with nothing done, and /d removes them; and a run with no
@@ -78,6 +79,16 @@ head -c 1048576 /dev/zero | tr '\0' 'x' >"$log"
 run tessary-deploy-sim.exe /a >/dev/null || fail "/a on a full log: status $?"
 [ "$(wc -c <"$log.1")" -eq 1048576 ] || fail "the full log was not kept as the older file"
 [ "$(wc -c <"$log")" -lt 4096 ] && grep -q '^  outcome 0' "$log" || fail "no new log: $(head -c 300 "$log")"
+# One that cannot be moved aside (the older file's name is a folder's here)
+# still takes the entry, which says so.
+rm -f "$log.1"
+mkdir "$log.1"
+head -c 1048576 /dev/zero | tr '\0' 'x' >"$log"
+run tessary-deploy-sim.exe /a >/dev/null || fail "/a on a full log kept in place: status $?"
+[ "$(wc -c <"$log")" -gt 1048576 ] && grep -q '^  outcome 0' "$log" &&
+  grep -q '^  the log could not be moved aside to make room (error 5 ' "$log" ||
+  fail "the entry was not added to a full log kept in place: $(tail -c 600 "$log")"
+rmdir "$log.1"
 
 # A log folder, or a log file, that is a link is refused and not written
 # through; the run's outcome stays.
