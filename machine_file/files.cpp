@@ -2,6 +2,7 @@
 
 #include "machine_file/json_document.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -59,7 +60,15 @@ fs::path Folder(const fs::path& file)
 // descriptor, or -1 with errno set.
 int MakeTemporaryFile(const fs::path& target, fs::path* name)
 {
-    fs::path stem = Folder(target) / PathOf("." + target.filename().u8string() + ".tmp-");
+    // Its name begins with at most the first 100 bytes of the target's, cut
+    // between characters, so that it stays a name the system takes (255
+    // bytes on Linux, 255 UTF-16 units on Windows) whenever the target's is.
+    std::string base = target.filename().u8string();
+    std::size_t kept = std::min<std::size_t>(base.size(), 100);
+    while (kept > 0 && kept < base.size() && (static_cast<unsigned char>(base[kept]) & 0xC0) == 0x80) {
+        --kept;
+    }
+    fs::path stem = Folder(target) / PathOf("." + base.substr(0, kept) + ".tmp-");
 #if defined(_WIN32)
     static unsigned counter = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {

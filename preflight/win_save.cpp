@@ -140,7 +140,14 @@ bool SnapshotFile::Write(const std::string& bytes, std::string* problem)
         return false;
     }
     std::wstring path = Joined(folderPath_, name_);
-    std::wstring temporary = Joined(folderPath_, L"." + name_ + L".tmp-" + std::to_wstring(::GetCurrentProcessId()) +
+    // The temporary name begins with at most the first 100 units of the
+    // file's, not ending in half a pair, so that it stays within a name's
+    // 255 units whenever the file's does.
+    std::wstring base = name_.substr(0, 100);
+    if (base.size() < name_.size() && !base.empty() && IS_HIGH_SURROGATE(base.back())) {
+        base.pop_back();
+    }
+    std::wstring temporary = Joined(folderPath_, L"." + base + L".tmp-" + std::to_wstring(::GetCurrentProcessId()) +
                                                      L"-" + std::to_wstring(::GetTickCount64()));
     // The file is checked again, now that the snapshot is taken: it may have
     // been made or changed meanwhile.

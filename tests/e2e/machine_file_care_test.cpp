@@ -105,6 +105,17 @@ TEST_F(EndToEnd, WritingBackKeepsTheFileAsTheUserHadIt)
         EXPECT_TRUE(!root || (status.st_uid == 4321u && status.st_gid == 4322u));
         EXPECT_EQ(Names(Path("real")), (std::vector<std::string>{"target.json"}));
     }
+    // A name near the longest a file may have (255 bytes), of characters of
+    // two bytes: the file beside it that takes the changes first has a name
+    // the system takes too.
+    std::string name;
+    while (name.size() < 240) {
+        name += "\xc3\xa9";
+    }
+    fs::path longName = Path(name + ".json");
+    WriteFile(longName, MACHINE);
+    EXPECT_TRUE(Clean(RunOn(longName, folder_)));
+    EXPECT_NE(ReadFile(longName).find("WapiSupport"), std::string::npos);
 }
 
 TEST_F(EndToEnd, WritingBackKeepsTheLayoutOfTheWholeFile)

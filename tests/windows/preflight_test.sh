@@ -45,6 +45,12 @@ for target in 'C:\tessary-snapshot.json' '\\?\C:\tessary-snapshot.json'; do
   [ -s "$prefix/drive_c/tessary-snapshot.json" ] || fail "--save $target wrote no file"
 done
 rm -f "$prefix/drive_c/tessary-snapshot.json"
+# A name near the longest a file may have (255): its temporary file's is
+# within it too.
+long=$(printf 's%.0s' $(seq 245)).json
+run "$preflight" --save "$long" >long.txt 2>&1 || fail "--save a long name: status $?: $(cat long.txt)"
+cmp -s "$long" snapshot.json || fail "--save a long name: not the snapshot: $(cat long.txt)"
+rm -f "$long"
 # A file that cannot be made: one line, and a status that says so.
 status=0
 run "$preflight" --save 'no-such-folder\snapshot.json' >unsaved.txt 2>unsaved-error.txt || status=$?
