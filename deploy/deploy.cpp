@@ -73,8 +73,13 @@ std::string SettingAsRead(const PickedAdapter& adapter, DeploySystem* system)
     case SettingState::Other:
         break;
     }
+    // A value far larger than any setting's is shown by its start, so that
+    // one entry keeps within the log's bound.
+    constexpr std::size_t SHOWN_BYTES = 1024;
+    std::size_t shown = std::min(adapter.ValueData.size(), SHOWN_BYTES);
     return RegistryTypeName(adapter.ValueType) + ", " + std::to_string(adapter.ValueData.size()) +
-           " bytes: " + HexBytes(adapter.ValueData.data(), adapter.ValueData.size());
+           " bytes: " + HexBytes(adapter.ValueData.data(), shown) +
+           (shown < adapter.ValueData.size() ? " ... (the first " + std::to_string(SHOWN_BYTES) + " shown)" : "");
 }
 
 // Why no run of the tool can bring the adapter's key to what the action

@@ -8,7 +8,9 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <vector>
 
+#include "common/text_format.h"
 #include "deploy/observer.h"
 #include "deploy/outcome.h"
 #include "platform/sim/simulator.h"
@@ -115,6 +117,15 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
          u"/a", 0, "success: every adapter's driver key is as wanted, and every adapter", true, true, RunLock::Acquired,
          placed + "  before the run: " + key + "0001: WapiSupport absent\n  before the run: " + key +
              "0005: WapiSupport REG_SZ, 4 bytes: 30 00 00 00\n  Tessary Tool...\n  Command: Add WapiSupport\n"},
+        // A value far larger than any setting's, by its start.
+        {"a large value",
+         [&](M& m) {
+             m.Registry[1].Values.emplace_back(
+                 u"WapiSupport", simulator::Value{platform::REG_SZ, std::vector<std::uint8_t>(3000, 0x41)});
+         },
+         u"/a", 0, "success", true, true, RunLock::Acquired,
+         "0005: WapiSupport REG_SZ, 3000 bytes: " + HexBytes(std::vector<std::uint8_t>(1024, 0x41).data(), 1024) +
+             " ... (the first 1024 shown)\n"},
         // Where every adapter is set, no write and no call of the class installer.
         {"already set",
          [&](M& m) {
