@@ -114,3 +114,29 @@ TEST(Control, ReportsWhatTheToolLeftOpenAndNamesOnlyOperationsItTraces)
 }
 
 } // namespace
+
+TEST(Text, CommandLineBytesThatAreNoUtf8BecomeReplacementCharacters)
+{
+    // Whole sequences of one to four bytes decode; a lead byte no sequence
+    // has (F5 to FF, C0, C1), a stray continuation byte, a truncated or
+    // overlong sequence, or a surrogate's encoding is one U+FFFD per byte
+    // that cannot start a character, and the bytes after it are read afresh.
+    struct Case {
+        std::string bytes;
+        std::u16string text;
+    } cases[] = {
+        {"a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80", u"a\u00e9\u20ac\U0001F600"},
+        {"\xf8\x80\x80", u"\ufffd\ufffd\ufffd"},
+        {"\xff\x80\x80"
+         "a",
+         u"\ufffd\ufffd\ufffda"},
+        {"\xf5\x80\x80\x80", u"\ufffd\ufffd\ufffd\ufffd"},
+        {"\xc0\xaf", u"\ufffd\ufffd"},
+        {"\xe0\x80\xaf", u"\ufffd\ufffd\ufffd"},
+        {"\xed\xa0\x80", u"\ufffd\ufffd\ufffd"},
+        {"\xe2\x82", u"\ufffd\ufffd"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(simulator::Utf8ToUtf16(c.bytes), c.text) << c.bytes;
+    }
+}

@@ -13,11 +13,13 @@ std::u16string Utf8ToUtf16(const std::string& text)
     while (i < text.size()) {
         auto byte = static_cast<unsigned char>(text[i]);
         std::uint32_t point = REPLACEMENT_CHARACTER;
-        std::size_t length = byte < 0x80                   ? 1
-                             : byte >= 0xF0 && byte < 0xF5 ? 4
-                             : byte >= 0xE0                ? 3
-                             : byte >= 0xC2                ? 2
-                                                           : 0;
+        // The lead bytes of sequences; 80 to C1 and F5 to FF lead none.
+        std::size_t length = byte < 0x80    ? 1
+                             : byte >= 0xF5 ? 0
+                             : byte >= 0xF0 ? 4
+                             : byte >= 0xE0 ? 3
+                             : byte >= 0xC2 ? 2
+                                            : 0;
         std::uint32_t minimum = length == 4 ? 0x10000 : length == 3 ? 0x800 : 0x80;
         if (length == 1) {
             point = byte;
