@@ -41,6 +41,21 @@ fs::path PathOf(const std::string& utf8)
     return fs::u8path(utf8);
 }
 
+// Where a file made at path would be, as one absolute spelling: through
+// symbolic links, a dangling one at its end too.
+fs::path WhereItLeads(fs::path path, std::error_code* failure)
+{
+    path = fs::absolute(path, *failure);
+    // As many links in a row as Linux follows; a path that names nothing is
+    // no link, not a failure.
+    std::error_code absent;
+    for (int links = 0; !*failure && links < 40 && fs::is_symlink(fs::symlink_status(path, absent)); ++links) {
+        fs::path target = fs::read_symlink(path, *failure);
+        path = target.is_absolute() ? target : path.parent_path() / target;
+    }
+    return *failure ? path : fs::weakly_canonical(path, *failure);
+}
+
 // The file a path names, through any symbolic links; the path itself when it
 // names nothing yet.
 fs::path Target(const std::string& path)
@@ -299,12 +314,13 @@ bool IsSameFile(const std::string& first, const std::string& second)
     if (!failure) {
         return same;
     }
-    // One of them is not there yet: the one a run makes would be the other.
-    fs::path one = fs::weakly_canonical(PathOf(first), failure);
+    // One of them is not there yet: the one a run makes would be the other
+    // where both lead to one place.
+    fs::path one = WhereItLeads(PathOf(first), &failure);
     if (failure) {
         return false;
     }
-    fs::path other = fs::weakly_canonical(PathOf(second), failure);
+    fs::path other = WhereItLeads(PathOf(second), &failure);
     return !failure && one == other;
 }
 

@@ -202,6 +202,9 @@ TEST_F(EndToEnd, FilesTheRunCouldNotWriteAsTheUserWantsAreRefusedBeforeIt)
     // The deployment's log, appended to while it runs, is neither the
     // machine file (by any name), nor the trace (even one not made yet), nor
     // a source.
+    // The trace not made yet, by its name in the current folder, and through
+    // a link that leads to it.
+    fs::create_symlink("trace.txt", Path("to-trace.txt"));
     auto quoted = [this](const char* name) { return "log file '" + Path(name).string() + "': "; };
     struct LogCase {
         std::string log;
@@ -210,8 +213,12 @@ TEST_F(EndToEnd, FilesTheRunCouldNotWriteAsTheUserWantsAreRefusedBeforeIt)
         {Path("machine.json").string(), quoted("machine.json") + "is the machine file"},
         {Path("link.json").string(), quoted("link.json") + "is the machine file"},
         {Path("trace.txt").string(), quoted("trace.txt") + "is the trace file"},
+        {"trace.txt", "log file 'trace.txt': is the trace file"},
+        {Path("to-trace.txt").string(), quoted("to-trace.txt") + "is the trace file"},
         {Path("sources/demo_machine.json").string(), "which the log would be appended to"},
     };
+    fs::path started = fs::current_path();
+    fs::current_path(folder_);
     for (const LogCase& c : logs) {
         ASSERT_EQ(setenv("TESSARY_SIM_LOG", c.log.c_str(), 1), 0);
         result = RunProgram(TESSARY_DEPLOY_EXE, {"/a"}, Path("machine.json").string(), Path("trace.txt").string(),
@@ -223,6 +230,7 @@ TEST_F(EndToEnd, FilesTheRunCouldNotWriteAsTheUserWantsAreRefusedBeforeIt)
         EXPECT_EQ(ReadFile(Path("machine.json")), MACHINE) << c.log;
         EXPECT_FALSE(fs::exists(Path("trace.txt"))) << c.log;
     }
+    fs::current_path(started);
     EXPECT_EQ(ReadFile(TESSARY_DEMO_MACHINE), demo);
 }
 
