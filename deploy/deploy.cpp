@@ -249,12 +249,13 @@ public:
     // Removes the installed programs after a run that did not fail. After
     // one that did, the setting may still be in force or an adapter left
     // disabled, and the installed check must stay to say so to the
-    // management system; a later /d removes them.
+    // management system, as an uninstall that fails leaves a product in
+    // place; a /d that succeeds removes them.
     void RemovePrograms()
     {
         if (JudgeOutcome(facts_).Code == DEPLOY_FAILED) {
             Note("the installed programs are kept, since the run failed: the installed check still tells of this "
-                 "machine, and a later /d removes them");
+                 "machine, and a /d that succeeds removes them");
             return;
         }
         ProgramsDone done;

@@ -583,22 +583,27 @@ bool WindowsDeploySystem::AppendToLog(const std::string& entry, const std::strin
         // it, say), the entry goes on the full log rather than nowhere, and
         // says so.
         if (!::MoveFileExW(path.c_str(), (path + L".1").c_str(), MOVEFILE_REPLACE_EXISTING)) {
-            unmoved = "  the log could not be moved aside to make room (" + Error(::GetLastError()) +
-                      "), so it grows past its " + std::to_string(MAX_LOG_BYTES / 1024) + " KiB\n";
+            unmoved = "the log could not be moved aside to make room (" + Error(::GetLastError()) + ")";
         }
         log = openLog();
     }
     // A log made by an earlier version may still let everyone read it.
     if (!log.Valid() || !SetAccess(log.Get(), LOG_FILE_SECURITY, problem)) {
-        *problem = Narrow(path) + " " + *problem;
+        *problem = Narrow(path) + " " + *problem + (unmoved.empty() ? "" : "; " + unmoved);
         return false;
+    }
+    // Said in the entry, below its first line.
+    if (!unmoved.empty()) {
+        std::size_t firstLine = text.find("\r\n");
+        text.insert(
+            firstLine == std::string::npos ? text.size() : firstLine + 2,
+            windowsLines("  " + unmoved + ", so it grows past its " + std::to_string(MAX_LOG_BYTES / 1024) + " KiB\n"));
     }
     // Where this run's start no longer ends the log, its rest names the run
     // again.
     if (continued && !(EndOf(log.Get()) == logEnd_)) {
         text = windowsLines(resumed) + text;
     }
-    text += windowsLines(unmoved);
     if (!winfiles::WriteAll(log.Get(), text)) {
         *problem = Narrow(path) + " cannot be written (" + Error(::GetLastError()) + ")";
         return false;
