@@ -95,8 +95,8 @@ bool CheckOpened(HANDLE handle, const std::wstring& path, bool folder, std::stri
         *problem = "has " + std::to_string(info.nNumberOfLinks) + " names (hard links)";
         return false;
     }
-    std::wstring reached;
-    if (!winfiles::ReachedAsSpelled(handle, path, &reached)) {
+    std::wstring reached = winfiles::FinalPath(handle);
+    if (!winfiles::SamePath(reached, path)) {
         *problem = "leads elsewhere (to " + Narrow(reached) + ")";
         return false;
     }

@@ -113,8 +113,8 @@ bool SnapshotFile::Open(const std::wstring& path, std::string* problem)
         *problem = "its folder " + Narrow(given) + " is a file, not a folder";
         return false;
     }
-    std::wstring reached;
-    if (!winfiles::ReachedAsSpelled(folder.Get(), folderPath_, &reached)) {
+    std::wstring reached = winfiles::FinalPath(folder.Get());
+    if (!winfiles::SamePath(reached, winfiles::WithoutPrefix(folderPath_))) {
         *problem = "its folder " + Narrow(given) + " is reached through a link or junction (it leads to " +
                    Narrow(reached) + "); give that path";
         return false;

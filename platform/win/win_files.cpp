@@ -57,57 +57,6 @@ bool SamePath(const std::wstring& first, const std::wstring& second)
     return ::CompareStringOrdinal(first.c_str(), -1, second.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
-namespace {
-
-// A path without the backslashes that end it, but for a drive's root, "C:\".
-std::wstring Trimmed(std::wstring path)
-{
-    while (!path.empty() && path.back() == L'\\') {
-        path.pop_back();
-    }
-    return path.size() == 2 && path[1] == L':' ? path + L'\\' : path;
-}
-
-// Where the drive ("C:") or share ("\\server\share") that a path begins with
-// ends in it; npos for a path that begins with neither.
-std::size_t RootEnd(const std::wstring& path)
-{
-    if (path.size() >= 2 && path[1] == L':') {
-        return 2;
-    }
-    if (path.compare(0, 2, L"\\\\") != 0) {
-        return std::wstring::npos;
-    }
-    std::size_t server = path.find(L'\\', 2);
-    if (server == std::wstring::npos) {
-        return server;
-    }
-    std::size_t share = path.find(L'\\', server + 1);
-    return share == std::wstring::npos ? path.size() : share;
-}
-
-} // namespace
-
-bool ReachedAsSpelled(HANDLE handle, const std::wstring& path, std::wstring* reached)
-{
-    *reached = FinalPath(handle);
-    std::wstring spelled = WithoutPrefix(path);
-    std::size_t rootEnd = RootEnd(spelled);
-    if (rootEnd != std::wstring::npos) {
-        Handle root(::CreateFileW((spelled.substr(0, rootEnd) + L"\\").c_str(), FILE_READ_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        std::wstring resolved = root.Valid() ? FinalPath(root.Get()) : std::wstring();
-        if (!resolved.empty()) {
-            while (!resolved.empty() && resolved.back() == L'\\') {
-                resolved.pop_back();
-            }
-            spelled = resolved + spelled.substr(rootEnd);
-        }
-    }
-    return !reached->empty() && SamePath(Trimmed(*reached), Trimmed(spelled));
-}
-
 bool CheckPath(const std::wstring& path, std::string* problem)
 {
     DWORD attributes = ::GetFileAttributesW(path.c_str());

@@ -68,13 +68,6 @@ std::wstring WithoutPrefix(const std::wstring& path);
 // without regard to case.
 bool SamePath(const std::wstring& first, const std::wstring& second);
 
-// Whether the handle, opened by path, reached it with no link or junction on
-// the way: its final path (in reached) is path as spelled, once the drive or
-// share it begins with is resolved as Windows resolves it. A substituted
-// drive stands for a folder and a mapped one for a share; neither is a link
-// the user did not mean.
-bool ReachedAsSpelled(HANDLE handle, const std::wstring& path, std::wstring* reached);
-
 // Refuses, by its path, what Windows shows as a link there; Wine shows a link
 // to a folder only this way. The phrase follows the path in a message.
 bool CheckPath(const std::wstring& path, std::string* problem);

@@ -51,20 +51,6 @@ long=$(printf 's%.0s' $(seq 245)).json
 run "$preflight" --save "$long" >long.txt 2>&1 || fail "--save a long name: status $?: $(cat long.txt)"
 cmp -s "$long" snapshot.json || fail "--save a long name: not the snapshot: $(cat long.txt)"
 rm -f "$long"
-# A folder reached by a drive that stands for it (as subst or a mapped drive
-# does) is no link: two drives for one folder, of which Wine names one as
-# its final path, are both taken.
-mkdir -p aliased/sub
-for letter in x y; do
-  rm -f "$prefix/dosdevices/$letter:"
-  ln -s "$PWD/aliased" "$prefix/dosdevices/$letter:"
-done
-for letter in X Y; do
-  run "$preflight" --save "$letter:\\sub\\$letter.json" >aliased.txt 2>&1 ||
-    fail "--save through drive $letter: status $?: $(cat aliased.txt)"
-  [ -s "aliased/sub/$letter.json" ] || fail "--save through drive $letter wrote no file"
-done
-rm -f "$prefix/dosdevices/x:" "$prefix/dosdevices/y:"
 # A file that cannot be made: one line, and a status that says so.
 status=0
 run "$preflight" --save 'no-such-folder\snapshot.json' >unsaved.txt 2>unsaved-error.txt || status=$?
