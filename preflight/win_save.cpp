@@ -115,7 +115,9 @@ bool SnapshotFile::Open(const std::wstring& path, std::string* problem)
     }
     std::wstring reached = winfiles::FinalPath(folder.Get());
     if (!winfiles::SamePath(reached, winfiles::WithoutPrefix(folderPath_))) {
-        *problem = "its folder " + Narrow(given) + " is reached through a link or junction (it leads to " +
+        *problem = "its folder " + Narrow(given) +
+                   " is reached through a link, a junction or a drive that stands for another folder or a share "
+                   "(it leads to " +
                    Narrow(reached) + "); give that path";
         return false;
     }
