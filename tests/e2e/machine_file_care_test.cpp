@@ -217,8 +217,13 @@ TEST_F(EndToEnd, FilesTheRunCouldNotWriteAsTheUserWantsAreRefusedBeforeIt)
         {Path("to-trace.txt").string(), quoted("to-trace.txt") + "is the trace file"},
         {Path("sources/demo_machine.json").string(), "which the log would be appended to"},
     };
-    fs::path started = fs::current_path();
-    fs::current_path(folder_);
+    // Back in the folder it started in however the loop ends, for the tests
+    // after it.
+    struct InFolder {
+        explicit InFolder(const fs::path& folder) { fs::current_path(folder); }
+        ~InFolder() { fs::current_path(started); }
+        fs::path started = fs::current_path();
+    } inFolder(folder_);
     for (const LogCase& c : logs) {
         ASSERT_EQ(setenv("TESSARY_SIM_LOG", c.log.c_str(), 1), 0);
         result = RunProgram(TESSARY_DEPLOY_EXE, {"/a"}, Path("machine.json").string(), Path("trace.txt").string(),
@@ -230,7 +235,6 @@ TEST_F(EndToEnd, FilesTheRunCouldNotWriteAsTheUserWantsAreRefusedBeforeIt)
         EXPECT_EQ(ReadFile(Path("machine.json")), MACHINE) << c.log;
         EXPECT_FALSE(fs::exists(Path("trace.txt"))) << c.log;
     }
-    fs::current_path(started);
     EXPECT_EQ(ReadFile(TESSARY_DEMO_MACHINE), demo);
 }
 
