@@ -54,21 +54,22 @@ int Run(int argc, char** argv, const std::function<int(int, const platform::WCHA
     // The run's changes and its trace are written afterwards; a file that
     // cannot take them is refused before the tool changes anything.
     bool tracing = tracePath != nullptr && *tracePath != 0;
+    auto itself = [](const char* what, const char* path, const char* other, const char* otherPath) {
+        return Refuse(std::string(what) + " file " + simulator::QuotedPath(path) + ": is the " + other + " file " +
+                      simulator::QuotedPath(otherPath) + " itself; name another file. The run was not started.");
+    };
     if (tracing && fromFile && simulator::IsSameFile(tracePath, machinePath)) {
-        return Refuse("trace file " + simulator::QuotedPath(tracePath) + ": is the machine file " +
-                      simulator::QuotedPath(machinePath) + " itself; name another file. The run was not started.");
+        return itself("trace", tracePath, "machine", machinePath);
     }
     // The log is appended to while the program runs: over the machine file
     // it would spoil the file or be written over with it, over the trace it
     // would be written over.
     bool logging = logPath != nullptr && *logPath != 0;
     if (logging && fromFile && simulator::IsSameFile(logPath, machinePath)) {
-        return Refuse("log file " + simulator::QuotedPath(logPath) + ": is the machine file " +
-                      simulator::QuotedPath(machinePath) + " itself; name another file. The run was not started.");
+        return itself("log", logPath, "machine", machinePath);
     }
     if (logging && tracing && simulator::IsSameFile(logPath, tracePath)) {
-        return Refuse("log file " + simulator::QuotedPath(logPath) + ": is the trace file " +
-                      simulator::QuotedPath(tracePath) + " itself; name another file. The run was not started.");
+        return itself("log", logPath, "trace", tracePath);
     }
     if (fromFile && !simulator::CanReplaceFile(machinePath, &error)) {
         return Refuse("machine file " + simulator::QuotedPath(machinePath) + ": " + error +
