@@ -56,12 +56,12 @@ fs::path WhereItLeads(fs::path path, std::error_code* failure)
     return *failure ? path : fs::weakly_canonical(path, *failure);
 }
 
-// The file a path names, through any symbolic links; the path itself when it
-// names nothing yet.
+// The file a path names, or would name once made, through any symbolic
+// links; the path itself where they cannot be followed.
 fs::path Target(const std::string& path)
 {
     std::error_code failure;
-    fs::path target = fs::canonical(PathOf(path), failure);
+    fs::path target = WhereItLeads(PathOf(path), &failure);
     return failure ? PathOf(path) : target;
 }
 
@@ -261,7 +261,7 @@ bool IsTrackedInCheckout(const std::string& root, const std::string& path)
 #else
     std::error_code failure;
     fs::path top = fs::canonical(PathOf(root), failure);
-    fs::path file = failure ? fs::path() : fs::weakly_canonical(PathOf(path), failure);
+    fs::path file = failure ? fs::path() : WhereItLeads(PathOf(path), &failure);
     fs::path inside = failure ? fs::path() : file.lexically_relative(top);
     if (inside.empty() || *inside.begin() == "..") {
         return false;

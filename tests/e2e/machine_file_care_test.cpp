@@ -105,6 +105,11 @@ TEST_F(EndToEnd, WritingBackKeepsTheFileAsTheUserHadIt)
         EXPECT_TRUE(!root || (status.st_uid == 4321u && status.st_gid == 4322u));
         EXPECT_EQ(Names(Path("real")), (std::vector<std::string>{"target.json"}));
     }
+    // A trace through a link to a file not made yet is made where it leads.
+    fs::create_symlink("real/trace.txt", Path("to-trace.txt"));
+    EXPECT_TRUE(Clean(RunTessary({"/d"}, target.string(), Path("to-trace.txt").string(), folder_.string())));
+    EXPECT_TRUE(fs::is_symlink(Path("to-trace.txt")));
+    EXPECT_NE(ReadFile(Path("real/trace.txt")).find("SetupDiGetClassDevsW"), std::string::npos);
     // A name near the longest a file may have (255 bytes), of characters of
     // two bytes: the file beside it that takes the changes first has a name
     // the system takes too.
