@@ -17,6 +17,42 @@ std::uint32_t DecodeUtf16(const WCHAR** at, const WCHAR* end)
     return unit;
 }
 
+std::uint32_t DecodeUtf8(const char** at, const char* end)
+{
+    auto byte = static_cast<unsigned char>(**at);
+    // The lead bytes of sequences; 80 to C1 and F5 to FF lead none.
+    std::size_t length = byte < 0x80    ? 1
+                         : byte >= 0xF5 ? 0
+                         : byte >= 0xF0 ? 4
+                         : byte >= 0xE0 ? 3
+                         : byte >= 0xC2 ? 2
+                                        : 0;
+    if (length == 1) {
+        ++*at;
+        return byte;
+    }
+    if (length == 0 || static_cast<std::size_t>(end - *at) < length) {
+        ++*at;
+        return NOT_UTF8;
+    }
+    std::uint32_t point = byte & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        auto next = static_cast<unsigned char>((*at)[k]);
+        if ((next & 0xC0) != 0x80) {
+            ++*at;
+            return NOT_UTF8;
+        }
+        point = (point << 6) | (next & 0x3F);
+    }
+    std::uint32_t minimum = length == 4 ? 0x10000 : length == 3 ? 0x800 : 0x80;
+    if (point < minimum || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) {
+        ++*at;
+        return NOT_UTF8;
+    }
+    *at += length;
+    return point;
+}
+
 std::size_t EncodeUtf8(std::uint32_t point, char out[4])
 {
     if (point < 0x80) {

@@ -13,6 +13,16 @@ constexpr std::uint32_t REPLACEMENT_CHARACTER = 0xFFFD;
 // A surrogate without its partner decodes as U+FFFD.
 std::uint32_t DecodeUtf16(const platform::WCHAR** at, const platform::WCHAR* end);
 
+// What DecodeUtf8 answers for a byte that begins no character.
+constexpr std::uint32_t NOT_UTF8 = 0xFFFFFFFF;
+
+// Decodes the character whose UTF-8 bytes begin at *at, no further than end,
+// and moves *at past it. A byte that begins none (a lead byte no sequence
+// has, a stray continuation byte, or the start of a truncated or overlong
+// sequence, of a surrogate's encoding or of one past U+10FFFF) answers
+// NOT_UTF8, and *at moves past that byte alone.
+std::uint32_t DecodeUtf8(const char** at, const char* end);
+
 // Writes the UTF-8 bytes of a code point into out; answers how many (1 to 4).
 std::size_t EncodeUtf8(std::uint32_t point, char out[4]);
 

@@ -1,6 +1,7 @@
 #include "machine_file/json_document.h"
 
 #include "common/text_format.h"
+#include "common/unicode.h"
 
 #include <algorithm>
 #include <unordered_set>
@@ -16,30 +17,17 @@ std::string Shown(const std::string& text, std::size_t limit)
         return text;
     }
     std::string shown;
-    for (std::size_t i = 0; i < text.size();) {
-        auto byte = static_cast<unsigned char>(text[i]);
-        std::size_t length = byte < 0x80                   ? 1
-                             : byte >= 0xC2 && byte < 0xE0 ? 2
-                             : byte >= 0xE0 && byte < 0xF0 ? 3
-                             : byte >= 0xF0 && byte < 0xF5 ? 4
-                                                           : 0;
-        for (std::size_t k = 1; k < length; ++k) {
-            if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
-                length = 0;
-            }
-        }
-        std::string piece;
-        if (length == 0 || (length == 1 && (byte < 0x20 || byte == 0x7F))) {
-            piece = "\\x" + HexByte(byte, true);
-            length = 1;
-        } else {
-            piece = text.substr(i, length);
-        }
+    const char* end = text.data() + text.size();
+    for (const char* at = text.data(); at < end;) {
+        const char* start = at;
+        std::uint32_t point = DecodeUtf8(&at, end);
+        std::string piece = point == NOT_UTF8 || point < 0x20 || point == 0x7F
+                                ? "\\x" + HexByte(static_cast<unsigned char>(*start), true)
+                                : std::string(start, at);
         if (shown.size() + piece.size() > limit) {
             return shown + "...";
         }
         shown += piece;
-        i += length;
     }
     return shown;
 }

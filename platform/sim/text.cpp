@@ -9,37 +9,13 @@ namespace simulator {
 std::u16string Utf8ToUtf16(const std::string& text)
 {
     std::u16string out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        auto byte = static_cast<unsigned char>(text[i]);
-        std::uint32_t point = REPLACEMENT_CHARACTER;
-        // The lead bytes of sequences; 80 to C1 and F5 to FF lead none.
-        std::size_t length = byte < 0x80    ? 1
-                             : byte >= 0xF5 ? 0
-                             : byte >= 0xF0 ? 4
-                             : byte >= 0xE0 ? 3
-                             : byte >= 0xC2 ? 2
-                                            : 0;
-        std::uint32_t minimum = length == 4 ? 0x10000 : length == 3 ? 0x800 : 0x80;
-        if (length == 1) {
-            point = byte;
-        } else if (length > 1 && i + length <= text.size()) {
-            std::uint32_t value = byte & (0x7F >> length);
-            bool valid = true;
-            for (std::size_t k = 1; k < length && valid; ++k) {
-                auto next = static_cast<unsigned char>(text[i + k]);
-                valid = (next & 0xC0) == 0x80;
-                value = (value << 6) | (next & 0x3F);
-            }
-            if (valid && value >= minimum && value <= 0x10FFFF && (value < 0xD800 || value > 0xDFFF)) {
-                point = value;
-            } else {
-                length = 1;
-            }
-        } else {
-            length = 1;
+    const char* at = text.data();
+    const char* end = at + text.size();
+    while (at < end) {
+        std::uint32_t point = DecodeUtf8(&at, end);
+        if (point == NOT_UTF8) {
+            point = REPLACEMENT_CHARACTER;
         }
-        i += length;
         if (point >= 0x10000) {
             out += static_cast<char16_t>(0xD800 + ((point - 0x10000) >> 10));
             out += static_cast<char16_t>(0xDC00 + ((point - 0x10000) & 0x3FF));

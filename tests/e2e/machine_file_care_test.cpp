@@ -68,6 +68,12 @@ TEST_F(EndToEnd, InputsThatAreNoMachineFileStopTheRunAndStayUntouched)
     ProgramResult device = RunOn("/dev/null", folder_);
     EXPECT_EQ(device.Status, 2);
     EXPECT_NE(device.Errors.find("'/dev/null': is not a regular file"), std::string::npos) << device.Errors;
+    // A name that is no UTF-8 (overlong, a surrogate's encoding, past
+    // U+10FFFF) is shown with those bytes as \xNN, the rest as it is.
+    ProgramResult odd = RunOn(Path("\xE0\x80\xAF\xED\xA0\x80\xF4\x90\x80\x80\xC3\xA9.json"), folder_);
+    EXPECT_NE(odd.Errors.find("/\\xE0\\x80\\xAF\\xED\\xA0\\x80\\xF4\\x90\\x80\\x80\xC3\xA9.json': cannot be read"),
+              std::string::npos)
+        << odd.Errors;
 #endif
 }
 
