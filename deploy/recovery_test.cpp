@@ -92,21 +92,31 @@ TEST(InterruptedRuns, TheJournalHoldsEachAdapterOnDiskBeforeItsKeyIsWritten)
     std::vector<std::string> calls = testsupport::CallSummary(
         {"stateChange", "name"}, {"RegSetValueExW", "RegFlushKey", "RegDeleteValueW", "SetupDiCallClassInstaller"});
     const std::string entry = "\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\000";
-    const std::vector<std::string> expected = {"RegSetValueExW name=" + entry + "1\"",
-                                               "RegFlushKey",
-                                               "RegSetValueExW name=" + entry + "5\"",
-                                               "RegFlushKey",
-                                               "RegSetValueExW name=\"WapiSupport\"",
-                                               "SetupDiCallClassInstaller stateChange=2",
-                                               "SetupDiCallClassInstaller stateChange=1",
-                                               "RegDeleteValueW name=" + entry + "1\"",
-                                               "RegFlushKey",
-                                               "RegSetValueExW name=\"WapiSupport\"",
-                                               "SetupDiCallClassInstaller stateChange=2",
-                                               "SetupDiCallClassInstaller stateChange=1",
-                                               "RegDeleteValueW name=" + entry + "5\"",
-                                               "RegFlushKey"};
+    const std::vector<std::string> expected = {
+        "RegSetValueExW name=" + entry + "1\"",    "RegFlushKey",
+        "RegSetValueExW name=" + entry + "5\"",    "RegFlushKey",
+        "RegSetValueExW name=\"WapiSupport\"",     "SetupDiCallClassInstaller stateChange=2",
+        "SetupDiCallClassInstaller stateChange=1", "RegFlushKey",
+        "RegDeleteValueW name=" + entry + "1\"",   "RegFlushKey",
+        "RegSetValueExW name=\"WapiSupport\"",     "SetupDiCallClassInstaller stateChange=2",
+        "SetupDiCallClassInstaller stateChange=1", "RegFlushKey",
+        "RegDeleteValueW name=" + entry + "5\"",   "RegFlushKey"};
     EXPECT_EQ(calls, expected);
+    // Before an entry goes, the hive that keeps the devices' states is
+    // written out (through the adapter's driver key), its enable with it.
+    std::map<std::string, std::string> paths;
+    std::vector<std::string> flushed;
+    for (const simulator::Call& call : simulator::Trace()) {
+        if (call.Operation == "RegOpenKeyExW" || call.Operation == "RegCreateKeyExW") {
+            paths[call.Result("key")] = call.Argument("path");
+        } else if (call.Operation == "RegFlushKey") {
+            flushed.push_back(paths[call.Argument("key")]);
+        }
+    }
+    const std::string journal = "\"SOFTWARE\\\\Tessary\\\\Restarting\"";
+    const std::string driverKey = "\"SYSTEM\\\\CurrentControlSet\\\\Control\\\\Class\\\\" + entry.substr(1);
+    EXPECT_EQ(flushed,
+              (std::vector<std::string>{journal, journal, driverKey + "1\"", journal, driverKey + "5\"", journal}));
     EXPECT_TRUE(JournalOf(simulator::Current()).empty());
 
     // The second adapter goes away between the read and the tool's walk,
@@ -310,7 +320,7 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
         testsupport::CallSummary({"name"}, {"RegSetValueExW", "RegDeleteValueW", "RegFlushKey"});
     const std::string entry = "name=\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\000";
     const std::vector<std::string> expected = {
-        "RegSetValueExW " + entry + "1\"", "RegFlushKey", "RegSetValueExW name=\"WapiSupport\"",
+        "RegSetValueExW " + entry + "1\"", "RegFlushKey", "RegSetValueExW name=\"WapiSupport\"", "RegFlushKey",
         "RegDeleteValueW " + entry + "1\"", "RegFlushKey", "RegSetValueExW " + entry + "5\"", "RegFlushKey",
         "RegSetValueExW name=\"WapiSupport\"",
         // again, with its instance ID, before its disable

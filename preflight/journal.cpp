@@ -8,6 +8,7 @@
 #include "discovery/property_reader.h"
 #include "platform/inspection.h"
 #include "preflight/compliance.h"
+#include "setting/driver_setting.h"
 
 using namespace platform;
 
@@ -67,6 +68,31 @@ void FindAdapter(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer* 
             return;
         }
     }
+}
+
+// Whether a device is disabled is kept in the SYSTEM hive, the journal in
+// SOFTWARE, and each hive reaches the disk on its own. The SYSTEM hive is
+// written out, through the adapter's driver key, before an entry goes: else a
+// power loss could keep a disable on disk and lose both the enable after it
+// and the entry that would undo it. A driver key that is not there (or a
+// name that names none) leaves nothing to write out through it.
+LSTATUS FlushDeviceStates(const std::u16string& driverKeyName)
+{
+    TextField path = {};
+    if (!MakeDriverKeyPath(driverKeyName.c_str(), &path)) {
+        return ERROR_SUCCESS;
+    }
+    HKEY key = nullptr;
+    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.Text, 0, KEY_QUERY_VALUE, &key);
+    if (static_cast<DWORD>(status) == ERROR_FILE_NOT_FOUND) {
+        return ERROR_SUCCESS;
+    }
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
+    status = RegFlushKey(key);
+    RegCloseKey(key);
+    return status;
 }
 
 } // namespace
@@ -144,8 +170,12 @@ LSTATUS RecordRestart(const JournalEntry& entry)
 
 LSTATUS ClearRestart(const std::u16string& driverKeyName)
 {
+    LSTATUS status = FlushDeviceStates(driverKeyName);
+    if (status != ERROR_SUCCESS) {
+        return status;
+    }
     HKEY key = nullptr;
-    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, JOURNAL_KEY, 0, KEY_READ | KEY_SET_VALUE, &key);
+    status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, JOURNAL_KEY, 0, KEY_READ | KEY_SET_VALUE, &key);
     if (static_cast<DWORD>(status) == ERROR_FILE_NOT_FOUND) {
         return ERROR_SUCCESS;
     }
