@@ -220,6 +220,9 @@ public:
         facts_.JournalUnwritable = recovery.Uncleared > 0;
         owed_ = recovery.Owed;
         waiting_ = recovery.Waiting;
+        // Once /d has removed the programs, no run is left to enable them
+        // when they are back.
+        facts_.AwayLeftDisabled = action_ == SettingAction::Delete ? recovery.Away : 0;
         facts_.RestartsOwed = recovery.Owed.size();
         // An enable may ask for a restart of the computer, whether or not
         // the tool runs after it.

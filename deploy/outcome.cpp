@@ -29,6 +29,11 @@ std::vector<std::string> Failures(const RunFacts& facts)
         failures.push_back(CountOf(facts.RecoveryFailed, "adapter") +
                            " left disabled by an interrupted run not enabled again");
     }
+    if (facts.AwayLeftDisabled > 0) {
+        failures.push_back(CountOf(facts.AwayLeftDisabled, "adapter") +
+                           " left disabled by an interrupted run not present now, for a /d after it is back to "
+                           "enable");
+    }
     if (!facts.DeviceListOpened) {
         failures.push_back(facts.DeviceListCut ? "the list of present devices cannot be read to its end"
                                                : "the list of present devices cannot be opened");

@@ -27,6 +27,7 @@ struct RunFacts {
     std::size_t RestartsOwed = 0;      // adapters an interrupted run left running, enabled and owed a restart
     std::size_t RestartsStillOwed = 0; // such adapters the run could not restart, owed to the next run
     std::size_t RecoveryFailed = 0;    // such adapters the class installer would not enable
+    std::size_t AwayLeftDisabled = 0;  // /d: such adapters not present, which the run cannot enable
     bool DeviceListOpened = true;      // false too when its walk was cut short
     bool DeviceListCut = false;
     bool Ran = false;             // the tool ran
@@ -60,7 +61,8 @@ struct Outcome {
 //        nothing was done), the installed programs could not be placed (then
 //        nothing but a recovery was done) or removed, the journal could not be read or
 //        kept, an adapter an interrupted run left disabled could not be
-//        enabled again, the device list cannot be opened, the keys that are
+//        enabled again, or (/d) is not present now to be enabled, the
+//        device list cannot be opened, the keys that are
 //        not as wanted are ones no run can change, a picked adapter's driver
 //        key is not as wanted afterwards, or a picked adapter is left
 //        disabled, or with its disable pending until the next boot;

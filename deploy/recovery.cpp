@@ -117,6 +117,7 @@ Recovery RecoverInterruptedRestarts(const std::vector<JournalEntry>& entries, De
                                               ", left by an interrupted run: not found, but not every device could "
                                               "be read, so it may be present; its entry is kept");
         } else if (!present[i]) {
+            ++recovering.Result.Away;
             recovering.Result.Lines.push_back("recovery: " + DescribeEntry(entries[i]) +
                                               ", left by an interrupted run: not present now, so its entry is kept "
                                               "for the run after it is back");

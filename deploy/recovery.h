@@ -25,6 +25,9 @@ struct Recovery {
     // not present, or not found while not every device could be read. No
     // restart of this run settles them.
     std::vector<JournalEntry> Waiting;
+    // Of those, the adapters not present, every device read: disabled in
+    // the hardware profile, they come back disabled.
+    std::size_t Away = 0;
 };
 
 // For each entry: when its adapter is present, enables it through the class

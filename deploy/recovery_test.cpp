@@ -692,6 +692,17 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
         EXPECT_EQ(JournalOf(simulator::Current()).size(), c.left) << c.name << system.Log;
     }
 
+    // An uninstall that leaves one not present does the rest, but fails and
+    // keeps the programs: with them gone, no run would enable it once back.
+    FakeDeploySystem removing;
+    EXPECT_EQ(Deploy(left, u"/d", &removing), DEPLOY_FAILED) << removing.Log;
+    EXPECT_FALSE(removing.Removed) << removing.Log;
+    EXPECT_NE(removing.Log.find("outcome 1: failed: 1 adapter left disabled by an interrupted run enabled again; 1 "
+                                "adapter left disabled by an interrupted run not present now, for a /d after it is "
+                                "back to enable.\n"),
+              std::string::npos)
+        << removing.Log;
+
     // The adapter that was gone is not the check's concern until it is back,
     // disabled, as a device disabled in the hardware profile comes back; the
     // first deployment then enables it.
