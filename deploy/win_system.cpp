@@ -374,9 +374,10 @@ void RemoveLeftoverCopies(const std::wstring& folder, ProgramsDone* done)
 // One that cannot go now (this program's own image, or another running one)
 // is renamed aside, so that its name is free for an install before the next
 // restart, and left to Windows to remove then. Says which in done, and sets
-// later then. One some process holds open without sharing cannot even be
-// renamed: it is not removed, and a later run removes it (a removal by name
-// at the next restart would take a program installed before it).
+// later then. One that cannot even be renamed (some process holds it open
+// without sharing) is not removed, and a later run removes it: a removal by
+// name at the next restart would take a program installed before it, this
+// program's own image too.
 bool RemoveProgram(const std::wstring& path, HANDLE running, ProgramsDone* done, bool* later, std::string* problem)
 {
     Handle file = OpenTrustedFile(path, DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING, problem);
@@ -398,20 +399,19 @@ bool RemoveProgram(const std::wstring& path, HANDLE running, ProgramsDone* done,
     std::string why = self ? "it is the program running" : "it is in use (" + Error(error) + ")";
     std::wstring gone = path + L"." + std::to_wstring(::GetCurrentProcessId()) + L".removed";
     if (!winfiles::RenameByHandle(file.Get(), gone)) {
-        if (!self) {
-            *problem = Narrow(path) + " cannot be removed (" + Error(error) + ") or set aside (" +
-                       Error(::GetLastError()) + ")";
-            return false;
-        }
-        gone = path; // its own name, then, as before
+        DWORD renameError = ::GetLastError();
+        *problem = Narrow(path) + " cannot be removed (" +
+                   (self ? std::string("it is the program running") : Error(error)) + ") or set aside (" +
+                   Error(renameError) + ")";
+        return false;
     }
     file = Handle();
     if (!::MoveFileExW(gone.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
         *problem = Narrow(gone) + " cannot be set for removal at the next restart (" + Error(::GetLastError()) + ")";
         return false;
     }
-    done->Lines.push_back(Narrow(path) + (gone == path ? "" : " set aside as " + Narrow(gone) + ",") +
-                          " to be removed at the next restart (" + why + ")");
+    done->Lines.push_back(Narrow(path) + " set aside as " + Narrow(gone) + ", to be removed at the next restart (" +
+                          why + ")");
     done->Changed = true;
     *later = true;
     return true;
