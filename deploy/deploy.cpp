@@ -257,8 +257,11 @@ public:
     void RemovePrograms()
     {
         if (JudgeOutcome(facts_).Code == DEPLOY_FAILED) {
-            Note("the installed programs are kept, since the run failed: the installed check still tells of this "
-                 "machine, and a /d that succeeds removes them");
+            Note(facts_.AwayLeftDisabled > 0
+                     ? "the installed programs are kept, since the run failed: with them gone, no run would enable "
+                       "an adapter an interrupted run left disabled once it is back; a /d that succeeds removes them"
+                     : "the installed programs are kept, since the run failed: the installed check still tells of "
+                       "this machine, and a /d that succeeds removes them");
             return;
         }
         ProgramsDone done;
@@ -475,7 +478,7 @@ private:
                              "entry is kept, for the next run to restart it");
                 continue;
             }
-            LSTATUS cleared = ClearRestart(missed[i].DriverKeyName);
+            LSTATUS cleared = ClearRestartOnceEnabled(missed[i].DriverKeyName);
             facts_.JournalUnwritable = facts_.JournalUnwritable || cleared != ERROR_SUCCESS;
             Note(entry + " is not an adapter the tool picks now, so no run can restart it: its entry is " +
                  (cleared == ERROR_SUCCESS ? std::string("cleared")
@@ -657,7 +660,7 @@ private:
             } else if (restart.Enabled) {
                 // One whose enable left it reading disabled, or unread, and
                 // that reads running after the run came up since.
-                LSTATUS cleared = restart.Kept ? ClearRestart(restart.Entry.DriverKeyName) : restart.Cleared;
+                LSTATUS cleared = restart.Kept ? ClearRestartOnceEnabled(restart.Entry.DriverKeyName) : restart.Cleared;
                 if (cleared != ERROR_SUCCESS) {
                     facts_.JournalUnwritable = true;
                     Note(name + " enabled again, but its entry could not be cleared (error " +
@@ -684,7 +687,10 @@ private:
                     Note(name + " is kept: its adapter is still owed a restart, which the next run does");
                     continue;
                 }
-                LSTATUS cleared = ClearRestart(restart.Entry.DriverKeyName);
+                // One whose disable was carried out to no effect may still
+                // have it on record in the SYSTEM hive.
+                LSTATUS cleared = DisableAsked(restart.DevInst) ? ClearRestartOnceEnabled(restart.Entry.DriverKeyName)
+                                                                : ClearRestart(restart.Entry.DriverKeyName);
                 if (cleared != ERROR_SUCCESS) {
                     facts_.JournalUnwritable = true;
                     Note(name + " could not be cleared (error " + WithText(static_cast<DWORD>(cleared), system_) +

@@ -308,7 +308,7 @@ BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO set, SP_DEVINFO_DA
         restart->StateRead = ReadDisabled(deviceInfo->DevInst, &disabled);
         restart->Kept = restart->StateRead != CR_SUCCESS || disabled;
         if (!restart->Kept) {
-            restart->Cleared = ClearRestart(restart->Entry.DriverKeyName);
+            restart->Cleared = ClearRestartOnceEnabled(restart->Entry.DriverKeyName);
         }
     }
     return done;

@@ -35,7 +35,7 @@ bool EnabledSince(DEVINST devInst, std::size_t count)
 
 std::string Cleared(const JournalEntry& entry, DeploySystem* system, Recovery* result)
 {
-    LSTATUS status = ClearRestart(entry.DriverKeyName);
+    LSTATUS status = ClearRestartOnceEnabled(entry.DriverKeyName);
     result->Uncleared += status == ERROR_SUCCESS ? 0 : 1;
     return status == ERROR_SUCCESS
                ? "its entry is cleared"

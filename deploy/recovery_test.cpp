@@ -64,6 +64,24 @@ bool Disabled(const simulator::Device& device)
            device.PendingDisable;
 }
 
+// The keys flushed and the journal entries deleted, in their order:
+// "flush <key path>", "clear <entry name>".
+std::vector<std::string> FlushesAndClears()
+{
+    std::map<std::string, std::string> paths;
+    std::vector<std::string> seen;
+    for (const simulator::Call& call : simulator::Trace()) {
+        if (call.Operation == "RegOpenKeyExW" || call.Operation == "RegCreateKeyExW") {
+            paths[call.Result("key")] = call.Argument("path");
+        } else if (call.Operation == "RegFlushKey") {
+            seen.push_back("flush " + paths[call.Argument("key")]);
+        } else if (call.Operation == "RegDeleteValueW") {
+            seen.push_back("clear " + call.Argument("name"));
+        }
+    }
+    return seen;
+}
+
 // Two adapters, the second's driver refusing to stop, so that its disable
 // waits for the next boot; for /a, the first with its driver's own "0", for
 // /d, with the setting on both.
@@ -104,19 +122,23 @@ TEST(InterruptedRuns, TheJournalHoldsEachAdapterOnDiskBeforeItsKeyIsWritten)
     EXPECT_EQ(calls, expected);
     // Before an entry goes, the hive that keeps the devices' states is
     // written out (through the adapter's driver key), its enable with it.
-    std::map<std::string, std::string> paths;
-    std::vector<std::string> flushed;
-    for (const simulator::Call& call : simulator::Trace()) {
-        if (call.Operation == "RegOpenKeyExW" || call.Operation == "RegCreateKeyExW") {
-            paths[call.Result("key")] = call.Argument("path");
-        } else if (call.Operation == "RegFlushKey") {
-            flushed.push_back(paths[call.Argument("key")]);
-        }
-    }
-    const std::string journal = "\"SOFTWARE\\\\Tessary\\\\Restarting\"";
-    const std::string driverKey = "\"SYSTEM\\\\CurrentControlSet\\\\Control\\\\Class\\\\" + entry.substr(1);
-    EXPECT_EQ(flushed,
-              (std::vector<std::string>{journal, journal, driverKey + "1\"", journal, driverKey + "5\"", journal}));
+    const std::string journal = "flush \"SOFTWARE\\\\Tessary\\\\Restarting\"";
+    const std::string driverKey = "flush \"SYSTEM\\\\CurrentControlSet\\\\Control\\\\Class\\\\" + entry.substr(1);
+    EXPECT_EQ(FlushesAndClears(),
+              (std::vector<std::string>{journal, journal, driverKey + "1\"", "clear " + entry + "1\"", journal,
+                                        driverKey + "5\"", "clear " + entry + "5\"", journal}));
+    // Through the hive's root where the driver key is gone (the tool
+    // restarts such an adapter all the same).
+    simulator::Machine keyless = TwoAdapters();
+    keyless.Registry.erase(keyless.Registry.begin() + 1);
+    keyless.Registry.emplace_back();
+    keyless.Registry.back().Path = u"SYSTEM";
+    FakeDeploySystem unkeyed;
+    (void)Deploy(keyless, u"/a", &unkeyed);
+    std::vector<std::string> written = FlushesAndClears();
+    EXPECT_EQ(std::vector<std::string>(written.end() - 3, written.end()),
+              (std::vector<std::string>{"flush \"SYSTEM\"", "clear " + entry + "5\"", journal}))
+        << unkeyed.Log;
     EXPECT_TRUE(JournalOf(simulator::Current()).empty());
 
     // The second adapter goes away between the read and the tool's walk,
@@ -155,6 +177,13 @@ TEST(InterruptedRuns, TheJournalHoldsEachAdapterOnDiskBeforeItsKeyIsWritten)
                              "failed: the journal of restarts under way cannot be kept"}) {
         EXPECT_NE(refused.Log.find(line), std::string::npos) << line << "\n" << refused.Log;
     }
+    // No flush succeeds at all: what was written of the first entry goes
+    // again all the same.
+    unrecordable.Faults = {testsupport::Failing(Operation::RegFlushKey, 5)};
+    unrecordable.Faults[0].Times = -1;
+    EXPECT_EQ(Deploy(unrecordable, u"/a", &refused), DEPLOY_FAILED) << refused.Log;
+    EXPECT_TRUE(testsupport::CallsOf("SetupDiCallClassInstaller").empty());
+    EXPECT_TRUE(JournalOf(simulator::Current()).empty()) << refused.Log;
     // The first entry cannot be written at all: clearing it again finds
     // nothing, and the log names only the write that failed.
     simulator::Machine unwritable = TwoAdapters();
@@ -697,6 +726,9 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     FakeDeploySystem removing;
     EXPECT_EQ(Deploy(left, u"/d", &removing), DEPLOY_FAILED) << removing.Log;
     EXPECT_FALSE(removing.Removed) << removing.Log;
+    EXPECT_NE(removing.Log.find("no run would enable an adapter an interrupted run left disabled once it is back"),
+              std::string::npos)
+        << removing.Log;
     EXPECT_NE(removing.Log.find("outcome 1: failed: 1 adapter left disabled by an interrupted run enabled again; 1 "
                                 "adapter left disabled by an interrupted run not present now, for a /d after it is "
                                 "back to enable.\n"),

@@ -70,22 +70,22 @@ void FindAdapter(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer* 
     }
 }
 
-// Whether a device is disabled is kept in the SYSTEM hive, the journal in
-// SOFTWARE, and each hive reaches the disk on its own. The SYSTEM hive is
-// written out, through the adapter's driver key, before an entry goes: else a
-// power loss could keep a disable on disk and lose both the enable after it
-// and the entry that would undo it. A driver key that is not there (or a
-// name that names none) leaves nothing to write out through it.
+// Writes the SYSTEM hive to disk: through the adapter's driver key, or, where
+// that is not there (an adapter the tool restarts though its key cannot be
+// opened), through the hive's root. Every Windows has that root; a registry
+// without one (a simulated machine's) has no hive to write.
 LSTATUS FlushDeviceStates(const std::u16string& driverKeyName)
 {
     TextField path = {};
-    if (!MakeDriverKeyPath(driverKeyName.c_str(), &path)) {
-        return ERROR_SUCCESS;
-    }
     HKEY key = nullptr;
-    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.Text, 0, KEY_QUERY_VALUE, &key);
+    LSTATUS status = MakeDriverKeyPath(driverKeyName.c_str(), &path)
+                         ? RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.Text, 0, KEY_QUERY_VALUE, &key)
+                         : static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
     if (static_cast<DWORD>(status) == ERROR_FILE_NOT_FOUND) {
-        return ERROR_SUCCESS;
+        status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM", 0, KEY_QUERY_VALUE, &key);
+        if (static_cast<DWORD>(status) == ERROR_FILE_NOT_FOUND) {
+            return ERROR_SUCCESS;
+        }
     }
     if (status != ERROR_SUCCESS) {
         return status;
@@ -170,12 +170,8 @@ LSTATUS RecordRestart(const JournalEntry& entry)
 
 LSTATUS ClearRestart(const std::u16string& driverKeyName)
 {
-    LSTATUS status = FlushDeviceStates(driverKeyName);
-    if (status != ERROR_SUCCESS) {
-        return status;
-    }
     HKEY key = nullptr;
-    status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, JOURNAL_KEY, 0, KEY_READ | KEY_SET_VALUE, &key);
+    LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, JOURNAL_KEY, 0, KEY_READ | KEY_SET_VALUE, &key);
     if (static_cast<DWORD>(status) == ERROR_FILE_NOT_FOUND) {
         return ERROR_SUCCESS;
     }
@@ -191,6 +187,12 @@ LSTATUS ClearRestart(const std::u16string& driverKeyName)
     }
     RegCloseKey(key);
     return status;
+}
+
+LSTATUS ClearRestartOnceEnabled(const std::u16string& driverKeyName)
+{
+    LSTATUS status = FlushDeviceStates(driverKeyName);
+    return status == ERROR_SUCCESS ? ClearRestart(driverKeyName) : status;
 }
 
 std::u16string ReadInstanceId(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo)

@@ -44,6 +44,14 @@ platform::LSTATUS RecordRestart(const JournalEntry& entry);
 // Clears an entry; one that is not there counts as cleared. The status.
 platform::LSTATUS ClearRestart(const std::u16string& driverKeyName);
 
+// Clears the entry of an adapter whose state was changed (enabled again, or
+// disabled to no effect). Whether a device is disabled is kept in the SYSTEM
+// hive, the journal in SOFTWARE, and each reaches the disk on its own: the
+// SYSTEM hive is written to disk first, else a power loss could keep a
+// disable and lose both the enable after it and the entry that would undo
+// it. When that write fails, the entry stays, and the status says why.
+platform::LSTATUS ClearRestartOnceEnabled(const std::u16string& driverKeyName);
+
 // "{4d36e972-...}\0001 (PCI\VEN_...)", for a line.
 std::string DescribeEntry(const JournalEntry& entry);
 
