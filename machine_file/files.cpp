@@ -56,12 +56,23 @@ fs::path WhereItLeads(fs::path path, std::error_code* failure)
     return *failure ? path : fs::weakly_canonical(path, *failure);
 }
 
-// The file a path names, or would name once made, through any symbolic
-// links; the path itself where they cannot be followed.
+bool IsLink(const fs::path& path)
+{
+    std::error_code failure;
+    return fs::is_symlink(fs::symlink_status(path, failure));
+}
+
+// The file a path names, through any symbolic links, or, through a link to
+// a file not made yet, the one it would name once made; the path itself
+// where it names nothing yet (CanReplaceFile refuses links that cannot be
+// followed).
 fs::path Target(const std::string& path)
 {
     std::error_code failure;
-    fs::path target = WhereItLeads(PathOf(path), &failure);
+    fs::path target = fs::canonical(PathOf(path), failure);
+    if (failure && IsLink(PathOf(path))) {
+        target = WhereItLeads(PathOf(path), &failure);
+    }
     return failure ? PathOf(path) : target;
 }
 
@@ -216,8 +227,15 @@ bool ReadWholeFile(const std::string& path, std::uintmax_t maxBytes, std::string
 
 bool CanReplaceFile(const std::string& path, std::string* error)
 {
-    fs::path target = Target(path);
     std::error_code failure;
+    if (IsLink(PathOf(path))) {
+        (void)WhereItLeads(PathOf(path), &failure);
+        if (failure) {
+            *error = "is a symbolic link that cannot be followed to a file (" + failure.message() + ")";
+            return false;
+        }
+    }
+    fs::path target = Target(path);
     fs::file_status status = fs::status(target, failure);
     if (!failure && fs::exists(status)) {
         if (!fs::is_regular_file(status)) {

@@ -157,11 +157,12 @@ TEST_F(EndToEnd, FilesTheRunCouldNotWriteAsTheUserWantsAreRefusedBeforeIt)
 {
     // The trace as the machine file itself, by its name, through a symbolic
     // link and through a hard link; in a folder that is not there; read-only;
-    // and a machine file with a second name, or read-only.
+    // a link in a loop; and a machine file with a second name, or read-only.
     WriteFile(Path("machine.json"), MACHINE);
     fs::create_symlink("machine.json", Path("link.json"));
     WriteFile(Path("other.json"), MACHINE);
     fs::create_hard_link(Path("other.json"), Path("other-name.json"));
+    fs::create_symlink("loop.txt", Path("loop.txt"));
     WriteFile(Path("read-only.txt"), "an old trace");
     ASSERT_EQ(chmod(Path("read-only.txt").c_str(), 0444), 0);
     WriteFile(Path("read-only.json"), MACHINE);
@@ -177,6 +178,7 @@ TEST_F(EndToEnd, FilesTheRunCouldNotWriteAsTheUserWantsAreRefusedBeforeIt)
         {"machine.json", "missing/trace.txt",
          "trace file '{}missing/trace.txt': its folder '{}missing' does not exist"},
         {"machine.json", "read-only.txt", "trace file '{}read-only.txt': is read-only"},
+        {"machine.json", "loop.txt", "trace file '{}loop.txt': is a symbolic link that cannot be followed"},
         {"other.json", "", "machine file '{}other.json': has 2 names (hard links)"},
         {"read-only.json", "", "machine file '{}read-only.json': is read-only"},
     };
@@ -193,6 +195,7 @@ TEST_F(EndToEnd, FilesTheRunCouldNotWriteAsTheUserWantsAreRefusedBeforeIt)
         EXPECT_EQ(ReadFile(Path(c.machine)), MACHINE) << c.trace;
     }
     EXPECT_EQ(ReadFile(Path("read-only.txt")), "an old trace");
+    EXPECT_TRUE(fs::is_symlink(Path("loop.txt")));
     EXPECT_EQ(fs::status(Path("read-only.json")).permissions(), fs::perms(0444));
     EXPECT_FALSE(fs::exists(Path("missing")));
     EXPECT_FALSE(fs::exists(Path("trace.txt")));
