@@ -135,6 +135,10 @@ TEST(Text, CommandLineBytesThatAreNoUtf8BecomeReplacementCharacters)
         {"\xe0\x80\xaf", u"\ufffd\ufffd\ufffd"},
         {"\xed\xa0\x80", u"\ufffd\ufffd\ufffd"},
         {"\xe2\x82", u"\ufffd\ufffd"},
+        // The last code point, and past it; a sequence cut by the end.
+        {"\xf4\x8f\xbf\xbf", u"\U0010FFFF"},
+        {"\xf4\x90\x80\x80", u"\ufffd\ufffd\ufffd\ufffd"},
+        {"a\xf0\x9f\x98", u"a\ufffd\ufffd\ufffd"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(simulator::Utf8ToUtf16(c.bytes), c.text) << c.bytes;
