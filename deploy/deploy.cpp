@@ -220,6 +220,7 @@ public:
         facts_.JournalUnwritable = recovery.Uncleared > 0;
         owed_ = recovery.Owed;
         waiting_ = recovery.Waiting;
+        touched_ = recovery.Touched;
         // Once /d has removed the programs, no run is left to enable them
         // when they are back.
         facts_.AwayLeftDisabled = action_ == SettingAction::Delete ? recovery.Away : 0;
@@ -415,6 +416,15 @@ private:
     // later run: no restart of this run may clear it.
     bool LeftWaiting(const std::u16string& driverKeyName) const { return Holds(waiting_, driverKeyName); }
 
+    // Clears an entry; where its adapter's state may have changed in this
+    // run (the recovery enabled it, or changedNow: the class installer was
+    // asked to disable it), once the SYSTEM hive that keeps it is on disk.
+    LSTATUS Clear(const std::u16string& driverKeyName, bool changedNow) const
+    {
+        return changedNow || Holds(touched_, driverKeyName) ? ClearRestartOnceEnabled(driverKeyName)
+                                                            : ClearRestart(driverKeyName);
+    }
+
     static bool Holds(const std::vector<JournalEntry>& entries, const std::u16string& driverKeyName)
     {
         return std::any_of(entries.begin(), entries.end(), [&](const JournalEntry& entry) {
@@ -478,7 +488,7 @@ private:
                              "entry is kept, for the next run to restart it");
                 continue;
             }
-            LSTATUS cleared = ClearRestartOnceEnabled(missed[i].DriverKeyName);
+            LSTATUS cleared = Clear(missed[i].DriverKeyName, false);
             facts_.JournalUnwritable = facts_.JournalUnwritable || cleared != ERROR_SUCCESS;
             Note(entry + " is not an adapter the tool picks now, so no run can restart it: its entry is " +
                  (cleared == ERROR_SUCCESS ? std::string("cleared")
@@ -598,7 +608,7 @@ private:
             if (Owes(entry.DriverKeyName) || LeftWaiting(entry.DriverKeyName)) {
                 continue;
             }
-            LSTATUS cleared = ClearRestart(entry.DriverKeyName);
+            LSTATUS cleared = Clear(entry.DriverKeyName, false);
             if (cleared != ERROR_SUCCESS) {
                 Note("journal: " + DescribeEntry(entry) + " could not be cleared again (error " +
                      WithText(static_cast<DWORD>(cleared), system_) + "): the next run enables and restarts it");
@@ -640,17 +650,19 @@ private:
             if (restart.Recorded != ERROR_SUCCESS) {
                 // A value written whose flush failed is not left to name an
                 // adapter that was never disabled; the run could not keep
-                // its journal.
+                // its journal. An interrupted run's entry stays, settled or
+                // not, and still owed a restart or not.
                 facts_.JournalUnwritable = true;
-                LSTATUS cleared = restart.Entry.DriverKeyName.empty() || waits
+                bool left = waits || Owes(restart.Entry.DriverKeyName);
+                LSTATUS cleared = restart.Entry.DriverKeyName.empty() || left
                                       ? static_cast<LSTATUS>(ERROR_SUCCESS)
-                                      : ClearRestart(restart.Entry.DriverKeyName);
+                                      : Clear(restart.Entry.DriverKeyName, false);
                 Note(name + " could not be recorded (error " + WithText(static_cast<DWORD>(restart.Recorded), system_) +
                      "), so its adapter was not disabled" +
                      (cleared != ERROR_SUCCESS ? "; what was written of it could not be cleared (error " +
                                                      WithText(static_cast<DWORD>(cleared), system_) + ")"
-                      : waits ? "; the entry an interrupted run left of it is kept"
-                              : ""));
+                      : left ? "; the entry an interrupted run left of it is kept"
+                             : ""));
             } else if (restart.Enabled && restart.Kept && !ReadsRunning(adapters, restart.DevInst)) {
                 Note(name + " is kept: the class installer answered its enable, but " +
                      (restart.StateRead == CR_SUCCESS ? std::string("it read disabled right after it")
@@ -660,7 +672,7 @@ private:
             } else if (restart.Enabled) {
                 // One whose enable left it reading disabled, or unread, and
                 // that reads running after the run came up since.
-                LSTATUS cleared = restart.Kept ? ClearRestartOnceEnabled(restart.Entry.DriverKeyName) : restart.Cleared;
+                LSTATUS cleared = restart.Kept ? Clear(restart.Entry.DriverKeyName, true) : restart.Cleared;
                 if (cleared != ERROR_SUCCESS) {
                     facts_.JournalUnwritable = true;
                     Note(name + " enabled again, but its entry could not be cleared (error " +
@@ -689,8 +701,7 @@ private:
                 }
                 // One whose disable was carried out to no effect may still
                 // have it on record in the SYSTEM hive.
-                LSTATUS cleared = DisableAsked(restart.DevInst) ? ClearRestartOnceEnabled(restart.Entry.DriverKeyName)
-                                                                : ClearRestart(restart.Entry.DriverKeyName);
+                LSTATUS cleared = Clear(restart.Entry.DriverKeyName, DisableAsked(restart.DevInst));
                 if (cleared != ERROR_SUCCESS) {
                     facts_.JournalUnwritable = true;
                     Note(name + " could not be cleared (error " + WithText(static_cast<DWORD>(cleared), system_) +
@@ -733,6 +744,7 @@ private:
     std::size_t failedNoted_ = 0;       // how many of the failed calls are noted
     std::vector<JournalEntry> owed_;    // the entries of adapters owed a restart
     std::vector<JournalEntry> waiting_; // the entries the recovery left for a later run
+    std::vector<JournalEntry> touched_; // the entries of adapters the recovery enabled
     std::size_t keptOwed_ = 0;          // entries owed a restart the tool did not reach, kept
 };
 

@@ -57,6 +57,7 @@ void RecoverAdapter(std::size_t index, DeviceRef device, SP_DEVINFO_DATA* device
     bool disabled = false;
     std::string state = StateOf(deviceInfo->DevInst, &disabled);
     std::size_t before = observer::StateChanges().size();
+    recovering->Result.Touched.push_back(entry);
     (void)SetDeviceState(DICS_ENABLE, device);
     bool enabled = EnabledSince(deviceInfo->DevInst, before);
     // The class installer may answer for an enable that leaves the device

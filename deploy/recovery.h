@@ -28,6 +28,9 @@ struct Recovery {
     // Of those, the adapters not present, every device read: disabled in
     // the hardware profile, they come back disabled.
     std::size_t Away = 0;
+    // The entries of the adapters it asked the class installer to enable:
+    // their state may have changed.
+    std::vector<JournalEntry> Touched;
 };
 
 // For each entry: when its adapter is present, enables it through the class
