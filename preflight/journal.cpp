@@ -71,9 +71,9 @@ void FindAdapter(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer* 
 }
 
 // Writes the SYSTEM hive to disk: through the adapter's driver key, or, where
-// that is not there (an adapter the tool restarts though its key cannot be
-// opened), through the hive's root. Every Windows has that root; a registry
-// without one (a simulated machine's) has no hive to write.
+// that cannot be opened (one the tool restarts though its key is gone, say),
+// through the hive's root. Every Windows has that root; a registry without
+// one (a simulated machine's) has no hive to write.
 LSTATUS FlushDeviceStates(const std::u16string& driverKeyName)
 {
     TextField path = {};
@@ -81,7 +81,7 @@ LSTATUS FlushDeviceStates(const std::u16string& driverKeyName)
     LSTATUS status = MakeDriverKeyPath(driverKeyName.c_str(), &path)
                          ? RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.Text, 0, KEY_QUERY_VALUE, &key)
                          : static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
-    if (static_cast<DWORD>(status) == ERROR_FILE_NOT_FOUND) {
+    if (status != ERROR_SUCCESS) {
         status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM", 0, KEY_QUERY_VALUE, &key);
         if (static_cast<DWORD>(status) == ERROR_FILE_NOT_FOUND) {
             return ERROR_SUCCESS;
