@@ -213,17 +213,30 @@ void CheckRegistry(const Machine& before, const Machine& after, bool add)
 }
 
 // From the trace: each disable the class installer was asked for names an
-// adapter whose journal entry had been written and flushed before it.
-void CheckJournalBeforeDisable(const Machine& before)
+// adapter whose journal entry had been written and flushed before it; and no
+// entry goes after its adapter's state changed (an enable or a disable asked
+// of the class installer) before the SYSTEM hive, which keeps that state,
+// was written to disk since.
+void CheckJournalAgainstStates(const Machine& before)
 {
     std::map<std::string, bool> journalKeys; // handles open on the journal
+    std::map<std::string, std::string> systemKeys;
     std::map<std::string, std::string> written;
-    std::vector<std::string> onDisk; // quoted driver key names flushed
+    std::vector<std::string> onDisk;       // quoted driver key names flushed
+    std::vector<std::string> changedSince; // of adapters changed since the SYSTEM hive was last flushed
+    const std::string system = simulator::QuoteText(u"SYSTEM");
     for (const simulator::Call& call : simulator::Trace()) {
         const std::string& operation = call.Operation;
-        if ((operation == "RegCreateKeyExW" || operation == "RegOpenKeyExW") && call.Result("result") == "0" &&
-            call.Argument("path") == simulator::QuoteText(JOURNAL)) {
+        bool opened = (operation == "RegCreateKeyExW" || operation == "RegOpenKeyExW") && call.Result("result") == "0";
+        if (opened && call.Argument("path") == simulator::QuoteText(JOURNAL)) {
             journalKeys[call.Result("key")] = true;
+        } else if (opened && call.Argument("path").rfind(system.substr(0, system.size() - 1), 0) == 0) {
+            systemKeys[call.Result("key")] = call.Argument("path");
+        } else if ((operation == "RegFlushKey" && systemKeys.count(call.Argument("key")) != 0 &&
+                    call.Result("result") == "0") ||
+                   // a registry without the hive has none to write
+                   (operation == "RegOpenKeyExW" && call.Argument("path") == system && call.Result("result") == "2")) {
+            changedSince.clear();
         } else if (operation == "RegSetValueExW" && journalKeys.count(call.Argument("key")) != 0 &&
                    call.Result("result") == "0") {
             written[call.Argument("key")] = call.Argument("name");
@@ -232,16 +245,22 @@ void CheckJournalBeforeDisable(const Machine& before)
             onDisk.push_back(written[call.Argument("key")]);
         } else if (operation == "RegDeleteValueW" && journalKeys.count(call.Argument("key")) != 0 &&
                    call.Result("result") == "0") {
-            onDisk.erase(std::remove(onDisk.begin(), onDisk.end(), call.Argument("name")), onDisk.end());
-        } else if (operation == "SetupDiCallClassInstaller" && call.Argument("stateChange") == "2") {
+            const std::string& name = call.Argument("name");
+            onDisk.erase(std::remove(onDisk.begin(), onDisk.end(), name), onDisk.end());
+            if (std::find(changedSince.begin(), changedSince.end(), name) != changedSince.end()) {
+                Fail("an entry went before its adapter's new state was on disk: " + call.Line());
+            }
+        } else if (operation == "SetupDiCallClassInstaller" &&
+                   (call.Argument("stateChange") == "1" || call.Argument("stateChange") == "2")) {
             std::size_t index = std::stoul(call.Argument("index"));
             std::string name =
                 index < before.Devices.size() ? simulator::QuoteText(DriverKeyName(before.Devices[index])) : "";
+            changedSince.push_back(name);
             bool recorded = false;
             for (const std::string& flushed : onDisk) {
                 recorded = recorded || flushed == name;
             }
-            if (!recorded) {
+            if (call.Argument("stateChange") == "2" && !recorded) {
                 Fail("a disable came before the journal held its adapter on disk: " + call.Line());
             }
         }
@@ -261,7 +280,7 @@ void CheckRun(const Machine& original, const Machine& before, bool add, bool who
         Fail("the run answered " + std::to_string(code));
     }
     CheckRegistry(original, after, add);
-    CheckJournalBeforeDisable(before);
+    CheckJournalAgainstStates(before);
     for (std::size_t i = 0; i < after.Devices.size(); ++i) {
         if (!Disabled(original.Devices[i]) && Disabled(after.Devices[i])) {
             if (!EntryFor(after, i, false)) {
