@@ -64,14 +64,17 @@ bool IsLink(const fs::path& path)
 
 // The file a path names, through any symbolic links, or, through a link to
 // a file not made yet, the one it would name once made; the path itself
-// where it names nothing yet (CanReplaceFile refuses links that cannot be
-// followed).
-fs::path Target(const std::string& path)
+// where it names nothing yet, or where it is a link that cannot be followed
+// (then unfollowed, when given, says why).
+fs::path Target(const std::string& path, std::error_code* unfollowed = nullptr)
 {
     std::error_code failure;
     fs::path target = fs::canonical(PathOf(path), failure);
     if (failure && IsLink(PathOf(path))) {
         target = WhereItLeads(PathOf(path), &failure);
+        if (failure && unfollowed != nullptr) {
+            *unfollowed = failure;
+        }
     }
     return failure ? PathOf(path) : target;
 }
@@ -228,14 +231,11 @@ bool ReadWholeFile(const std::string& path, std::uintmax_t maxBytes, std::string
 bool CanReplaceFile(const std::string& path, std::string* error)
 {
     std::error_code failure;
-    if (IsLink(PathOf(path))) {
-        (void)WhereItLeads(PathOf(path), &failure);
-        if (failure) {
-            *error = "is a symbolic link that cannot be followed to a file (" + failure.message() + ")";
-            return false;
-        }
+    fs::path target = Target(path, &failure);
+    if (failure) {
+        *error = "is a symbolic link that cannot be followed to a file (" + failure.message() + ")";
+        return false;
     }
-    fs::path target = Target(path);
     fs::file_status status = fs::status(target, failure);
     if (!failure && fs::exists(status)) {
         if (!fs::is_regular_file(status)) {
