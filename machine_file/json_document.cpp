@@ -279,6 +279,13 @@ std::string LineAndColumn(const std::string& text, std::size_t offset)
 bool ParseJson(const std::string& text, const std::string& prefix, const ShapeNode& shape, std::size_t mostValues,
                ordered_json* document, std::string* error)
 {
+    // The parser takes a NUL byte for the end of the text, and would drop
+    // whatever follows it; no JSON text holds one.
+    std::size_t nul = text.find('\0');
+    if (nul != std::string::npos) {
+        *error = prefix + LineAndColumn(text, nul) + ": not valid JSON: a NUL byte";
+        return false;
+    }
     try {
         *document = ParseRefusingDuplicates(text, shape, mostValues);
         return true;

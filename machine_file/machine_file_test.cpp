@@ -71,6 +71,12 @@ TEST(MachineFile, RefusesImpossibleMachinesWithThePlaceAndTheProblem)
         EXPECT_EQ(error.rfind("machine file 'm.json': ", 0), 0u) << error;
         EXPECT_EQ(error.find('\n'), std::string::npos) << error; // one line
     }
+    // The parser stops at a NUL byte as at the end: what follows would be
+    // lost when the machine is written back.
+    const char afterNul[] = "{\"devices\": []}\n\0{\"devices\": [{}]}";
+    EXPECT_NE(
+        LoadError(std::string(afterNul, sizeof(afterNul) - 1)).find("line 2, column 1: not valid JSON: a NUL byte"),
+        std::string::npos);
 }
 
 TEST(MachineFile, RefusesAValueBeyondTheMostAsItComes)
