@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <utility>
 
 #include "app/command_dispatch.h"
@@ -134,6 +135,24 @@ StatesDone StatesDoneTo(DEVINST devInst)
         }
     }
     return done;
+}
+
+// Whether the class installer was asked to disable the device in this run.
+bool DisableAsked(DEVINST devInst)
+{
+    const std::vector<observer::StateChange>& changes = observer::StateChanges();
+    return std::any_of(changes.begin(), changes.end(), [&](const observer::StateChange& change) {
+        return change.DevInst == devInst && change.Change == DICS_DISABLE;
+    });
+}
+
+// An adapter that reads disabled by the user, which this run never asked the
+// class installer to disable, is not one the run left so: the tool picked it
+// only because its own read of the state failed, or the user disabled it
+// meanwhile. It is not the run's to judge.
+bool DisabledNotByRun(const PickedAdapter& adapter)
+{
+    return IsLeftDisabled(adapter) && !DisableAsked(adapter.DevInst);
 }
 
 // Whether the class installer answered an enable of the adapter that left it
@@ -283,6 +302,7 @@ public:
     void Run(int argc, const WCHAR* const* argv)
     {
         MachineState state = ReadMachineState();
+        NoteProgress(); // a probe's line of the walk, before what follows from it
         // A walk cut short is as good as none: the adapters past it are unknown.
         facts_.DeviceListOpened = state.DeviceListOpened && !state.DeviceListCut;
         facts_.DeviceListCut = state.DeviceListCut;
@@ -293,6 +313,10 @@ public:
         }
         facts_.NoAdapter = state.Adapters.empty();
         facts_.AlreadyAsWanted = !facts_.NoAdapter;
+        for (const PickedAdapter& adapter : state.FoundDisabled) {
+            Note("not picked: " + Label(adapter) +
+                 ": it reads as disabled by the user, though the walk's own read of its state failed");
+        }
         std::size_t fixable = 0;
         std::vector<std::string> unfixable;
         for (const PickedAdapter& adapter : state.Adapters) {
@@ -347,7 +371,10 @@ public:
         std::vector<PickedAdapter> judged = state.Adapters;
         AddUnlisted(&judged);
         ReadAdaptersAgain(&judged);
-        AddFactsOfRun(judged, action_, &facts_);
+        std::vector<PickedAdapter> ours;
+        std::copy_if(judged.begin(), judged.end(), std::back_inserter(ours),
+                     [](const PickedAdapter& adapter) { return !DisabledNotByRun(adapter); });
+        AddFactsOfRun(ours, action_, &facts_);
         FinishJournal(judged);
         // The owed restarts the tool did not reach stay owed to the next run.
         facts_.RestartsStillOwed = keptOwed_;
@@ -359,6 +386,10 @@ public:
                 Note("not restarted: " + Label(adapter) +
                      ": the class installer did not both disable and enable it, so its driver may run on its old "
                      "setting until the computer restarts");
+            }
+            if (DisabledNotByRun(adapter)) {
+                Note("passed over: " + Label(adapter) +
+                     ": it reads as disabled by the user, and this run did not disable it");
             }
             if (!adapter.StatusKnown) {
                 Note("the state of " + Label(adapter) +
@@ -623,15 +654,6 @@ private:
     {
         return std::any_of(adapters.begin(), adapters.end(), [&](const PickedAdapter& adapter) {
             return adapter.DevInst == devInst && adapter.StatusKnown && !IsLeftDisabled(adapter);
-        });
-    }
-
-    // Whether the class installer was asked to disable the device in this run.
-    static bool DisableAsked(DEVINST devInst)
-    {
-        const std::vector<observer::StateChange>& changes = observer::StateChanges();
-        return std::any_of(changes.begin(), changes.end(), [&](const observer::StateChange& change) {
-            return change.DevInst == devInst && change.Change == DICS_DISABLE;
         });
     }
 

@@ -69,6 +69,21 @@ std::size_t CallsInRun(const simulator::Machine& machine, const char* operation)
     return Count(operation);
 }
 
+// In a run of /a on a machine, the number among all status reads (as a
+// fault's Nth counts them) of the which-th (from 0) read of one device's.
+std::uint64_t StatusReadOf(const simulator::Machine& machine, const char* index, std::size_t which)
+{
+    FakeSystem system;
+    (void)Deploy(machine, u"/a", &system);
+    std::vector<simulator::Call> reads = testsupport::CallsOf("CM_Get_DevNode_Status");
+    for (std::size_t i = 0; i < reads.size(); ++i) {
+        if (reads[i].Argument("index") == index && which-- == 0) {
+            return i + 1;
+        }
+    }
+    return 0;
+}
+
 TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
 {
     using M = simulator::Machine;
@@ -98,6 +113,25 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
     simulator::Fault cutShort = testsupport::Failing(Operation::SetupDiEnumDeviceInfo, 5);
     cutShort.Times = -1;
     const simulator::Value set{platform::REG_SZ, {0x31, 0}};
+    // Beside the two, every one set, an adapter its user disabled, whose
+    // state the probe of the walk before the run (its second read), or of
+    // the tool's walk (its fourth), cannot read: it is picked there, though
+    // the user disabled it.
+    M besideDisabled = TwoAdapters();
+    besideDisabled.Devices.push_back(disabled);
+    besideDisabled.Registry.push_back(testsupport::DriverKey("{4d36e972-e325-11ce-bfc1-08002be10318}\\0003"));
+    for (simulator::Key& k : besideDisabled.Registry) {
+        k.Values.emplace_back(u"WapiSupport", set);
+    }
+    besideDisabled.Registry.back().Values.clear();
+    simulator::Fault probeBefore =
+        testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, StatusReadOf(besideDisabled, "2", 1));
+    probeBefore.Device = 2;
+    M withoutFirst = besideDisabled;
+    withoutFirst.Registry[0].Values.clear();
+    simulator::Fault probeInTool =
+        testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, StatusReadOf(withoutFirst, "2", 3));
+    probeInTool.Device = 2;
     struct Case {
         const char* name;
         std::function<void(M&)> change;
@@ -146,6 +180,26 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
              "5, " + longName + ofClass +
              "6): its description holds neither \"Wireless\" nor \"Wi-Fi\" in these letter cases within its first 259 "
              "characters, all that is read of it\n  outcome 0: "},
+        // One the user disabled is not the run's, whichever walk's read of
+        // its state failed: a machine set is not touched, and one the tool
+        // reached but did not disable is not one the run left disabled.
+        {"a disabled one unread before the run",
+         [&](M& m) {
+             m = besideDisabled;
+             m.Faults = {probeBefore};
+         },
+         u"/a", 0, "success: every adapter was already as wanted.", false, true, RunLock::Acquired,
+         "  not picked: " + key +
+             "0003: it reads as disabled by the user, though the walk's own read of its state "
+             "failed\n"},
+        {"a disabled one unread by the tool",
+         [&](M& m) {
+             m = withoutFirst;
+             m.Faults = {probeInTool};
+         },
+         u"/a", 0, "success: every adapter's driver key is as wanted, and every adapter was restarted.", true, true,
+         RunLock::Acquired,
+         "  passed over: " + key + "0003: it reads as disabled by the user, and this run did not disable it\n"},
         {"busy", [](M&) {}, u"/a", 1618, "busy: another deployment is running", false, true, RunLock::Busy,
          "another deployment held Global\\Tessary throughout the wait: nothing was done"},
         {"name taken", [](M&) {}, u"/a", 1, "failed: Global\\Tessary is taken by an object no deployment made", false,

@@ -37,7 +37,8 @@ struct RunFacts {
     // to be opened as the tool opens them), when no other adapter needs the
     // run: the tool did not run.
     std::size_t KeysNoRunCanFix = 0;
-    // After the tool ran, of the adapters it picked:
+    // After the tool ran, of the adapters it picked (but one that reads
+    // disabled by the user, which this run never asked to disable):
     std::size_t KeysNotAsWanted = 0;      // the driver key is not as the action leaves it
     std::size_t AdaptersLeftDisabled = 0; // the device is disabled now
     // The device runs, but its last disable was not undone and may wait for

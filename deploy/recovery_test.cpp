@@ -585,16 +585,15 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     simulator::Machine refusing = left; // the first adapter's enable refused
     refusing.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 0xE0000219, 1)};
     // Its enable refused, its key not as wanted, and its state unread when
-    // the walk asks whether it is disabled (the fifth status read): the
-    // walk picks it, the run records it and writes its key, and the tool
-    // does not restart it. Its entry is the interrupted run's still, and
-    // stays.
+    // the tool's walk asks whether it is disabled: the tool picks it and
+    // writes its key, but does not restart it. Its entry is the interrupted
+    // run's still, naming its device, and stays.
     simulator::Machine unset = refusing;
     unset.Registry[0].Values.clear();
-    unset.Faults.push_back(testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, 5));
+    unset.Faults.push_back(testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, 12));
     unset.Faults.back().Device = 0;
-    // The same, its entry not flushed when the run records it: the run
-    // stops there, and the journal keeps every entry.
+    // The same, the first entry the run records not flushed: the run stops
+    // there, and the journal keeps every entry.
     simulator::Machine unflushed = unset;
     unflushed.Faults.push_back(testsupport::Failing(Operation::RegFlushKey, 5, 1));
     // Before them, a device whose driver key name is empty, read first (with
@@ -682,14 +681,16 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
         {"refused, its key not as wanted",
          &unset,
          1,
-         {"  journal: " + key +
-          "0001 (PCI\\VEN_1) is kept: it was left by an interrupted run, and the recovery could not settle it\n"},
+         {"  CM_GET_DevNode_Status FAILED\n  Full Driver Key=SYSTEM\\CurrentControlSet\\Control\\Class\\" + key +
+              "0001\n  DisableEnableDevice FAILED\n",
+          "  journal: " + key +
+              "0001 is kept: it was left by an interrupted run, and the recovery could not settle it\n"},
          2},
         {"refused, its key not as wanted, its record not flushed",
          &unflushed,
          1,
          {"  the journal, HKLM\\SOFTWARE\\Tessary\\Restarting, cannot take the entry of " + key +
-              "0001 (PCI\\VEN_1) (error 5",
+              "0005 (PCI\\VEN_5) (error 5",
           "  no adapter may be restarted without its entry: nothing was touched\n"},
          3},
         // Whatever else the run cannot do, it enables them first.

@@ -1,5 +1,7 @@
 #include "preflight/compliance.h"
 
+#include <algorithm>
+
 #include "common/growing_read.h"
 #include "common/text_field.h"
 #include "common/text_format.h"
@@ -171,6 +173,10 @@ MachineState ReadMachineState()
         state.DeviceListError = endError;
     }
     ReadAdaptersAgain(&state.Adapters);
+    auto disabled = std::stable_partition(state.Adapters.begin(), state.Adapters.end(),
+                                          [](const PickedAdapter& adapter) { return !IsLeftDisabled(adapter); });
+    state.FoundDisabled.assign(disabled, state.Adapters.end());
+    state.Adapters.erase(disabled, state.Adapters.end());
     if (ReadJournal(&state.Interrupted, &state.JournalError) && !state.Interrupted.empty()) {
         state.InterruptedRunning.assign(state.Interrupted.size(), false);
         if (FindJournalAdapters(state.Interrupted, NoteRunning, &state.InterruptedRunning, &state.InterruptedPresent) !=

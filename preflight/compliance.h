@@ -44,6 +44,10 @@ struct MachineState {
     bool DeviceListCut = false;          // opened, but a device could not be fetched: the walk ended there
     platform::DWORD DeviceListError = 0; // the open's error when it failed, or the fetch's that cut the walk short
     std::vector<PickedAdapter> Adapters;
+    // Adapters the walk picked only because its probe could not read their
+    // state, whose status, read again, says the user disabled them: the tool
+    // passes them over on a read that succeeds, and they are not judged.
+    std::vector<PickedAdapter> FoundDisabled;
     std::vector<JournalEntry> Interrupted; // the deployment's journal: adapters a run may have left disabled
     platform::DWORD JournalError = 0;      // the registry's error when the journal could not be read
     // By entry: false when the adapter is not present now (one without an
@@ -72,9 +76,11 @@ DriverKeyRead ReadDriverKey(const std::u16string& path);
 
 // Walks the devices as the tool's scan does and, for each adapter it picks,
 // reads its driver key's WapiSupport (opening the key for reading only) and
-// its status; then the deployment's journal, and whether each adapter it
-// names is present (when it cannot be told, as if it were). Changes nothing; a probe's
-// failure line goes to the platform's output, as in the tool's own walk.
+// its status (one whose status then reads disabled by the user goes to
+// FoundDisabled); then the deployment's journal, and whether each adapter it
+// names is present (when it cannot be told, as if it were). Changes nothing;
+// a probe's failure line goes to the platform's output, as in the tool's own
+// walk.
 MachineState ReadMachineState();
 
 // Reads the adapter's driver key, by its key path, for its WapiSupport:
