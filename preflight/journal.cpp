@@ -157,10 +157,21 @@ LSTATUS RecordRestart(const JournalEntry& entry)
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    // The text with its terminator, as the registry keeps texts.
-    std::u16string text = entry.InstanceId;
-    status = RegSetValueExW(key, entry.DriverKeyName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                            static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
+    // An entry that names no device (one recorded as the tool opens a key it
+    // was not known to pick) leaves one that does as it stands: that names
+    // the device an interrupted run left.
+    DWORD type = 0;
+    std::vector<BYTE> held;
+    bool keep = entry.InstanceId.empty() &&
+                ReadRegistryValue(key, entry.DriverKeyName.c_str(), &type, &held) == ERROR_SUCCESS &&
+                !TextOfUtf16(held.data(), held.size()).empty();
+    if (!keep) {
+        // The text with its terminator, as the registry keeps texts.
+        std::u16string text = entry.InstanceId;
+        status =
+            RegSetValueExW(key, entry.DriverKeyName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                           static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
+    }
     if (status == ERROR_SUCCESS) {
         status = RegFlushKey(key);
     }

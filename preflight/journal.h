@@ -38,7 +38,8 @@ struct JournalEntry {
 bool ReadJournal(std::vector<JournalEntry>* entries, platform::DWORD* error);
 
 // Records an entry and flushes it to disk before it answers; the registry's
-// status.
+// status. An entry without an instance ID leaves one of that name that has
+// one as it stands.
 platform::LSTATUS RecordRestart(const JournalEntry& entry);
 
 // Clears an entry; one that is not there counts as cleared. The status.
