@@ -352,6 +352,9 @@ public:
             }
             return;
         }
+        if (!JournalHolds(state)) {
+            return;
+        }
         BeginEntry();
         observer::Record(true);
         if (!RecordAdapters(state.Adapters)) {
@@ -437,6 +440,27 @@ private:
     {
         TextField path = {};
         return MakeDriverKeyPath(driverKeyName.c_str(), &path) && SameIgnoringAsciiCase(path.Text, adapter.KeyPath);
+    }
+
+    // Whether the journal can hold an entry for every adapter picked beside
+    // those an interrupted run left: no later run could read back more, nor
+    // recover one of them. Nothing is touched when it cannot.
+    bool JournalHolds(const MachineState& state)
+    {
+        std::size_t entries = state.Interrupted.size();
+        for (const PickedAdapter& adapter : state.Adapters) {
+            entries += std::none_of(state.Interrupted.begin(), state.Interrupted.end(),
+                                    [&](const JournalEntry& entry) { return Names(entry.DriverKeyName, adapter); })
+                           ? 1
+                           : 0;
+        }
+        if (entries <= MAX_JOURNAL_ENTRIES) {
+            return true;
+        }
+        facts_.JournalUnwritable = true;
+        Note("the journal, HKLM\\SOFTWARE\\Tessary\\Restarting, would need " + std::to_string(entries) +
+             " entries, and a run reads back at most " + std::to_string(MAX_JOURNAL_ENTRIES) + ": nothing was touched");
+        return false;
     }
 
     // Whether the recovery left the entry of that driver key name owed a

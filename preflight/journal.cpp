@@ -15,7 +15,6 @@ using namespace platform;
 namespace {
 
 // The most entries read: more than any machine has adapters.
-constexpr DWORD MAX_ENTRIES = 1000;
 // The longest value name the registry allows, and its terminator.
 constexpr DWORD MAX_VALUE_NAME_UNITS = 16384;
 // The room an instance ID usually takes (MAX_DEVICE_ID_LEN).
@@ -128,7 +127,7 @@ bool ReadJournal(std::vector<JournalEntry>* entries, DWORD* error)
             status = ERROR_SUCCESS;
             break;
         }
-        if (status == ERROR_SUCCESS && index == MAX_ENTRIES) {
+        if (status == ERROR_SUCCESS && index == MAX_JOURNAL_ENTRIES) {
             // More than are read: an entry past them would go unseen.
             status = ERROR_MORE_DATA;
         }

@@ -24,6 +24,9 @@
 // The journal's key below the local machine root.
 inline constexpr platform::WCHAR JOURNAL_KEY[] = u"SOFTWARE\\Tessary\\Restarting";
 
+// The most entries the journal is read to: a run may not leave more.
+inline constexpr platform::DWORD MAX_JOURNAL_ENTRIES = 1000;
+
 // One adapter whose restart was under way: a REG_SZ value named by its driver
 // key name, holding its device instance ID.
 struct JournalEntry {
