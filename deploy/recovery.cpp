@@ -96,7 +96,8 @@ Recovery RecoverInterruptedRestarts(const std::vector<JournalEntry>& entries, De
 {
     Recovering recovering = {&entries, system, {}};
     std::vector<bool> present;
-    JournalSearch search = FindJournalAdapters(entries, RecoverAdapter, &recovering, &present);
+    std::vector<bool> taken;
+    JournalSearch search = FindJournalAdapters(entries, RecoverAdapter, &recovering, &present, &taken);
     if (search == JournalSearch::NoDeviceList) {
         recovering.Result.Failed = entries.size();
         recovering.Result.Waiting = entries;
@@ -109,6 +110,16 @@ Recovery RecoverInterruptedRestarts(const std::vector<JournalEntry>& entries, De
     // device could not be read, it may be one of them, and its recovery
     // failed.
     for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (!present[i] && taken[i]) {
+            // Its device was removed, and one plugged in again is installed
+            // afresh, enabled: the entry names nothing any run could enable.
+            recovering.Result.Lines.push_back(
+                "recovery: " + DescribeEntry(entries[i]) +
+                ", left by an interrupted run: its driver key name is another device's now, so the device it "
+                "named was removed (and comes back enabled); " +
+                Cleared(entries[i], system, &recovering.Result));
+            continue;
+        }
         if (!present[i]) {
             recovering.Result.Waiting.push_back(entries[i]);
         }

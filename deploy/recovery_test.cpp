@@ -563,7 +563,8 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     }
     left.Registry.push_back(journal);
     // The first adapter's driver key name was freed since (its device
-    // removed) and is another, disabled, device's now: not the entry's.
+    // removed) and is another, disabled, device's now: not the entry's, and
+    // the entry names nothing left to enable.
     simulator::Machine reused = left;
     reused.Devices[0].InstanceId = u"PCI\\VEN_OTHER";
     reused.Devices[0].Properties[simulator::SLOT_DESCRIPTION] = testsupport::TextProperty("Another Wireless Adapter");
@@ -722,8 +723,10 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
         {"a driver key name reused by another device",
          &reused,
          0,
-         {"  recovery: " + key + "0001 (PCI\\VEN_1), left by an interrupted run: not present now"},
-         2},
+         {"  recovery: " + key +
+          "0001 (PCI\\VEN_1), left by an interrupted run: its driver key name is another device's now, so the "
+          "device it named was removed (and comes back enabled); its entry is cleared\n"},
+         1},
     };
     for (const Case& c : cases) {
         FakeDeploySystem system;

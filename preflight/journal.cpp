@@ -34,6 +34,7 @@ struct Finding {
     void* Context;
     std::vector<bool>* Present;
     bool NameUnreadable; // a device's driver key name could not be read: it may be one an entry names
+    std::vector<bool> Taken;
 };
 
 void FindAdapter(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer* buffer, void* context)
@@ -66,6 +67,7 @@ void FindAdapter(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer* 
             }
             return;
         }
+        finding->Taken[i] = true;
     }
 }
 
@@ -97,13 +99,16 @@ LSTATUS FlushDeviceStates(const std::u16string& driverKeyName)
 } // namespace
 
 JournalSearch FindJournalAdapters(const std::vector<JournalEntry>& entries, JournalAdapterVisitor found, void* context,
-                                  std::vector<bool>* present)
+                                  std::vector<bool>* present, std::vector<bool>* taken)
 {
     present->assign(entries.size(), false);
-    Finding finding = {&entries, found, context, present, false};
+    Finding finding = {&entries, found, context, present, false, std::vector<bool>(entries.size(), false)};
     DWORD endError = ERROR_NO_MORE_ITEMS;
     if (!WalkPresentDevices(FindAdapter, &finding, &endError)) {
         return JournalSearch::NoDeviceList;
+    }
+    if (taken != nullptr) {
+        *taken = finding.Taken;
     }
     bool allFound = std::find(present->begin(), present->end(), false) == present->end();
     bool unsure = finding.NameUnreadable || endError != ERROR_NO_MORE_ITEMS;

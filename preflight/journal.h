@@ -87,6 +87,9 @@ enum class JournalSearch {
 // ID where the entry holds one and the device's can be read (a name freed by
 // a removed device may be another device's since); calls found, when
 // given, for the first device each entry names. present[i] tells whether
-// entry i's adapter was found; only with Done is one not found absent.
+// entry i's adapter was found; only with Done is one not found absent. With
+// taken, taken[i] tells whether entry i's name is a present device's of
+// another instance ID: a driver key belongs to one installed device, so the
+// device the entry named was removed since.
 JournalSearch FindJournalAdapters(const std::vector<JournalEntry>& entries, JournalAdapterVisitor found, void* context,
-                                  std::vector<bool>* present);
+                                  std::vector<bool>* present, std::vector<bool>* taken = nullptr);
