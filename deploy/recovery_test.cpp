@@ -568,6 +568,10 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     simulator::Machine reused = left;
     reused.Devices[0].InstanceId = u"PCI\\VEN_OTHER";
     reused.Devices[0].Properties[simulator::SLOT_DESCRIPTION] = testsupport::TextProperty("Another Wireless Adapter");
+    // The first adapter's entry holds no text: it names the adapter by its
+    // driver key name alone.
+    simulator::Machine untyped = left;
+    untyped.Registry.back().Values[0].second = simulator::Value{4, {1, 0, 0, 0}}; // REG_DWORD
     // The first adapter's driver asks for a restart of the computer when it
     // is enabled again; the tool then has nothing to do.
     simulator::Machine restarting = left;
@@ -720,6 +724,11 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
           "  recovery: " + key + "0009 (PCI\\VEN_9), left by an interrupted run: not found, but",
           "  outcome 1: failed: 2 adapters left disabled by an interrupted run not enabled again"},
          2}, // the one found running was restarted by the run
+        {"an entry that holds no text",
+         &untyped,
+         0,
+         {"  recovery: " + key + "0001, left by an interrupted run: disabled; enabled again, its entry is cleared\n"},
+         1},
         {"a driver key name reused by another device",
          &reused,
          0,

@@ -144,7 +144,8 @@ bool ReadJournal(std::vector<JournalEntry>* entries, DWORD* error)
         DWORD type = 0;
         std::vector<BYTE> data;
         status = ReadRegistryValue(key, entry.DriverKeyName.c_str(), &type, &data);
-        entry.InstanceId = TextOfUtf16(data.data(), data.size());
+        // A value that is no text names no instance: the name decides.
+        entry.InstanceId = type == REG_SZ ? TextOfUtf16(data.data(), data.size()) : u"";
         entries->push_back(entry);
     }
     if (key != nullptr) {
