@@ -365,9 +365,11 @@ public:
         }
         facts_.Ran = true;
         observer::KeepJournal(true);
+        observer::OnUnlistedKey(LogUnlistedKey, this);
         observer::PassOutput(true);
         (void)TessaryMain(argc, argv);
         observer::PassOutput(false);
+        observer::OnUnlistedKey(nullptr, nullptr);
         observer::KeepJournal(false);
         observer::Record(false);
         NoteProgress();
@@ -591,12 +593,36 @@ private:
                     adapter.Name = DescribeEntry(restart.Entry);
                 }
             }
-            // One whose name could not be read names no key to read.
-            std::string setting = restart.Entry.DriverKeyName.empty() ? "unknown" : SettingAsRead(adapter, system_);
-            Note("before the run: " + Label(adapter) + ": WapiSupport " + setting +
-                 (restart.Owed ? " (owed a restart, though the walk before the run did not pick it)"
-                               : " (an adapter the tool picked that the walk before the run did not)"));
+            if (!Holds(keyLogged_, restart.Entry.DriverKeyName)) {
+                Note(UnlistedLine(restart, adapter));
+            }
             judged->push_back(adapter);
+        }
+    }
+
+    // The log's line for an adapter the walk before the run did not pick:
+    // its key as it stood.
+    std::string UnlistedLine(const observer::JournaledRestart& restart, const PickedAdapter& adapter)
+    {
+        // One whose name could not be read names no key to read.
+        std::string setting = restart.Entry.DriverKeyName.empty() ? "unknown" : SettingAsRead(adapter, system_);
+        return "before the run: " + Label(adapter) + ": WapiSupport " + setting +
+               (restart.Owed ? " (owed a restart, though the walk before the run did not pick it)"
+                             : " (an adapter the tool picked that the walk before the run did not)");
+    }
+
+    // Puts the key as it stood of an adapter only the tool's walk picked on
+    // disk before the tool writes it, as BeginEntry does for the others, so
+    // that a run cut short there keeps it on record.
+    static void LogUnlistedKey(const observer::JournaledRestart& restart, void* context)
+    {
+        auto* self = static_cast<Deployment*>(context);
+        self->NoteProgress();
+        self->Note(self->UnlistedLine(restart, restart.Before));
+        self->keyLogged_.push_back(JournalEntry{restart.Entry.DriverKeyName, u""});
+        std::string problem;
+        if (self->begun_ && self->system_->AppendToLog(self->notes_, self->Resumed(), &problem)) {
+            self->notes_.clear();
         }
     }
 
@@ -791,7 +817,9 @@ private:
     std::vector<JournalEntry> owed_;    // the entries of adapters owed a restart
     std::vector<JournalEntry> waiting_; // the entries the recovery left for a later run
     std::vector<JournalEntry> touched_; // the entries of adapters the recovery enabled
-    std::size_t keptOwed_ = 0;          // entries owed a restart the tool did not reach, kept
+    std::vector<JournalEntry>
+        keyLogged_;            // adapters only the tool's walk picked, their keys noted as the tool opened them
+    std::size_t keptOwed_ = 0; // entries owed a restart the tool did not reach, kept
 };
 
 } // namespace

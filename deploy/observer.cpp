@@ -22,6 +22,8 @@ struct Notes {
     bool Journaling = false;
     std::vector<observer::JournaledRestart> Journaled;
     std::string Output;
+    observer::UnlistedKeyVisitor OnUnlistedKey = nullptr;
+    void* OnUnlistedKeyContext = nullptr;
 };
 
 Notes& Seen()
@@ -122,13 +124,20 @@ LSTATUS JournalKeyToWrite(HKEY root, const WCHAR* subKey, REGSAM access)
         return ERROR_SUCCESS;
     }
     if (observer::JournaledRestart* known = JournaledByName(path.substr(PREFIX_UNITS), false)) {
+        bool first = known->Unlisted && !known->KeyOpened;
         known->KeyOpened = true;
+        if (first && notes.OnUnlistedKey != nullptr) {
+            notes.OnUnlistedKey(*known, notes.OnUnlistedKeyContext);
+        }
         return ERROR_SUCCESS;
     }
     observer::JournaledRestart restart = UnlistedRestart({path.substr(PREFIX_UNITS), u""}, path);
     restart.KeyOpened = true;
     restart.Recorded = RecordRestart(restart.Entry);
     notes.Journaled.push_back(restart);
+    if (restart.Recorded == ERROR_SUCCESS && notes.OnUnlistedKey != nullptr) {
+        notes.OnUnlistedKey(restart, notes.OnUnlistedKeyContext);
+    }
     return restart.Recorded;
 }
 
@@ -182,6 +191,12 @@ void JournaledOwed(const JournalEntry& entry)
 const std::vector<JournaledRestart>& JournaledRestarts()
 {
     return Seen().Journaled;
+}
+
+void OnUnlistedKey(UnlistedKeyVisitor visit, void* context)
+{
+    Seen().OnUnlistedKey = visit;
+    Seen().OnUnlistedKeyContext = context;
 }
 
 void PassOutput(bool on)

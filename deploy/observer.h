@@ -96,6 +96,12 @@ void Journaled(platform::DEVINST devInst, const JournalEntry& entry);
 // as it stands; reads its key as it stands.
 void JournaledOwed(const JournalEntry& entry);
 const std::vector<JournaledRestart>& JournaledRestarts();
+// What the observer calls when the tool first opens for writing the key of
+// an adapter the deployment did not record before the run (Unlisted), its
+// entry on disk and before the key is opened: its record, with its key as it
+// stood. Set until Reset; nullptr for none.
+using UnlistedKeyVisitor = void (*)(const JournaledRestart& restart, void* context);
+void OnUnlistedKey(UnlistedKeyVisitor visit, void* context);
 
 // Whether standard output reaches the process's own (true), or is only kept.
 void PassOutput(bool on);

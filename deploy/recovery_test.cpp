@@ -193,6 +193,33 @@ TEST(InterruptedRuns, TheJournalHoldsEachAdapterOnDiskBeforeItsKeyIsWritten)
     EXPECT_EQ(Deploy(unwritable, u"/a", &denied), DEPLOY_FAILED) << denied.Log;
     EXPECT_NE(denied.Log.find("failed call: RegSetValueExW: 0x00000005"), std::string::npos) << denied.Log;
     EXPECT_EQ(denied.Log.find("RegDeleteValueW"), std::string::npos) << denied.Log;
+
+    // An adapter the walk before the run could not read, which the tool's
+    // own walk picks: its key as it stood is in the log before the tool
+    // writes it, so a kill at that write leaves it on record.
+    simulator::Machine missed = TwoAdapters();
+    missed.Registry[1].Values.emplace_back(u"WapiSupport", simulator::Value{4, {7, 0, 0, 0}}); // REG_DWORD
+    missed.Faults = {testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD)};
+    missed.Faults[0].Device = 1;
+    FakeDeploySystem whole;
+    (void)Deploy(missed, u"/a", &whole);
+    simulator::Fault kill;
+    kill.Call = Operation::RegSetValueExW;
+    kill.Nth = FirstCallAfter(
+        [](const simulator::Call& call) {
+            return call.Operation == "RegOpenKeyExW" && call.Argument("path").find("0005") != std::string::npos &&
+                   call.Argument("access") != "0x20019";
+        },
+        "RegSetValueExW",
+        [](const simulator::Call& call) { return call.Argument("name").find("WapiSupport") != std::string::npos; });
+    ASSERT_NE(kill.Nth, 0u) << whole.Log;
+    kill.Kill = true;
+    missed.Faults.push_back(kill);
+    FakeDeploySystem cut;
+    EXPECT_THROW(Deploy(missed, u"/a", &cut), simulator::Killed);
+    EXPECT_NE(cut.Log.find("0005: WapiSupport type 4, 4 bytes: 07 00 00 00 (an adapter the tool picked"),
+              std::string::npos)
+        << cut.Log;
 }
 
 // The outcome answers for every adapter the run touched, and an entry stays
@@ -687,7 +714,9 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
          &unset,
          1,
          {"  CM_GET_DevNode_Status FAILED\n  Full Driver Key=SYSTEM\\CurrentControlSet\\Control\\Class\\" + key +
-              "0001\n  DisableEnableDevice FAILED\n",
+              "0001\n  before the run: SYSTEM\\CurrentControlSet\\Control\\Class\\" + key +
+              "0001: WapiSupport absent (an adapter the tool picked that the walk before the run did not)\n"
+              "  DisableEnableDevice FAILED\n",
           "  journal: " + key +
               "0001 is kept: it was left by an interrupted run, and the recovery could not settle it\n"},
          2},
