@@ -749,6 +749,10 @@ private:
                     facts_.JournalUnwritable = true;
                     Note(name + " enabled again, but its entry could not be cleared (error " +
                          WithText(static_cast<DWORD>(cleared), system_) + "): the next run enables it once more");
+                } else if (LeftWaiting(restart.Entry.DriverKeyName) && facts_.RecoveryFailed > 0) {
+                    // The run's own restart did what the recovery could not.
+                    --facts_.RecoveryFailed;
+                    Note(name + " is cleared: the run's restart enabled its adapter, which the recovery could not");
                 }
             } else {
                 // An adapter the class installer was never asked to disable

@@ -616,6 +616,11 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     unseen.Faults = {testsupport::Failing(Operation::CM_Get_DevNode_Status, 0x1E, 1)};
     simulator::Machine refusing = left; // the first adapter's enable refused
     refusing.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 0xE0000219, 1)};
+    // The second adapter's enable refused, its key not as wanted: the run's
+    // restart enables it, and the recovery's failure is mended.
+    simulator::Machine refusedRunning = left;
+    refusedRunning.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 0xE0000219, 2)};
+    refusedRunning.Registry[1].Values.clear();
     // Its enable refused, its key not as wanted, and its state unread when
     // the tool's walk asks whether it is disabled: the tool picks it and
     // writes its key, but does not restart it. Its entry is the interrupted
@@ -710,6 +715,17 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
           "; the class installer answered the enable, but it reads disabled now, so its entry is kept\n",
           "  outcome 1: failed: 1 adapter left disabled by an interrupted run not enabled again"},
          2},
+        {"refused, then enabled by the run",
+         &refusedRunning,
+         0,
+         {"  recovery: " + key +
+              "0005 (PCI\\VEN_5), left by an interrupted run: running, maybe with a disable pending until the next "
+              "boot; the class installer did not enable it, so its entry is kept\n",
+          "  journal: " + key +
+              "0005 (PCI\\VEN_5) is cleared: the run's restart enabled its adapter, which the recovery could not\n",
+          "  outcome 0: success: 1 adapter left disabled by an interrupted run enabled again; every adapter's driver "
+          "key is as wanted, and every adapter was restarted.\n"},
+         1},
         {"refused, its key not as wanted",
          &unset,
          1,
