@@ -237,8 +237,10 @@ void CheckJournalAgainstStates(const Machine& before)
                    // a registry without the hive has none to write
                    (operation == "RegOpenKeyExW" && call.Argument("path") == system && call.Result("result") == "2")) {
             changedSince.clear();
-        } else if (operation == "RegSetValueExW" && journalKeys.count(call.Argument("key")) != 0 &&
-                   call.Result("result") == "0") {
+        } else if ((operation == "RegSetValueExW" || operation == "RegQueryValueExW") &&
+                   journalKeys.count(call.Argument("key")) != 0 && call.Result("result") == "0") {
+            // An entry found there already, which names its device, is not
+            // written again: the flush that follows puts it on disk.
             written[call.Argument("key")] = call.Argument("name");
         } else if (operation == "RegFlushKey" && written.count(call.Argument("key")) != 0 &&
                    call.Result("result") == "0") {
