@@ -240,6 +240,7 @@ public:
         owed_ = recovery.Owed;
         waiting_ = recovery.Waiting;
         touched_ = recovery.Touched;
+        notEnabled_ = recovery.NotEnabled;
         // Once /d has removed the programs, no run is left to enable them
         // when they are back.
         facts_.AwayLeftDisabled = action_ == SettingAction::Delete ? recovery.Away : 0;
@@ -352,9 +353,6 @@ public:
             }
             return;
         }
-        if (!JournalHolds(state)) {
-            return;
-        }
         BeginEntry();
         observer::Record(true);
         if (!RecordAdapters(state.Adapters)) {
@@ -442,27 +440,6 @@ private:
     {
         TextField path = {};
         return MakeDriverKeyPath(driverKeyName.c_str(), &path) && SameIgnoringAsciiCase(path.Text, adapter.KeyPath);
-    }
-
-    // Whether the journal can hold an entry for every adapter picked beside
-    // those an interrupted run left: no later run could read back more, nor
-    // recover one of them. Nothing is touched when it cannot.
-    bool JournalHolds(const MachineState& state)
-    {
-        std::size_t entries = state.Interrupted.size();
-        for (const PickedAdapter& adapter : state.Adapters) {
-            entries += std::none_of(state.Interrupted.begin(), state.Interrupted.end(),
-                                    [&](const JournalEntry& entry) { return Names(entry.DriverKeyName, adapter); })
-                           ? 1
-                           : 0;
-        }
-        if (entries <= MAX_JOURNAL_ENTRIES) {
-            return true;
-        }
-        facts_.JournalUnwritable = true;
-        Note("the journal, HKLM\\SOFTWARE\\Tessary\\Restarting, would need " + std::to_string(entries) +
-             " entries, and a run reads back at most " + std::to_string(MAX_JOURNAL_ENTRIES) + ": nothing was touched");
-        return false;
     }
 
     // Whether the recovery left the entry of that driver key name owed a
@@ -749,9 +726,15 @@ private:
                     facts_.JournalUnwritable = true;
                     Note(name + " enabled again, but its entry could not be cleared (error " +
                          WithText(static_cast<DWORD>(cleared), system_) + "): the next run enables it once more");
-                } else if (LeftWaiting(restart.Entry.DriverKeyName) && facts_.RecoveryFailed > 0) {
+                } else if (Holds(notEnabled_, restart.Entry.DriverKeyName)) {
                     // The run's own restart did what the recovery could not.
                     --facts_.RecoveryFailed;
+                    notEnabled_.erase(std::remove_if(notEnabled_.begin(), notEnabled_.end(),
+                                                     [&](const JournalEntry& entry) {
+                                                         return SameIgnoringAsciiCase(entry.DriverKeyName,
+                                                                                      restart.Entry.DriverKeyName);
+                                                     }),
+                                      notEnabled_.end());
                     Note(name + " is cleared: the run's restart enabled its adapter, which the recovery could not");
                 }
             } else {
@@ -816,11 +799,12 @@ private:
     bool begun_ = false;  // the log holds the heading and the notes before notes_
     RunFacts facts_;
     std::string notes_;
-    std::size_t noted_ = 0;             // how much of the output is noted
-    std::size_t failedNoted_ = 0;       // how many of the failed calls are noted
-    std::vector<JournalEntry> owed_;    // the entries of adapters owed a restart
-    std::vector<JournalEntry> waiting_; // the entries the recovery left for a later run
-    std::vector<JournalEntry> touched_; // the entries of adapters the recovery enabled
+    std::size_t noted_ = 0;                // how much of the output is noted
+    std::size_t failedNoted_ = 0;          // how many of the failed calls are noted
+    std::vector<JournalEntry> owed_;       // the entries of adapters owed a restart
+    std::vector<JournalEntry> waiting_;    // the entries the recovery left for a later run
+    std::vector<JournalEntry> touched_;    // the entries of adapters the recovery enabled
+    std::vector<JournalEntry> notEnabled_; // those whose recovery failed, until the run enables them
     std::vector<JournalEntry>
         keyLogged_;            // adapters only the tool's walk picked, their keys noted as the tool opened them
     std::size_t keptOwed_ = 0; // entries owed a restart the tool did not reach, kept

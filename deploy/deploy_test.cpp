@@ -132,12 +132,6 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
     simulator::Fault probeInTool =
         testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, StatusReadOf(withoutFirst, "2", 3));
     probeInTool.Device = 2;
-    // More adapters than a later run could read back from the journal.
-    std::vector<simulator::Device> many;
-    for (std::size_t i = 0; i <= MAX_JOURNAL_ENTRIES; ++i) {
-        many.push_back(testsupport::NetDevice("Corvane Wireless", "PCI", std::to_string(1000 + i)));
-    }
-    const M tooMany = testsupport::MachineOf(many);
     struct Case {
         const char* name;
         std::function<void(M&)> change;
@@ -220,9 +214,6 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
         {"cut short", [&](M& m) { m.Faults = {cutShort}; }, u"/a", 1,
          "failed: the list of present devices cannot be read to its end", false, true, RunLock::Acquired,
          "  the list of present devices cannot be read to its end (error 5 ((text of 5)))\n"},
-        {"too many to journal", [&](M& m) { m = tooMany; }, u"/a", 1,
-         "failed: the journal of restarts under way cannot be kept (see the log).", false, true, RunLock::Acquired,
-         "would need 1001 entries, and a run reads back at most 1000: nothing was touched"},
         {"not placed", [](M&) {}, u"/a", 1, "failed: the installed programs could not be placed", false, false,
          RunLock::Acquired, "the installed programs could not be placed: refused"},
         {"vetoed", [](M& m) { m.Devices[0].OnStateChange = simulator::Reaction::Vetoed; }, u"/a", 3010,

@@ -133,7 +133,7 @@ LSTATUS JournalKeyToWrite(HKEY root, const WCHAR* subKey, REGSAM access)
     }
     observer::JournaledRestart restart = UnlistedRestart({path.substr(PREFIX_UNITS), u""}, path);
     restart.KeyOpened = true;
-    restart.Recorded = RecordRestart(restart.Entry);
+    restart.Recorded = RecordRestart(restart.Entry, true);
     notes.Journaled.push_back(restart);
     if (restart.Recorded == ERROR_SUCCESS && notes.OnUnlistedKey != nullptr) {
         notes.OnUnlistedKey(restart, notes.OnUnlistedKeyContext);

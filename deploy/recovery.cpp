@@ -86,6 +86,7 @@ void RecoverAdapter(std::size_t index, DeviceRef device, SP_DEVINFO_DATA* device
     } else {
         ++recovering->Result.Failed;
         recovering->Result.Waiting.push_back(entry);
+        recovering->Result.NotEnabled.push_back(entry);
         recovering->Result.Lines.push_back(name + state + after + ", so its entry is kept");
     }
 }
@@ -101,6 +102,7 @@ Recovery RecoverInterruptedRestarts(const std::vector<JournalEntry>& entries, De
     if (search == JournalSearch::NoDeviceList) {
         recovering.Result.Failed = entries.size();
         recovering.Result.Waiting = entries;
+        recovering.Result.NotEnabled = entries;
         recovering.Result.Lines.push_back("recovery: the list of present devices cannot be opened (error " +
                                           WithText(GetLastError(), system) + "); the journal is kept");
         return recovering.Result;
@@ -125,6 +127,7 @@ Recovery RecoverInterruptedRestarts(const std::vector<JournalEntry>& entries, De
         }
         if (!present[i] && search == JournalSearch::DeviceUnreadable) {
             ++recovering.Result.Failed;
+            recovering.Result.NotEnabled.push_back(entries[i]);
             recovering.Result.Lines.push_back("recovery: " + DescribeEntry(entries[i]) +
                                               ", left by an interrupted run: not found, but not every device could "
                                               "be read, so it may be present; its entry is kept");

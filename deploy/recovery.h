@@ -28,6 +28,8 @@ struct Recovery {
     // Of those, the adapters not present, every device read: disabled in
     // the hardware profile, they come back disabled.
     std::size_t Away = 0;
+    // Of those, the ones counted in Failed.
+    std::vector<JournalEntry> NotEnabled;
     // The entries of the adapters it asked the class installer to enable:
     // their state may have changed.
     std::vector<JournalEntry> Touched;

@@ -194,6 +194,75 @@ TEST(InterruptedRuns, TheJournalHoldsEachAdapterOnDiskBeforeItsKeyIsWritten)
     EXPECT_NE(denied.Log.find("failed call: RegSetValueExW: 0x00000005"), std::string::npos) << denied.Log;
     EXPECT_EQ(denied.Log.find("RegDeleteValueW"), std::string::npos) << denied.Log;
 
+    // No entry goes past the most a later run reads back: with more
+    // adapters than that, the run records none and touches nothing.
+    std::vector<simulator::Device> many;
+    for (std::size_t i = 0; i <= MAX_JOURNAL_ENTRIES; ++i) {
+        many.push_back(testsupport::NetDevice("Corvane Wireless", "PCI", std::to_string(1000 + i)));
+    }
+    FakeDeploySystem crowded;
+    EXPECT_EQ(Deploy(testsupport::MachineOf(many), u"/a", &crowded), DEPLOY_FAILED);
+    EXPECT_TRUE(testsupport::CallsOf("SetupDiCallClassInstaller").empty());
+    EXPECT_TRUE(JournalOf(simulator::Current()).empty());
+    EXPECT_NE(crowded.Log.find("(error 234 ((text of 234)))\n  no adapter may be restarted without its entry"),
+              std::string::npos);
+    // Nor as the tool opens the key of an adapter the walk before the run
+    // could not read, beside the entries of 999 adapters not present: that
+    // adapter is not touched, and a run cut short at the first enable
+    // leaves a journal the next run reads, which enables the other.
+    simulator::Machine full = TwoAdapters();
+    full.Faults = {testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD)};
+    full.Faults[0].Device = 0;
+    simulator::Fault enable;
+    enable.Call = Operation::SetupDiCallClassInstaller;
+    enable.StateChange = platform::DICS_ENABLE;
+    enable.Kill = true;
+    full.Faults.push_back(enable);
+    simulator::Key gone;
+    gone.Path = JOURNAL;
+    for (std::size_t i = 0; i + 1 < MAX_JOURNAL_ENTRIES; ++i) {
+        gone.Values.emplace_back(u"{4d36e972-e325-11ce-bfc1-08002be10318}\\" +
+                                     simulator::Utf8ToUtf16(std::to_string(5000 + i)),
+                                 simulator::Value{platform::REG_SZ, simulator::TextBytes(u"USB\\GONE")});
+    }
+    full.Registry.push_back(gone);
+    FakeDeploySystem filling;
+    EXPECT_THROW(Deploy(full, u"/a", &filling), simulator::Killed);
+    simulator::Machine afterKill = simulator::Current();
+    EXPECT_EQ(JournalOf(afterKill).size(), MAX_JOURNAL_ENTRIES) << filling.Log;
+    EXPECT_FALSE(Disabled(afterKill.Devices[0])) << filling.Log;
+    afterKill.Faults.clear();
+    FakeDeploySystem next;
+    (void)Deploy(afterKill, u"/a", &next);
+    EXPECT_FALSE(Disabled(simulator::Current().Devices[1])) << next.Log;
+
+    // An interrupted run's entry names a device removed since, its driver
+    // key name now an adapter's whose instance ID cannot be read for a
+    // while: the run records that adapter by name alone, not under the
+    // removed device's ID, so a run cut short at its enable is recovered.
+    simulator::Machine stale = testsupport::MachineOf({testsupport::NetDevice("Corvane Wireless", "PCI", "0001")});
+    stale.Devices[0].InstanceId = u"PCI\\VEN_NEW";
+    simulator::Key removed;
+    removed.Path = JOURNAL;
+    removed.Values.emplace_back(u"{4d36e972-e325-11ce-bfc1-08002be10318}\\0001",
+                                simulator::Value{platform::REG_SZ, simulator::TextBytes(u"USB\\VEN_OLD")});
+    stale.Registry.push_back(removed);
+    stale.Faults = {testsupport::Failing(Operation::SetupDiGetDeviceInstanceIdW, 5)};
+    stale.Faults[0].Times = 3;
+    simulator::Fault thirdChange;
+    thirdChange.Call = Operation::SetupDiCallClassInstaller;
+    thirdChange.Nth = 3; // the recovery's enable, the run's disable, its enable
+    thirdChange.Kill = true;
+    stale.Faults.push_back(thirdChange);
+    FakeDeploySystem staleRun;
+    EXPECT_THROW(Deploy(stale, u"/a", &staleRun), simulator::Killed);
+    simulator::Machine staleAfter = simulator::Current();
+    ASSERT_TRUE(Disabled(staleAfter.Devices[0])) << staleRun.Log;
+    staleAfter.Faults.clear();
+    FakeDeploySystem staleNext;
+    EXPECT_EQ(Deploy(staleAfter, u"/a", &staleNext), DEPLOY_SUCCESS) << staleNext.Log;
+    EXPECT_FALSE(Disabled(simulator::Current().Devices[0])) << staleNext.Log;
+
     // An adapter the walk before the run could not read, which the tool's
     // own walk picks: its key as it stood is in the log before the tool
     // writes it, so a kill at that write leaves it on record.
@@ -621,6 +690,15 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     simulator::Machine refusedRunning = left;
     refusedRunning.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 0xE0000219, 2)};
     refusedRunning.Registry[1].Values.clear();
+    // The first adapter's enable refused, and the second not found by the
+    // recovery (its driver key name unread, as none) though the run then
+    // restarts it: the first one's failure stands.
+    simulator::Machine refusedBesideUnfound = refusing;
+    refusedBesideUnfound.Registry[1].Values.clear();
+    refusedBesideUnfound.Faults.push_back(
+        testsupport::Failing(Operation::SetupDiGetDeviceRegistryPropertyW, platform::ERROR_INVALID_DATA));
+    refusedBesideUnfound.Faults.back().Device = 1;
+    refusedBesideUnfound.Faults.back().Property = platform::SPDRP_DRIVER;
     // Its enable refused, its key not as wanted, and its state unread when
     // the tool's walk asks whether it is disabled: the tool picks it and
     // writes its key, but does not restart it. Its entry is the interrupted
@@ -726,6 +804,12 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
           "  outcome 0: success: 1 adapter left disabled by an interrupted run enabled again; every adapter's driver "
           "key is as wanted, and every adapter was restarted.\n"},
          1},
+        {"refused, beside one the recovery did not find",
+         &refusedBesideUnfound,
+         1,
+         {"  recovery: " + key + "0005 (PCI\\VEN_5), left by an interrupted run: not present now",
+          "  outcome 1: failed: 1 adapter left disabled by an interrupted run not enabled again"},
+         2},
         {"refused, its key not as wanted",
          &unset,
          1,

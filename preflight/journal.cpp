@@ -14,7 +14,6 @@ using namespace platform;
 
 namespace {
 
-// The most entries read: more than any machine has adapters.
 // The longest value name the registry allows, and its terminator.
 constexpr DWORD MAX_VALUE_NAME_UNITS = 16384;
 // The room an instance ID usually takes (MAX_DEVICE_ID_LEN).
@@ -155,22 +154,28 @@ bool ReadJournal(std::vector<JournalEntry>* entries, DWORD* error)
     return status == ERROR_SUCCESS;
 }
 
-LSTATUS RecordRestart(const JournalEntry& entry)
+LSTATUS RecordRestart(const JournalEntry& entry, bool keepNamed)
 {
     HKEY key = nullptr;
     LSTATUS status = OpenForWriting(&key);
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    // An entry that names no device (one recorded as the tool opens a key it
-    // was not known to pick) leaves one that does as it stands: that names
-    // the device an interrupted run left.
+    // Whether the journal holds the most entries a run reads back: a name
+    // too long for the probe's room is there all the same.
+    WCHAR probe[1] = {};
+    DWORD probeUnits = 1;
+    LSTATUS last = RegEnumValueW(key, MAX_JOURNAL_ENTRIES - 1, probe, &probeUnits, nullptr, nullptr, nullptr, nullptr);
+    bool full = last == ERROR_SUCCESS || static_cast<DWORD>(last) == ERROR_MORE_DATA;
     DWORD type = 0;
     std::vector<BYTE> held;
-    bool keep = entry.InstanceId.empty() &&
-                ReadRegistryValue(key, entry.DriverKeyName.c_str(), &type, &held) == ERROR_SUCCESS &&
-                !TextOfUtf16(held.data(), held.size()).empty();
-    if (!keep) {
+    LSTATUS holds = full || keepNamed ? ReadRegistryValue(key, entry.DriverKeyName.c_str(), &type, &held)
+                                      : static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+    if (full && holds != ERROR_SUCCESS) {
+        // One more would go unread, and stop every later run.
+        status = static_cast<DWORD>(holds) == ERROR_FILE_NOT_FOUND ? static_cast<LSTATUS>(ERROR_MORE_DATA) : holds;
+    } else if (!keepNamed || !entry.InstanceId.empty() || holds != ERROR_SUCCESS || type != REG_SZ ||
+               TextOfUtf16(held.data(), held.size()).empty()) {
         // The text with its terminator, as the registry keeps texts.
         std::u16string text = entry.InstanceId;
         status =

@@ -24,7 +24,8 @@
 // The journal's key below the local machine root.
 inline constexpr platform::WCHAR JOURNAL_KEY[] = u"SOFTWARE\\Tessary\\Restarting";
 
-// The most entries the journal is read to: a run may not leave more.
+// The most entries the journal is read back to, more than any machine has
+// adapters: no entry is recorded past them.
 inline constexpr platform::DWORD MAX_JOURNAL_ENTRIES = 1000;
 
 // One adapter whose restart was under way: a REG_SZ value named by its driver
@@ -41,9 +42,12 @@ struct JournalEntry {
 bool ReadJournal(std::vector<JournalEntry>* entries, platform::DWORD* error);
 
 // Records an entry and flushes it to disk before it answers; the registry's
-// status. An entry without an instance ID leaves one of that name that has
-// one as it stands.
-platform::LSTATUS RecordRestart(const JournalEntry& entry);
+// status. A new entry past the most a run reads back is refused
+// (ERROR_MORE_DATA). With keepNamed (the tool opening a key of an adapter it
+// was not known to pick), an entry without an instance ID leaves one of that
+// name that holds one as it stands, and only flushes it: that names the
+// device an interrupted run left.
+platform::LSTATUS RecordRestart(const JournalEntry& entry, bool keepNamed = false);
 
 // Clears an entry; one that is not there counts as cleared. The status.
 platform::LSTATUS ClearRestart(const std::u16string& driverKeyName);
