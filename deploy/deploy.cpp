@@ -805,8 +805,9 @@ private:
     std::vector<JournalEntry> waiting_;    // the entries the recovery left for a later run
     std::vector<JournalEntry> touched_;    // the entries of adapters the recovery enabled
     std::vector<JournalEntry> notEnabled_; // those whose recovery failed, until the run enables them
-    std::vector<JournalEntry>
-        keyLogged_;            // adapters only the tool's walk picked, their keys noted as the tool opened them
+    // Adapters only the tool's walk picked, whose keys were noted as the
+    // tool opened them.
+    std::vector<JournalEntry> keyLogged_;
     std::size_t keptOwed_ = 0; // entries owed a restart the tool did not reach, kept
 };
 
