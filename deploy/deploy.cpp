@@ -653,7 +653,11 @@ private:
                           (recording.Failed.DriverKeyName.empty() ? std::string("an adapter whose driver key name "
                                                                                 "cannot be read")
                                                                   : DescribeEntry(recording.Failed)) +
-                          " (error " + WithText(static_cast<DWORD>(recording.Failure), system_) + ")"
+                          " (error " + WithText(static_cast<DWORD>(recording.Failure), system_) + ")" +
+                          (static_cast<DWORD>(recording.Failure) == ERROR_MORE_DATA
+                               ? ": it holds the " + std::to_string(MAX_JOURNAL_ENTRIES) +
+                                     " entries a run reads back, the most it may"
+                               : "")
                     : "the list of present devices cannot be opened to record the adapters in the journal (error " +
                           WithText(walkError, system_) + ")");
         // The one that failed may be written without its flush. Entries an
@@ -726,16 +730,21 @@ private:
                     facts_.JournalUnwritable = true;
                     Note(name + " enabled again, but its entry could not be cleared (error " +
                          WithText(static_cast<DWORD>(cleared), system_) + "): the next run enables it once more");
-                } else if (Holds(notEnabled_, restart.Entry.DriverKeyName)) {
-                    // The run's own restart did what the recovery could not.
-                    --facts_.RecoveryFailed;
-                    notEnabled_.erase(std::remove_if(notEnabled_.begin(), notEnabled_.end(),
-                                                     [&](const JournalEntry& entry) {
-                                                         return SameIgnoringAsciiCase(entry.DriverKeyName,
-                                                                                      restart.Entry.DriverKeyName);
-                                                     }),
-                                      notEnabled_.end());
-                    Note(name + " is cleared: the run's restart enabled its adapter, which the recovery could not");
+                } else if (LeftWaiting(restart.Entry.DriverKeyName)) {
+                    // The run's own restart did what the recovery could not,
+                    // or enabled one it took for not present.
+                    bool failed = Holds(notEnabled_, restart.Entry.DriverKeyName);
+                    facts_.RecoveryFailed -= failed ? 1 : 0;
+                    facts_.AwayLeftDisabled -= !failed && facts_.AwayLeftDisabled > 0 ? 1 : 0;
+                    for (std::vector<JournalEntry>* left : {&waiting_, &notEnabled_}) {
+                        left->erase(std::remove_if(left->begin(), left->end(),
+                                                   [&](const JournalEntry& entry) {
+                                                       return SameIgnoringAsciiCase(entry.DriverKeyName,
+                                                                                    restart.Entry.DriverKeyName);
+                                                   }),
+                                    left->end());
+                    }
+                    Note(name + " is cleared: the run's restart enabled its adapter, which the recovery had not");
                 }
             } else {
                 // An adapter the class installer was never asked to disable

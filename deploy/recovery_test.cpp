@@ -204,7 +204,8 @@ TEST(InterruptedRuns, TheJournalHoldsEachAdapterOnDiskBeforeItsKeyIsWritten)
     EXPECT_EQ(Deploy(testsupport::MachineOf(many), u"/a", &crowded), DEPLOY_FAILED);
     EXPECT_TRUE(testsupport::CallsOf("SetupDiCallClassInstaller").empty());
     EXPECT_TRUE(JournalOf(simulator::Current()).empty());
-    EXPECT_NE(crowded.Log.find("(error 234 ((text of 234)))\n  no adapter may be restarted without its entry"),
+    EXPECT_NE(crowded.Log.find("(error 234 ((text of 234))): it holds the 1000 entries a run reads back, the most "
+                               "it may\n  no adapter may be restarted without its entry"),
               std::string::npos);
     // Nor as the tool opens the key of an adapter the walk before the run
     // could not read, beside the entries of 999 adapters not present: that
@@ -235,6 +236,22 @@ TEST(InterruptedRuns, TheJournalHoldsEachAdapterOnDiskBeforeItsKeyIsWritten)
     FakeDeploySystem next;
     (void)Deploy(afterKill, u"/a", &next);
     EXPECT_FALSE(Disabled(simulator::Current().Devices[1])) << next.Log;
+
+    // Whether it holds the most cannot be told: it may, and no entry is
+    // added.
+    simulator::Machine uncountable = TwoAdapters();
+    FakeDeploySystem counting;
+    (void)Deploy(uncountable, u"/a", &counting);
+    std::uint64_t countProbe =
+        FirstCallAfter([](const simulator::Call&) { return true; }, "RegEnumValueW",
+                       [](const simulator::Call& call) {
+                           return call.Argument("index") == "999" && call.Argument("nameSize") == "1";
+                       });
+    ASSERT_NE(countProbe, 0u);
+    uncountable.Faults = {testsupport::Failing(Operation::RegEnumValueW, 1450, countProbe)};
+    FakeDeploySystem uncounted;
+    EXPECT_EQ(Deploy(uncountable, u"/a", &uncounted), DEPLOY_FAILED) << uncounted.Log;
+    EXPECT_TRUE(testsupport::CallsOf("SetupDiCallClassInstaller").empty()) << uncounted.Log;
 
     // An interrupted run's entry names a device removed since, its driver
     // key name now an adapter's whose instance ID cannot be read for a
@@ -800,7 +817,7 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
               "0005 (PCI\\VEN_5), left by an interrupted run: running, maybe with a disable pending until the next "
               "boot; the class installer did not enable it, so its entry is kept\n",
           "  journal: " + key +
-              "0005 (PCI\\VEN_5) is cleared: the run's restart enabled its adapter, which the recovery could not\n",
+              "0005 (PCI\\VEN_5) is cleared: the run's restart enabled its adapter, which the recovery had not\n",
           "  outcome 0: success: 1 adapter left disabled by an interrupted run enabled again; every adapter's driver "
           "key is as wanted, and every adapter was restarted.\n"},
          1},
@@ -900,6 +917,18 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
                                 "back to enable.\n"),
               std::string::npos)
         << removing.Log;
+
+    // One the recovery took for not present (its driver key name unread),
+    // which the run then restarts, is not left for a /d after it is back.
+    simulator::Machine unfound = left;
+    unfound.Registry.back().Values.pop_back(); // no entry of one not present
+    unfound.Faults = {testsupport::Failing(Operation::SetupDiGetDeviceRegistryPropertyW, platform::ERROR_INVALID_DATA)};
+    unfound.Faults[0].Device = 1;
+    unfound.Faults[0].Property = platform::SPDRP_DRIVER;
+    FakeDeploySystem deleting;
+    EXPECT_NE(Deploy(unfound, u"/d", &deleting), DEPLOY_FAILED) << deleting.Log;
+    EXPECT_TRUE(deleting.Removed) << deleting.Log;
+    EXPECT_TRUE(JournalOf(simulator::Current()).empty()) << deleting.Log;
 
     // The adapter that was gone is not the check's concern until it is back,
     // disabled, as a device disabled in the hardware profile comes back; the

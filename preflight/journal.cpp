@@ -166,14 +166,18 @@ LSTATUS RecordRestart(const JournalEntry& entry, bool keepNamed)
     WCHAR probe[1] = {};
     DWORD probeUnits = 1;
     LSTATUS last = RegEnumValueW(key, MAX_JOURNAL_ENTRIES - 1, probe, &probeUnits, nullptr, nullptr, nullptr, nullptr);
-    bool full = last == ERROR_SUCCESS || static_cast<DWORD>(last) == ERROR_MORE_DATA;
+    // Any answer but the end of the values may mean it does: one more would
+    // go unread, and stop every later run.
+    bool full = static_cast<DWORD>(last) != ERROR_NO_MORE_ITEMS;
     DWORD type = 0;
     std::vector<BYTE> held;
     LSTATUS holds = full || keepNamed ? ReadRegistryValue(key, entry.DriverKeyName.c_str(), &type, &held)
                                       : static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
     if (full && holds != ERROR_SUCCESS) {
-        // One more would go unread, and stop every later run.
-        status = static_cast<DWORD>(holds) == ERROR_FILE_NOT_FOUND ? static_cast<LSTATUS>(ERROR_MORE_DATA) : holds;
+        bool counted = last == ERROR_SUCCESS || static_cast<DWORD>(last) == ERROR_MORE_DATA;
+        status = !counted                                            ? last
+                 : static_cast<DWORD>(holds) == ERROR_FILE_NOT_FOUND ? static_cast<LSTATUS>(ERROR_MORE_DATA)
+                                                                     : holds;
     } else if (!keepNamed || !entry.InstanceId.empty() || holds != ERROR_SUCCESS || type != REG_SZ ||
                TextOfUtf16(held.data(), held.size()).empty()) {
         // The text with its terminator, as the registry keeps texts.
