@@ -124,14 +124,17 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
         k.Values.emplace_back(u"WapiSupport", set);
     }
     besideDisabled.Registry.back().Values.clear();
-    simulator::Fault probeBefore =
-        testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, StatusReadOf(besideDisabled, "2", 1));
-    probeBefore.Device = 2;
     M withoutFirst = besideDisabled;
     withoutFirst.Registry[0].Values.clear();
-    simulator::Fault probeInTool =
-        testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, StatusReadOf(withoutFirst, "2", 3));
-    probeInTool.Device = 2;
+    const auto unreadAt = [](M m, std::size_t read) {
+        simulator::Fault unread =
+            testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, StatusReadOf(m, "2", read));
+        unread.Device = 2;
+        m.Faults = {unread};
+        return m;
+    };
+    const M unreadBefore = unreadAt(besideDisabled, 1);
+    const M unreadByTool = unreadAt(withoutFirst, 3);
     struct Case {
         const char* name;
         std::function<void(M&)> change;
@@ -183,21 +186,13 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
         // One the user disabled is not the run's, whichever walk's read of
         // its state failed: a machine set is not touched, and one the tool
         // reached but did not disable is not one the run left disabled.
-        {"a disabled one unread before the run",
-         [&](M& m) {
-             m = besideDisabled;
-             m.Faults = {probeBefore};
-         },
-         u"/a", 0, "success: every adapter was already as wanted.", false, true, RunLock::Acquired,
+        {"a disabled one unread before the run", [&](M& m) { m = unreadBefore; }, u"/a", 0,
+         "success: every adapter was already as wanted.", false, true, RunLock::Acquired,
          "  not picked: " + key +
              "0003: it reads as disabled by the user, though the walk's own read of its state "
              "failed\n"},
-        {"a disabled one unread by the tool",
-         [&](M& m) {
-             m = withoutFirst;
-             m.Faults = {probeInTool};
-         },
-         u"/a", 0, "success: every adapter's driver key is as wanted, and every adapter was restarted.", true, true,
+        {"a disabled one unread by the tool", [&](M& m) { m = unreadByTool; }, u"/a", 0,
+         "success: every adapter's driver key is as wanted, and every adapter was restarted.", true, true,
          RunLock::Acquired,
          "  passed over: " + key + "0003: it reads as disabled by the user, and this run did not disable it\n"},
         {"busy", [](M&) {}, u"/a", 1618, "busy: another deployment is running", false, true, RunLock::Busy,
