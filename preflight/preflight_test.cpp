@@ -133,10 +133,12 @@ TEST(TakeSnapshot, HoldsTheMachinesDevicesPropertiesAndDriverKeys)
     }
     // The deployment's journal is taken too, but it is no driver key; one
     // that cannot be read stays so in the snapshot, and the check on the
-    // snapshot cannot tell, as on the machine. (One that can be read is
-    // judged through a snapshot in the deployment's table of modes.)
+    // snapshot cannot tell, as on the machine, for the same reason. (One that
+    // can be read is judged through a snapshot in the deployment's table of
+    // modes.)
     Machine closed = TestMachines().front().second;
-    closed.Registry.push_back(simulator::Key{JOURNAL_KEY, false, true, {}});
+    closed.Registry.push_back(simulator::Key{JOURNAL_KEY, false, false, {{u"x", {platform::REG_SZ, {0x41, 0}}}}});
+    closed.Faults = {testsupport::Failing(simulator::Operation::RegEnumValueW, 1450)};
     simulator::Install(closed);
     Snapshot taken;
     std::string error;
@@ -146,7 +148,9 @@ TEST(TakeSnapshot, HoldsTheMachinesDevicesPropertiesAndDriverKeys)
     EXPECT_TRUE(kept->DenyRead);
     EXPECT_EQ(taken.Notes.size(), 1U);
     EXPECT_EQ(CountDriverKeys(taken), taken.Machine.Registry.size() - 1);
-    EXPECT_EQ(CheckSnapshot(taken, SettingAction::Add).ExitCode, CHECK_UNREADABLE);
+    CheckAnswer unread = CheckSnapshot(taken, SettingAction::Add);
+    EXPECT_EQ(unread.ExitCode, CHECK_UNREADABLE);
+    EXPECT_NE(unread.Line.find("Restarting, cannot be read (error 1450)"), std::string::npos) << unread.Line;
     // A walk that a failed fetch cut short is no snapshot: the devices past
     // it would replay as absent, and the check would answer for a machine
     // without them.
@@ -309,7 +313,9 @@ TEST(CheckSnapshot, JudgesTheSettingOnTheAdaptersTheToolWouldPick)
         for (const simulator::Value& value : values) {
             machine.Registry[0].Values.emplace_back(u"WapiSupport", value);
         }
-        machine.Registry[0].DenyRead = state == Unreadable;
+        if (state == Unreadable) { // ERROR_NO_SYSTEM_RESOURCES, as the check's own read meets it
+            machine.Faults = {testsupport::Failing(simulator::Operation::RegOpenKeyExW, 1450, 1)};
+        }
         machine.Registry[1].Values.emplace_back(u"WAPISUPPORT", set);
         if (state == Missing) {
             machine.Registry.erase(machine.Registry.begin());
@@ -346,8 +352,8 @@ TEST(CheckSnapshot, JudgesTheSettingOnTheAdaptersTheToolWouldPick)
         {"larger than a page", two({large}, Plain), 0, "set on 2 adapters", 1, "0001 (set)"},
         {"a line break in the key's name", lineBreak, 1, "0\\x0a1 (not set)", 0, "absent from 1 adapter"},
         {"no value", two({}, Plain), 1, "0001 (not set)", 1, "not absent from 1 of 2 adapters: "},
-        {"unreadable", two({set}, Unreadable), 1, "0001 (cannot be read (error 5))", 1,
-         "0001 (cannot be read (error 5))"},
+        {"unreadable", two({set}, Unreadable), 1, "0001 (cannot be read (error 1450))", 1,
+         "0001 (cannot be read (error 1450))"},
         {"no key", two({}, Missing), 1, "0001 (no such key)", 1, "0005 (set)"},
         {"waiting", waiting, 1, "0001 (not set; its security could not be judged (error 1347)", CHECK_COMPLIANT,
          restart},

@@ -50,6 +50,19 @@ std::map<std::size_t, std::string> StateChanges()
     return changes;
 }
 
+// The error the snapshot met reading a key, or the replay's own when it met
+// none: the replay refuses every key the snapshot could not read as closed to
+// reading, whatever kept it from being read.
+platform::DWORD ReadErrorOn(const Snapshot& snapshot, const std::u16string& path, platform::DWORD replayed)
+{
+    for (const KeyNote& note : snapshot.Notes) {
+        if (note.ReadError != 0 && simulator::SameRegistryName(note.Path, path)) {
+            return note.ReadError;
+        }
+    }
+    return replayed;
+}
+
 } // namespace
 
 Replay ReplayTool(const Snapshot& snapshot, int argc, const platform::WCHAR* const* argv)
@@ -91,7 +104,16 @@ Replay ReplayTool(const Snapshot& snapshot, int argc, const platform::WCHAR* con
 CheckAnswer CheckSnapshot(const Snapshot& snapshot, SettingAction action)
 {
     simulator::Install(ReplayMachine(snapshot.Machine));
-    return JudgeCompliance(ReadMachineState(), action,
+    MachineState state = ReadMachineState();
+    for (PickedAdapter& adapter : state.Adapters) {
+        if (adapter.Setting == SettingState::Unreadable && !adapter.KeyPath.empty()) {
+            adapter.ReadError = ReadErrorOn(snapshot, adapter.KeyPath, adapter.ReadError);
+        }
+    }
+    if (state.JournalError != 0) {
+        state.JournalError = ReadErrorOn(snapshot, JOURNAL_KEY, state.JournalError);
+    }
+    return JudgeCompliance(state, action,
                            [&snapshot](const std::u16string& keyPath) { return SecurityNoteOn(snapshot, keyPath); });
 }
 

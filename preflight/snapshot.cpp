@@ -77,7 +77,8 @@ bool ReadKeyInto(const std::u16string& path, simulator::Key* key, std::vector<Ke
     }
     if (status != ERROR_SUCCESS) {
         key->DenyRead = true;
-        notes->push_back({path, "could not be read (error " + std::to_string(status) + ")", false});
+        notes->push_back(
+            {path, "could not be read (error " + std::to_string(status) + ")", false, static_cast<DWORD>(status)});
     }
     // A key that cannot be judged is taken as closed to full access, as the
     // tool's own open would then most likely be refused too.
@@ -103,7 +104,7 @@ bool ReadJournalInto(simulator::Key* key, std::vector<KeyNote>* notes)
     DWORD error = ERROR_SUCCESS;
     if (!ReadJournal(&entries, &error)) {
         key->DenyRead = true;
-        notes->push_back({key->Path, "cannot be read (error " + std::to_string(error) + ")", false});
+        notes->push_back({key->Path, "cannot be read (error " + std::to_string(error) + ")", false, error});
         return true;
     }
     for (const JournalEntry& entry : entries) {

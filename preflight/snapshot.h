@@ -14,7 +14,8 @@
 struct KeyNote {
     std::u16string Path;
     std::string Text;
-    bool Security; // about its security, which a check of the setting cannot see
+    bool Security;                 // about its security, which a check of the setting cannot see
+    platform::DWORD ReadError = 0; // for a key that could not be read: the registry's error
 };
 
 struct Snapshot {
