@@ -263,6 +263,48 @@ std::string ImageDigest(const std::string& image, std::string* problem)
     return text;
 }
 
+// The pre-flight this deployment was built with (of the digest wanted), from
+// the deployment's own folder: the program there or, when that one is not it
+// or cannot be read, a copy an earlier run left beside it for Windows to put
+// in place at the next restart, as the installed deployment finds its own
+// pre-flight until then. copyTaken names the copy when one was taken, and
+// problem then says why the program was not; false, with why the program
+// was not taken, when neither is.
+bool ReadOwnPreflight(const std::wstring& folder, const std::string& wanted, Source* preflight, std::wstring* copyTaken,
+                      std::string* problem)
+{
+    std::wstring path = folder + PREFLIGHT_NAME;
+    std::string digest;
+    if (ReadSource(path, preflight, problem)) {
+        digest = ImageDigest(preflight->Bytes, problem);
+        if (digest == wanted) {
+            return true;
+        }
+        *problem = Narrow(path) + " " +
+                   (digest.empty() ? *problem
+                                   : "is not the one this deployment was built with (its digest is " + digest +
+                                         ", not " + wanted + ")");
+    }
+    WIN32_FIND_DATAW found = {};
+    HANDLE search = ::FindFirstFileW((path + L".*.new").c_str(), &found);
+    while (search != INVALID_HANDLE_VALUE && copyTaken->empty()) {
+        Source copy;
+        std::string ignored;
+        std::wstring copyPath = folder + found.cFileName;
+        if (ReadSource(copyPath, &copy, &ignored) && ImageDigest(copy.Bytes, &ignored) == wanted) {
+            *preflight = std::move(copy);
+            *copyTaken = copyPath;
+        } else if (!::FindNextFileW(search, &found)) {
+            break;
+        }
+    }
+    if (search != INVALID_HANDLE_VALUE) {
+        ::FindClose(search);
+    }
+    *problem += copyTaken->empty() && !digest.empty() ? "; nothing was installed" : "";
+    return !copyTaken->empty();
+}
+
 // Whether a file could not be opened, replaced or removed only because it is
 // in use: some process holds it open without sharing (any account that may
 // read it can), or it is a running program's image.
@@ -347,27 +389,36 @@ bool PlaceProgram(const std::wstring& folder, const wchar_t* name, const std::st
 // Removes the copies earlier runs left beside the programs for Windows to put
 // in place at the next restart (name.<process id>.new): this run's install
 // or removal stands instead, and at the restart Windows finds nothing to put
-// over it.
-void RemoveLeftoverCopies(const std::wstring& folder, ProgramsDone* done)
+// over it. One that cannot be removed (any account that may read it can hold
+// it open) would be put over this run's install or removal at the restart:
+// false, with why, and the programs are left as they are.
+bool RemoveLeftoverCopies(const std::wstring& folder, ProgramsDone* done, std::string* problem)
 {
     WIN32_FIND_DATAW found = {};
     HANDLE search = ::FindFirstFileW((folder + L"\\tessary-*.exe.*.new").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
-        return;
+        return true;
     }
+    bool removedAll = true;
     do {
         std::wstring path = folder + L"\\" + found.cFileName;
-        std::string problem;
-        Handle file = OpenTrustedFile(path, DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING, &problem);
+        std::string why;
+        Handle file = OpenTrustedFile(path, DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING, &why);
         bool removed = file.Valid() && winfiles::DeleteByHandle(file.Get());
         if (file.Valid() && !removed) {
-            problem = "cannot be removed (" + Error(::GetLastError()) + ")";
+            why = "cannot be removed (" + Error(::GetLastError()) + ")";
         }
-        done->Lines.push_back(Narrow(path) + ", a copy an earlier run left for the next restart, " +
-                              (removed ? "removed" : problem + ": Windows may still put it in place then"));
-        done->Changed = done->Changed || removed;
-    } while (::FindNextFileW(search, &found));
+        if (removed) {
+            done->Lines.push_back(Narrow(path) + ", a copy an earlier run left for the next restart, removed");
+            done->Changed = true;
+        } else if (removedAll) {
+            *problem = Narrow(path) + ", a copy an earlier run left for the next restart, " + why +
+                       ": Windows would put it in place then, over what this run would leave";
+            removedAll = false;
+        }
+    } while (removedAll && ::FindNextFileW(search, &found));
     ::FindClose(search);
+    return removedAll;
 }
 
 // Removes an installed program through a handle that does not follow links.
@@ -624,29 +675,24 @@ bool WindowsDeploySystem::PlacePrograms(ProgramsDone* done, std::string* problem
     }
     // Both programs are read and checked before anything is written.
     std::wstring self = ProgramPath();
-    std::wstring preflightPath = self.substr(0, self.find_last_of(L'\\') + 1) + PREFLIGHT_NAME;
     Source deploy;
     Source preflight;
-    if (!ReadSource(self, &deploy, problem) || !ReadSource(preflightPath, &preflight, problem)) {
+    std::wstring copyTaken;
+    if (!ReadSource(self, &deploy, problem) || !ReadOwnPreflight(self.substr(0, self.find_last_of(L'\\') + 1),
+                                                                 preflightDigest_, &preflight, &copyTaken, problem)) {
         return false;
     }
-    std::string digest = ImageDigest(preflight.Bytes, problem);
-    if (digest.empty()) {
-        *problem = Narrow(preflightPath) + " " + *problem;
-        return false;
-    }
-    if (digest != preflightDigest_) {
-        *problem = Narrow(preflightPath) + " is not the one this deployment was built with (its digest is " + digest +
-                   ", not " + preflightDigest_ + "); nothing was installed";
-        return false;
+    if (!copyTaken.empty()) {
+        done->Lines.push_back(Narrow(copyTaken) + ", a copy an earlier run left for the next restart, is the " +
+                              "pre-flight this deployment was built with, and is installed (" + *problem + ")");
     }
     Handle folder = OpenTrustedFolder(folderPath, PROGRAM_FOLDER_SECURITY, 0, problem);
     if (!folder.Valid()) {
         *problem = Narrow(folderPath) + " " + *problem;
         return false;
     }
-    RemoveLeftoverCopies(folderPath, done);
-    return PlaceProgram(folderPath, PREFLIGHT_NAME, preflight.Bytes, done, problem) &&
+    return RemoveLeftoverCopies(folderPath, done, problem) &&
+           PlaceProgram(folderPath, PREFLIGHT_NAME, preflight.Bytes, done, problem) &&
            PlaceProgram(folderPath, DEPLOY_NAME, deploy.Bytes, done, problem);
 }
 
@@ -668,7 +714,9 @@ bool WindowsDeploySystem::RemovePrograms(ProgramsDone* done, std::string* proble
     }
     // Each leftover is opened with the checks of its own path; the listing
     // comes first, as a folder held open for its deletion may not be listed.
-    RemoveLeftoverCopies(folderPath, done);
+    if (!RemoveLeftoverCopies(folderPath, done, problem)) {
+        return false;
+    }
     bool removedLater = false;
     {
         // Held without DELETE access while its programs go: setting one

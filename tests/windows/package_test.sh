@@ -10,8 +10,10 @@
 # programs, and, run from the installed copy, sets itself aside for removal
 # at the next restart, which an install before it then survives; a program
 # some process holds open without sharing is replaced at the next restart,
-# and the run goes on, and a later /d removes the copy left for then; a
-# folder that holds another file is kept. wine-run.sh boots the prefix, which
+# and the run goes on (the installed deployment takes that copy as its
+# pre-flight until then), and a later /d removes the copy left for then, as
+# /a does; one held open fails the run; a folder that holds another file is
+# kept. wine-run.sh boots the prefix, which
 # carries out what waits for a restart: the runs that must not do so use
 # plain wine.
 set -euo pipefail
@@ -24,6 +26,8 @@ rm -rf "$work"
 mkdir -p "$work/package"
 cd "$work"
 . "$here/../support/checks.sh"
+hold_with=plain
+. "$here/hold.sh"
 unzip -q "$package" -d package
 run cmd /c exit >/dev/null 2>&1 || true # makes the prefix, if it is new
 installed="$prefix/drive_c/Program Files/Tessary"
@@ -152,19 +156,23 @@ plain package/tessary-deploy.exe /a >/dev/null || fail "/a once more: status $?"
 
 # Any account that may read the installed pre-flight can hold it open with
 # no sharing: /a then leaves its replacement to the next restart and goes
-# on. /d cannot remove it while it is held (a removal by name at the restart
-# would take a program installed before then): it fails, but removes the copy
-# /a left, and the next /d removes the rest; the restart then puts nothing
-# back.
+# on, and the installed deployment takes that copy as its pre-flight until
+# then. /d cannot remove it while it is held (a removal by name at the
+# restart would take a program installed before then): it fails, but removes
+# the copy /a left, and the next /d removes the rest; the restart then puts
+# nothing back.
 printf 'older' >"$installed/tessary-preflight.exe"
-plain "$holder" 'C:\Program Files\Tessary\tessary-preflight.exe' 8 file >held.txt 2>&1 &
-for _ in $(seq 100); do grep -q held held.txt 2>/dev/null && break; sleep 0.1; done
-grep -q held held.txt || fail "the pre-flight was not held: $(cat held.txt)"
+hold_file 'C:\Program Files\Tessary\tessary-preflight.exe' 12
 status=0
 mark
 plain package/tessary-deploy.exe /a >held-add.out 2>&1 || status=$?
 [ "$status" -eq 0 ] && logged 'tessary-preflight.exe in use (error 32 .*replaces it at the next restart' ||
   fail "/a with the pre-flight held: status $status: $(cat held-add.out; recent)"
+status=0
+mark
+plain 'C:\Program Files\Tessary\tessary-deploy.exe' /a >held-self.out 2>&1 || status=$?
+[ "$status" -eq 0 ] && logged 'next restart, is the pre-flight this deployment was built with, and is installed' ||
+  fail "the installed /a with the pre-flight held: status $status: $(cat held-self.out; recent)"
 status=0
 mark
 plain package/tessary-deploy.exe /d >held-remove.out 2>&1 || status=$?
@@ -175,10 +183,25 @@ wait
 plain package/tessary-deploy.exe /d >held-after.out 2>&1 || fail "/d once let go: status $?: $(cat held-after.out)"
 restart
 [ ! -e "$installed" ] || fail "the restart left $(ls -la "$installed")"
+
+# A copy left for the restart that cannot be removed would be put over what
+# a run leaves: /a leaves the programs as they are and exits 1; once the copy
+# is let go, /a removes it.
+plain package/tessary-deploy.exe /a >/dev/null || fail "/a after the restart: status $?"
+printf 'older' >"$installed/tessary-preflight.exe.7.new"
+hold_file 'C:\Program Files\Tessary\tessary-preflight.exe.7.new' 4
+status=0
+mark
+plain package/tessary-deploy.exe /a >stale-held.out 2>&1 || status=$?
+[ "$status" -eq 1 ] && logged 'exe.7.new, a copy an earlier run left for the next restart, cannot be opened (error 32' ||
+  fail "/a with a leftover copy held: status $status: $(cat stale-held.out; recent)"
+wait
+plain package/tessary-deploy.exe /a >stale.out 2>&1 || fail "/a once the copy is let go: status $?: $(cat stale.out)"
+[ ! -e "$installed/tessary-preflight.exe.7.new" ] || fail "the leftover copy stayed: $(ls -la "$installed")"
 reg delete "$session" /v PendingFileRenameOperations /f >/dev/null || true
 rm -rf "$installed"
 
 [ "$failures" -eq 0 ] || exit 1
 echo "startup.cmd and each script's command answer as their systems read them; the programs are installed" \
   "verified, a swapped or linked pre-flight is refused, a signed one accepted; /d removes them; a held" \
-  "program is replaced at the next restart, a running one removed then"
+  "program is replaced at the next restart, a running one removed then; a held leftover copy fails the run"
