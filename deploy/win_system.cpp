@@ -31,10 +31,15 @@ namespace {
 
 // Who may do what in the folders the deployment writes: SYSTEM and
 // Administrators anything, and for the installed programs, Users read and
-// run them; nothing is inherited from the folder above.
+// run them; nothing is inherited from the folder above. Users may not list
+// the programs' folder: a handle with that access, held without sharing,
+// would refuse the deployment's own open of the folder and every rename
+// into it; what they keep of it (its attributes, its access list) takes no
+// part in sharing.
 constexpr const wchar_t* LOG_FOLDER_SECURITY = L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 constexpr const wchar_t* LOG_FILE_SECURITY = L"D:PAI(A;;FA;;;SY)(A;;FA;;;BA)";
-constexpr const wchar_t* PROGRAM_FOLDER_SECURITY = L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+constexpr const wchar_t* PROGRAM_FOLDER_SECURITY =
+    L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OIIO;0x1200a9;;;BU)(A;;0x120080;;;BU)";
 
 constexpr const wchar_t* PREFLIGHT_NAME = L"tessary-preflight.exe";
 constexpr const wchar_t* DEPLOY_NAME = L"tessary-deploy.exe";
