@@ -113,7 +113,14 @@ bool SnapshotFile::Open(const std::wstring& path, std::string* problem)
         *problem = "its folder " + Narrow(given) + " is a file, not a folder";
         return false;
     }
+    // A path the system cannot give (a share that will not show a folder
+    // above it to this account, say) is said as such, not as a link.
     std::wstring reached = winfiles::FinalPath(folder.Get());
+    if (reached.empty()) {
+        *problem = "its folder " + Narrow(given) + " cannot be followed to its final path (" + Error(::GetLastError()) +
+                   "); give another folder";
+        return false;
+    }
     if (!winfiles::SamePath(reached, winfiles::WithoutPrefix(folderPath_))) {
         *problem = "its folder " + Narrow(given) +
                    " is reached through a link, a junction or a drive that stands for another folder or a share "
