@@ -162,23 +162,23 @@ plain package/tessary-deploy.exe /a >/dev/null || fail "/a once more: status $?"
 # the copy /a left, and the next /d removes the rest; the restart then puts
 # nothing back.
 printf 'older' >"$installed/tessary-preflight.exe"
+# answers STATUS PATTERN WHAT COMMAND...: the command, run with plain wine,
+# exits with STATUS and logs PATTERN.
+answers() {
+  local want=$1 pattern=$2 what=$3 status=0
+  shift 3
+  mark
+  plain "$@" >answer.out 2>&1 || status=$?
+  [ "$status" -eq "$want" ] && logged "$pattern" || fail "$what: status $status: $(cat answer.out; recent)"
+}
 hold_file 'C:\Program Files\Tessary\tessary-preflight.exe' 12
-status=0
-mark
-plain package/tessary-deploy.exe /a >held-add.out 2>&1 || status=$?
-[ "$status" -eq 0 ] && logged 'tessary-preflight.exe in use (error 32 .*replaces it at the next restart' ||
-  fail "/a with the pre-flight held: status $status: $(cat held-add.out; recent)"
-status=0
-mark
-plain 'C:\Program Files\Tessary\tessary-deploy.exe' /a >held-self.out 2>&1 || status=$?
-[ "$status" -eq 0 ] && logged 'next restart, is the pre-flight this deployment was built with, and is installed' ||
-  fail "the installed /a with the pre-flight held: status $status: $(cat held-self.out; recent)"
-status=0
-mark
-plain package/tessary-deploy.exe /d >held-remove.out 2>&1 || status=$?
-[ "$status" -eq 1 ] && logged 'a copy an earlier run left for the next restart, removed' &&
-  logged 'tessary-preflight.exe cannot be opened (error 32' ||
-  fail "/d with the pre-flight held: status $status: $(cat held-remove.out; recent)"
+answers 0 'tessary-preflight.exe in use (error 32 .*replaces it at the next restart' "/a with the pre-flight held" \
+  package/tessary-deploy.exe /a
+answers 0 'next restart, is the pre-flight this deployment was built with, and is installed' \
+  "the installed /a with the pre-flight held" 'C:\Program Files\Tessary\tessary-deploy.exe' /a
+answers 1 'a copy an earlier run left for the next restart, removed' "/d with the pre-flight held" \
+  package/tessary-deploy.exe /d
+logged 'tessary-preflight.exe cannot be opened (error 32' || fail "/d with the pre-flight held: $(recent)"
 wait
 plain package/tessary-deploy.exe /d >held-after.out 2>&1 || fail "/d once let go: status $?: $(cat held-after.out)"
 restart
@@ -190,11 +190,8 @@ restart
 plain package/tessary-deploy.exe /a >/dev/null || fail "/a after the restart: status $?"
 printf 'older' >"$installed/tessary-preflight.exe.7.new"
 hold_file 'C:\Program Files\Tessary\tessary-preflight.exe.7.new' 4
-status=0
-mark
-plain package/tessary-deploy.exe /a >stale-held.out 2>&1 || status=$?
-[ "$status" -eq 1 ] && logged 'exe.7.new, a copy an earlier run left for the next restart, cannot be opened (error 32' ||
-  fail "/a with a leftover copy held: status $status: $(cat stale-held.out; recent)"
+answers 1 'exe.7.new, a copy an earlier run left for the next restart, cannot be opened (error 32' \
+  "/a with a leftover copy held" package/tessary-deploy.exe /a
 wait
 plain package/tessary-deploy.exe /a >stale.out 2>&1 || fail "/a once the copy is let go: status $?: $(cat stale.out)"
 [ ! -e "$installed/tessary-preflight.exe.7.new" ] || fail "the leftover copy stayed: $(ls -la "$installed")"
