@@ -77,38 +77,6 @@ TEST(ReadDeviceProperty, AFailedAllocationLeavesNoSizeBehind)
     EXPECT_TRUE(simulator::Violations().empty());
 }
 
-TEST(ReadDeviceProperty, BoundsTheTextByTheDataReturnedAndByTheField)
-{
-    simulator::Device device = NetDevice(std::string(300, 'x'));
-    // Unterminated "Net" followed by an odd byte; then properties of no bytes.
-    device.Properties[simulator::SLOT_CLASS] = BytesProperty({'N', 0, 'e', 0, 't', 0, 'x'});
-    device.Properties[simulator::SLOT_ENUMERATOR] = BytesProperty({'P', 0, 'C', 0});
-    device.Properties[simulator::SLOT_DRIVER] = BytesProperty({});
-    InstallDevices({device});
-    OpenDevice open;
-    ASSERT_TRUE(open.Read(SPDRP_CLASS));
-    EXPECT_EQ(PropertyTextLength(&open.Buffer), 3u);
-    EXPECT_EQ(open.Text(), u"Net");
-    // The block still holds "Net" from the read before; the text ends with
-    // the bytes this read returned.
-    ASSERT_TRUE(open.Read(SPDRP_ENUMERATOR_NAME));
-    EXPECT_EQ(open.Text(), u"PC");
-    EXPECT_FALSE(open.Read(SPDRP_DRIVER));
-    // A text longer than the field is cut to it.
-    ASSERT_TRUE(open.Read(SPDRP_DEVICEDESC));
-    EXPECT_EQ(open.Text(), std::u16string(259, u'x'));
-
-    // A read given no room fails even for a property of no bytes, asking for
-    // 0 bytes each time: the reader must neither hang nor take it as text.
-    device.Properties[simulator::SLOT_CLASS] = BytesProperty({});
-    device.Properties[simulator::SLOT_DESCRIPTION] = TextProperty("");
-    InstallDevices({device});
-    OpenDevice empty;
-    EXPECT_FALSE(empty.Read(SPDRP_CLASS));
-    EXPECT_EQ(CallsOf("LocalAlloc").size(), static_cast<std::size_t>(MAX_PROPERTY_BLOCK_GROWTHS));
-    EXPECT_FALSE(empty.Read(SPDRP_DEVICEDESC)); // empty text counts as not readable
-}
-
 // Whether a device lacks a property or it could not be read decides whether
 // a journal entry's adapter may be taken for unplugged.
 TEST(ReadDevicePropertyText, TellsAPropertyTheDeviceLacksFromOneThatCannotBeRead)
@@ -116,9 +84,11 @@ TEST(ReadDevicePropertyText, TellsAPropertyTheDeviceLacksFromOneThatCannotBeRead
     simulator::Device device = NetDevice("Corvane Wireless");
     device.Properties[simulator::SLOT_DRIVER] = BytesProperty({});
     device.Properties[simulator::SLOT_ENUMERATOR] = simulator::Property{}; // the device has none
+    device.Properties[simulator::SLOT_DESCRIPTION] = TextProperty("");     // a terminator alone
     InstallDevices({device});
     {
         OpenDevice open;
+        EXPECT_EQ(open.ReadText(SPDRP_DEVICEDESC), PropertyRead::None);
         EXPECT_EQ(open.ReadText(SPDRP_DRIVER), PropertyRead::None); // empty, with no block yet
         EXPECT_EQ(open.ReadText(SPDRP_ENUMERATOR_NAME), PropertyRead::None);
         EXPECT_EQ(open.ReadText(SPDRP_CLASS), PropertyRead::Text);

