@@ -75,8 +75,13 @@ TEST(UpdateDriverSetting, ReportsEachFailureAndAlwaysClosesAnOpenedKey)
         {"another action", static_cast<SettingAction>(7), DRIVER, false, {}, KEY_LINE, 1},
         // 39 code units of prefix leave 220 for the name in a 259-unit path:
         // one longer is refused before any key is opened.
-        {"the longest name", add, std::string(220, 'k'), false, {},
-         std::string("Full Driver Key=") + testsupport::CLASS_KEY_PREFIX + std::string(220, 'k') + "\n" + openError, 0},
+        {"the longest name",
+         add,
+         std::string(220, 'k'),
+         false,
+         {},
+         std::string("Full Driver Key=") + testsupport::CLASS_KEY_PREFIX + std::string(220, 'k') + "\n" + openError,
+         0},
         {"a name too long", add, std::string(221, 'k'), false, {}, "ERROR: Driver key name too long!!\n", 0},
     };
     for (const Case& c : cases) {
