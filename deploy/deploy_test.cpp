@@ -227,8 +227,6 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
          },
          u"/a", 1, "failed: 1 adapter with the driver key not as wanted.", true},
         {"left disabled", [&](M& m) { m.Faults = {enabling}; }, u"/a", 1, "failed: 1 adapter left disabled", true},
-        {"unwritable", [](M& m) { m.Registry[0].DenyFullAccess = true; }, u"/a", 1,
-         "failed: 1 adapter with the driver key not as wanted.", true},
         // Every line the tool printed, and each call that failed with its
         // code and the system's text for it, among the lines of its adapter;
         // an adapter not restarted, named.

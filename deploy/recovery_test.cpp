@@ -23,6 +23,7 @@ namespace {
 
 using simulator::Operation;
 using testsupport::Deploy;
+using testsupport::Disabled;
 using testsupport::FakeDeploySystem;
 using testsupport::TwoAdapters;
 
@@ -57,12 +58,6 @@ std::uint64_t FirstCallAfter(const std::function<bool(const simulator::Call&)>& 
         marked = marked || marks(call);
     }
     return 0;
-}
-
-bool Disabled(const simulator::Device& device)
-{
-    return ((device.Status & platform::DN_HAS_PROBLEM) != 0 && device.Problem == platform::CM_PROB_DISABLED) ||
-           device.PendingDisable;
 }
 
 // The keys flushed and the journal entries deleted, in their order:
@@ -373,9 +368,6 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
          1,
          "0001 (ROOT\\SIMULATED\\0000) is kept: the class installer answered its enable, but its state could not be "
          "read right after it (CR_NO_SUCH_DEVNODE, 0x0000000D); the next run enables it again\n"},
-        {"an enable the driver ignored, its state unread after the run", &stuckUnseen, DEPLOY_FAILED, 1,
-         "0001 could not be confirmed after the run (CM_Get_DevNode_Status: CR_NO_SUCH_DEVNODE, 0x0000000D); check "
-         "the adapter in Device Manager\n  outcome 1: failed: 1 adapter left disabled"},
         {"entries that cannot be cleared", &undeletable, DEPLOY_FAILED, 2,
          "failed: the journal of restarts under way cannot be kept"},
         {"an adapter only the tool's walk picked", &missed, DEPLOY_FAILED, 1,

@@ -24,11 +24,13 @@
 #include "platform/sim/simulator.h"
 #include "preflight/journal.h"
 #include "tests/support/deploy_runs.h"
+#include "tests/support/machines.h"
 
 namespace {
 
 using simulator::Device;
 using simulator::Machine;
+using testsupport::Disabled;
 
 const std::u16string JOURNAL = JOURNAL_KEY;
 const std::u16string SETTING = u"WapiSupport";
@@ -40,12 +42,6 @@ std::string runLogs;
 {
     (void)std::fprintf(stderr, "the deployment's log:\n%s", runLogs.c_str());
     fuzzing::Fail(what);
-}
-
-bool Disabled(const Device& device)
-{
-    return ((device.Status & platform::DN_HAS_PROBLEM) != 0 && device.Problem == platform::CM_PROB_DISABLED) ||
-           device.PendingDisable;
 }
 
 std::u16string DriverKeyName(const Device& device)

@@ -100,7 +100,6 @@ TEST(DisableEnableDevice, AnswersWhetherTheAdapterIsLeftRunningAndPrintsEachBrea
         // A driver that will not stop asks for a reboot and runs on with the
         // disable pending; the enabling cancels it.
         {"needs a restart", {}, TRUE, both, false, R::NeedRestart},
-        {"needs a reboot", {}, TRUE, both, false, R::NeedReboot},
         {"vetoed", {}, TRUE, both, false, R::Vetoed},
         // A device that runs on without asking was not disabled: nothing to
         // undo. Nor is a failed disabling a failure while the device runs.

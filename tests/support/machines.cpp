@@ -65,4 +65,10 @@ simulator::Machine MachineOf(const std::vector<simulator::Device>& devices, std:
     return machine;
 }
 
+bool Disabled(const simulator::Device& device)
+{
+    return ((device.Status & platform::DN_HAS_PROBLEM) != 0 && device.Problem == platform::CM_PROB_DISABLED) ||
+           device.PendingDisable;
+}
+
 } // namespace testsupport

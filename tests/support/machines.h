@@ -37,4 +37,8 @@ void InstallDevices(const std::vector<simulator::Device>& devices, std::vector<s
 simulator::Fault Failing(simulator::Operation call, platform::DWORD error, std::uint64_t nth = 0,
                          std::int64_t stateChange = -1);
 
+// True when the device is disabled by the user, or its disable waits for
+// the next boot.
+bool Disabled(const simulator::Device& device);
+
 } // namespace testsupport
