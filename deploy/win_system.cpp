@@ -43,6 +43,8 @@ constexpr const wchar_t* PROGRAM_FOLDER_SECURITY =
 
 constexpr const wchar_t* PREFLIGHT_NAME = L"tessary-preflight.exe";
 constexpr const wchar_t* DEPLOY_NAME = L"tessary-deploy.exe";
+// How the log names a copy left beside a program for the next restart.
+constexpr const char* LEFT_FOR_RESTART = ", a copy an earlier run left for the next restart, ";
 
 // The largest program read whole.
 constexpr long long MAX_PROGRAM_BYTES = 64LL * 1024 * 1024;
@@ -414,10 +416,10 @@ bool RemoveLeftoverCopies(const std::wstring& folder, ProgramsDone* done, std::s
             why = "cannot be removed (" + Error(::GetLastError()) + ")";
         }
         if (removed) {
-            done->Lines.push_back(Narrow(path) + ", a copy an earlier run left for the next restart, removed");
+            done->Lines.push_back(Narrow(path) + LEFT_FOR_RESTART + "removed");
             done->Changed = true;
         } else if (removedAll) {
-            *problem = Narrow(path) + ", a copy an earlier run left for the next restart, " + why +
+            *problem = Narrow(path) + LEFT_FOR_RESTART + why +
                        ": Windows would put it in place then, over what this run would leave";
             removedAll = false;
         }
@@ -688,8 +690,8 @@ bool WindowsDeploySystem::PlacePrograms(ProgramsDone* done, std::string* problem
         return false;
     }
     if (!copyTaken.empty()) {
-        done->Lines.push_back(Narrow(copyTaken) + ", a copy an earlier run left for the next restart, is the " +
-                              "pre-flight this deployment was built with, and is installed (" + *problem + ")");
+        done->Lines.push_back(Narrow(copyTaken) + LEFT_FOR_RESTART +
+                              "is the pre-flight this deployment was built with, and is installed (" + *problem + ")");
     }
     Handle folder = OpenTrustedFolder(folderPath, PROGRAM_FOLDER_SECURITY, 0, problem);
     if (!folder.Valid()) {
