@@ -118,11 +118,9 @@ void AddJournal(FuzzedDataProvider& input, Machine* machine)
         default:
             break;
         }
-        bool known = name.empty();
-        for (const auto& [entry, value] : journal.Values) {
-            known = known || simulator::SameRegistryName(entry, name);
-        }
-        if (known) {
+        if (name.empty() || std::any_of(journal.Values.begin(), journal.Values.end(), [&name](const auto& entry) {
+                return simulator::SameRegistryName(entry.first, name);
+            })) {
             continue;
         }
         platform::DWORD type = input.ConsumeIntegralInRange(0, 7) == 0 ? 4 : platform::REG_SZ; // 4: REG_DWORD
@@ -140,27 +138,12 @@ void AddJournal(FuzzedDataProvider& input, Machine* machine)
     }
 }
 
-std::size_t OthersThanTheSetting(const simulator::Key& key)
-{
-    std::size_t others = 0;
-    for (const auto& [name, value] : key.Values) {
-        others += name == SETTING ? 0 : 1;
-    }
-    return others;
-}
-
 bool SameRegistry(const Machine& first, const Machine& second)
 {
-    if (first.Registry.size() != second.Registry.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < first.Registry.size(); ++i) {
-        if (first.Registry[i].Path != second.Registry[i].Path ||
-            first.Registry[i].Values != second.Registry[i].Values) {
-            return false;
-        }
-    }
-    return true;
+    return std::equal(first.Registry.begin(), first.Registry.end(), second.Registry.begin(), second.Registry.end(),
+                      [](const simulator::Key& one, const simulator::Key& other) {
+                          return one.Path == other.Path && one.Values == other.Values;
+                      });
 }
 
 // Every key but the journal as it was, but for the setting, which the action
@@ -180,30 +163,20 @@ void CheckRegistry(const Machine& before, const Machine& after, bool add)
         if (now == nullptr) {
             Fail("a key was removed: " + simulator::QuoteText(was.Path));
         }
-        std::map<std::u16string, simulator::Value> values;
-        for (const auto& [name, value] : now->Values) {
-            values[name] = value;
+        // The values by name, the setting taken out of them.
+        std::map<std::u16string, simulator::Value> old(was.Values.begin(), was.Values.end());
+        std::map<std::u16string, simulator::Value> values(now->Values.begin(), now->Values.end());
+        auto oldSetting = old.extract(SETTING);
+        auto setting = values.extract(SETTING);
+        if (values != old) {
+            Fail("a value other than the setting changed, went or was added in " + simulator::QuoteText(was.Path));
         }
-        for (const auto& [name, value] : was.Values) {
-            auto it = values.find(name);
-            if (name != SETTING && (it == values.end() || !(it->second == value))) {
-                Fail("a value other than the setting changed in " + simulator::QuoteText(was.Path));
-            }
-            if (name == SETTING && it == values.end() && add) {
-                Fail("/a deleted the setting in " + simulator::QuoteText(was.Path));
-            }
+        if (oldSetting && !setting && add) {
+            Fail("/a deleted the setting in " + simulator::QuoteText(was.Path));
         }
-        auto setting = values.find(SETTING);
-        bool kept = false;
-        for (const auto& [name, value] : was.Values) {
-            kept = kept || (name == SETTING && setting != values.end() && setting->second == value);
-        }
-        if (setting != values.end() && !kept &&
-            (!add || !(setting->second == simulator::Value{platform::REG_SZ, {0x31, 0}}))) {
+        if (setting && !(oldSetting && oldSetting.mapped() == setting.mapped()) &&
+            (!add || !(setting.mapped() == simulator::Value{platform::REG_SZ, {0x31, 0}}))) {
             Fail("the setting was written, but not as /a writes it, in " + simulator::QuoteText(was.Path));
-        }
-        if (values.size() - (setting != values.end() ? 1 : 0) != OthersThanTheSetting(was)) {
-            Fail("a value was added in " + simulator::QuoteText(was.Path));
         }
     }
 }
@@ -254,11 +227,7 @@ void CheckJournalAgainstStates(const Machine& before)
             std::string name =
                 index < before.Devices.size() ? simulator::QuoteText(DriverKeyName(before.Devices[index])) : "";
             changedSince.push_back(name);
-            bool recorded = false;
-            for (const std::string& flushed : onDisk) {
-                recorded = recorded || flushed == name;
-            }
-            if (call.Argument("stateChange") == "2" && !recorded) {
+            if (call.Argument("stateChange") == "2" && std::find(onDisk.begin(), onDisk.end(), name) == onDisk.end()) {
                 Fail("a disable came before the journal held its adapter on disk: " + call.Line());
             }
         }

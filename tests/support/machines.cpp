@@ -4,10 +4,7 @@ namespace testsupport {
 
 simulator::Property TextProperty(const std::string& text)
 {
-    simulator::Property property;
-    property.Readable = true;
-    property.Bytes = simulator::TextBytes(simulator::Utf8ToUtf16(text));
-    return property;
+    return BytesProperty(simulator::TextBytes(simulator::Utf8ToUtf16(text)));
 }
 
 simulator::Property BytesProperty(std::vector<std::uint8_t> bytes)
