@@ -14,7 +14,8 @@ enum class RunLock {
     Acquired,
     Abandoned, // acquired from a run that ended without letting it go: interrupted
     Busy,      // another run held it throughout the wait
-    Untrusted, // its name is taken by an object no deployment made: not waited for
+    Untrusted, // its name is taken by an object no deployment made, or it cannot be
+               // opened or waited for: nothing is done
 };
 
 // What placing or removing the installed programs did: a line for the log
@@ -34,7 +35,7 @@ public:
     virtual ~DeploySystem() = default;
 
     // Waits for the machine's one run at a time, and holds it until this
-    // object goes; for Untrusted, says whose the name is in problem.
+    // object goes; for Untrusted, says why in problem.
     virtual RunLock LockRun(std::string* problem) = 0;
     // The time now, in UTC, as ISO 8601: "2026-12-07T19:17:36Z".
     virtual std::string UtcTime() = 0;

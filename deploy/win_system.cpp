@@ -569,9 +569,13 @@ RunLock WindowsDeploySystem::LockRun(std::string* problem)
     case WAIT_ABANDONED:
         mutex_ = mutex;
         return RunLock::Abandoned;
-    default:
+    case WAIT_TIMEOUT:
         ::CloseHandle(mutex);
         return RunLock::Busy;
+    default: // WAIT_FAILED: not a deployment holding it, so not 1618
+        *problem = "it cannot be waited for (" + Error(::GetLastError()) + ")";
+        ::CloseHandle(mutex);
+        return RunLock::Untrusted;
     }
 }
 
