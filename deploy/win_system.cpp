@@ -79,7 +79,7 @@ private:
     SECURITY_ATTRIBUTES attributes_ = {};
 };
 
-// Checks what a handle was opened on: not a link or any other reparse point,
+// Checks what a handle was opened on: not a link (winfiles::IsLink),
 // a folder or a file as wanted (a file of one name), reached at the path it
 // was opened by, and owned by Administrators, SYSTEM or this process's own
 // account, which no other account can make itself.
@@ -90,8 +90,8 @@ bool CheckOpened(HANDLE handle, const std::wstring& path, bool folder, std::stri
         *problem = "cannot be examined (" + Error(::GetLastError()) + ")";
         return false;
     }
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        *problem = "is a link or another reparse point";
+    if (winfiles::IsLink(handle, info.dwFileAttributes)) {
+        *problem = "is a link or a junction";
         return false;
     }
     if (((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != folder) {
@@ -216,8 +216,9 @@ bool ReadSource(const std::wstring& path, Source* source, std::string* problem)
         *problem = Narrow(path) + " cannot be opened (" + Error(::GetLastError()) + ")";
         return false;
     }
-    if ((info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-        *problem = Narrow(path) + " is a link, another reparse point or a folder, not a program";
+    if (winfiles::IsLink(source->File.Get(), info.dwFileAttributes) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        *problem = Narrow(path) + " is a link, a junction or a folder, not a program";
         return false;
     }
     if (!winfiles::ReadAll(source->File.Get(), MAX_PROGRAM_BYTES, &source->Bytes)) {

@@ -52,8 +52,8 @@ bool CheckReplaced(const std::wstring& path, std::string* problem)
         *problem = "cannot be examined (" + Error(::GetLastError()) + ")";
         return false;
     }
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || !winfiles::CheckPath(path, problem)) {
-        *problem = "is a link or another reparse point; give the file it leads to, or another name";
+    if (winfiles::IsLink(file.Get(), info.dwFileAttributes) || !winfiles::CheckPath(path, problem)) {
+        *problem = "is a link; give the file it leads to, or another name";
         return false;
     }
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -105,8 +105,8 @@ bool SnapshotFile::Open(const std::wstring& path, std::string* problem)
         return false;
     }
     std::string reason;
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || !winfiles::CheckPath(folderPath_, &reason)) {
-        *problem = "its folder " + Narrow(given) + " is a link or another reparse point; give the folder it leads to";
+    if (winfiles::IsLink(folder.Get(), info.dwFileAttributes) || !winfiles::CheckPath(folderPath_, &reason)) {
+        *problem = "its folder " + Narrow(given) + " is a link or a junction; give the folder it leads to";
         return false;
     }
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {

@@ -57,11 +57,43 @@ bool SamePath(const std::wstring& first, const std::wstring& second)
     return ::CompareStringOrdinal(first.c_str(), -1, second.c_str(), -1, TRUE) == CSTR_EQUAL;
 }
 
+namespace {
+
+// A reparse point's tag stands for another name when its name-surrogate bit
+// is set; no reparse point has the tag 0, so that is one that was not read.
+bool LinkTag(DWORD tag)
+{
+    return tag == 0 || IsReparseTagNameSurrogate(tag);
+}
+
+} // namespace
+
+bool IsLink(HANDLE handle, DWORD attributes)
+{
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        return false;
+    }
+    FILE_ATTRIBUTE_TAG_INFO tag = {};
+    return !::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof(tag)) || LinkTag(tag.ReparseTag);
+}
+
 bool CheckPath(const std::wstring& path, std::string* problem)
 {
     DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        *problem = "is a link or another reparse point";
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        return true;
+    }
+    // The path names something that is there (a name with wildcards has no
+    // attributes), so the search finds that one entry, with its tag.
+    WIN32_FIND_DATAW found = {};
+    HANDLE search = ::FindFirstFileExW(path.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+    DWORD tag = 0;
+    if (search != INVALID_HANDLE_VALUE) {
+        tag = found.dwReserved0;
+        ::FindClose(search);
+    }
+    if (LinkTag(tag)) {
+        *problem = "is a link or a junction";
         return false;
     }
     return true;

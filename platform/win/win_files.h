@@ -68,6 +68,13 @@ std::wstring WithoutPrefix(const std::wstring& path);
 // without regard to case.
 bool SamePath(const std::wstring& first, const std::wstring& second);
 
+// Whether what a handle is open on, of the attributes given, is a link: a
+// reparse point whose tag stands for another name (a symbolic link, a
+// junction, a mount point), or whose tag cannot be read. Other reparse points
+// (a OneDrive placeholder, a deduplicated or compressed file) hold their own
+// data where they stand and are not links.
+bool IsLink(HANDLE handle, DWORD attributes);
+
 // Refuses, by its path, what Windows shows as a link there; Wine shows a link
 // to a folder only this way. The phrase follows the path in a message.
 bool CheckPath(const std::wstring& path, std::string* problem);
