@@ -6,6 +6,7 @@
 #include "common/text_format.h"
 #include "common/unicode.h"
 #include "deploy/image_digest.h"
+#include "platform/win/windows_operations.h"
 
 #include <windows.h>
 
@@ -15,7 +16,6 @@
 #include <sddl.h>
 #include <wincrypt.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -778,6 +778,6 @@ bool WindowsDeploySystem::RemovePrograms(ProgramsDone* done, std::string* proble
 
 void WindowsDeploySystem::Warn(const std::string& line)
 {
-    (void)std::fprintf(stderr, "%s\n", line.c_str());
-    (void)std::fflush(stderr);
+    std::string text = line + "\n";
+    platform::WriteStandardError(text.data(), text.size());
 }

@@ -3,7 +3,6 @@
 // the simulated platform; or the snapshot saved as a machine file. The
 // snapshot goes through the Windows backend's table, the replay and the check
 // through the double's.
-#include <cstdio>
 #include <cwchar>
 #include <exception>
 #include <string>
@@ -29,9 +28,15 @@ void Print(const std::string& text)
     platform::WindowsOperations().WriteStandardOutput(text.data(), text.size());
 }
 
+// Text for standard error, shown on a console in any code page.
+void PrintError(const std::string& text)
+{
+    platform::WriteStandardError(text.data(), text.size());
+}
+
 int Fail(const std::string& problem)
 {
-    (void)std::fprintf(stderr, "tessary-preflight: %s\n", problem.c_str());
+    PrintError("tessary-preflight: " + problem + "\n");
     return PREFLIGHT_FAILED;
 }
 
@@ -44,7 +49,7 @@ int Answer(const PreflightCommand& command, const CheckAnswer& answer)
 {
     ModeReply reply = ReplyInMode(command.Mode, answer);
     Print(reply.Out);
-    (void)std::fputs(reply.Error.c_str(), stderr);
+    PrintError(reply.Error);
     return reply.ExitCode;
 }
 

@@ -8,6 +8,8 @@
 //   console_output --readback FILE   also, on a console, reads the console's
 //                                    text back and writes it to FILE; exits 1
 //                                    when it is not the text written
+//   console_output --error ...       the same through the programs' function
+//                                    for standard error
 //
 // The tool's headers come first: the SDK's macros, defined after them, would
 // otherwise replace the names of the boundary's constants.
@@ -44,19 +46,25 @@ std::string Texts()
     return std::string(CYRILLIC_AND_BEYOND_THE_BMP) + FROM_AN_UNPAIRED_SURROGATE + LongLine();
 }
 
-void WriteTexts()
+void WriteTexts(bool toError)
 {
-    platform::WriteStandardOutput(CYRILLIC_AND_BEYOND_THE_BMP, std::strlen(CYRILLIC_AND_BEYOND_THE_BMP));
-    PrintMessage("a%wsb\n", u"\xD800");
+    void (*write)(const char*, platform::SIZE_T) =
+        toError ? platform::WriteStandardError : platform::WriteStandardOutput;
+    write(CYRILLIC_AND_BEYOND_THE_BMP, std::strlen(CYRILLIC_AND_BEYOND_THE_BMP));
+    if (toError) {
+        write(FROM_AN_UNPAIRED_SURROGATE, std::strlen(FROM_AN_UNPAIRED_SURROGATE));
+    } else {
+        PrintMessage("a%wsb\n", u"\xD800");
+    }
     std::string line = LongLine();
-    platform::WriteStandardOutput(line.data(), line.size());
+    write(line.data(), line.size());
 }
 
 // The console's rows above the cursor, trailing blanks dropped, as UTF-8
-// lines; empty when standard output is not a console.
-std::string ConsoleText()
+// lines; empty when the stream is not a console.
+std::string ConsoleText(DWORD stream)
 {
-    HANDLE output = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    HANDLE output = ::GetStdHandle(stream);
     CONSOLE_SCREEN_BUFFER_INFO info;
     if (!::GetConsoleScreenBufferInfo(output, &info)) {
         return "";
@@ -90,6 +98,11 @@ bool WriteFile(const char* path, const std::string& bytes)
 int main(int argc, char** argv)
 {
     platform::UseOperations(&platform::WindowsOperations());
+    bool toError = argc >= 2 && std::strcmp(argv[1], "--error") == 0;
+    if (toError) {
+        --argc;
+        ++argv;
+    }
     if (argc == 3 && std::strcmp(argv[1], "--expected") == 0) {
         std::string lines;
         for (char c : Texts()) {
@@ -97,9 +110,9 @@ int main(int argc, char** argv)
         }
         return WriteFile(argv[2], lines) ? 0 : 2;
     }
-    WriteTexts();
+    WriteTexts(toError);
     if (argc == 3 && std::strcmp(argv[1], "--readback") == 0) {
-        std::string seen = ConsoleText();
+        std::string seen = ConsoleText(toError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
         if (!WriteFile(argv[2], seen)) {
             return 2;
         }

@@ -13,13 +13,14 @@ cd "$work"
 # Runs a command on a new pseudo-terminal, wide enough that no line wraps and
 # without the terminal's own LF to CR LF translation, so the bytes are the
 # console's. Wine writes the console to the terminal in the locale's charset.
-# Standard error goes to the file ERRORS, off the terminal.
+# Standard error goes to the file ERRORS, off the terminal, or with ERRORS
+# "-" stays on it.
 # Usage: on_terminal OUTPUT ERRORS COMMAND...
 on_terminal() {
   local output=$1 errors=$2
   shift 2
-  LC_ALL=C.UTF-8 script -qec "stty -onlcr cols 2000 rows 50; exec $(printf '%q ' "$@") 2>$(printf '%q' "$errors")" \
-    /dev/null >"$output"
+  if [ "$errors" = - ]; then errors=; else errors="2>$(printf '%q' "$errors")"; fi
+  LC_ALL=C.UTF-8 script -qec "stty -onlcr cols 2000 rows 50; exec $(printf '%q ' "$@") $errors" /dev/null >"$output"
 }
 
 # The terminal's bytes without the control sequences Wine's console adds
@@ -60,6 +61,15 @@ if ! cmp -s texts.txt texts.expected; then
   perl -pe 's/\xF0\x9F\x98\x80/\xEF\xBF\xBD\xEF\xBF\xBD/' texts.expected >texts.wine-expected
   cmp -s texts.txt texts.wine-expected || fail "on a console the texts arrived as:$(hex texts.txt)"
 fi
+
+# The programs' own errors (file names, system texts) take the same way to
+# standard error: the bytes on a pipe, the text itself on a console.
+"$here/wine-run.sh" "$prefix" "$probe" --error 2>errors.pipe >/dev/null
+cmp -s errors.pipe texts.expected || fail "on standard error's pipe the texts arrived as:$(hex errors.pipe)"
+status=0
+on_terminal errors.tty - "$here/wine-run.sh" "$prefix" "$probe" --error --readback errors.console || status=$?
+[ "$status" -eq 0 ] ||
+  fail "standard error's console holds other text than was written (status $status):$(hex errors.console)"
 
 [ "$failures" -eq 0 ] || exit 1
 echo "the console and the pipe got what was written"
