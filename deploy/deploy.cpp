@@ -692,9 +692,13 @@ private:
     // not carry out and that run as they did, and of those whose enable left
     // them disabled or unread but that read enabled after the run; keeps,
     // and names, those that may be disabled now or at the next boot, for the
-    // next run to enable.
+    // next run to enable. After a run that fails, an adapter whose key was
+    // written but that was not restarted keeps its entry too: the run answers
+    // 1, not the 3010 that would put its setting in force, and the next run
+    // restarts it.
     void FinishJournal(const std::vector<PickedAdapter>& adapters)
     {
+        bool failing = JudgeOutcome(facts_).Code == DEPLOY_FAILED;
         for (const observer::JournaledRestart& restart : observer::JournaledRestarts()) {
             std::string name = "journal: " + DescribeEntry(restart.Entry);
             // An interrupted run's entry that the recovery could not settle
@@ -765,6 +769,11 @@ private:
                 if (Owes(restart.Entry.DriverKeyName) && !restart.KeyOpened) {
                     ++keptOwed_;
                     Note(name + " is kept: its adapter is still owed a restart, which the next run does");
+                    continue;
+                }
+                if (failing && restart.KeyOpened && !StatesDoneTo(restart.DevInst).Restarted) {
+                    Note(name + " is kept: the run failed, so the restart its adapter missed after its key was "
+                                "written is owed to the next run");
                     continue;
                 }
                 // One whose disable was carried out to no effect may still

@@ -258,6 +258,14 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     vetoed.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 5, 0, platform::DICS_ENABLE)};
     simulator::Machine ignoring = TwoAdapters(); // the first one's driver ignores the disable
     ignoring.Devices[0].OnStateChange = simulator::Reaction::Ignore;
+    // The first one's disable is refused, and the second one's enable: the
+    // run fails, so the first one's restart is owed to the next run rather
+    // than to a 3010 no one sees.
+    simulator::Machine refused = TwoAdapters();
+    refused.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 31, 0, platform::DICS_DISABLE),
+                      testsupport::Failing(Operation::SetupDiCallClassInstaller, 31, 0, platform::DICS_ENABLE)};
+    refused.Faults[0].Device = 0;
+    refused.Faults[1].Device = 1;
     simulator::Machine undeletable = TwoAdapters(); // no entry can be cleared
     undeletable.Faults = {testsupport::Failing(Operation::RegDeleteValueW, 5)};
     undeletable.Faults[0].Times = -1;
@@ -361,6 +369,9 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
         {"a disable pending until the next boot, not undone", &vetoed, DEPLOY_FAILED, 1,
          "outcome 1: failed: 1 adapter running with a disable not undone, which may take effect at the next boot."},
         {"a disable the driver ignored", &ignoring, DEPLOY_RESTART_NEEDED, 0, "(1 adapter not restarted)"},
+        {"a disable refused, in a run that fails", &refused, DEPLOY_FAILED, 2,
+         "0001 (ROOT\\SIMULATED\\0000) is kept: the run failed, so the restart its adapter missed after its key was "
+         "written is owed to the next run\n"},
         {"an enable the driver ignored", &stuck, DEPLOY_FAILED, 1,
          "0001 (ROOT\\SIMULATED\\0000) is kept: the class installer answered its enable, but it read disabled "
          "right after it; the next run enables it again\n"},
