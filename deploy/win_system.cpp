@@ -6,7 +6,7 @@
 #include "common/text_format.h"
 #include "common/unicode.h"
 #include "deploy/image_digest.h"
-#include "platform/win/windows_operations.h"
+#include "platform/win/win_console.h"
 
 #include <windows.h>
 
@@ -779,5 +779,5 @@ bool WindowsDeploySystem::RemovePrograms(ProgramsDone* done, std::string* proble
 void WindowsDeploySystem::Warn(const std::string& line)
 {
     std::string text = line + "\n";
-    platform::WriteStandardError(text.data(), text.size());
+    winconsole::WriteError(text.data(), text.size());
 }

@@ -12,6 +12,7 @@
 #include "machine_file/files.h"
 #include "machine_file/machine_file.h"
 #include "platform/sim/simulator.h"
+#include "platform/win/win_console.h"
 #include "platform/win/windows_operations.h"
 #include "preflight/check_modes.h"
 #include "preflight/replay.h"
@@ -31,7 +32,7 @@ void Print(const std::string& text)
 // Text for standard error, shown on a console in any code page.
 void PrintError(const std::string& text)
 {
-    platform::WriteStandardError(text.data(), text.size());
+    winconsole::WriteError(text.data(), text.size());
 }
 
 int Fail(const std::string& problem)

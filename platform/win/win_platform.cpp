@@ -8,7 +8,6 @@
 #include <setupapi.h>
 
 #include <cstddef>
-#include <cstdio>
 
 // The SDK's values, captured before its macros are set aside so that the
 // boundary's constants of the same names can be declared.
@@ -38,11 +37,11 @@ constexpr DWORD errorInvalidData = ERROR_INVALID_DATA;
 constexpr DWORD errorInsufficientBuffer = ERROR_INSUFFICIENT_BUFFER;
 constexpr DWORD crSuccess = CR_SUCCESS;
 constexpr int maxPath = MAX_PATH;
-const HANDLE invalidHandleValue = INVALID_HANDLE_VALUE;
 } // namespace sdk
 
 #include "platform/win/sdk_macros_aside.h"
 
+#include "platform/win/win_console.h"
 #include "platform/win/windows_operations.h"
 
 // The boundary's records have the SDK's layouts.
@@ -113,45 +112,6 @@ const ::WCHAR* Wide(const WCHAR* text)
 ::HKEY Key(HKEY key)
 {
     return reinterpret_cast<::HKEY>(key);
-}
-
-// Writes UTF-8 text to one of the standard streams. A console is given
-// UTF-16 through its wide API, so that any text shows whatever its code
-// page; a file or pipe gets the UTF-8 bytes through the C runtime, whose
-// text mode ends each line with CR LF.
-void WriteStandardStream(::DWORD which, std::FILE* stream, const char* text, SIZE_T length)
-{
-    ::HANDLE output = ::GetStdHandle(which);
-    ::DWORD mode = 0;
-    if (output == sdk::invalidHandleValue || output == nullptr || !::GetConsoleMode(output, &mode)) {
-        (void)std::fwrite(text, 1, length, stream);
-        (void)std::fflush(stream);
-        return;
-    }
-    // At most one code unit per byte, and a CR before each LF.
-    ::WCHAR wide[2 * 1024];
-    while (length > 0) {
-        int chunk = length < 1024 ? static_cast<int>(length) : 1024;
-        while (chunk < static_cast<int>(length) && chunk > 0 && (text[chunk] & 0xC0) == 0x80) {
-            --chunk; // never split a UTF-8 sequence
-        }
-        if (chunk == 0) {
-            chunk = length < 1024 ? static_cast<int>(length) : 1024;
-        }
-        ::WCHAR decoded[1024];
-        int units = ::MultiByteToWideChar(CP_UTF8, 0, text, chunk, decoded, 1024);
-        int count = 0;
-        for (int i = 0; i < units; ++i) {
-            if (decoded[i] == L'\n') {
-                wide[count++] = L'\r';
-            }
-            wide[count++] = decoded[i];
-        }
-        ::DWORD written = 0;
-        ::WriteConsoleW(output, wide, static_cast<::DWORD>(count), &written, nullptr);
-        text += chunk;
-        length -= static_cast<SIZE_T>(chunk);
-    }
 }
 
 } // namespace
@@ -279,15 +239,10 @@ DWORD GetLastError()
 
 void WriteStandardOutput(const char* text, SIZE_T length)
 {
-    WriteStandardStream(STD_OUTPUT_HANDLE, stdout, text, length);
+    winconsole::WriteOutput(text, length);
 }
 
 } // namespace windows
-
-void WriteStandardError(const char* text, SIZE_T length)
-{
-    windows::WriteStandardStream(STD_ERROR_HANDLE, stderr, text, length);
-}
 
 const Operations& WindowsOperations()
 {

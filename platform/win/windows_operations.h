@@ -18,9 +18,4 @@ namespace windows {
 // The Windows backend's table, for a program's entry to choose.
 const Operations& WindowsOperations();
 
-// Writes UTF-8 text to standard error as the table's WriteStandardOutput
-// writes to standard output: UTF-16 to a console, the bytes to a file or
-// pipe. Not an operation: only the Windows programs' own work reports there.
-void WriteStandardError(const char* text, SIZE_T length);
-
 } // namespace platform

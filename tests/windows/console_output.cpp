@@ -15,6 +15,7 @@
 // otherwise replace the names of the boundary's constants.
 #include "common/message_output.h"
 #include "common/unicode.h"
+#include "platform/win/win_console.h"
 #include "platform/win/windows_operations.h"
 
 #include <windows.h>
@@ -48,8 +49,7 @@ std::string Texts()
 
 void WriteTexts(bool toError)
 {
-    void (*write)(const char*, platform::SIZE_T) =
-        toError ? platform::WriteStandardError : platform::WriteStandardOutput;
+    void (*write)(const char*, std::size_t) = toError ? winconsole::WriteError : platform::WriteStandardOutput;
     write(CYRILLIC_AND_BEYOND_THE_BMP, std::strlen(CYRILLIC_AND_BEYOND_THE_BMP));
     if (toError) {
         write(FROM_AN_UNPAIRED_SURROGATE, std::strlen(FROM_AN_UNPAIRED_SURROGATE));
