@@ -373,7 +373,13 @@ public:
         NoteProgress();
         std::vector<PickedAdapter> judged = state.Adapters;
         AddUnlisted(&judged);
+        std::vector<PickedAdapter> before = judged;
         ReadAdaptersAgain(&judged);
+        for (std::size_t i = 0; i < judged.size(); ++i) {
+            if (!IsAsWanted(before[i], action_) && IsAsWanted(judged[i], action_)) {
+                keysChanged_.push_back(judged[i].DevInst);
+            }
+        }
         std::vector<PickedAdapter> ours;
         std::copy_if(judged.begin(), judged.end(), std::back_inserter(ours),
                      [](const PickedAdapter& adapter) { return !DisabledNotByRun(adapter); });
@@ -398,6 +404,32 @@ public:
                 Note("the state of " + Label(adapter) +
                      " could not be confirmed after the run (CM_Get_DevNode_Status: " +
                      ConfigurationCode(adapter.StatusResult) + "); check the adapter in Device Manager");
+            }
+        }
+    }
+
+    // Settles, last, the entries of adapters whose key the run changed but
+    // that it did not restart. A run that answers 3010 clears them, as a
+    // restart of the computer puts their setting in force; a run that fails
+    // answers 1, which hides that, so they stay owed a restart, which the next
+    // run does.
+    void SettleUnrestarted()
+    {
+        bool failing = JudgeOutcome(facts_).Code == DEPLOY_FAILED;
+        for (const Unrestarted& left : unrestarted_) {
+            std::string name = "journal: " + DescribeEntry(left.Entry);
+            if (failing) {
+                Note(name + " is kept: the run failed, so the restart its adapter missed after its key was changed "
+                            "is owed to the next run");
+                continue;
+            }
+            // One whose disable was carried out to no effect may still have
+            // it on record in the SYSTEM hive.
+            LSTATUS cleared = Clear(left.Entry.DriverKeyName, left.DisableAsked);
+            if (cleared != ERROR_SUCCESS) {
+                facts_.JournalUnwritable = true;
+                Note(name + " could not be cleared (error " + WithText(static_cast<DWORD>(cleared), system_) +
+                     "): the next run enables and restarts its adapter once more");
             }
         }
     }
@@ -692,13 +724,10 @@ private:
     // not carry out and that run as they did, and of those whose enable left
     // them disabled or unread but that read enabled after the run; keeps,
     // and names, those that may be disabled now or at the next boot, for the
-    // next run to enable. After a run that fails, an adapter whose key was
-    // written but that was not restarted keeps its entry too: the run answers
-    // 1, not the 3010 that would put its setting in force, and the next run
-    // restarts it.
+    // next run to enable. Those whose key the run changed but that it did
+    // not restart are left to SettleUnrestarted.
     void FinishJournal(const std::vector<PickedAdapter>& adapters)
     {
-        bool failing = JudgeOutcome(facts_).Code == DEPLOY_FAILED;
         for (const observer::JournaledRestart& restart : observer::JournaledRestarts()) {
             std::string name = "journal: " + DescribeEntry(restart.Entry);
             // An interrupted run's entry that the recovery could not settle
@@ -771,9 +800,10 @@ private:
                     Note(name + " is kept: its adapter is still owed a restart, which the next run does");
                     continue;
                 }
-                if (failing && restart.KeyOpened && !StatesDoneTo(restart.DevInst).Restarted) {
-                    Note(name + " is kept: the run failed, so the restart its adapter missed after its key was "
-                                "written is owed to the next run");
+                if (restart.DevInst != 0 &&
+                    std::find(keysChanged_.begin(), keysChanged_.end(), restart.DevInst) != keysChanged_.end() &&
+                    !StatesDoneTo(restart.DevInst).Restarted) {
+                    unrestarted_.push_back({restart.Entry, DisableAsked(restart.DevInst)});
                     continue;
                 }
                 // One whose disable was carried out to no effect may still
@@ -826,7 +856,13 @@ private:
     // Adapters only the tool's walk picked, whose keys were noted as the
     // tool opened them.
     std::vector<JournalEntry> keyLogged_;
-    std::size_t keptOwed_ = 0; // entries owed a restart the tool did not reach, kept
+    std::size_t keptOwed_ = 0;         // entries owed a restart the tool did not reach, kept
+    std::vector<DEVINST> keysChanged_; // adapters whose key the run brought to what the action wants
+    struct Unrestarted {
+        JournalEntry Entry;
+        bool DisableAsked;
+    };
+    std::vector<Unrestarted> unrestarted_; // of those, the ones it did not restart, for SettleUnrestarted
 };
 
 } // namespace
@@ -873,6 +909,7 @@ int RunDeploy(int argc, const WCHAR* const* argv, DeploySystem* system)
             if (action == SettingAction::Delete) {
                 deployment.RemovePrograms();
             }
+            deployment.SettleUnrestarted();
         }
     }
 

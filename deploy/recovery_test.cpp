@@ -266,6 +266,16 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
                       testsupport::Failing(Operation::SetupDiCallClassInstaller, 31, 0, platform::DICS_ENABLE)};
     refused.Faults[0].Device = 0;
     refused.Faults[1].Device = 1;
+    // As that, but the first one's key cannot be opened to write: nothing
+    // of it changed, so nothing is owed.
+    simulator::Machine unchanged = refused;
+    unchanged.Registry[0].DenyFullAccess = true;
+    // The first one's driver ignores the disable, and the run fails only
+    // when it cannot clear the second one's entry, after the first one's
+    // was judged: the first one's is still kept.
+    simulator::Machine uncleared = TwoAdapters();
+    uncleared.Devices[0].OnStateChange = simulator::Reaction::Ignore;
+    uncleared.Faults = {testsupport::Failing(Operation::RegDeleteValueW, 5, 1)};
     simulator::Machine undeletable = TwoAdapters(); // no entry can be cleared
     undeletable.Faults = {testsupport::Failing(Operation::RegDeleteValueW, 5)};
     undeletable.Faults[0].Times = -1;
@@ -371,7 +381,11 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
         {"a disable the driver ignored", &ignoring, DEPLOY_RESTART_NEEDED, 0, "(1 adapter not restarted)"},
         {"a disable refused, in a run that fails", &refused, DEPLOY_FAILED, 2,
          "0001 (ROOT\\SIMULATED\\0000) is kept: the run failed, so the restart its adapter missed after its key was "
-         "written is owed to the next run\n"},
+         "changed is owed to the next run\n"},
+        {"a disable refused, its key unwritable, in a run that fails", &unchanged, DEPLOY_FAILED, 1,
+         "0005 (ROOT\\SIMULATED\\0001) is kept: its adapter may be disabled"},
+        {"a disable ignored, in a run that fails later", &uncleared, DEPLOY_FAILED, 2,
+         "0001 (ROOT\\SIMULATED\\0000) is kept: the run failed"},
         {"an enable the driver ignored", &stuck, DEPLOY_FAILED, 1,
          "0001 (ROOT\\SIMULATED\\0000) is kept: the class installer answered its enable, but it read disabled "
          "right after it; the next run enables it again\n"},
