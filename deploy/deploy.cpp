@@ -137,6 +137,16 @@ StatesDone StatesDoneTo(DEVINST devInst)
     return done;
 }
 
+// Whether Windows asked for a restart of the computer after a state change
+// of the device in this run.
+bool RestartAskedFor(DEVINST devInst)
+{
+    const std::vector<observer::StateChange>& changes = observer::StateChanges();
+    return std::any_of(changes.begin(), changes.end(), [&](const observer::StateChange& change) {
+        return change.DevInst == devInst && change.RestartAsked;
+    });
+}
+
 // Whether the class installer was asked to disable the device in this run.
 bool DisableAsked(DEVINST devInst)
 {
@@ -409,29 +419,52 @@ public:
     }
 
     // Settles, last, the entries of adapters whose key the run changed but
-    // that it did not restart. A run that answers 3010 clears them, as a
-    // restart of the computer puts their setting in force; a run that fails
-    // answers 1, which hides that, so they stay owed a restart, which the next
-    // run does.
+    // whose setting is not in force: the run did not restart them, or
+    // Windows asked for a restart of the computer for them. A run that
+    // answers 3010 clears them, as that restart puts the setting in force; a
+    // run that fails answers 1, which hides it, so they stay owed a restart,
+    // which the next run does. Where a clear fails, the run fails with it,
+    // and those cleared before it are recorded again.
     void SettleUnrestarted()
     {
         bool failing = JudgeOutcome(facts_).Code == DEPLOY_FAILED;
+        std::vector<JournalEntry> cleared;
         for (const Unrestarted& left : unrestarted_) {
-            std::string name = "journal: " + DescribeEntry(left.Entry);
             if (failing) {
-                Note(name + " is kept: the run failed, so the restart its adapter missed after its key was changed "
-                            "is owed to the next run");
+                KeepOwed(left.Entry, !left.Recorded);
                 continue;
             }
             // One whose disable was carried out to no effect may still have
             // it on record in the SYSTEM hive.
-            LSTATUS cleared = Clear(left.Entry.DriverKeyName, left.DisableAsked);
-            if (cleared != ERROR_SUCCESS) {
+            LSTATUS status = left.Recorded ? Clear(left.Entry.DriverKeyName, left.DisableAsked)
+                                           : static_cast<LSTATUS>(ERROR_SUCCESS);
+            cleared.push_back(left.Entry); // or what the failed clear left of it
+            if (status != ERROR_SUCCESS) {
                 facts_.JournalUnwritable = true;
-                Note(name + " could not be cleared (error " + WithText(static_cast<DWORD>(cleared), system_) +
-                     "): the next run enables and restarts its adapter once more");
+                failing = true;
+                Note("journal: " + DescribeEntry(left.Entry) + " could not be cleared (error " +
+                     WithText(static_cast<DWORD>(status), system_) + ")");
+                for (const JournalEntry& entry : cleared) {
+                    KeepOwed(entry, true);
+                }
             }
         }
+    }
+
+    // Keeps, or records again, the entry of an adapter owed a restart after
+    // a run that failed.
+    void KeepOwed(const JournalEntry& entry, bool recordAgain)
+    {
+        std::string name = "journal: " + DescribeEntry(entry);
+        LSTATUS status = recordAgain ? RecordRestart(entry) : static_cast<LSTATUS>(ERROR_SUCCESS);
+        if (status != ERROR_SUCCESS) {
+            facts_.JournalUnwritable = true;
+            Note(name + " could not be recorded again (error " + WithText(static_cast<DWORD>(status), system_) +
+                 "): its adapter may run on its old setting until the computer restarts");
+            return;
+        }
+        Note(name + (recordAgain ? " is recorded again" : " is kept") +
+             ": the run failed, so the restart its adapter's changed key waits for is owed to the next run");
     }
 
     RunFacts& Facts() { return facts_; }
@@ -472,6 +505,12 @@ private:
     {
         TextField path = {};
         return MakeDriverKeyPath(driverKeyName.c_str(), &path) && SameIgnoringAsciiCase(path.Text, adapter.KeyPath);
+    }
+
+    // Whether the run brought the device's key to what the action wants.
+    bool KeyChanged(DEVINST devInst) const
+    {
+        return devInst != 0 && std::find(keysChanged_.begin(), keysChanged_.end(), devInst) != keysChanged_.end();
     }
 
     // Whether the recovery left the entry of that driver key name owed a
@@ -763,7 +802,12 @@ private:
                     facts_.JournalUnwritable = true;
                     Note(name + " enabled again, but its entry could not be cleared (error " +
                          WithText(static_cast<DWORD>(cleared), system_) + "): the next run enables it once more");
-                } else if (LeftWaiting(restart.Entry.DriverKeyName)) {
+                    continue;
+                }
+                if (KeyChanged(restart.DevInst) && RestartAskedFor(restart.DevInst)) {
+                    unrestarted_.push_back({restart.Entry, true, false});
+                }
+                if (LeftWaiting(restart.Entry.DriverKeyName)) {
                     // The run's own restart did what the recovery could not,
                     // or enabled one it took for not present.
                     bool failed = Holds(notEnabled_, restart.Entry.DriverKeyName);
@@ -800,10 +844,8 @@ private:
                     Note(name + " is kept: its adapter is still owed a restart, which the next run does");
                     continue;
                 }
-                if (restart.DevInst != 0 &&
-                    std::find(keysChanged_.begin(), keysChanged_.end(), restart.DevInst) != keysChanged_.end() &&
-                    !StatesDoneTo(restart.DevInst).Restarted) {
-                    unrestarted_.push_back({restart.Entry, DisableAsked(restart.DevInst)});
+                if (KeyChanged(restart.DevInst) && !StatesDoneTo(restart.DevInst).Restarted) {
+                    unrestarted_.push_back({restart.Entry, DisableAsked(restart.DevInst), true});
                     continue;
                 }
                 // One whose disable was carried out to no effect may still
@@ -861,8 +903,9 @@ private:
     struct Unrestarted {
         JournalEntry Entry;
         bool DisableAsked;
+        bool Recorded; // still in the journal; false: cleared after the enable
     };
-    std::vector<Unrestarted> unrestarted_; // of those, the ones it did not restart, for SettleUnrestarted
+    std::vector<Unrestarted> unrestarted_; // of those, the ones whose setting is not in force, for SettleUnrestarted
 };
 
 } // namespace

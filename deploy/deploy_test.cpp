@@ -249,7 +249,7 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
              "0005: the class installer did not both disable and enable it, so its driver may run on its old "
              "setting until the computer restarts\n"
              "  journal: {4d36e972-e325-11ce-bfc1-08002be10318}\\0005 (ROOT\\SIMULATED\\0001) is kept: the run "
-             "failed, so the restart its adapter missed after its key was changed is owed to the next run\n"
+             "failed, so the restart its adapter's changed key waits for is owed to the next run\n"
              "  outcome 1: "},
         // Every key not as wanted is missing or closed to the tool's open: a
         // run would only drop the connections.

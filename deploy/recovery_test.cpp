@@ -270,6 +270,26 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     // of it changed, so nothing is owed.
     simulator::Machine unchanged = refused;
     unchanged.Registry[0].DenyFullAccess = true;
+    // The first one's driver refuses to stop, so Windows asks for a restart
+    // of the computer, and the second one's enable is refused: the first
+    // one's entry, cleared at its enable, is recorded again.
+    simulator::Machine vetoedInFailure = TwoAdapters();
+    vetoedInFailure.Devices[0].OnStateChange = simulator::Reaction::Vetoed;
+    vetoedInFailure.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 31, 0, platform::DICS_ENABLE)};
+    vetoedInFailure.Faults[0].Device = 1;
+    // The first one's disable is refused, and its entry cannot be flushed
+    // once deleted, last: the run fails with it, and records it again.
+    simulator::Machine unflushed = TwoAdapters();
+    unflushed.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 31, 0, platform::DICS_DISABLE)};
+    unflushed.Faults[0].Device = 0;
+    FakeDeploySystem flushes;
+    ASSERT_EQ(Deploy(unflushed, u"/a", &flushes), DEPLOY_RESTART_NEEDED) << flushes.Log;
+    std::vector<std::string> order = FlushesAndClears();
+    ASSERT_TRUE(!order.empty() && order.back().rfind("flush", 0) == 0);
+    unflushed.Faults.push_back(testsupport::Failing(
+        Operation::RegFlushKey, 1117, std::count_if(order.begin(), order.end(), [](const std::string& step) {
+            return step.rfind("flush", 0) == 0;
+        })));
     // The first one's driver ignores the disable, and the run fails only
     // when it cannot clear the second one's entry, after the first one's
     // was judged: the first one's is still kept.
@@ -380,12 +400,16 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
          "outcome 1: failed: 1 adapter running with a disable not undone, which may take effect at the next boot."},
         {"a disable the driver ignored", &ignoring, DEPLOY_RESTART_NEEDED, 0, "(1 adapter not restarted)"},
         {"a disable refused, in a run that fails", &refused, DEPLOY_FAILED, 2,
-         "0001 (ROOT\\SIMULATED\\0000) is kept: the run failed, so the restart its adapter missed after its key was "
-         "changed is owed to the next run\n"},
+         "0001 (ROOT\\SIMULATED\\0000) is kept: the run failed, so the restart its adapter's changed key "
+         "waits for is owed to the next run\n"},
         {"a disable refused, its key unwritable, in a run that fails", &unchanged, DEPLOY_FAILED, 1,
          "0005 (ROOT\\SIMULATED\\0001) is kept: its adapter may be disabled"},
         {"a disable ignored, in a run that fails later", &uncleared, DEPLOY_FAILED, 2,
          "0001 (ROOT\\SIMULATED\\0000) is kept: the run failed"},
+        {"a restart asked for, in a run that fails", &vetoedInFailure, DEPLOY_FAILED, 2,
+         "0001 (ROOT\\SIMULATED\\0000) is recorded again: the run failed"},
+        {"a clear that fails, after a refused disable", &unflushed, DEPLOY_FAILED, 1,
+         "0001 (ROOT\\SIMULATED\\0000) is recorded again: the run failed"},
         {"an enable the driver ignored", &stuck, DEPLOY_FAILED, 1,
          "0001 (ROOT\\SIMULATED\\0000) is kept: the class installer answered its enable, but it read disabled "
          "right after it; the next run enables it again\n"},
