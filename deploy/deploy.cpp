@@ -418,19 +418,18 @@ public:
         }
     }
 
-    // Settles, last, the entries of adapters whose key the run changed but
-    // whose setting is not in force: the run did not restart them, or
-    // Windows asked for a restart of the computer for them. A run that
-    // answers 3010 clears them, as that restart puts the setting in force; a
-    // run that fails answers 1, which hides it, so they stay owed a restart,
-    // which the next run does. Where a clear fails, the run fails with it,
-    // and those cleared before it are recorded again.
+    // Settles the entries of adapters whose key the run changed but whose
+    // setting is not in force: the run did not restart them, or Windows
+    // asked for a restart of the computer for them. A run that answers 3010
+    // clears them, as that restart puts the setting in force; a run that
+    // fails answers 1, which hides it, so they stay owed a restart, which the
+    // next run does. Called after the run, and again after the programs'
+    // removal of /d: where the run fails after some were cleared (a clear
+    // that failed, or a removal), they are recorded again.
     void SettleUnrestarted()
     {
-        bool failing = JudgeOutcome(facts_).Code == DEPLOY_FAILED;
-        std::vector<JournalEntry> cleared;
         for (const Unrestarted& left : unrestarted_) {
-            if (failing) {
+            if (JudgeOutcome(facts_).Code == DEPLOY_FAILED) {
                 KeepOwed(left.Entry, !left.Recorded);
                 continue;
             }
@@ -438,16 +437,19 @@ public:
             // it on record in the SYSTEM hive.
             LSTATUS status = left.Recorded ? Clear(left.Entry.DriverKeyName, left.DisableAsked)
                                            : static_cast<LSTATUS>(ERROR_SUCCESS);
-            cleared.push_back(left.Entry); // or what the failed clear left of it
+            settled_.push_back(left.Entry); // or what the failed clear left of it
             if (status != ERROR_SUCCESS) {
                 facts_.JournalUnwritable = true;
-                failing = true;
                 Note("journal: " + DescribeEntry(left.Entry) + " could not be cleared (error " +
                      WithText(static_cast<DWORD>(status), system_) + ")");
-                for (const JournalEntry& entry : cleared) {
-                    KeepOwed(entry, true);
-                }
             }
+        }
+        unrestarted_.clear();
+        if (JudgeOutcome(facts_).Code == DEPLOY_FAILED) {
+            for (const JournalEntry& entry : settled_) {
+                KeepOwed(entry, true);
+            }
+            settled_.clear();
         }
     }
 
@@ -906,6 +908,7 @@ private:
         bool Recorded; // still in the journal; false: cleared after the enable
     };
     std::vector<Unrestarted> unrestarted_; // of those, the ones whose setting is not in force, for SettleUnrestarted
+    std::vector<JournalEntry> settled_;    // and those SettleUnrestarted cleared
 };
 
 } // namespace
@@ -949,10 +952,11 @@ int RunDeploy(int argc, const WCHAR* const* argv, DeploySystem* system)
         // first, whatever else this run may fail to do.
         if (deployment.Recover() && (action != SettingAction::Add || deployment.PlacePrograms())) {
             deployment.Run(argc, argv);
+            deployment.SettleUnrestarted();
             if (action == SettingAction::Delete) {
                 deployment.RemovePrograms();
+                deployment.SettleUnrestarted();
             }
-            deployment.SettleUnrestarted();
         }
     }
 

@@ -78,6 +78,17 @@ std::vector<std::string> FlushesAndClears()
     return seen;
 }
 
+// The number, as a fault's Nth counts them, of the last run's last flush,
+// which must be its last step: the flush of the journal after its last
+// clear.
+std::uint64_t LastFlush()
+{
+    std::vector<std::string> seen = FlushesAndClears();
+    EXPECT_TRUE(!seen.empty() && seen.back().rfind("flush", 0) == 0);
+    return static_cast<std::uint64_t>(
+        std::count_if(seen.begin(), seen.end(), [](const std::string& step) { return step.rfind("flush", 0) == 0; }));
+}
+
 // Two adapters, the second's driver refusing to stop, so that its disable
 // waits for the next boot; for /a, the first with its driver's own "0", for
 // /d, with the setting on both.
@@ -284,12 +295,7 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     unflushed.Faults[0].Device = 0;
     FakeDeploySystem flushes;
     ASSERT_EQ(Deploy(unflushed, u"/a", &flushes), DEPLOY_RESTART_NEEDED) << flushes.Log;
-    std::vector<std::string> order = FlushesAndClears();
-    ASSERT_TRUE(!order.empty() && order.back().rfind("flush", 0) == 0);
-    unflushed.Faults.push_back(testsupport::Failing(
-        Operation::RegFlushKey, 1117, std::count_if(order.begin(), order.end(), [](const std::string& step) {
-            return step.rfind("flush", 0) == 0;
-        })));
+    unflushed.Faults.push_back(testsupport::Failing(Operation::RegFlushKey, 1117, LastFlush()));
     // The first one's driver ignores the disable, and the run fails only
     // when it cannot clear the second one's entry, after the first one's
     // was judged: the first one's is still kept.
@@ -443,6 +449,26 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
         EXPECT_EQ(JournalOf(simulator::Current()).size(), c.left) << c.name << "\n" << system.Log;
         EXPECT_NE(system.Log.find(c.line), std::string::npos) << c.name << "\n" << system.Log;
     }
+    // A /d whose programs cannot be removed fails after the ignored
+    // adapter's entry was cleared: it is recorded again. One whose clear of
+    // that entry fails keeps the programs, as any failed run does.
+    simulator::Machine ignoredSet = ignoring;
+    for (simulator::Key& driverKey : ignoredSet.Registry) {
+        driverKey.Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x31, 0}});
+    }
+    FakeDeploySystem unremovable;
+    unremovable.InstallWorks = false;
+    EXPECT_EQ(Deploy(ignoredSet, u"/d", &unremovable), DEPLOY_FAILED) << unremovable.Log;
+    EXPECT_EQ(JournalOf(simulator::Current()).size(), 1u) << unremovable.Log;
+    EXPECT_NE(unremovable.Log.find("the run failed, so the restart its adapter's changed key waits for is owed"),
+              std::string::npos)
+        << unremovable.Log;
+    FakeDeploySystem removable;
+    ASSERT_EQ(Deploy(ignoredSet, u"/d", &removable), DEPLOY_RESTART_NEEDED) << removable.Log;
+    ignoredSet.Faults = {testsupport::Failing(Operation::RegFlushKey, 5, LastFlush())};
+    FakeDeploySystem unflushable;
+    EXPECT_EQ(Deploy(ignoredSet, u"/d", &unflushable), DEPLOY_FAILED) << unflushable.Log;
+    EXPECT_FALSE(unflushable.Removed) << unflushable.Log;
     // The missed adapter's entry was on disk before its key was written.
     FakeDeploySystem tracing;
     (void)Deploy(missed, u"/a", &tracing);
