@@ -137,23 +137,25 @@ StatesDone StatesDoneTo(DEVINST devInst)
     return done;
 }
 
+// Whether any state change of the device in this run, done or not, is such.
+template <typename Such> bool AnyStateChange(DEVINST devInst, Such such)
+{
+    const std::vector<observer::StateChange>& changes = observer::StateChanges();
+    return std::any_of(changes.begin(), changes.end(),
+                       [&](const observer::StateChange& change) { return change.DevInst == devInst && such(change); });
+}
+
 // Whether Windows asked for a restart of the computer after a state change
 // of the device in this run.
 bool RestartAskedFor(DEVINST devInst)
 {
-    const std::vector<observer::StateChange>& changes = observer::StateChanges();
-    return std::any_of(changes.begin(), changes.end(), [&](const observer::StateChange& change) {
-        return change.DevInst == devInst && change.RestartAsked;
-    });
+    return AnyStateChange(devInst, [](const observer::StateChange& change) { return change.RestartAsked; });
 }
 
 // Whether the class installer was asked to disable the device in this run.
 bool DisableAsked(DEVINST devInst)
 {
-    const std::vector<observer::StateChange>& changes = observer::StateChanges();
-    return std::any_of(changes.begin(), changes.end(), [&](const observer::StateChange& change) {
-        return change.DevInst == devInst && change.Change == DICS_DISABLE;
-    });
+    return AnyStateChange(devInst, [](const observer::StateChange& change) { return change.Change == DICS_DISABLE; });
 }
 
 // An adapter that reads disabled by the user, which this run never asked the
