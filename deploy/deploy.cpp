@@ -388,7 +388,9 @@ public:
         std::vector<PickedAdapter> before = judged;
         ReadAdaptersAgain(&judged);
         for (std::size_t i = 0; i < judged.size(); ++i) {
-            if (!IsAsWanted(before[i], action_) && IsAsWanted(judged[i], action_)) {
+            // One that cannot be read again may have been written.
+            if (!IsAsWanted(before[i], action_) &&
+                (IsAsWanted(judged[i], action_) || judged[i].Setting == SettingState::Unreadable)) {
                 keysChanged_.push_back(judged[i].DevInst);
             }
         }
@@ -511,10 +513,14 @@ private:
         return MakeDriverKeyPath(driverKeyName.c_str(), &path) && SameIgnoringAsciiCase(path.Text, adapter.KeyPath);
     }
 
-    // Whether the run brought the device's key to what the action wants.
-    bool KeyChanged(DEVINST devInst) const
+    // Whether the adapter's setting waits for its restart: the run may have
+    // brought its key to what the action wants, or an earlier run did and
+    // the recovery found it owed a restart.
+    bool SettingWaits(const observer::JournaledRestart& restart) const
     {
-        return devInst != 0 && std::find(keysChanged_.begin(), keysChanged_.end(), devInst) != keysChanged_.end();
+        return (restart.DevInst != 0 &&
+                std::find(keysChanged_.begin(), keysChanged_.end(), restart.DevInst) != keysChanged_.end()) ||
+               Owes(restart.Entry.DriverKeyName);
     }
 
     // Whether the recovery left the entry of that driver key name owed a
@@ -799,17 +805,24 @@ private:
                                                             ConfigurationCode(restart.StateRead) + ")") +
                      "; the next run enables it again");
             } else if (restart.Enabled) {
-                // One whose enable left it reading disabled, or unread, and
-                // that reads running after the run came up since.
-                LSTATUS cleared = restart.Kept ? Clear(restart.Entry.DriverKeyName, true) : restart.Cleared;
+                // One whose setting waits for the restart of the computer
+                // Windows asked for is left to SettleUnrestarted. Any other
+                // not cleared after its enable is cleared now: one whose
+                // enable left it reading disabled, or unread, and that reads
+                // running after the run came up since, or one whose restart
+                // was asked for though its setting does not wait for it.
+                bool restartWaits = SettingWaits(restart) && RestartAskedFor(restart.DevInst);
+                LSTATUS cleared = restart.ClearTried ? restart.Cleared
+                                  : restartWaits     ? static_cast<LSTATUS>(ERROR_SUCCESS)
+                                                     : Clear(restart.Entry.DriverKeyName, true);
                 if (cleared != ERROR_SUCCESS) {
                     facts_.JournalUnwritable = true;
                     Note(name + " enabled again, but its entry could not be cleared (error " +
                          WithText(static_cast<DWORD>(cleared), system_) + "): the next run enables it once more");
                     continue;
                 }
-                if (KeyChanged(restart.DevInst) && RestartAskedFor(restart.DevInst)) {
-                    unrestarted_.push_back({restart.Entry, true, false});
+                if (restartWaits) {
+                    unrestarted_.push_back({restart.Entry, true, !restart.ClearTried});
                 }
                 if (LeftWaiting(restart.Entry.DriverKeyName)) {
                     // The run's own restart did what the recovery could not,
@@ -825,7 +838,8 @@ private:
                                                    }),
                                     left->end());
                     }
-                    Note(name + " is cleared: the run's restart enabled its adapter, which the recovery had not");
+                    Note(name + (restartWaits ? " no longer waits for its recovery" : " is cleared") +
+                         ": the run's restart enabled its adapter, which the recovery had not");
                 }
             } else {
                 // An adapter the class installer was never asked to disable
@@ -848,7 +862,7 @@ private:
                     Note(name + " is kept: its adapter is still owed a restart, which the next run does");
                     continue;
                 }
-                if (KeyChanged(restart.DevInst) && !StatesDoneTo(restart.DevInst).Restarted) {
+                if (SettingWaits(restart) && !StatesDoneTo(restart.DevInst).Restarted) {
                     unrestarted_.push_back({restart.Entry, DisableAsked(restart.DevInst), true});
                     continue;
                 }

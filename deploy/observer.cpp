@@ -141,6 +141,28 @@ LSTATUS JournalKeyToWrite(HKEY root, const WCHAR* subKey, REGSAM access)
     return restart.Recorded;
 }
 
+// Clears the entry of a device enabled again and running once its install
+// parameters after the enable show that Windows asked for no restart of the
+// computer, after it or after its disable. One it asked for keeps its entry
+// until the run's outcome is known: a run cut short before then leaves the
+// restart to the next run, which asks for it again.
+void ClearOnceRestarted(DEVINST devInst, const observer::StateChange& enable)
+{
+    Notes& notes = Seen();
+    observer::JournaledRestart* restart = notes.Journaling ? JournaledOf(devInst) : nullptr;
+    if (restart == nullptr || enable.Change != DICS_ENABLE || !enable.Done || !restart->Enabled || restart->Kept ||
+        restart->ClearTried) {
+        return;
+    }
+    for (const observer::StateChange& change : notes.Changes) {
+        if (change.DevInst == devInst && change.RestartAsked) {
+            return;
+        }
+    }
+    restart->ClearTried = true;
+    restart->Cleared = ClearRestartOnceEnabled(restart->Entry.DriverKeyName);
+}
+
 } // namespace
 
 namespace observer {
@@ -292,7 +314,7 @@ BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO set, SP_DEVINFO_DA
             restart->Disabled = false;
             restart->Enabled = false;
             restart->Kept = false;
-            restart->Cleared = static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+            restart->ClearTried = false;
             restart->Recorded = restart->Entry.DriverKeyName.empty() ? static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND)
                                                                      : RecordRestart(restart->Entry);
         }
@@ -322,9 +344,6 @@ BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO set, SP_DEVINFO_DA
         bool disabled = false;
         restart->StateRead = ReadDisabled(deviceInfo->DevInst, &disabled);
         restart->Kept = restart->StateRead != CR_SUCCESS || disabled;
-        if (!restart->Kept) {
-            restart->Cleared = ClearRestartOnceEnabled(restart->Entry.DriverKeyName);
-        }
     }
     return done;
 }
@@ -344,6 +363,7 @@ BOOL SetupDiGetDeviceInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo,
             if (change->DevInst == deviceInfo->DevInst) {
                 change->ParamsRead = true;
                 change->RestartAsked = change->RestartAsked || restart;
+                ClearOnceRestarted(deviceInfo->DevInst, *change);
                 break;
             }
         }

@@ -61,14 +61,17 @@ struct JournaledRestart {
     platform::LSTATUS Recorded =
         platform::ERROR_SUCCESS; // not ERROR_SUCCESS: the entry was not recorded, and the disable refused
     bool Disabled = false;       // the class installer carried out the disable
-    bool Enabled = false;        // and then an enable: the entry was cleared, unless Kept
+    // And then an enable: the entry was cleared once the install parameters
+    // after it were read (ClearTried), unless Kept or Windows asked for a
+    // restart of the computer.
+    bool Enabled = false;
     // The class installer answered the enable, but the device read disabled
     // right after it (StateRead CR_SUCCESS), or its state could not be read
     // (StateRead): the entry stays until the device reads enabled.
     bool Kept = false;
     platform::CONFIGRET StateRead = platform::CR_SUCCESS;
-    // The status of clearing it after the enable; ERROR_FILE_NOT_FOUND until then.
-    platform::LSTATUS Cleared = static_cast<platform::LSTATUS>(platform::ERROR_FILE_NOT_FOUND);
+    bool ClearTried = false;
+    platform::LSTATUS Cleared = platform::ERROR_SUCCESS; // for ClearTried: the clear's status
     // A driver key the tool opened for writing that the deployment had not
     // recorded (an adapter its own walk did not pick: one plugged in since,
     // say), recorded then by its driver key name; or an entry owed a restart
@@ -86,7 +89,8 @@ struct JournaledRestart {
 // run (Journaled) is; any other is recorded and flushed then, and an open or
 // a disable whose entry cannot be recorded is refused (the call fails with
 // the journal's error). Once the class installer has enabled the device
-// again, the entry is cleared.
+// again, and its install parameters after that ask for no restart of the
+// computer, the entry is cleared.
 void KeepJournal(bool on);
 // Notes an entry the deployment recorded and flushed for a device before
 // the run.

@@ -281,13 +281,6 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     // of it changed, so nothing is owed.
     simulator::Machine unchanged = refused;
     unchanged.Registry[0].DenyFullAccess = true;
-    // The first one's driver refuses to stop, so Windows asks for a restart
-    // of the computer, and the second one's enable is refused: the first
-    // one's entry, cleared at its enable, is recorded again.
-    simulator::Machine vetoedInFailure = TwoAdapters();
-    vetoedInFailure.Devices[0].OnStateChange = simulator::Reaction::Vetoed;
-    vetoedInFailure.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 31, 0, platform::DICS_ENABLE)};
-    vetoedInFailure.Faults[0].Device = 1;
     // The first one's disable is refused, and its entry cannot be flushed
     // once deleted, last: the run fails with it, and records it again.
     simulator::Machine unflushed = TwoAdapters();
@@ -412,8 +405,6 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
          "0005 (ROOT\\SIMULATED\\0001) is kept: its adapter may be disabled"},
         {"a disable ignored, in a run that fails later", &uncleared, DEPLOY_FAILED, 2,
          "0001 (ROOT\\SIMULATED\\0000) is kept: the run failed"},
-        {"a restart asked for, in a run that fails", &vetoedInFailure, DEPLOY_FAILED, 2,
-         "0001 (ROOT\\SIMULATED\\0000) is recorded again: the run failed"},
         {"a clear that fails, after a refused disable", &unflushed, DEPLOY_FAILED, 1,
          "0001 (ROOT\\SIMULATED\\0000) is recorded again: the run failed"},
         {"an enable the driver ignored", &stuck, DEPLOY_FAILED, 1,
@@ -561,6 +552,82 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
         EXPECT_EQ(testsupport::CallsOf("SetupDiCallClassInstaller").size(), c.installerCalls) << c.name << "\n"
                                                                                               << second.Log;
         EXPECT_TRUE(JournalOf(simulator::Current()).empty()) << c.name << "\n" << second.Log;
+    }
+}
+
+// An adapter whose setting waits for a restart keeps its entry through runs
+// that fail or are cut short, so that the first run that completes restarts
+// it, or asks for the computer's restart: it never answers 0 for it.
+TEST(InterruptedRuns, ARestartTheSettingWaitsForOutlivesRunsThatFailOrAreCutShort)
+{
+    const auto at = [](const char* index, const char* stateChange) {
+        return [=](const simulator::Call& call) {
+            return call.Operation == "SetupDiCallClassInstaller" && call.Argument("index") == index &&
+                   call.Argument("stateChange") == stateChange;
+        };
+    };
+    const auto any = [](const simulator::Call&) { return true; };
+    FakeDeploySystem probe;
+    // The first one's driver ignores the disable; the second one's enable is
+    // refused, in every run: the first one is owed its restart in the
+    // second run too.
+    simulator::Machine ignoredTwice = TwoAdapters();
+    ignoredTwice.Devices[0].OnStateChange = simulator::Reaction::Ignore;
+    ignoredTwice.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 31, 0, platform::DICS_ENABLE)};
+    ignoredTwice.Faults[0].Device = 1;
+    // The first one's driver ignores the disable, and its key, written,
+    // cannot be read after the run.
+    simulator::Machine unreadAfter = TwoAdapters();
+    unreadAfter.Devices[0].OnStateChange = simulator::Reaction::Ignore;
+    (void)Deploy(unreadAfter, u"/a", &probe);
+    unreadAfter.Faults = {
+        testsupport::Failing(Operation::RegQueryValueExW, 5, FirstCallAfter(at("1", "1"), "RegQueryValueExW", any))};
+    // The first one's driver refuses to stop, and the journal cannot be
+    // flushed after the first clear that follows its enable.
+    simulator::Machine vetoedUnflushed = TwoAdapters();
+    vetoedUnflushed.Devices[0].OnStateChange = simulator::Reaction::Vetoed;
+    (void)Deploy(vetoedUnflushed, u"/a", &probe);
+    vetoedUnflushed.Faults = {
+        testsupport::Failing(Operation::RegFlushKey, 5, FirstCallAfter(at("0", "1"), "RegFlushKey", any) + 1)};
+    // The first one's driver refuses to stop, and the run is killed at the
+    // second one's enable.
+    simulator::Machine vetoedKilled = TwoAdapters();
+    vetoedKilled.Devices[0].OnStateChange = simulator::Reaction::Vetoed;
+    (void)Deploy(vetoedKilled, u"/a", &probe);
+    vetoedKilled.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 0,
+                                                FirstCallAfter(at("1", "2"), "SetupDiCallClassInstaller", any))};
+    vetoedKilled.Faults[0].Kill = true;
+    struct Case {
+        const char* name;
+        const simulator::Machine* machine;
+        int runs; // with the faults
+    } cases[] = {
+        {"a disable ignored, in two runs that fail", &ignoredTwice, 2},
+        {"a key written, unread after the run", &unreadAfter, 1},
+        {"a restart asked for, the journal unflushed after its enable", &vetoedUnflushed, 1},
+        {"a restart asked for, the run killed later", &vetoedKilled, 1},
+    };
+    for (const Case& c : cases) {
+        simulator::Machine machine = *c.machine;
+        std::string logs;
+        for (int run = 0; run < c.runs; ++run) {
+            FakeDeploySystem failing;
+            try {
+                EXPECT_EQ(Deploy(machine, u"/a", &failing), DEPLOY_FAILED) << c.name << "\n" << failing.Log;
+            } catch (const simulator::Killed&) {
+                EXPECT_TRUE(machine.Faults[0].Kill) << c.name;
+            }
+            logs += failing.Log;
+            std::vector<simulator::Fault> faults = machine.Faults;
+            machine = simulator::Current();
+            machine.Faults = faults;
+        }
+        machine.Faults.clear();
+        FakeDeploySystem next;
+        EXPECT_EQ(Deploy(machine, u"/a", &next), DEPLOY_RESTART_NEEDED) << c.name << "\n" << logs << next.Log;
+        const simulator::Machine& done = simulator::Current();
+        EXPECT_FALSE(Disabled(done.Devices[0]) || Disabled(done.Devices[1])) << c.name;
+        EXPECT_TRUE(JournalOf(done).empty()) << c.name << "\n" << next.Log;
     }
 }
 
