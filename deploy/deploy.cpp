@@ -422,9 +422,9 @@ public:
         }
     }
 
-    // Settles the entries of adapters whose key the run changed but whose
-    // setting is not in force: the run did not restart them, or Windows
-    // asked for a restart of the computer for them. A run that answers 3010
+    // Settles the entries of adapters whose setting waits for a restart (see
+    // SettingWaits) and is not in force: the run did not restart them, or
+    // Windows asked for a restart of the computer for them. A run that answers 3010
     // clears them, as that restart puts the setting in force; a run that
     // fails answers 1, which hides it, so they stay owed a restart, which the
     // next run does. Called after the run, and again after the programs'
@@ -773,8 +773,9 @@ private:
     // not carry out and that run as they did, and of those whose enable left
     // them disabled or unread but that read enabled after the run; keeps,
     // and names, those that may be disabled now or at the next boot, for the
-    // next run to enable. Those whose key the run changed but that it did
-    // not restart are left to SettleUnrestarted.
+    // next run to enable. Those whose setting waits for a restart that the
+    // run did not do, or that Windows asked for, are left to
+    // SettleUnrestarted.
     void FinishJournal(const std::vector<PickedAdapter>& adapters)
     {
         for (const observer::JournaledRestart& restart : observer::JournaledRestarts()) {
