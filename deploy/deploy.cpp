@@ -599,8 +599,9 @@ private:
                 // Should the tool's own walk pick it, its entry stays as it is.
                 observer::JournaledOwed(missed[i]);
                 ++facts_.RestartsStillOwed;
-                Note(entry + " is owed a restart, but its adapter was not picked by the walk before the run: its "
-                             "entry is kept, for the next run to restart it");
+                Note(entry +
+                     " is owed a restart, but its adapter was not picked by the walk before the run: its "
+                     "entry is kept, for the tool's restart should its own walk pick it, else for the next run's");
                 continue;
             }
             LSTATUS cleared = Clear(missed[i].DriverKeyName, false);
