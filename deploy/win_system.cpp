@@ -779,5 +779,5 @@ bool WindowsDeploySystem::RemovePrograms(ProgramsDone* done, std::string* proble
 void WindowsDeploySystem::Warn(const std::string& line)
 {
     std::string text = line + "\n";
-    winconsole::WriteError(text.data(), text.size());
+    (void)winconsole::WriteError(text.data(), text.size());
 }

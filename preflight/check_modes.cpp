@@ -68,20 +68,26 @@ ModeReply ReplyInMode(const std::string& option, const CheckAnswer& answer)
     while (verdict < 3 && VERDICTS[verdict] != answer.ExitCode) {
         ++verdict;
     }
-    const Reply& reply = mode != nullptr ? mode->Replies[verdict] : MODES[0].Replies[3];
+    const Mode& chosen = mode != nullptr ? *mode : MODES[0];
+    const Reply& reply = chosen.Replies[mode != nullptr ? verdict : 3];
+    bool inOutput = false;
+    for (const Reply& other : chosen.Replies) {
+        inOutput = inOutput || (other.ExitCode == reply.ExitCode &&
+                                (other.What != reply.What || std::string(other.Word) != reply.Word));
+    }
     // One line, whatever a name or a reason in it holds.
     std::string line = EscapeControlCharacters(answer.Line);
     switch (reply.What) {
     case Shown::Line:
-        return {reply.ExitCode, line + "\n", ""};
+        return {reply.ExitCode, line + "\n", "", inOutput};
     case Shown::Nothing:
-        return {reply.ExitCode, "", ""};
+        return {reply.ExitCode, "", "", inOutput};
     case Shown::Word:
-        return {reply.ExitCode, std::string(reply.Word) + "\n", ""};
+        return {reply.ExitCode, std::string(reply.Word) + "\n", "", inOutput};
     case Shown::LineOnError:
         break;
     }
-    return {reply.ExitCode, "", "tessary-preflight: " + line + "\n"};
+    return {reply.ExitCode, "", "tessary-preflight: " + line + "\n", inOutput};
 }
 
 PreflightCommand ReadPreflightCommand(int argc, const platform::WCHAR* const* argv)

@@ -11,6 +11,9 @@ struct ModeReply {
     int ExitCode;
     std::string Out;   // standard output, a whole line with its "\n", or nothing
     std::string Error; // standard error, likewise
+    // The system reads the answer from the output, not from the exit code
+    // alone: another verdict answers the same code with other output.
+    bool AnswerInOutput = false;
 };
 
 // The modes, by option:

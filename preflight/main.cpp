@@ -32,7 +32,7 @@ void Print(const std::string& text)
 // Text for standard error, shown on a console in any code page.
 void PrintError(const std::string& text)
 {
-    winconsole::WriteError(text.data(), text.size());
+    (void)winconsole::WriteError(text.data(), text.size());
 }
 
 int Fail(const std::string& problem)
@@ -49,7 +49,13 @@ std::string Utf8(const wchar_t* text)
 int Answer(const PreflightCommand& command, const CheckAnswer& answer)
 {
     ModeReply reply = ReplyInMode(command.Mode, answer);
-    Print(reply.Out);
+    // Where the system reads the answer from the output, an output that
+    // could not be written is no answer, and not the one that no output
+    // gives (a detection's "not installed").
+    if (!winconsole::WriteOutput(reply.Out.data(), reply.Out.size()) && reply.AnswerInOutput) {
+        PrintError("tessary-preflight: the answer could not be written to standard output\n");
+        return CHECK_UNREADABLE;
+    }
     PrintError(reply.Error);
     return reply.ExitCode;
 }

@@ -7,15 +7,15 @@
 
 namespace {
 
-void WriteStream(DWORD which, std::FILE* stream, const char* text, std::size_t length)
+bool WriteStream(DWORD which, std::FILE* stream, const char* text, std::size_t length)
 {
     HANDLE output = GetStdHandle(which);
     DWORD mode = 0;
     if (output == INVALID_HANDLE_VALUE || output == nullptr || !GetConsoleMode(output, &mode)) {
-        (void)std::fwrite(text, 1, length, stream);
-        (void)std::fflush(stream);
-        return;
+        bool written = std::fwrite(text, 1, length, stream) == length;
+        return std::fflush(stream) == 0 && written;
     }
+    bool written = true;
     // At most one code unit per byte, and a CR before each LF.
     WCHAR wide[2 * 1024];
     while (length > 0) {
@@ -35,25 +35,27 @@ void WriteStream(DWORD which, std::FILE* stream, const char* text, std::size_t l
             }
             wide[count++] = decoded[i];
         }
-        DWORD written = 0;
-        WriteConsoleW(output, wide, static_cast<DWORD>(count), &written, nullptr);
+        DWORD shown = 0;
+        written = WriteConsoleW(output, wide, static_cast<DWORD>(count), &shown, nullptr) != FALSE &&
+                  shown == static_cast<DWORD>(count) && written;
         text += chunk;
         length -= static_cast<std::size_t>(chunk);
     }
+    return written;
 }
 
 } // namespace
 
 namespace winconsole {
 
-void WriteOutput(const char* text, std::size_t length)
+bool WriteOutput(const char* text, std::size_t length)
 {
-    WriteStream(STD_OUTPUT_HANDLE, stdout, text, length);
+    return WriteStream(STD_OUTPUT_HANDLE, stdout, text, length);
 }
 
-void WriteError(const char* text, std::size_t length)
+bool WriteError(const char* text, std::size_t length)
 {
-    WriteStream(STD_ERROR_HANDLE, stderr, text, length);
+    return WriteStream(STD_ERROR_HANDLE, stderr, text, length);
 }
 
 } // namespace winconsole

@@ -239,7 +239,7 @@ DWORD GetLastError()
 
 void WriteStandardOutput(const char* text, SIZE_T length)
 {
-    winconsole::WriteOutput(text, length);
+    (void)winconsole::WriteOutput(text, length); // the tool answers nothing by its output
 }
 
 } // namespace windows

@@ -49,7 +49,13 @@ std::string Texts()
 
 void WriteTexts(bool toError)
 {
-    void (*write)(const char*, std::size_t) = toError ? winconsole::WriteError : platform::WriteStandardOutput;
+    auto write = [toError](const char* text, std::size_t length) {
+        if (toError) {
+            (void)winconsole::WriteError(text, length);
+        } else {
+            platform::WriteStandardOutput(text, length);
+        }
+    };
     write(CYRILLIC_AND_BEYOND_THE_BMP, std::strlen(CYRILLIC_AND_BEYOND_THE_BMP));
     if (toError) {
         write(FROM_AN_UNPAIRED_SURROGATE, std::strlen(FROM_AN_UNPAIRED_SURROGATE));

@@ -85,6 +85,15 @@ for case in "intune-detection.ps1|0|$none" "configmgr-detection.ps1|0|$none" \
   [ "$status" = "$want_status" ] && [ "$last" = "$want_line" ] && [ ! -s "$script.err" ] ||
     fail "$script ($program $arguments): status $status, last line '$last': $(cat "$script.err")"
 done
+# An answer read from the output that cannot be written fails the detection,
+# rather than read as "not installed"; one the exit code carries stands.
+for case in "--detect|4" "--compliance-value|4" "--check|3"; do
+  IFS='|' read -r mode want_status <<<"$case"
+  status=0
+  run "C:\\Program Files\\Tessary\\tessary-preflight.exe" "$mode" /a >/dev/full 2>full.err || status=$?
+  [ "$status" = "$want_status" ] && { [ "$status" != 4 ] || grep -q 'answer could not be written' full.err; } ||
+    fail "$mode /a into a full device: status $status: $(cat full.err)"
+done
 
 # A pre-flight that is not the package's, or a link to another file, is
 # refused, and nothing is installed from the package beside it. (Windows
