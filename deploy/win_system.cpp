@@ -200,8 +200,8 @@ bool SameFile(HANDLE first, HANDLE second)
            a.nFileIndexLow == b.nFileIndexLow;
 }
 
-// A program to install, read whole through a handle that does not follow a
-// link: a link, whatever it leads to, is refused.
+// A program to install, opened through a handle that does not follow a link
+// (a link, whatever it leads to, is refused), and read whole.
 struct Source {
     Handle File;
     std::string Bytes;
@@ -221,7 +221,19 @@ bool ReadSource(const std::wstring& path, Source* source, std::string* problem)
         *problem = Narrow(path) + " is a link, a junction or a folder, not a program";
         return false;
     }
-    if (!winfiles::ReadAll(source->File.Get(), MAX_PROGRAM_BYTES, &source->Bytes)) {
+    // A reparse point that holds its own data (a deduplicated, compressed or
+    // cloud file) gives it only to a handle that does not open the reparse
+    // point itself: the same file, opened again through this handle.
+    Handle data(::ReOpenFile(source->File.Get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, 0));
+    if (!data.Valid()) {
+        *problem = Narrow(path) + " cannot be opened to read (" + Error(::GetLastError()) + ")";
+        return false;
+    }
+    if (!SameFile(source->File.Get(), data.Get())) {
+        *problem = Narrow(path) + " became a link while it was read";
+        return false;
+    }
+    if (!winfiles::ReadAll(data.Get(), MAX_PROGRAM_BYTES, &source->Bytes)) {
         *problem = Narrow(path) + " cannot be read (" + Error(::GetLastError()) + ")";
         return false;
     }
