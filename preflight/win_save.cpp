@@ -95,8 +95,9 @@ bool SnapshotFile::Open(const std::wstring& path, std::string* problem)
     }
     folderPath_ = LongPath(given);
     // Held without sharing delete: the folder, and every folder above it,
-    // cannot be renamed or removed while it is open.
-    Handle folder(::CreateFileW(folderPath_.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+    // cannot be renamed or removed while it is open; the file is renamed
+    // into it through this handle.
+    Handle folder(::CreateFileW(folderPath_.c_str(), FILE_LIST_DIRECTORY | FILE_ADD_FILE | FILE_READ_ATTRIBUTES,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     BY_HANDLE_FILE_INFORMATION info = {};
@@ -158,8 +159,15 @@ bool SnapshotFile::Write(const std::string& bytes, std::string* problem)
     }
     std::wstring temporary = Joined(folderPath_, L"." + base + L".tmp-" + std::to_wstring(::GetCurrentProcessId()) +
                                                      L"-" + std::to_wstring(::GetTickCount64()));
-    // The file is checked again, now that the snapshot is taken: it may have
-    // been made or changed meanwhile.
+    // The folder and the file are checked again, now that the snapshot is
+    // taken: an empty folder may have been made a junction meanwhile, and
+    // the file made or changed. (Whatever the folder's path leads to later,
+    // the file goes into the folder held open.)
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!::GetFileInformationByHandle(folder_, &info) || winfiles::IsLink(folder_, info.dwFileAttributes)) {
+        *problem = "its folder became a link or a junction while the snapshot was taken";
+        return false;
+    }
     if (!CheckReplaced(path, problem)) {
         return false;
     }
@@ -174,7 +182,7 @@ bool SnapshotFile::Write(const std::string& bytes, std::string* problem)
         (void)winfiles::DeleteByHandle(file.Get());
         return false;
     }
-    if (!winfiles::RenameByHandle(file.Get(), path)) {
+    if (!winfiles::RenameByHandle(file.Get(), name_, folder_)) {
         *problem = "cannot rename " + Narrow(temporary) + " to it (" + Error(::GetLastError()) + ")";
         (void)winfiles::DeleteByHandle(file.Get());
         return false;

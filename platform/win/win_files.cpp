@@ -140,15 +140,43 @@ bool DeleteByHandle(HANDLE file)
     return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
 }
 
-bool RenameByHandle(HANDLE file, const std::wstring& path)
+bool RenameByHandle(HANDLE file, const std::wstring& path, HANDLE folder)
 {
     std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + (path.size() + 1) * sizeof(wchar_t));
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
     rename->ReplaceIfExists = TRUE;
-    rename->RootDirectory = nullptr;
+    rename->RootDirectory = folder;
     rename->FileNameLength = static_cast<DWORD>(path.size() * sizeof(wchar_t));
     std::copy(path.begin(), path.end(), rename->FileName);
-    return ::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
+    if (folder == nullptr) {
+        return ::SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
+    }
+    // A name below a folder's handle goes to the file system's own call, as
+    // it stands: kernel32 may make it a full path first (Wine's does), which
+    // a root folder does not take. The record is the file system's
+    // FILE_RENAME_INFORMATION; ntdll is in every process.
+    struct IoStatus {
+        LONG_PTR Status;
+        ULONG_PTR Information;
+    };
+    constexpr ULONG FILE_RENAME_INFORMATION_CLASS = 10;
+    using SetInformation = LONG(WINAPI*)(HANDLE, IoStatus*, void*, ULONG, ULONG);
+    using StatusToError = ULONG(WINAPI*)(LONG);
+    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    FARPROC set = ntdll != nullptr ? ::GetProcAddress(ntdll, "NtSetInformationFile") : nullptr;
+    FARPROC toError = ntdll != nullptr ? ::GetProcAddress(ntdll, "RtlNtStatusToDosError") : nullptr;
+    if (set == nullptr || toError == nullptr) {
+        ::SetLastError(ERROR_PROC_NOT_FOUND);
+        return false;
+    }
+    IoStatus io = {};
+    LONG status = reinterpret_cast<SetInformation>(reinterpret_cast<void*>(set))(
+        file, &io, buffer.data(), static_cast<ULONG>(buffer.size()), FILE_RENAME_INFORMATION_CLASS);
+    if (status < 0) {
+        ::SetLastError(reinterpret_cast<StatusToError>(reinterpret_cast<void*>(toError))(status));
+        return false;
+    }
+    return true;
 }
 
 std::vector<BYTE> ProcessUser()

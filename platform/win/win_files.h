@@ -91,8 +91,9 @@ bool ReadAll(HANDLE file, long long maxBytes, std::string* bytes);
 bool DeleteByHandle(HANDLE file);
 
 // Renames the file a handle with DELETE access is open on to path, replacing
-// what is there.
-bool RenameByHandle(HANDLE file, const std::wstring& path);
+// what is there; with a folder's handle, path is a name in that folder,
+// wherever its path may lead by then.
+bool RenameByHandle(HANDLE file, const std::wstring& path, HANDLE folder = nullptr);
 
 // The TOKEN_USER of the account the process runs as; empty when it cannot
 // be read.
