@@ -137,25 +137,13 @@ StatesDone StatesDoneTo(DEVINST devInst)
     return done;
 }
 
-// Whether any state change of the device in this run, done or not, is such.
-template <typename Such> bool AnyStateChange(DEVINST devInst, Such such)
-{
-    const std::vector<observer::StateChange>& changes = observer::StateChanges();
-    return std::any_of(changes.begin(), changes.end(),
-                       [&](const observer::StateChange& change) { return change.DevInst == devInst && such(change); });
-}
-
-// Whether Windows asked for a restart of the computer after a state change
-// of the device in this run.
-bool RestartAskedFor(DEVINST devInst)
-{
-    return AnyStateChange(devInst, [](const observer::StateChange& change) { return change.RestartAsked; });
-}
-
 // Whether the class installer was asked to disable the device in this run.
 bool DisableAsked(DEVINST devInst)
 {
-    return AnyStateChange(devInst, [](const observer::StateChange& change) { return change.Change == DICS_DISABLE; });
+    const std::vector<observer::StateChange>& changes = observer::StateChanges();
+    return std::any_of(changes.begin(), changes.end(), [&](const observer::StateChange& change) {
+        return change.DevInst == devInst && change.Change == DICS_DISABLE;
+    });
 }
 
 // An adapter that reads disabled by the user, which this run never asked the
@@ -813,7 +801,7 @@ private:
                 // enable left it reading disabled, or unread, and that reads
                 // running after the run came up since, or one whose restart
                 // was asked for though its setting does not wait for it.
-                bool restartWaits = SettingWaits(restart) && RestartAskedFor(restart.DevInst);
+                bool restartWaits = SettingWaits(restart) && observer::RestartRequested(restart.DevInst);
                 LSTATUS cleared = restart.ClearTried ? restart.Cleared
                                   : restartWaits     ? static_cast<LSTATUS>(ERROR_SUCCESS)
                                                      : Clear(restart.Entry.DriverKeyName, true);

@@ -1,5 +1,6 @@
 #include "deploy/observer.h"
 
+#include <algorithm>
 #include <map>
 
 #include "common/unicode.h"
@@ -154,10 +155,8 @@ void ClearOnceRestarted(DEVINST devInst, const observer::StateChange& enable)
         restart->ClearTried) {
         return;
     }
-    for (const observer::StateChange& change : notes.Changes) {
-        if (change.DevInst == devInst && change.RestartAsked) {
-            return;
-        }
+    if (observer::RestartRequested(devInst)) {
+        return;
     }
     restart->ClearTried = true;
     restart->Cleared = ClearRestartOnceEnabled(restart->Entry.DriverKeyName);
@@ -192,6 +191,13 @@ const std::vector<StateChange>& StateChanges()
 bool RestartRequested()
 {
     return Seen().RestartRequested;
+}
+
+bool RestartRequested(DEVINST devInst)
+{
+    const std::vector<StateChange>& changes = Seen().Changes;
+    return std::any_of(changes.begin(), changes.end(),
+                       [&](const StateChange& change) { return change.DevInst == devInst && change.RestartAsked; });
 }
 
 void KeepJournal(bool on)

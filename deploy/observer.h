@@ -52,6 +52,8 @@ const std::vector<StateChange>& StateChanges();
 // Whether install parameters read while recording carried DI_NEEDRESTART or
 // DI_NEEDREBOOT: the platform asked for a restart of the computer.
 bool RestartRequested();
+// Whether they did so after a state change of that device.
+bool RestartRequested(platform::DEVINST devInst);
 
 // A restart the journal recorded while recording and keeping it: the device,
 // its entry, and what the class installer did with it since.
