@@ -376,9 +376,11 @@ public:
         std::vector<PickedAdapter> before = judged;
         ReadAdaptersAgain(&judged);
         for (std::size_t i = 0; i < judged.size(); ++i) {
-            // One that cannot be read again may have been written.
+            // One that cannot be read again may have been written, if the
+            // tool could open it to write.
             if (!IsAsWanted(before[i], action_) &&
-                (IsAsWanted(judged[i], action_) || judged[i].Setting == SettingState::Unreadable)) {
+                (IsAsWanted(judged[i], action_) ||
+                 (judged[i].Setting == SettingState::Unreadable && ToolCouldWrite(judged[i])))) {
                 keysChanged_.push_back(judged[i].DevInst);
             }
         }
@@ -499,6 +501,15 @@ private:
     {
         TextField path = {};
         return MakeDriverKeyPath(driverKeyName.c_str(), &path) && SameIgnoringAsciiCase(path.Text, adapter.KeyPath);
+    }
+
+    // Whether the tool opened the adapter's driver key for writing.
+    static bool ToolCouldWrite(const PickedAdapter& adapter)
+    {
+        const std::vector<observer::JournaledRestart>& restarts = observer::JournaledRestarts();
+        return std::any_of(restarts.begin(), restarts.end(), [&](const observer::JournaledRestart& restart) {
+            return restart.KeyWritable && Names(restart.Entry.DriverKeyName, adapter);
+        });
     }
 
     // Whether the adapter's setting waits for its restart: the run may have
@@ -907,7 +918,7 @@ private:
     // tool opened them.
     std::vector<JournalEntry> keyLogged_;
     std::size_t keptOwed_ = 0;         // entries owed a restart the tool did not reach, kept
-    std::vector<DEVINST> keysChanged_; // adapters whose key the run brought to what the action wants
+    std::vector<DEVINST> keysChanged_; // adapters whose key the run brought to what the action wants, or may have
     struct Unrestarted {
         JournalEntry Entry;
         bool DisableAsked;

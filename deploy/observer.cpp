@@ -110,9 +110,13 @@ observer::JournaledRestart UnlistedRestart(const JournalEntry& entry, const std:
 
 // A driver key the tool is about to open for writing that no entry names yet
 // gets one, on disk, first; its key is read as it stands, for the log. The
-// journal's error when the entry cannot be recorded.
-LSTATUS JournalKeyToWrite(HKEY root, const WCHAR* subKey, REGSAM access)
+// journal's error when the entry cannot be recorded; *which, the index of the
+// key's record, or NOT_JOURNALED for a key that is no driver key opened to
+// write.
+constexpr std::size_t NOT_JOURNALED = static_cast<std::size_t>(-1);
+LSTATUS JournalKeyToWrite(HKEY root, const WCHAR* subKey, REGSAM access, std::size_t* which)
 {
+    *which = NOT_JOURNALED;
     constexpr std::size_t PREFIX_UNITS = sizeof(DRIVER_KEY_PREFIX) / sizeof(WCHAR) - 1;
     Notes& notes = Seen();
     if (!notes.Recording || !notes.Journaling || root != HKEY_LOCAL_MACHINE || subKey == nullptr ||
@@ -125,6 +129,7 @@ LSTATUS JournalKeyToWrite(HKEY root, const WCHAR* subKey, REGSAM access)
         return ERROR_SUCCESS;
     }
     if (observer::JournaledRestart* known = JournaledByName(path.substr(PREFIX_UNITS), false)) {
+        *which = static_cast<std::size_t>(known - notes.Journaled.data());
         bool first = known->Unlisted && !known->KeyOpened;
         known->KeyOpened = true;
         if (first && notes.OnUnlistedKey != nullptr) {
@@ -135,6 +140,7 @@ LSTATUS JournalKeyToWrite(HKEY root, const WCHAR* subKey, REGSAM access)
     observer::JournaledRestart restart = UnlistedRestart({path.substr(PREFIX_UNITS), u""}, path);
     restart.KeyOpened = true;
     restart.Recorded = RecordRestart(restart.Entry, true);
+    *which = notes.Journaled.size();
     notes.Journaled.push_back(restart);
     if (restart.Recorded == ERROR_SUCCESS && notes.OnUnlistedKey != nullptr) {
         notes.OnUnlistedKey(restart, notes.OnUnlistedKeyContext);
@@ -144,7 +150,8 @@ LSTATUS JournalKeyToWrite(HKEY root, const WCHAR* subKey, REGSAM access)
 
 // Clears the entry of a device enabled again and running once its install
 // parameters after the enable show that Windows asked for no restart of the
-// computer, after it or after its disable. One it asked for keeps its entry
+// computer after any state change of the device since recording began (the
+// recovery's enable included). One it asked for keeps its entry
 // until the run's outcome is known: a run cut short before then leaves the
 // restart to the next run, which asks for it again.
 void ClearOnceRestarted(DEVINST devInst, const observer::StateChange& enable)
@@ -388,12 +395,17 @@ BOOL SetupDiDestroyDeviceInfoList(HDEVINFO set)
 
 LSTATUS RegOpenKeyExW(HKEY key, const WCHAR* subKey, DWORD options, REGSAM samDesired, HKEY* result)
 {
-    LSTATUS journaled = JournalKeyToWrite(key, subKey, samDesired);
+    std::size_t which = NOT_JOURNALED;
+    LSTATUS journaled = JournalKeyToWrite(key, subKey, samDesired, &which);
     if (journaled != ERROR_SUCCESS) {
         // The key is not opened, and nothing written, without its entry.
         return Returned("RegOpenKeyExW", journaled);
     }
-    return Returned("RegOpenKeyExW", Under().RegOpenKeyExW(key, subKey, options, samDesired, result));
+    LSTATUS opened = Under().RegOpenKeyExW(key, subKey, options, samDesired, result);
+    if (opened == ERROR_SUCCESS && which != NOT_JOURNALED) {
+        Seen().Journaled[which].KeyWritable = true;
+    }
+    return Returned("RegOpenKeyExW", opened);
 }
 
 LSTATUS RegSetValueExW(HKEY key, const WCHAR* valueName, DWORD reserved, DWORD type, const BYTE* data, DWORD dataSize)

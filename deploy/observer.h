@@ -52,7 +52,7 @@ const std::vector<StateChange>& StateChanges();
 // Whether install parameters read while recording carried DI_NEEDRESTART or
 // DI_NEEDREBOOT: the platform asked for a restart of the computer.
 bool RestartRequested();
-// Whether they did so after a state change of that device.
+// Whether they did so after any state change of that device.
 bool RestartRequested(platform::DEVINST devInst);
 
 // A restart the journal recorded while recording and keeping it: the device,
@@ -81,7 +81,8 @@ struct JournaledRestart {
     // it stood, read just before.
     bool Unlisted = false;
     bool Owed = false;
-    bool KeyOpened = false; // the tool opened its driver key for writing: its walk reached it
+    bool KeyOpened = false;   // the tool opened its driver key for writing: its walk reached it
+    bool KeyWritable = false; // and that open succeeded: the tool may have written the key
     PickedAdapter Before;
 };
 

@@ -281,6 +281,10 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     // of it changed, so nothing is owed.
     simulator::Machine unchanged = refused;
     unchanged.Registry[0].DenyFullAccess = true;
+    // As that, but the first one's key cannot be opened at all, before or
+    // after the run: the tool cannot have written it either.
+    simulator::Machine unopenable = refused;
+    unopenable.Registry[0].DenyRead = true;
     // The first one's disable is refused, and its entry cannot be flushed
     // once deleted, last: the run fails with it, and records it again.
     simulator::Machine unflushed = TwoAdapters();
@@ -402,6 +406,8 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
          "0001 (ROOT\\SIMULATED\\0000) is kept: the run failed, so the restart its adapter's changed key "
          "waits for is owed to the next run\n"},
         {"a disable refused, its key unwritable, in a run that fails", &unchanged, DEPLOY_FAILED, 1,
+         "0005 (ROOT\\SIMULATED\\0001) is kept: its adapter may be disabled"},
+        {"a disable refused, its key unopenable, in a run that fails", &unopenable, DEPLOY_FAILED, 1,
          "0005 (ROOT\\SIMULATED\\0001) is kept: its adapter may be disabled"},
         {"a disable ignored, in a run that fails later", &uncleared, DEPLOY_FAILED, 2,
          "0001 (ROOT\\SIMULATED\\0000) is kept: the run failed"},
