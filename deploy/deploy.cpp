@@ -381,7 +381,7 @@ public:
             if (!IsAsWanted(before[i], action_) &&
                 (IsAsWanted(judged[i], action_) ||
                  (judged[i].Setting == SettingState::Unreadable && ToolCouldWrite(judged[i])))) {
-                keysChanged_.push_back(judged[i].DevInst);
+                keysChanged_.push_back(judged[i]);
             }
         }
         std::vector<PickedAdapter> ours;
@@ -517,8 +517,11 @@ private:
     // the recovery found it owed a restart.
     bool SettingWaits(const observer::JournaledRestart& restart) const
     {
-        return (restart.DevInst != 0 &&
-                std::find(keysChanged_.begin(), keysChanged_.end(), restart.DevInst) != keysChanged_.end()) ||
+        return std::any_of(keysChanged_.begin(), keysChanged_.end(),
+                           [&](const PickedAdapter& adapter) {
+                               return (restart.DevInst != 0 && adapter.DevInst == restart.DevInst) ||
+                                      Names(restart.Entry.DriverKeyName, adapter);
+                           }) ||
                Owes(restart.Entry.DriverKeyName);
     }
 
@@ -787,12 +790,18 @@ private:
                 // A value written whose flush failed is not left to name an
                 // adapter that was never disabled; the run could not keep
                 // its journal. An interrupted run's entry stays, settled or
-                // not, and still owed a restart or not.
+                // not, and still owed a restart or not; one whose key the
+                // run changed is owed its restart, and SettleUnrestarted
+                // records it again as the run fails.
                 facts_.JournalUnwritable = true;
                 bool left = waits || Owes(restart.Entry.DriverKeyName);
-                LSTATUS cleared = restart.Entry.DriverKeyName.empty() || left
+                bool owed = !left && !restart.Entry.DriverKeyName.empty() && SettingWaits(restart);
+                LSTATUS cleared = restart.Entry.DriverKeyName.empty() || left || owed
                                       ? static_cast<LSTATUS>(ERROR_SUCCESS)
                                       : Clear(restart.Entry.DriverKeyName, false);
+                if (owed) {
+                    unrestarted_.push_back({restart.Entry, false, false});
+                }
                 Note(name + " could not be recorded (error " + WithText(static_cast<DWORD>(restart.Recorded), system_) +
                      "), so its adapter was not disabled" +
                      (cleared != ERROR_SUCCESS ? "; what was written of it could not be cleared (error " +
@@ -917,8 +926,8 @@ private:
     // Adapters only the tool's walk picked, whose keys were noted as the
     // tool opened them.
     std::vector<JournalEntry> keyLogged_;
-    std::size_t keptOwed_ = 0;         // entries owed a restart the tool did not reach, kept
-    std::vector<DEVINST> keysChanged_; // adapters whose key the run brought to what the action wants, or may have
+    std::size_t keptOwed_ = 0;               // entries owed a restart the tool did not reach, kept
+    std::vector<PickedAdapter> keysChanged_; // adapters whose key the run brought to what the action wants, or may have
     struct Unrestarted {
         JournalEntry Entry;
         bool DisableAsked;

@@ -310,6 +310,21 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     missed.Faults[0].Device = 1;
     missed.Faults[1].Device = 1;
     missed.Registry[1].Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x30, 0}});
+    // As that, its enable not refused, but its entry cannot be flushed when
+    // it is recorded again before its disable, after its key was written:
+    // its restart is owed to the next run.
+    simulator::Machine missedUnflushed = missed;
+    missedUnflushed.Faults.pop_back();
+    FakeDeploySystem written;
+    (void)Deploy(missedUnflushed, u"/a", &written);
+    missedUnflushed.Faults.push_back(
+        testsupport::Failing(Operation::RegFlushKey, 5,
+                             FirstCallAfter(
+                                 [](const simulator::Call& call) {
+                                     return call.Operation == "RegOpenKeyExW" && call.Argument("access") == "0xf003f" &&
+                                            call.Argument("path").find("0005") != std::string::npos;
+                                 },
+                                 "RegFlushKey", [](const simulator::Call&) { return true; })));
     simulator::Machine crowded = TwoAdapters(); // more entries than are read: one past them would go unseen
     simulator::Key journal;
     journal.Path = JOURNAL;
@@ -424,6 +439,8 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
          "failed: the journal of restarts under way cannot be kept"},
         {"an adapter only the tool's walk picked", &missed, DEPLOY_FAILED, 1,
          "before the run: " + key + "0005: WapiSupport REG_SZ, 2 bytes: 30 00 (an adapter the tool picked"},
+        {"an adapter only the tool's walk picked, its entry unflushed before its disable", &missedUnflushed,
+         DEPLOY_FAILED, 1, "0005 (ROOT\\SIMULATED\\0001) is recorded again: the run failed"},
         {"a journal too long to read whole", &crowded, DEPLOY_FAILED, 1001, "cannot be read (error 234"},
         {"a disable not known not to wait for the next boot", &unread, DEPLOY_FAILED, 1,
          "outcome 1: failed: 1 adapter running with a disable not undone, which may take effect at the next boot."},
