@@ -377,8 +377,10 @@ public:
         ReadAdaptersAgain(&judged);
         for (std::size_t i = 0; i < judged.size(); ++i) {
             // One that cannot be read again may have been written, if the
-            // tool could open it to write.
-            if (!IsAsWanted(before[i], action_) &&
+            // tool could open it to write. One disabled, but not by this
+            // run, waits for no restart: its driver reads the key as it
+            // starts.
+            if (!DisabledNotByRun(judged[i]) && !IsAsWanted(before[i], action_) &&
                 (IsAsWanted(judged[i], action_) ||
                  (judged[i].Setting == SettingState::Unreadable && ToolCouldWrite(judged[i])))) {
                 keysChanged_.push_back(judged[i]);

@@ -69,21 +69,6 @@ std::size_t CallsInRun(const simulator::Machine& machine, const char* operation)
     return Count(operation);
 }
 
-// In a run of /a on a machine, the number among all status reads (as a
-// fault's Nth counts them) of the which-th (from 0) read of one device's.
-std::uint64_t StatusReadOf(const simulator::Machine& machine, const char* index, std::size_t which)
-{
-    FakeSystem system;
-    (void)Deploy(machine, u"/a", &system);
-    std::vector<simulator::Call> reads = testsupport::CallsOf("CM_Get_DevNode_Status");
-    for (std::size_t i = 0; i < reads.size(); ++i) {
-        if (reads[i].Argument("index") == index && which-- == 0) {
-            return i + 1;
-        }
-    }
-    return 0;
-}
-
 TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
 {
     using M = simulator::Machine;
@@ -128,7 +113,7 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
     withoutFirst.Registry[0].Values.clear();
     const auto unreadAt = [](M m, std::size_t read) {
         simulator::Fault unread =
-            testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, StatusReadOf(m, "2", read));
+            testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::StatusReadOf(m, "2", read));
         unread.Device = 2;
         m.Faults = {unread};
         return m;

@@ -325,6 +325,17 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
                                             call.Argument("path").find("0005") != std::string::npos;
                                  },
                                  "RegFlushKey", [](const simulator::Call&) { return true; })));
+    // The second adapter, which its user disabled, is picked by the tool's
+    // walk alone, whose read of its state fails, and its key is written; the
+    // first one's entry cannot be cleared, so the run fails. A disabled
+    // adapter waits for no restart: its entry goes.
+    simulator::Machine passedOver = TwoAdapters();
+    passedOver.Devices[1].Status |= platform::DN_HAS_PROBLEM;
+    passedOver.Devices[1].Problem = platform::CM_PROB_DISABLED;
+    passedOver.Faults = {testsupport::Failing(Operation::RegDeleteValueW, 5, 1)};
+    passedOver.Faults.push_back(
+        testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::StatusReadOf(passedOver, "1", 3)));
+    passedOver.Faults.back().Device = 1;
     simulator::Machine crowded = TwoAdapters(); // more entries than are read: one past them would go unseen
     simulator::Key journal;
     journal.Path = JOURNAL;
@@ -441,6 +452,8 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
          "before the run: " + key + "0005: WapiSupport REG_SZ, 2 bytes: 30 00 (an adapter the tool picked"},
         {"an adapter only the tool's walk picked, its entry unflushed before its disable", &missedUnflushed,
          DEPLOY_FAILED, 1, "0005 (ROOT\\SIMULATED\\0001) is recorded again: the run failed"},
+        {"one its user disabled, written by the tool alone, in a run that fails", &passedOver, DEPLOY_FAILED, 1,
+         "passed over: " + key + "0005: it reads as disabled by the user, and this run did not disable it"},
         {"a journal too long to read whole", &crowded, DEPLOY_FAILED, 1001, "cannot be read (error 234"},
         {"a disable not known not to wait for the next boot", &unread, DEPLOY_FAILED, 1,
          "outcome 1: failed: 1 adapter running with a disable not undone, which may take effect at the next boot."},

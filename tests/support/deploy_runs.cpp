@@ -33,4 +33,21 @@ int Deploy(const simulator::Machine& machine, const char16_t* command, FakeDeplo
     return RunDeploy(2, argv, system);
 }
 
+std::uint64_t StatusReadOf(const simulator::Machine& machine, const char* index, std::size_t which)
+{
+    FakeDeploySystem system;
+    (void)Deploy(machine, u"/a", &system);
+    std::uint64_t reads = 0;
+    for (const simulator::Call& call : simulator::Trace()) {
+        if (call.Operation != "CM_Get_DevNode_Status") {
+            continue;
+        }
+        ++reads;
+        if (call.Argument("index") == index && which-- == 0) {
+            return reads;
+        }
+    }
+    return 0;
+}
+
 } // namespace testsupport

@@ -2,6 +2,7 @@
 // over machines of the double, each as in a new process.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -61,5 +62,9 @@ simulator::Machine TwoAdapters();
 // a new process would: the observer's notes start afresh, and its table
 // passes the calls on to the double's.
 int Deploy(const simulator::Machine& machine, const char16_t* command, FakeDeploySystem* system);
+
+// In a run of /a on a machine, the number among all status reads (as a
+// fault's Nth counts them) of the which-th (from 0) read of one device's.
+std::uint64_t StatusReadOf(const simulator::Machine& machine, const char* index, std::size_t which);
 
 } // namespace testsupport
