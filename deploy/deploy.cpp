@@ -137,7 +137,8 @@ StatesDone StatesDoneTo(DEVINST devInst)
     return done;
 }
 
-// Whether the class installer was asked to disable the device in this run.
+// Whether the tool asked to disable the device in this run (a disable the
+// journal refused, which never reached the class installer, included).
 bool DisableAsked(DEVINST devInst)
 {
     const std::vector<observer::StateChange>& changes = observer::StateChanges();
@@ -146,8 +147,8 @@ bool DisableAsked(DEVINST devInst)
     });
 }
 
-// An adapter that reads disabled by the user, which this run never asked the
-// class installer to disable, is not one the run left so: the tool picked it
+// An adapter that reads disabled by the user, which the tool never asked to
+// disable in this run, is not one the run left so: the tool picked it
 // only because its own read of the state failed, or the user disabled it
 // meanwhile. It is not the run's to judge.
 bool DisabledNotByRun(const PickedAdapter& adapter)
@@ -519,10 +520,13 @@ private:
     // the recovery found it owed a restart.
     bool SettingWaits(const observer::JournaledRestart& restart) const
     {
+        // An entry no disable claimed is matched by its name, to an adapter
+        // read running after the run: one whose state is unknown may be one
+        // its user disabled, which the next run's recovery would enable.
         return std::any_of(keysChanged_.begin(), keysChanged_.end(),
                            [&](const PickedAdapter& adapter) {
                                return (restart.DevInst != 0 && adapter.DevInst == restart.DevInst) ||
-                                      Names(restart.Entry.DriverKeyName, adapter);
+                                      (adapter.StatusKnown && Names(restart.Entry.DriverKeyName, adapter));
                            }) ||
                Owes(restart.Entry.DriverKeyName);
     }
@@ -928,12 +932,14 @@ private:
     // Adapters only the tool's walk picked, whose keys were noted as the
     // tool opened them.
     std::vector<JournalEntry> keyLogged_;
-    std::size_t keptOwed_ = 0;               // entries owed a restart the tool did not reach, kept
-    std::vector<PickedAdapter> keysChanged_; // adapters whose key the run brought to what the action wants, or may have
+    std::size_t keptOwed_ = 0; // entries owed a restart the tool did not reach, kept
+    // Adapters whose key the run brought to what the action wants, or may
+    // have; none that reads disabled but not by the run.
+    std::vector<PickedAdapter> keysChanged_;
     struct Unrestarted {
         JournalEntry Entry;
         bool DisableAsked;
-        bool Recorded; // still in the journal; false: cleared after the enable
+        bool Recorded; // still in the journal; false: cleared after the enable, or not recorded before the disable
     };
     std::vector<Unrestarted> unrestarted_; // of those, the ones whose setting is not in force, for SettleUnrestarted
     std::vector<JournalEntry> settled_;    // and those SettleUnrestarted cleared

@@ -336,6 +336,14 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     passedOver.Faults.push_back(
         testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::StatusReadOf(passedOver, "1", 3)));
     passedOver.Faults.back().Device = 1;
+    // And its state unread after the run too: it may be disabled.
+    simulator::Machine passedOverUnread = passedOver;
+    std::uint64_t lastRead = 0;
+    for (std::size_t which = 3; testsupport::StatusReadOf(passedOver, "1", which) != 0; ++which) {
+        lastRead = testsupport::StatusReadOf(passedOver, "1", which);
+    }
+    passedOverUnread.Faults.push_back(testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, lastRead));
+    passedOverUnread.Faults.back().Device = 1;
     simulator::Machine crowded = TwoAdapters(); // more entries than are read: one past them would go unseen
     simulator::Key journal;
     journal.Path = JOURNAL;
@@ -454,6 +462,8 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
          DEPLOY_FAILED, 1, "0005 (ROOT\\SIMULATED\\0001) is recorded again: the run failed"},
         {"one its user disabled, written by the tool alone, in a run that fails", &passedOver, DEPLOY_FAILED, 1,
          "passed over: " + key + "0005: it reads as disabled by the user, and this run did not disable it"},
+        {"one its user disabled, written by the tool alone, its state unread since", &passedOverUnread, DEPLOY_FAILED,
+         1, "the state of " + key + "0005 could not be confirmed after the run"},
         {"a journal too long to read whole", &crowded, DEPLOY_FAILED, 1001, "cannot be read (error 234"},
         {"a disable not known not to wait for the next boot", &unread, DEPLOY_FAILED, 1,
          "outcome 1: failed: 1 adapter running with a disable not undone, which may take effect at the next boot."},
