@@ -339,8 +339,8 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     // And its state unread after the run too: it may be disabled.
     simulator::Machine passedOverUnread = passedOver;
     std::uint64_t lastRead = 0;
-    for (std::size_t which = 3; testsupport::StatusReadOf(passedOver, "1", which) != 0; ++which) {
-        lastRead = testsupport::StatusReadOf(passedOver, "1", which);
+    for (std::uint64_t which = 3, read = 0; (read = testsupport::StatusReadOf(passedOver, "1", which)) != 0; ++which) {
+        lastRead = read;
     }
     passedOverUnread.Faults.push_back(testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, lastRead));
     passedOverUnread.Faults.back().Device = 1;
