@@ -703,14 +703,17 @@ private:
     static void RecordAdapter(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer* /*buffer*/, void* context)
     {
         auto* recording = static_cast<Recording*>(context);
-        bool picked = false;
-        for (const PickedAdapter& adapter : *recording->Adapters) {
-            picked = picked || adapter.DevInst == deviceInfo->DevInst;
-        }
-        if (!picked || recording->Failure != ERROR_SUCCESS) {
+        auto picked =
+            std::find_if(recording->Adapters->begin(), recording->Adapters->end(),
+                         [&](const PickedAdapter& adapter) { return adapter.DevInst == deviceInfo->DevInst; });
+        if (picked == recording->Adapters->end() || recording->Failure != ERROR_SUCCESS) {
             return;
         }
         JournalEntry entry = JournalEntryOf(device.Set, deviceInfo);
+        // One whose state could not be read may be disabled, and then the
+        // tool's walk passes it over: until its disable is asked for, the
+        // entry does not name an adapter to enable.
+        entry.KeyOnly = !picked->StatusKnown;
         LSTATUS status =
             entry.DriverKeyName.empty() ? static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND) : RecordRestart(entry);
         if (status != ERROR_SUCCESS) {
@@ -806,7 +809,7 @@ private:
                                       ? static_cast<LSTATUS>(ERROR_SUCCESS)
                                       : Clear(restart.Entry.DriverKeyName, false);
                 if (owed) {
-                    unrestarted_.push_back({restart.Entry, false, false});
+                    unrestarted_.push_back(UnrestartedOf(restart.Entry, false, false));
                 }
                 Note(name + " could not be recorded (error " + WithText(static_cast<DWORD>(restart.Recorded), system_) +
                      "), so its adapter was not disabled" +
@@ -838,7 +841,7 @@ private:
                     continue;
                 }
                 if (restartWaits) {
-                    unrestarted_.push_back({restart.Entry, true, !restart.ClearTried});
+                    unrestarted_.push_back(UnrestartedOf(restart.Entry, true, !restart.ClearTried));
                 }
                 if (LeftWaiting(restart.Entry.DriverKeyName)) {
                     // The run's own restart did what the recovery could not,
@@ -879,7 +882,7 @@ private:
                     continue;
                 }
                 if (SettingWaits(restart) && !StatesDoneTo(restart.DevInst).Restarted) {
-                    unrestarted_.push_back({restart.Entry, DisableAsked(restart.DevInst), true});
+                    unrestarted_.push_back(UnrestartedOf(restart.Entry, DisableAsked(restart.DevInst), true));
                     continue;
                 }
                 // One whose disable was carried out to no effect may still
@@ -937,10 +940,15 @@ private:
     // have; none that reads disabled but not by the run.
     std::vector<PickedAdapter> keysChanged_;
     struct Unrestarted {
-        JournalEntry Entry;
+        JournalEntry Entry; // KeyOnly unless a disable was asked for its adapter
         bool DisableAsked;
         bool Recorded; // still in the journal; false: cleared after the enable, or not recorded before the disable
     };
+    static Unrestarted UnrestartedOf(JournalEntry entry, bool disableAsked, bool recorded)
+    {
+        entry.KeyOnly = !disableAsked;
+        return {entry, disableAsked, recorded};
+    }
     std::vector<Unrestarted> unrestarted_; // of those, the ones whose setting is not in force, for SettleUnrestarted
     std::vector<JournalEntry> settled_;    // and those SettleUnrestarted cleared
 };

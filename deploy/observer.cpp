@@ -137,9 +137,10 @@ LSTATUS JournalKeyToWrite(HKEY root, const WCHAR* subKey, REGSAM access, std::si
         }
         return ERROR_SUCCESS;
     }
-    observer::JournaledRestart restart = UnlistedRestart({path.substr(PREFIX_UNITS), u""}, path);
+    // No disable is asked for it yet: the entry says so until one is.
+    observer::JournaledRestart restart = UnlistedRestart({path.substr(PREFIX_UNITS), u"", true}, path);
     restart.KeyOpened = true;
-    restart.Recorded = RecordRestart(restart.Entry, true);
+    restart.Recorded = RecordRestart(restart.Entry);
     *which = notes.Journaled.size();
     notes.Journaled.push_back(restart);
     if (restart.Recorded == ERROR_SUCCESS && notes.OnUnlistedKey != nullptr) {
@@ -306,7 +307,8 @@ BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO set, SP_DEVINFO_DA
     // The journal holds the adapter, on disk, before it may be disabled.
     if (journaling && change == DICS_DISABLE) {
         observer::JournaledRestart* restart = JournaledOf(deviceInfo->DevInst);
-        bool onDisk = restart != nullptr && restart->Recorded == ERROR_SUCCESS && !restart->Enabled;
+        bool onDisk =
+            restart != nullptr && restart->Recorded == ERROR_SUCCESS && !restart->Enabled && !restart->Entry.KeyOnly;
         if (restart == nullptr) {
             // One recorded when its key was opened is claimed by the device,
             // and recorded again with its instance ID.
@@ -323,7 +325,9 @@ BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO set, SP_DEVINFO_DA
             restart->Entry = entry;
         }
         if (!onDisk) {
-            // A restart of its own: the entry goes on disk again, if it can.
+            // A restart of its own: the entry goes on disk again, if it can,
+            // as one whose adapter may be disabled.
+            restart->Entry.KeyOnly = false;
             restart->Disabled = false;
             restart->Enabled = false;
             restart->Kept = false;

@@ -89,9 +89,10 @@ struct JournaledRestart {
 // Keeps the journal while recording (true), or stops: before a driver key
 // is opened for writing, and before the class installer is asked to disable
 // a device, its entry must be on disk. One the deployment recorded before the
-// run (Journaled) is; any other is recorded and flushed then, and an open or
-// a disable whose entry cannot be recorded is refused (the call fails with
-// the journal's error). Once the class installer has enabled the device
+// run (Journaled) is; any other is recorded and flushed then, a key's as
+// KeyOnly, and one KeyOnly again before the disable, as one whose adapter
+// may be disabled; an open or a disable whose entry cannot be recorded is
+// refused (the call fails with the journal's error). Once the class installer has enabled the device
 // again, and its install parameters after that ask for no restart of the
 // computer, the entry is cleared.
 void KeepJournal(bool on);

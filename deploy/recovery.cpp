@@ -10,10 +10,12 @@ using namespace platform;
 
 namespace {
 
-// The device's state as the log tells it; disabled tells whether it is.
-std::string StateOf(DEVINST devInst, bool* disabled)
+// The device's state as the log tells it; disabled tells whether it is, and
+// read whether that could be read.
+std::string StateOf(DEVINST devInst, bool* disabled, bool* read)
 {
     CONFIGRET result = ReadDisabled(devInst, disabled);
+    *read = result == CR_SUCCESS;
     if (result != CR_SUCCESS) {
         return "its state cannot be read (" + ConfigurationCode(result) + ")";
     }
@@ -55,7 +57,16 @@ void RecoverAdapter(std::size_t index, DeviceRef device, SP_DEVINFO_DATA* device
     const JournalEntry& entry = (*recovering->Entries)[index];
     std::string name = "recovery: " + DescribeEntry(entry) + ", left by an interrupted run: ";
     bool disabled = false;
-    std::string state = StateOf(deviceInfo->DevInst, &disabled);
+    bool read = false;
+    std::string state = StateOf(deviceInfo->DevInst, &disabled, &read);
+    if (entry.KeyOnly && read && disabled) {
+        // The run had not asked the class installer to disable it: it was
+        // disabled otherwise (by its user, say), and its driver reads its
+        // key as it starts again, so it waits for no restart either.
+        recovering->Result.Lines.push_back(name + state + ", though that run had not asked to disable it: left so, " +
+                                           Cleared(entry, recovering->System, &recovering->Result));
+        return;
+    }
     std::size_t before = observer::StateChanges().size();
     recovering->Result.Touched.push_back(entry);
     (void)SetDeviceState(DICS_ENABLE, device);
@@ -120,6 +131,15 @@ Recovery RecoverInterruptedRestarts(const std::vector<JournalEntry>& entries, De
                 ", left by an interrupted run: its driver key name is another device's now, so the device it "
                 "named was removed (and comes back enabled); " +
                 Cleared(entries[i], system, &recovering.Result));
+            continue;
+        }
+        if (!present[i] && search == JournalSearch::Done && entries[i].KeyOnly) {
+            // The run had not asked to disable it, and its driver reads its
+            // key as it starts when it is back.
+            recovering.Result.Lines.push_back("recovery: " + DescribeEntry(entries[i]) +
+                                              ", left by an interrupted run that had not asked to disable it: not "
+                                              "present now, and it reads its key as it starts when it is back; " +
+                                              Cleared(entries[i], system, &recovering.Result));
             continue;
         }
         if (!present[i]) {

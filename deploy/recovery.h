@@ -41,7 +41,10 @@ struct Recovery {
 // every adapter found is enabled), and clears the entry of one found disabled
 // once the class installer did it (see Owed for the others). An adapter that is not present keeps its entry: one
 // disabled in the hardware profile comes back disabled when it is plugged in
-// again. Prints what the tool's enable prints; the log's lines give each
+// again. A KeyOnly entry (the run had not asked to disable its adapter) is
+// cleared, its adapter left as it is, when the adapter reads disabled, or is
+// not present while every device was read: its driver reads its key as it
+// starts. Prints what the tool's enable prints; the log's lines give each
 // error with the system's text. Needs the observer to be recording, which
 // tells whether the class installer did it.
 Recovery RecoverInterruptedRestarts(const std::vector<JournalEntry>& entries, DeploySystem* system);

@@ -779,6 +779,56 @@ TEST(InterruptedRuns, AKillAtAnyCallIsRecoveredByTheNextRun)
     }
 }
 
+TEST(InterruptedRuns, AnAdapterItsUserDisabledStaysSoAfterARunCutShortBeforeItsDisable)
+{
+    // The second adapter, which its user disabled, is picked as its state
+    // cannot be read: by the tool's walk alone, the run cut short as the
+    // tool opens its key to write; or by the walk before the run alone (its
+    // state unread again after the walk), the run cut short as the tool's
+    // walk begins, which passes it over.
+    simulator::Machine disabled = TwoAdapters();
+    disabled.Devices[1].Status |= platform::DN_HAS_PROBLEM;
+    disabled.Devices[1].Problem = platform::CM_PROB_DISABLED;
+    simulator::Machine byTool = disabled;
+    byTool.Faults = {
+        testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::StatusReadOf(disabled, "1", 3))};
+    FakeDeploySystem probe;
+    (void)Deploy(byTool, u"/a", &probe);
+    simulator::Fault kill;
+    kill.Kill = true;
+    kill.Call = Operation::RegOpenKeyExW;
+    kill.Nth = FirstCallAfter([](const simulator::Call&) { return true; }, "RegOpenKeyExW",
+                              [](const simulator::Call& call) {
+                                  return call.Argument("access") == "0xf003f" &&
+                                         call.Argument("path").find("0005") != std::string::npos;
+                              });
+    ASSERT_NE(kill.Nth, 0u) << probe.Log;
+    byTool.Faults.push_back(kill);
+    simulator::Machine byWalk = disabled;
+    byWalk.Faults = {
+        testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::StatusReadOf(disabled, "1", 1))};
+    byWalk.Faults.push_back(
+        testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::StatusReadOf(byWalk, "1", 2)));
+    kill.Call = Operation::SetupDiGetClassDevsW;
+    kill.Nth = 3;
+    byWalk.Faults.push_back(kill);
+    for (const simulator::Machine* machine : {&byTool, &byWalk}) {
+        FakeDeploySystem first;
+        EXPECT_THROW(Deploy(*machine, u"/a", &first), simulator::Killed) << first.Log;
+        simulator::Machine after = simulator::Current();
+        after.Faults.clear();
+        ASSERT_FALSE(JournalOf(after).empty()) << first.Log;
+        // The check does not count it as left disabled by the run.
+        simulator::Install(after);
+        CheckAnswer answer = testsupport::CheckInstalledMachine(SettingAction::Add);
+        EXPECT_EQ(answer.Line.find("0005"), std::string::npos) << answer.Line;
+        FakeDeploySystem second;
+        EXPECT_EQ(Deploy(after, u"/a", &second), DEPLOY_SUCCESS) << second.Log;
+        EXPECT_TRUE(Disabled(simulator::Current().Devices[1])) << second.Log;
+        EXPECT_TRUE(JournalOf(simulator::Current()).empty()) << second.Log;
+    }
+}
+
 TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
 {
     // The first adapter was left disabled, the second runs with a disable
@@ -868,6 +918,13 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     unread.Faults = {testsupport::Failing(Operation::SetupDiGetDeviceRegistryPropertyW, 5)};
     unread.Faults[0].Device = 0;
     unread.Faults[0].Property = platform::SPDRP_DRIVER;
+    // The entries of the disabled adapter and of the unplugged one say that
+    // no disable was asked for them: the run had only opened their keys.
+    simulator::Machine keyOnly = left;
+    for (std::size_t i : {0, 2}) {
+        keyOnly.Registry.back().Values[i].second.Type = platform::REG_MULTI_SZ;
+        keyOnly.Registry.back().Values[i].second.Data.insert(keyOnly.Registry.back().Values[i].second.Data.end(), 2, 0);
+    }
     const std::string key = "{4d36e972-e325-11ce-bfc1-08002be10318}\\";
     // A recovery's line on an entry, and the outcome of one that failed.
     auto recovery = [&key](const std::string& entry, const std::string& rest) {
@@ -993,6 +1050,17 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
          0,
          {recovery("0001", "disabled; enabled again, its entry is cleared\n")},
          1},
+        {"entries of adapters no disable was asked for",
+         &keyOnly,
+         0,
+         {recovery("0001 (PCI\\VEN_1)", "disabled, though that run had not asked to disable it: left so, its entry is "
+                                        "cleared\n"),
+          recovery("0005 (PCI\\VEN_5)", "running"),
+          "  recovery: " + key +
+              "0009 (PCI\\VEN_9), left by an interrupted run that had not asked to disable it: not present now, and it "
+              "reads its key as it starts when it is back; its entry is cleared\n",
+          "  outcome 0: success: every adapter's driver key is as wanted, and every adapter was restarted.\n"},
+         0},
         {"a driver key name reused by another device",
          &reused,
          0,
@@ -1011,6 +1079,9 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
             at = found == std::string::npos ? at : found;
         }
         EXPECT_EQ(JournalOf(simulator::Current()).size(), c.left) << c.name << system.Log;
+        if (c.machine == &keyOnly) {
+            EXPECT_TRUE(Disabled(simulator::Current().Devices[0])) << system.Log;
+        }
         if (c.machine == &unset) {
             // The tool opening its key records no entry in place of the
             // one that names its device.

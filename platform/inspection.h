@@ -16,6 +16,7 @@ constexpr REGSAM KEY_READ = 0x20019;
 constexpr REGSAM KEY_QUERY_VALUE = 0x1;
 constexpr REGSAM KEY_SET_VALUE = 0x2;
 constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
+constexpr DWORD REG_MULTI_SZ = 7;        // a list of texts, each with its terminator, and one more after the last
 constexpr DWORD DN_NEED_RESTART = 0x100; // status flag: the device waits for a restart of the computer
 constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
 constexpr DWORD ERROR_MORE_DATA = 234;

@@ -40,12 +40,20 @@ bool IsEnabledText(DWORD type, const BYTE* data, DWORD size)
     return size < 4 || (data[2] == 0 && data[3] == 0);
 }
 
-// Notes whether an adapter a journal entry names reads as running.
+// By entry: whether its adapter reads as running, and whether it reads as
+// disabled.
+struct JournalStates {
+    std::vector<bool> Running;
+    std::vector<bool> Disabled;
+};
+
 void NoteRunning(std::size_t entry, DeviceRef, SP_DEVINFO_DATA* deviceInfo, void* context)
 {
+    auto* states = static_cast<JournalStates*>(context);
     bool disabled = false;
-    (*static_cast<std::vector<bool>*>(context))[entry] =
-        ReadDisabled(deviceInfo->DevInst, &disabled) == CR_SUCCESS && !disabled;
+    bool read = ReadDisabled(deviceInfo->DevInst, &disabled) == CR_SUCCESS;
+    states->Running[entry] = read && !disabled;
+    states->Disabled[entry] = read && disabled;
 }
 
 } // namespace
@@ -177,11 +185,24 @@ MachineState ReadMachineState()
                                           [](const PickedAdapter& adapter) { return !IsLeftDisabled(adapter); });
     state.FoundDisabled.assign(disabled, state.Adapters.end());
     state.Adapters.erase(disabled, state.Adapters.end());
-    if (ReadJournal(&state.Interrupted, &state.JournalError) && !state.Interrupted.empty()) {
-        state.InterruptedRunning.assign(state.Interrupted.size(), false);
-        if (FindJournalAdapters(state.Interrupted, NoteRunning, &state.InterruptedRunning, &state.InterruptedPresent) !=
-            JournalSearch::Done) {
-            state.InterruptedPresent.clear();
+    std::vector<JournalEntry> entries;
+    if (!ReadJournal(&entries, &state.JournalError) || entries.empty()) {
+        return state;
+    }
+    JournalStates states = {std::vector<bool>(entries.size(), false), std::vector<bool>(entries.size(), false)};
+    std::vector<bool> present;
+    bool searched = FindJournalAdapters(entries, NoteRunning, &states, &present) == JournalSearch::Done;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        // An entry of an adapter the run had not asked to disable, found
+        // disabled or not present, leaves nothing to do: its driver reads
+        // its key as it starts, and the deployment clears it.
+        if (entries[i].KeyOnly && (states.Disabled[i] || (searched && !present[i]))) {
+            continue;
+        }
+        state.Interrupted.push_back(entries[i]);
+        state.InterruptedRunning.push_back(states.Running[i]);
+        if (searched) {
+            state.InterruptedPresent.push_back(present[i]);
         }
     }
     return state;

@@ -143,8 +143,10 @@ bool ReadJournal(std::vector<JournalEntry>* entries, DWORD* error)
         DWORD type = 0;
         std::vector<BYTE> data;
         status = ReadRegistryValue(key, entry.DriverKeyName.c_str(), &type, &data);
-        // A value that is no text names no instance: the name decides.
-        entry.InstanceId = type == REG_SZ ? TextOfUtf16(data.data(), data.size()) : u"";
+        // A value that is no text names no instance: the name decides. Any
+        // type but the key-only one may name a disabled adapter.
+        entry.KeyOnly = type == REG_MULTI_SZ;
+        entry.InstanceId = type == REG_SZ || entry.KeyOnly ? TextOfUtf16(data.data(), data.size()) : u"";
         entries->push_back(entry);
     }
     if (key != nullptr) {
@@ -154,7 +156,7 @@ bool ReadJournal(std::vector<JournalEntry>* entries, DWORD* error)
     return status == ERROR_SUCCESS;
 }
 
-LSTATUS RecordRestart(const JournalEntry& entry, bool keepNamed)
+LSTATUS RecordRestart(const JournalEntry& entry)
 {
     HKEY key = nullptr;
     LSTATUS status = OpenForWriting(&key);
@@ -171,19 +173,19 @@ LSTATUS RecordRestart(const JournalEntry& entry, bool keepNamed)
     bool full = static_cast<DWORD>(last) != ERROR_NO_MORE_ITEMS;
     DWORD type = 0;
     std::vector<BYTE> held;
-    LSTATUS holds = full || keepNamed ? ReadRegistryValue(key, entry.DriverKeyName.c_str(), &type, &held)
-                                      : static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+    LSTATUS holds = full || entry.KeyOnly ? ReadRegistryValue(key, entry.DriverKeyName.c_str(), &type, &held)
+                                          : static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
     if (full && holds != ERROR_SUCCESS) {
         bool counted = last == ERROR_SUCCESS || static_cast<DWORD>(last) == ERROR_MORE_DATA;
         status = !counted                                            ? last
                  : static_cast<DWORD>(holds) == ERROR_FILE_NOT_FOUND ? static_cast<LSTATUS>(ERROR_MORE_DATA)
                                                                      : holds;
-    } else if (!keepNamed || !entry.InstanceId.empty() || holds != ERROR_SUCCESS || type != REG_SZ ||
-               TextOfUtf16(held.data(), held.size()).empty()) {
+    } else if (!entry.KeyOnly || static_cast<DWORD>(holds) == ERROR_FILE_NOT_FOUND) {
         // The text with its terminator, as the registry keeps texts.
-        std::u16string text = entry.InstanceId;
+        std::u16string text;
+        DWORD valueType = JournalValueOf(entry, &text);
         status =
-            RegSetValueExW(key, entry.DriverKeyName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+            RegSetValueExW(key, entry.DriverKeyName.c_str(), 0, valueType, reinterpret_cast<const BYTE*>(text.c_str()),
                            static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)));
     }
     if (status == ERROR_SUCCESS) {
@@ -191,6 +193,16 @@ LSTATUS RecordRestart(const JournalEntry& entry, bool keepNamed)
     }
     RegCloseKey(key);
     return status;
+}
+
+DWORD JournalValueOf(const JournalEntry& entry, std::u16string* text)
+{
+    *text = entry.InstanceId;
+    if (entry.KeyOnly) {
+        // A list of one text: one more terminator after it.
+        text->push_back(u'\0');
+    }
+    return entry.KeyOnly ? REG_MULTI_SZ : REG_SZ;
 }
 
 LSTATUS ClearRestart(const std::u16string& driverKeyName)

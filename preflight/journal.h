@@ -28,11 +28,16 @@ inline constexpr platform::WCHAR JOURNAL_KEY[] = u"SOFTWARE\\Tessary\\Restarting
 // adapters: no entry is recorded past them.
 inline constexpr platform::DWORD MAX_JOURNAL_ENTRIES = 1000;
 
-// One adapter whose restart was under way: a REG_SZ value named by its driver
-// key name, holding its device instance ID.
+// One adapter whose restart was under way: a value named by its driver key
+// name, holding its device instance ID. A REG_SZ one names an adapter the
+// class installer may have been asked to disable; a REG_MULTI_SZ one (KeyOnly)
+// one whose key the run may have written before any disable was asked for it,
+// as the tool opened it, say: the run did not disable it, so it is owed a
+// restart only while it runs, as its driver reads its key when it starts.
 struct JournalEntry {
     std::u16string DriverKeyName;
     std::u16string InstanceId;
+    bool KeyOnly = false;
 };
 
 // Reads the entries left, in the order they stand. A journal that was never
@@ -43,11 +48,14 @@ bool ReadJournal(std::vector<JournalEntry>* entries, platform::DWORD* error);
 
 // Records an entry and flushes it to disk before it answers; the registry's
 // status. A new entry past the most a run reads back is refused
-// (ERROR_MORE_DATA). With keepNamed (the tool opening a key of an adapter it
-// was not known to pick), an entry without an instance ID leaves one of that
-// name that holds one as it stands, and only flushes it: that names the
-// device an interrupted run left.
-platform::LSTATUS RecordRestart(const JournalEntry& entry, bool keepNamed = false);
+// (ERROR_MORE_DATA). A KeyOnly one leaves any entry of that name as it
+// stands, and only flushes it: that one may name an adapter an interrupted
+// run left disabled.
+platform::LSTATUS RecordRestart(const JournalEntry& entry);
+
+// An entry's value as the journal keeps it: its type, and its text without
+// the terminator the registry keeps after it (a KeyOnly one's holds one).
+platform::DWORD JournalValueOf(const JournalEntry& entry, std::u16string* text);
 
 // Clears an entry; one that is not there counts as cleared. The status.
 platform::LSTATUS ClearRestart(const std::u16string& driverKeyName);

@@ -95,7 +95,7 @@ bool ReadKeyInto(const std::u16string& path, simulator::Key* key, std::vector<Ke
 }
 
 // The deployment's journal, when it exists, as the deployment reads it: each
-// entry a text value. One that cannot be read is taken as closed to reading,
+// entry a value as the journal writes it. One that cannot be read is taken as closed to reading,
 // so that the check on the snapshot answers that it cannot tell, and noted.
 bool ReadJournalInto(simulator::Key* key, std::vector<KeyNote>* notes)
 {
@@ -108,7 +108,9 @@ bool ReadJournalInto(simulator::Key* key, std::vector<KeyNote>* notes)
         return true;
     }
     for (const JournalEntry& entry : entries) {
-        key->Values.emplace_back(entry.DriverKeyName, simulator::Value{REG_SZ, simulator::TextBytes(entry.InstanceId)});
+        std::u16string text;
+        DWORD type = JournalValueOf(entry, &text);
+        key->Values.emplace_back(entry.DriverKeyName, simulator::Value{type, simulator::TextBytes(text)});
     }
     return !entries.empty();
 }

@@ -16,7 +16,6 @@ namespace simulated {
 namespace {
 
 constexpr DWORD REG_EXPAND_SZ = 2;
-constexpr DWORD REG_MULTI_SZ = 7;
 constexpr REGSAM KEY_WOW64_RES = 0x300; // which registry view: no access right
 
 // Whether the machine grants an access to a key: a standard user may only

@@ -22,6 +22,7 @@ constexpr DWORD errorNoMoreItems = ERROR_NO_MORE_ITEMS;
 constexpr DWORD keySetValue = KEY_SET_VALUE;
 constexpr DWORD keyQueryValue = KEY_QUERY_VALUE;
 constexpr DWORD regOptionNonVolatile = REG_OPTION_NON_VOLATILE;
+constexpr DWORD regMultiSz = REG_MULTI_SZ;
 } // namespace sdk
 
 #include "platform/win/sdk_macros_aside.h"
@@ -33,7 +34,8 @@ static_assert(platform::KEY_READ == sdk::keyRead && platform::DN_NEED_RESTART ==
                   platform::ERROR_MORE_DATA == sdk::errorMoreData &&
                   platform::ERROR_NO_MORE_ITEMS == sdk::errorNoMoreItems &&
                   platform::KEY_SET_VALUE == sdk::keySetValue && platform::KEY_QUERY_VALUE == sdk::keyQueryValue &&
-                  platform::REG_OPTION_NON_VOLATILE == sdk::regOptionNonVolatile,
+                  platform::REG_OPTION_NON_VOLATILE == sdk::regOptionNonVolatile &&
+                  platform::REG_MULTI_SZ == sdk::regMultiSz,
               "");
 
 namespace platform {

@@ -203,9 +203,10 @@ TEST_F(RealDevice, TheProbesAndTheRestartReportWhatWineAnswers)
 }
 
 // The deployment's journal in Wine's registry: entries recorded, read back
-// with their instance IDs, and cleared by name in any letter case, one
-// after the SYSTEM hive is written out; one that is not there counts as
-// cleared.
+// with their instance IDs and whether a disable was asked, and cleared by
+// name in any letter case, one after the SYSTEM hive is written out; one
+// that is not there counts as cleared. A key-only entry leaves one of its
+// name as it stands.
 TEST(RealJournal, RecordsReadsAndClearsEntries)
 {
     const wchar_t parent[] = L"SOFTWARE\\Tessary";
@@ -223,8 +224,9 @@ TEST(RealJournal, RecordsReadsAndClearsEntries)
     EXPECT_TRUE(entries.empty());
     EXPECT_EQ(error, 0u);
     const JournalEntry first = {u"{4d36e972-e325-11ce-bfc1-08002be10318}\\0001", u"PCI\\VEN_1"};
-    const JournalEntry second = {u"{4d36e972-e325-11ce-bfc1-08002be10318}\\0005", u"USB\\VID_2"};
+    const JournalEntry second = {u"{4d36e972-e325-11ce-bfc1-08002be10318}\\0005", u"USB\\VID_2", true};
     EXPECT_EQ(RecordRestart(first), 0);
+    EXPECT_EQ(RecordRestart({first.DriverKeyName, u"", true}), 0);
     EXPECT_EQ(RecordRestart(second), 0);
     ASSERT_TRUE(ReadJournal(&entries, &error)) << error;
     ASSERT_EQ(entries.size(), 2u);
@@ -232,6 +234,7 @@ TEST(RealJournal, RecordsReadsAndClearsEntries)
         const JournalEntry& recorded = entry.DriverKeyName == first.DriverKeyName ? first : second;
         EXPECT_EQ(entry.DriverKeyName, recorded.DriverKeyName);
         EXPECT_EQ(entry.InstanceId, recorded.InstanceId);
+        EXPECT_EQ(entry.KeyOnly, recorded.KeyOnly);
     }
     EXPECT_EQ(ClearRestart(u"{4D36E972-E325-11CE-BFC1-08002BE10318}\\0001"), 0);
     EXPECT_EQ(ClearRestart(first.DriverKeyName), 0);
