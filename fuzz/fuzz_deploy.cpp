@@ -21,6 +21,7 @@
 
 #include "common/exit_codes.h"
 #include "fuzz/fuzzed_machine.h"
+#include "platform/inspection.h"
 #include "platform/sim/simulator.h"
 #include "preflight/journal.h"
 #include "tests/support/deploy_runs.h"
@@ -62,8 +63,10 @@ const simulator::Key* KeyAt(const Machine& machine, const std::u16string& path)
 
 // Whether the journal holds an entry for the device at that index, by its
 // driver key name and, when asked, its instance ID (as the deployment finds
-// an entry; one written while the ID could not be read holds none).
-bool EntryFor(const Machine& machine, std::size_t index, bool byInstanceToo = true)
+// an entry; one written while the ID could not be read holds none); with
+// mayBeDisabled, only one that may name an adapter a run disabled, not one
+// kept for a key written before any disable (REG_MULTI_SZ).
+bool EntryFor(const Machine& machine, std::size_t index, bool byInstanceToo = true, bool mayBeDisabled = false)
 {
     const simulator::Key* journal = KeyAt(machine, JOURNAL);
     const Device& device = machine.Devices[index];
@@ -72,7 +75,8 @@ bool EntryFor(const Machine& machine, std::size_t index, bool byInstanceToo = tr
     return journal != nullptr && !name.empty() &&
            std::any_of(journal->Values.begin(), journal->Values.end(), [&](const auto& entry) {
                return simulator::SameRegistryName(entry.first, name) &&
-                      (!byInstanceToo || entry.second.Data == simulator::TextBytes(instance));
+                      (!mayBeDisabled || entry.second.Type != platform::REG_MULTI_SZ) &&
+                      (!byInstanceToo || simulator::TextIn(entry.second.Data) == instance);
            });
 }
 
@@ -123,8 +127,12 @@ void AddJournal(FuzzedDataProvider& input, Machine* machine)
             })) {
             continue;
         }
-        platform::DWORD type = input.ConsumeIntegralInRange(0, 7) == 0 ? 4 : platform::REG_SZ; // 4: REG_DWORD
-        journal.Values.emplace_back(name, simulator::Value{type, simulator::TextBytes(instance)});
+        // Mostly text; at times a key-only entry, or a REG_DWORD (4).
+        int kind = input.ConsumeIntegralInRange(0, 7);
+        platform::DWORD type = kind == 0 ? 4 : kind == 1 ? platform::REG_MULTI_SZ : platform::REG_SZ;
+        std::vector<std::uint8_t> data = simulator::TextBytes(instance);
+        data.insert(data.end(), type == platform::REG_MULTI_SZ ? 2 : 0, 0);
+        journal.Values.emplace_back(name, simulator::Value{type, data});
     }
     machine->Registry.push_back(journal);
     // The adapters an interrupted run would have left disabled.
@@ -260,7 +268,7 @@ void CheckRun(const Machine& original, const Machine& before, bool add, bool who
         }
         // One an interrupted run left disabled keeps its entry until it is
         // enabled again, whatever the run answers.
-        if (Disabled(after.Devices[i]) && Disabled(before.Devices[i]) && EntryFor(before, i) &&
+        if (Disabled(after.Devices[i]) && Disabled(before.Devices[i]) && EntryFor(before, i, true, true) &&
             !EntryFor(after, i, false)) {
             Fail("device " + std::to_string(i) +
                  ", left disabled by an interrupted run, is still so without its "
