@@ -580,7 +580,9 @@ private:
     // that read shows picked, or that cannot be read (its state unreadable
     // for a moment, say), or that is not present, keeps its entry: its
     // restart is owed to the next run. One that reads disabled, though the
-    // recovery enabled it, keeps its entry too, and its recovery failed.
+    // recovery enabled it, keeps its entry too, and its recovery failed; one
+    // whose entry names no disable (the recovery did not enable it) was
+    // disabled otherwise, and its entry goes, as no restart waits.
     void ForgetOwedNotPicked(const std::vector<PickedAdapter>& adapters)
     {
         std::vector<JournalEntry> missed;
@@ -597,13 +599,13 @@ private:
         (void)FindJournalAdapters(missed, JudgeNow, &now, &present);
         for (std::size_t i = 0; i < missed.size(); ++i) {
             std::string entry = "journal: " + DescribeEntry(missed[i]);
-            if (now[i] == PickedNow::Disabled) {
+            if (now[i] == PickedNow::Disabled && !missed[i].KeyOnly) {
                 ++facts_.RecoveryFailed;
                 Note(entry + " was enabled by the recovery, but its device reads disabled now: its entry is kept, "
                              "for the next run to enable it");
                 continue;
             }
-            if (now[i] != PickedNow::No) {
+            if (now[i] != PickedNow::No && now[i] != PickedNow::Disabled) {
                 // Should the tool's own walk pick it, its entry stays as it is.
                 observer::JournaledOwed(missed[i]);
                 ++facts_.RestartsStillOwed;
@@ -800,8 +802,9 @@ private:
                 // adapter that was never disabled; the run could not keep
                 // its journal. An interrupted run's entry stays, settled or
                 // not, and still owed a restart or not; one whose key the
-                // run changed is owed its restart, and SettleUnrestarted
-                // records it again as the run fails.
+                // run changed is owed its restart, and its entry takes the
+                // place of what the run wrote, as one that names no disable
+                // (else SettleUnrestarted records it again as the run fails).
                 facts_.JournalUnwritable = true;
                 bool left = waits || Owes(restart.Entry.DriverKeyName);
                 bool owed = !left && !restart.Entry.DriverKeyName.empty() && SettingWaits(restart);
@@ -809,7 +812,10 @@ private:
                                       ? static_cast<LSTATUS>(ERROR_SUCCESS)
                                       : Clear(restart.Entry.DriverKeyName, false);
                 if (owed) {
-                    unrestarted_.push_back(UnrestartedOf(restart.Entry, false, false));
+                    JournalEntry keyOnly = restart.Entry;
+                    keyOnly.KeyOnly = true;
+                    bool kept = RecordRestart(keyOnly, true) == ERROR_SUCCESS;
+                    unrestarted_.push_back(UnrestartedOf(restart.Entry, false, kept));
                 }
                 Note(name + " could not be recorded (error " + WithText(static_cast<DWORD>(restart.Recorded), system_) +
                      "), so its adapter was not disabled" +

@@ -10,16 +10,19 @@ using namespace platform;
 
 namespace {
 
-// The device's state as the log tells it; disabled tells whether it is, and
-// read whether that could be read.
-std::string StateOf(DEVINST devInst, bool* disabled, bool* read)
+// The device's state as the log tells it, for an entry that may name a
+// disable (one that names none has none pending); disabled tells whether it
+// is, and read whether that could be read.
+std::string StateOf(DEVINST devInst, bool disableNamed, bool* disabled, bool* read)
 {
     CONFIGRET result = ReadDisabled(devInst, disabled);
     *read = result == CR_SUCCESS;
     if (result != CR_SUCCESS) {
         return "its state cannot be read (" + ConfigurationCode(result) + ")";
     }
-    return *disabled ? "disabled" : "running, maybe with a disable pending until the next boot";
+    return *disabled      ? "disabled"
+           : disableNamed ? "running, maybe with a disable pending until the next boot"
+                          : "running";
 }
 
 // Whether the class installer carried out an enable of the device since the
@@ -58,13 +61,20 @@ void RecoverAdapter(std::size_t index, DeviceRef device, SP_DEVINFO_DATA* device
     std::string name = "recovery: " + DescribeEntry(entry) + ", left by an interrupted run: ";
     bool disabled = false;
     bool read = false;
-    std::string state = StateOf(deviceInfo->DevInst, &disabled, &read);
-    if (entry.KeyOnly && read && disabled) {
-        // The run had not asked the class installer to disable it: it was
-        // disabled otherwise (by its user, say), and its driver reads its
-        // key as it starts again, so it waits for no restart either.
-        recovering->Result.Lines.push_back(name + state + ", though that run had not asked to disable it: left so, " +
-                                           Cleared(entry, recovering->System, &recovering->Result));
+    std::string state = StateOf(deviceInfo->DevInst, !entry.KeyOnly, &disabled, &read);
+    if (entry.KeyOnly) {
+        // The run had not asked the class installer to disable it, so there
+        // is nothing to enable. One disabled otherwise (by its user, say) is
+        // left so: its driver reads its key as it starts again, so it waits
+        // for no restart either. Any other may run on its old setting.
+        std::string noDisable = name + state + ", though that run had not asked to disable it: ";
+        if (read && disabled) {
+            recovering->Result.Lines.push_back(noDisable + "left so, " +
+                                               Cleared(entry, recovering->System, &recovering->Result));
+        } else {
+            recovering->Result.Owed.push_back(entry);
+            recovering->Result.Lines.push_back(noDisable + "its entry kept until the run has restarted it");
+        }
         return;
     }
     std::size_t before = observer::StateChanges().size();

@@ -16,7 +16,7 @@ struct Recovery {
     std::size_t Uncleared = 0;      // entries of adapters enabled again that could not be cleared
     // The driver key names of the adapters found running, or in a state that
     // could not be read, and enabled (which cancels a disable pending until
-    // the next boot): the run cut short may have written their keys without
+    // the next boot), or not, for a KeyOnly entry: the run cut short may have written their keys without
     // restarting them, so they are owed a restart, and their entries stay
     // until the run restarts them. One found disabled starts afresh when it
     // is enabled, and its entry is cleared.
@@ -41,10 +41,10 @@ struct Recovery {
 // every adapter found is enabled), and clears the entry of one found disabled
 // once the class installer did it (see Owed for the others). An adapter that is not present keeps its entry: one
 // disabled in the hardware profile comes back disabled when it is plugged in
-// again. A KeyOnly entry (the run had not asked to disable its adapter) is
-// cleared, its adapter left as it is, when the adapter reads disabled, or is
-// not present while every device was read: its driver reads its key as it
-// starts. Prints what the tool's enable prints; the log's lines give each
+// again. The adapter of a KeyOnly entry (the run had not asked to disable
+// it) is not enabled; the entry is cleared when the adapter reads disabled,
+// or is not present while every device was read, as its driver reads its
+// key as it starts. Prints what the tool's enable prints; the log's lines give each
 // error with the system's text. Needs the observer to be recording, which
 // tells whether the class installer did it.
 Recovery RecoverInterruptedRestarts(const std::vector<JournalEntry>& entries, DeploySystem* system);

@@ -231,6 +231,18 @@ TEST(InterruptedRuns, TheJournalHoldsEachAdapterOnDiskBeforeItsKeyIsWritten)
     FakeDeploySystem uncounted;
     EXPECT_EQ(Deploy(uncountable, u"/a", &uncounted), DEPLOY_FAILED) << uncounted.Log;
     EXPECT_TRUE(testsupport::CallsOf("SetupDiCallClassInstaller").empty()) << uncounted.Log;
+    // Nor is that adapter's key written where whether the journal holds its
+    // entry already cannot be told.
+    simulator::Machine unknowable = TwoAdapters();
+    unknowable.Faults = {full.Faults[0]};
+    (void)Deploy(unknowable, u"/a", &counting);
+    std::uint64_t lookup = FirstCallAfter(
+        [](const simulator::Call&) { return true; }, "RegQueryValueExW",
+        [](const simulator::Call& call) { return call.Argument("name").find("0001") != std::string::npos; });
+    ASSERT_NE(lookup, 0u);
+    unknowable.Faults.push_back(testsupport::Failing(Operation::RegQueryValueExW, 5, lookup));
+    EXPECT_EQ(Deploy(unknowable, u"/a", &uncounted), DEPLOY_FAILED) << uncounted.Log;
+    EXPECT_TRUE(simulator::Current().Registry[0].Values.empty()) << uncounted.Log;
 
     // An interrupted run's entry names a device removed since, its driver
     // key name now an adapter's whose instance ID cannot be read for a
@@ -459,7 +471,7 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
         {"an adapter only the tool's walk picked", &missed, DEPLOY_FAILED, 1,
          "before the run: " + key + "0005: WapiSupport REG_SZ, 2 bytes: 30 00 (an adapter the tool picked"},
         {"an adapter only the tool's walk picked, its entry unflushed before its disable", &missedUnflushed,
-         DEPLOY_FAILED, 1, "0005 (ROOT\\SIMULATED\\0001) is recorded again: the run failed"},
+         DEPLOY_FAILED, 1, "0005 (ROOT\\SIMULATED\\0001) is kept: the run failed"},
         {"one its user disabled, written by the tool alone, in a run that fails", &passedOver, DEPLOY_FAILED, 1,
          "passed over: " + key + "0005: it reads as disabled by the user, and this run did not disable it"},
         {"one its user disabled, written by the tool alone, its state unread since", &passedOverUnread, DEPLOY_FAILED,
@@ -485,6 +497,11 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
         EXPECT_EQ(Deploy(*c.machine, u"/a", &system), c.code) << c.name << "\n" << system.Log;
         EXPECT_EQ(JournalOf(simulator::Current()).size(), c.left) << c.name << "\n" << system.Log;
         EXPECT_NE(system.Log.find(c.line), std::string::npos) << c.name << "\n" << system.Log;
+        if (c.machine == &missedUnflushed) {
+            // Its disable was refused: what the run wrote of its entry for it
+            // gives way to one that names no disable.
+            EXPECT_EQ(JournalOf(simulator::Current())[0].second.Type, platform::REG_MULTI_SZ) << system.Log;
+        }
     }
     // A /d whose programs cannot be removed fails after the ignored
     // adapter's entry was cleared: it is recorded again. One whose clear of
@@ -925,6 +942,11 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
         keyOnly.Registry.back().Values[i].second.Type = platform::REG_MULTI_SZ;
         keyOnly.Registry.back().Values[i].second.Data.insert(keyOnly.Registry.back().Values[i].second.Data.end(), 2, 0);
     }
+    // The first one's state unread by the recovery: it is not enabled all
+    // the same, and, found disabled by the walk before the run, its entry
+    // goes.
+    simulator::Machine keyOnlyUnread = keyOnly;
+    keyOnlyUnread.Faults = {testsupport::Failing(Operation::CM_Get_DevNode_Status, 0x1E, 1)};
     const std::string key = "{4d36e972-e325-11ce-bfc1-08002be10318}\\";
     // A recovery's line on an entry, and the outcome of one that failed.
     auto recovery = [&key](const std::string& entry, const std::string& rest) {
@@ -1061,6 +1083,17 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
               "reads its key as it starts when it is back; its entry is cleared\n",
           "  outcome 0: success: every adapter's driver key is as wanted, and every adapter was restarted.\n"},
          0},
+        {"an entry that names no disable, its adapter's state unread",
+         &keyOnlyUnread,
+         0,
+         {recovery("0001 (PCI\\VEN_1)", "its state cannot be read (a Configuration Manager code, 0x0000001E), though "
+                                        "that run had not asked to disable it: its entry kept until the run has "
+                                        "restarted it\n"),
+          "  journal: " + key +
+              "0001 (PCI\\VEN_1) is not an adapter the tool picks now, so no run can restart it: "
+              "its entry is cleared\n",
+          "  outcome 0: success: "},
+         0},
         {"a driver key name reused by another device",
          &reused,
          0,
@@ -1079,7 +1112,7 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
             at = found == std::string::npos ? at : found;
         }
         EXPECT_EQ(JournalOf(simulator::Current()).size(), c.left) << c.name << system.Log;
-        if (c.machine == &keyOnly) {
+        if (c.machine == &keyOnly || c.machine == &keyOnlyUnread) {
             EXPECT_TRUE(Disabled(simulator::Current().Devices[0])) << system.Log;
         }
         if (c.machine == &unset) {

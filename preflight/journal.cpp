@@ -156,7 +156,7 @@ bool ReadJournal(std::vector<JournalEntry>* entries, DWORD* error)
     return status == ERROR_SUCCESS;
 }
 
-LSTATUS RecordRestart(const JournalEntry& entry)
+LSTATUS RecordRestart(const JournalEntry& entry, bool replacing)
 {
     HKEY key = nullptr;
     LSTATUS status = OpenForWriting(&key);
@@ -171,16 +171,20 @@ LSTATUS RecordRestart(const JournalEntry& entry)
     // Any answer but the end of the values may mean it does: one more would
     // go unread, and stop every later run.
     bool full = static_cast<DWORD>(last) != ERROR_NO_MORE_ITEMS;
+    bool keeps = entry.KeyOnly && !replacing; // an entry of that name stays as it stands
     DWORD type = 0;
     std::vector<BYTE> held;
-    LSTATUS holds = full || entry.KeyOnly ? ReadRegistryValue(key, entry.DriverKeyName.c_str(), &type, &held)
-                                          : static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+    LSTATUS holds = full || keeps ? ReadRegistryValue(key, entry.DriverKeyName.c_str(), &type, &held)
+                                  : static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND);
+    bool absent = static_cast<DWORD>(holds) == ERROR_FILE_NOT_FOUND;
     if (full && holds != ERROR_SUCCESS) {
         bool counted = last == ERROR_SUCCESS || static_cast<DWORD>(last) == ERROR_MORE_DATA;
-        status = !counted                                            ? last
-                 : static_cast<DWORD>(holds) == ERROR_FILE_NOT_FOUND ? static_cast<LSTATUS>(ERROR_MORE_DATA)
-                                                                     : holds;
-    } else if (!entry.KeyOnly || static_cast<DWORD>(holds) == ERROR_FILE_NOT_FOUND) {
+        status = !counted ? last : absent ? static_cast<LSTATUS>(ERROR_MORE_DATA) : holds;
+    } else if (keeps && !absent) {
+        // One there is flushed as it stands; one that cannot be read may be
+        // there, and is no entry recorded.
+        status = holds;
+    } else {
         // The text with its terminator, as the registry keeps texts.
         std::u16string text;
         DWORD valueType = JournalValueOf(entry, &text);

@@ -50,8 +50,9 @@ bool ReadJournal(std::vector<JournalEntry>* entries, platform::DWORD* error);
 // status. A new entry past the most a run reads back is refused
 // (ERROR_MORE_DATA). A KeyOnly one leaves any entry of that name as it
 // stands, and only flushes it: that one may name an adapter an interrupted
-// run left disabled.
-platform::LSTATUS RecordRestart(const JournalEntry& entry);
+// run left disabled. With replacing (an entry this run wrote for a disable
+// that was never carried out), a KeyOnly one takes its place.
+platform::LSTATUS RecordRestart(const JournalEntry& entry, bool replacing = false);
 
 // An entry's value as the journal keeps it: its type, and its text without
 // the terminator the registry keeps after it (a KeyOnly one's holds one).
