@@ -4,8 +4,9 @@
 // call. A run cut short is followed by one over the machine as it left it,
 // without faults, as the next deployment would find it. Beyond the
 // sanitizers, it checks what no run may leave behind: a value changed but
-// the setting, or changed against the action; an adapter disabled that the
-// journal does not name; a disable the journal did not hold on disk first;
+// the setting, or changed against the action; an adapter disabled that no
+// entry that names a disable names; a driver key opened to write, or a
+// disable, that the journal did not hold on disk first;
 // a machine touched by a run that did not have the one run at a time; an
 // adapter an interrupted run left disabled that is still so without its
 // entry; and an adapter left disabled by a run that answers success, or an
@@ -24,6 +25,7 @@
 #include "platform/inspection.h"
 #include "platform/sim/simulator.h"
 #include "preflight/journal.h"
+#include "setting/driver_setting.h"
 #include "tests/support/deploy_runs.h"
 #include "tests/support/machines.h"
 
@@ -189,18 +191,28 @@ void CheckRegistry(const Machine& before, const Machine& after, bool add)
     }
 }
 
-// From the trace: each disable the class installer was asked for names an
-// adapter whose journal entry had been written and flushed before it; and no
-// entry goes after its adapter's state changed (an enable or a disable asked
-// of the class installer) before the SYSTEM hive, which keeps that state,
-// was written to disk since.
+// From the trace: each driver key opened for writing names an adapter whose
+// journal entry had been written and flushed before it, and each disable the
+// class installer was asked for one whose entry names a disable (not a
+// key-only one, REG_MULTI_SZ); and no entry goes after its adapter's state
+// changed (an enable or a disable asked of the class installer) before the
+// SYSTEM hive, which keeps that state, was written to disk since.
 void CheckJournalAgainstStates(const Machine& before)
 {
     std::map<std::string, bool> journalKeys; // handles open on the journal
     std::map<std::string, std::string> systemKeys;
-    std::map<std::string, std::string> written;
-    std::vector<std::string> onDisk;       // quoted driver key names flushed
+    std::map<std::string, std::pair<std::string, bool>> written; // the name, and whether it names a disable
+    std::vector<std::string> onDisk;       // quoted driver key names flushed, of entries that name a disable
+    std::vector<std::string> onDiskAny;    // and of any entry
     std::vector<std::string> changedSince; // of adapters changed since the SYSTEM hive was last flushed
+    auto drop = [](std::vector<std::string>* names, const std::string& name) {
+        names->erase(std::remove(names->begin(), names->end(), name), names->end());
+    };
+    if (const simulator::Key* journal = KeyAt(before, JOURNAL)) {
+        for (const auto& entry : journal->Values) {
+            onDiskAny.push_back(simulator::QuoteText(entry.first)); // left by the run before
+        }
+    }
     const std::string system = simulator::QuoteText(u"SYSTEM");
     for (const simulator::Call& call : simulator::Trace()) {
         const std::string& operation = call.Operation;
@@ -218,16 +230,36 @@ void CheckJournalAgainstStates(const Machine& before)
                    journalKeys.count(call.Argument("key")) != 0 && call.Result("result") == "0") {
             // An entry found there already, which names its device, is not
             // written again: the flush that follows puts it on disk.
-            written[call.Argument("key")] = call.Argument("name");
+            bool namesDisable =
+                operation == "RegSetValueExW" ? call.Argument("type") != "7" : call.Result("type") != "7";
+            written[call.Argument("key")] = {call.Argument("name"), namesDisable};
+            if (!namesDisable) {
+                drop(&onDisk, call.Argument("name"));
+            }
         } else if (operation == "RegFlushKey" && written.count(call.Argument("key")) != 0 &&
                    call.Result("result") == "0") {
-            onDisk.push_back(written[call.Argument("key")]);
+            const auto& [name, namesDisable] = written[call.Argument("key")];
+            onDiskAny.push_back(name);
+            if (namesDisable) {
+                onDisk.push_back(name);
+            }
         } else if (operation == "RegDeleteValueW" && journalKeys.count(call.Argument("key")) != 0 &&
                    call.Result("result") == "0") {
             const std::string& name = call.Argument("name");
-            onDisk.erase(std::remove(onDisk.begin(), onDisk.end(), name), onDisk.end());
+            drop(&onDisk, name);
+            drop(&onDiskAny, name);
             if (std::find(changedSince.begin(), changedSince.end(), name) != changedSince.end()) {
                 Fail("an entry went before its adapter's new state was on disk: " + call.Line());
+            }
+        } else if (operation == "RegOpenKeyExW" && call.Argument("access") == "0xf003f" &&
+                   call.Result("result") == "0") {
+            for (const Device& device : before.Devices) {
+                std::u16string name = DriverKeyName(device);
+                if (!name.empty() && call.Argument("path") == simulator::QuoteText(DRIVER_KEY_PREFIX + name) &&
+                    std::find(onDiskAny.begin(), onDiskAny.end(), simulator::QuoteText(name)) == onDiskAny.end()) {
+                    Fail("a driver key was opened to write before the journal held its adapter on disk: " +
+                         call.Line());
+                }
             }
         } else if (operation == "SetupDiCallClassInstaller" &&
                    (call.Argument("stateChange") == "1" || call.Argument("stateChange") == "2")) {
@@ -258,8 +290,8 @@ void CheckRun(const Machine& original, const Machine& before, bool add, bool who
     CheckJournalAgainstStates(before);
     for (std::size_t i = 0; i < after.Devices.size(); ++i) {
         if (!Disabled(original.Devices[i]) && Disabled(after.Devices[i])) {
-            if (!EntryFor(after, i, false)) {
-                Fail("device " + std::to_string(i) + " was left disabled, and the journal does not name it");
+            if (!EntryFor(after, i, false, true)) {
+                Fail("device " + std::to_string(i) + " was left disabled, and no journal entry names its disable");
             }
             if (whole && (code == DEPLOY_SUCCESS || code == DEPLOY_RESTART_NEEDED)) {
                 Fail("device " + std::to_string(i) + " was left disabled by a run that answered " +
