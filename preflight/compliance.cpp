@@ -269,7 +269,10 @@ CheckAnswer JudgeCompliance(const MachineState& state, SettingAction action,
     std::size_t unfinishedCount = 0;
     for (std::size_t i = 0; i < state.Interrupted.size(); ++i) {
         bool present = i >= state.InterruptedPresent.size() || state.InterruptedPresent[i];
-        bool running = present && i < state.InterruptedRunning.size() && state.InterruptedRunning[i];
+        // One whose entry names no disable, and that does not read disabled,
+        // was not left disabled by that run.
+        bool running = present && ((i < state.InterruptedRunning.size() && state.InterruptedRunning[i]) ||
+                                   state.Interrupted[i].KeyOnly);
         std::string& list = !present ? away : running ? unfinished : disabled;
         list += (list.empty() ? "" : ", ") + DescribeEntry(state.Interrupted[i]);
         disabledCount += present && !running ? 1 : 0;
