@@ -812,10 +812,9 @@ private:
                                       ? static_cast<LSTATUS>(ERROR_SUCCESS)
                                       : Clear(restart.Entry.DriverKeyName, false);
                 if (owed) {
-                    JournalEntry keyOnly = restart.Entry;
-                    keyOnly.KeyOnly = true;
-                    bool kept = RecordRestart(keyOnly, true) == ERROR_SUCCESS;
-                    unrestarted_.push_back(UnrestartedOf(restart.Entry, false, kept));
+                    Unrestarted unrestarted = UnrestartedOf(restart.Entry, false, false);
+                    unrestarted.Recorded = RecordRestart(unrestarted.Entry, true) == ERROR_SUCCESS;
+                    unrestarted_.push_back(unrestarted);
                 }
                 Note(name + " could not be recorded (error " + WithText(static_cast<DWORD>(restart.Recorded), system_) +
                      "), so its adapter was not disabled" +
