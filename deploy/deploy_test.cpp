@@ -76,8 +76,7 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
     const std::string placed = "  installed program: C:\\Program Files\\Tessary\\tessary-preflight.exe placed\n";
     // No adapter: the near misses, each with why it was passed over.
     simulator::Device disabled = testsupport::NetDevice("Corvane Wi-Fi 6", "USB", "0003");
-    disabled.Status |= platform::DN_HAS_PROBLEM;
-    disabled.Problem = platform::CM_PROB_DISABLED;
+    testsupport::DisableByUser(disabled);
     // The scan holds 259 characters of a description: a wireless word after
     // them is not seen.
     const std::string longName = "Corvane " + std::string(300, 'x') + " Wireless";
@@ -105,17 +104,13 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
     M besideDisabled = TwoAdapters();
     besideDisabled.Devices.push_back(disabled);
     besideDisabled.Registry.push_back(testsupport::DriverKey("{4d36e972-e325-11ce-bfc1-08002be10318}\\0003"));
-    for (simulator::Key& k : besideDisabled.Registry) {
-        k.Values.emplace_back(u"WapiSupport", set);
-    }
+    testsupport::SetOnEveryKey(&besideDisabled);
     besideDisabled.Registry.back().Values.clear();
     M withoutFirst = besideDisabled;
     withoutFirst.Registry[0].Values.clear();
     const auto unreadAt = [](M m, std::size_t read) {
-        simulator::Fault unread =
-            testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::StatusReadOf(m, "2", read));
-        unread.Device = 2;
-        m.Faults = {unread};
+        m.Faults = {testsupport::On(
+            2, testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::StatusReadOf(m, "2", read)))};
         return m;
     };
     const M unreadBefore = unreadAt(besideDisabled, 1);
@@ -149,13 +144,8 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
          "0005: WapiSupport REG_SZ, 3000 bytes: " + HexBytes(std::vector<std::uint8_t>(1024, 0x41).data(), 1024) +
              " ... (the first 1024 shown)\n"},
         // Where every adapter is set, no write and no call of the class installer.
-        {"already set",
-         [&](M& m) {
-             for (simulator::Key& k : m.Registry) {
-                 k.Values.emplace_back(u"WapiSupport", set);
-             }
-         },
-         u"/a", 0, "success: every adapter was already as wanted.", false},
+        {"already set", [&](M& m) { testsupport::SetOnEveryKey(&m); }, u"/a", 0,
+         "success: every adapter was already as wanted.", false},
         {"no adapter", [&](M& m) { m = nearMisses; }, u"/a", 0,
          "no adapter to act on. Only the installed programs were changed.", false, true, RunLock::Acquired,
          placed + notPicked + "0, CORVANE Wireless" + ofClass +
@@ -322,22 +312,15 @@ TEST(ShippedScripts, EachModeAnswersItsSystemsContract)
     // only adapter an interrupted run left disabled.
     const simulator::Value set{platform::REG_SZ, {0x31, 0}};
     simulator::Machine compliant = TwoAdapters();
-    for (simulator::Key& key : compliant.Registry) {
-        key.Values.emplace_back(u"WapiSupport", set);
-    }
+    testsupport::SetOnEveryKey(&compliant);
     simulator::Machine unreadable = TwoAdapters();
     unreadable.Faults = {testsupport::Failing(Operation::SetupDiGetClassDevsW, 5)};
     unreadable.Faults[0].Times = -1;
     simulator::Machine interrupted = testsupport::MachineOf({testsupport::NetDevice("Corvane Wireless")});
-    interrupted.Devices[0].Status |= platform::DN_HAS_PROBLEM;
-    interrupted.Devices[0].Problem = platform::CM_PROB_DISABLED;
+    testsupport::DisableByUser(interrupted.Devices[0]);
     interrupted.Devices[0].InstanceId = u"PCI\\VEN_1";
     interrupted.Registry[0].Values.emplace_back(u"WapiSupport", set);
-    simulator::Key journal;
-    journal.Path = JOURNAL_KEY;
-    journal.Values.emplace_back(u"{4d36e972-e325-11ce-bfc1-08002be10318}\\0001",
-                                simulator::Value{platform::REG_SZ, simulator::TextBytes(u"PCI\\VEN_1")});
-    interrupted.Registry.push_back(journal);
+    interrupted.Registry.push_back(testsupport::JournalKey({{"0001", u"PCI\\VEN_1"}}));
     const simulator::Machine machines[] = {compliant, TwoAdapters(),
                                            testsupport::MachineOf({testsupport::NetDevice("Mouse", "USB", "0006")}),
                                            unreadable, interrupted};

@@ -23,22 +23,17 @@ namespace {
 
 using simulator::Operation;
 using testsupport::Deploy;
+using testsupport::DisableByUser;
 using testsupport::Disabled;
+using testsupport::Failing;
 using testsupport::FakeDeploySystem;
+using testsupport::JournalKey;
+using testsupport::JournalOf;
+using testsupport::KillAt;
+using testsupport::On;
 using testsupport::TwoAdapters;
 
 const std::u16string JOURNAL = JOURNAL_KEY;
-
-// The journal's entries in the machine, or none when it has no journal.
-std::vector<std::pair<std::u16string, simulator::Value>> JournalOf(const simulator::Machine& machine)
-{
-    for (const simulator::Key& key : machine.Registry) {
-        if (simulator::SameRegistryName(key.Path, JOURNAL)) {
-            return key.Values;
-        }
-    }
-    return {};
-}
 
 // In the last run's trace, the number among the calls of operation (as a
 // fault's Nth counts them) of the first one that matches after the first
@@ -159,11 +154,11 @@ TEST(InterruptedRuns, TheJournalHoldsEachAdapterOnDiskBeforeItsKeyIsWritten)
         [](const simulator::Call& call) { return call.Operation == "SetupDiCallClassInstaller"; },
         "SetupDiEnumDeviceInfo", [](const simulator::Call& call) { return call.Argument("index") == "1"; });
     ASSERT_NE(fetch, 0u);
-    vanishing.Faults = {testsupport::Failing(Operation::SetupDiEnumDeviceInfo, platform::ERROR_NO_MORE_ITEMS, fetch)};
+    vanishing.Faults = {Failing(Operation::SetupDiEnumDeviceInfo, platform::ERROR_NO_MORE_ITEMS, fetch)};
     (void)Deploy(vanishing, u"/a", &probe);
     // Its state read after the run, the last one, fails too.
-    vanishing.Faults.push_back(testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD,
-                                                    testsupport::CallsOf("CM_Get_DevNode_Status").size()));
+    vanishing.Faults.push_back(
+        Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::CallsOf("CM_Get_DevNode_Status").size()));
     FakeDeploySystem away;
     EXPECT_EQ(Deploy(vanishing, u"/a", &away), DEPLOY_FAILED) << away.Log; // its key was never written
     EXPECT_TRUE(JournalOf(simulator::Current()).empty()) << away.Log;
@@ -172,7 +167,7 @@ TEST(InterruptedRuns, TheJournalHoldsEachAdapterOnDiskBeforeItsKeyIsWritten)
     // no adapter restarted, and neither entry is left to name an adapter
     // that was never touched.
     simulator::Machine unrecordable = TwoAdapters();
-    unrecordable.Faults = {testsupport::Failing(Operation::RegFlushKey, 5, 2)};
+    unrecordable.Faults = {Failing(Operation::RegFlushKey, 5, 2)};
     FakeDeploySystem refused;
     EXPECT_EQ(Deploy(unrecordable, u"/a", &refused), DEPLOY_FAILED) << refused.Log;
     EXPECT_TRUE(testsupport::CallsOf("SetupDiCallClassInstaller").empty());
@@ -191,13 +186,9 @@ TEST(InterruptedRuns, TheJournalHoldsEachAdapterOnDiskBeforeItsKeyIsWritten)
     // and a run cut short at the first enable leaves a journal the next run
     // reads, which enables the other.
     simulator::Machine full = TwoAdapters();
-    full.Faults = {testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD)};
-    full.Faults[0].Device = 0;
-    simulator::Fault enable;
-    enable.Call = Operation::SetupDiCallClassInstaller;
-    enable.StateChange = platform::DICS_ENABLE;
-    enable.Kill = true;
-    full.Faults.push_back(enable);
+    full.Faults = {On(0, Failing(Operation::CM_Get_DevNode_Status, 0xD)),
+                   KillAt(Operation::SetupDiCallClassInstaller, 0)};
+    full.Faults[1].StateChange = platform::DICS_ENABLE;
     simulator::Key gone;
     gone.Path = JOURNAL;
     for (std::size_t i = 0; i + 1 < MAX_JOURNAL_ENTRIES; ++i) {
@@ -227,7 +218,7 @@ TEST(InterruptedRuns, TheJournalHoldsEachAdapterOnDiskBeforeItsKeyIsWritten)
                            return call.Argument("index") == "999" && call.Argument("nameSize") == "1";
                        });
     ASSERT_NE(countProbe, 0u);
-    uncountable.Faults = {testsupport::Failing(Operation::RegEnumValueW, 1450, countProbe)};
+    uncountable.Faults = {Failing(Operation::RegEnumValueW, 1450, countProbe)};
     FakeDeploySystem uncounted;
     EXPECT_EQ(Deploy(uncountable, u"/a", &uncounted), DEPLOY_FAILED) << uncounted.Log;
     EXPECT_TRUE(testsupport::CallsOf("SetupDiCallClassInstaller").empty()) << uncounted.Log;
@@ -240,7 +231,7 @@ TEST(InterruptedRuns, TheJournalHoldsEachAdapterOnDiskBeforeItsKeyIsWritten)
         [](const simulator::Call&) { return true; }, "RegQueryValueExW",
         [](const simulator::Call& call) { return call.Argument("name").find("0001") != std::string::npos; });
     ASSERT_NE(lookup, 0u);
-    unknowable.Faults.push_back(testsupport::Failing(Operation::RegQueryValueExW, 5, lookup));
+    unknowable.Faults.push_back(Failing(Operation::RegQueryValueExW, 5, lookup));
     EXPECT_EQ(Deploy(unknowable, u"/a", &uncounted), DEPLOY_FAILED) << uncounted.Log;
     EXPECT_TRUE(simulator::Current().Registry[0].Values.empty()) << uncounted.Log;
 
@@ -250,18 +241,11 @@ TEST(InterruptedRuns, TheJournalHoldsEachAdapterOnDiskBeforeItsKeyIsWritten)
     // removed device's ID, so a run cut short at its enable is recovered.
     simulator::Machine stale = testsupport::MachineOf({testsupport::NetDevice("Corvane Wireless", "PCI", "0001")});
     stale.Devices[0].InstanceId = u"PCI\\VEN_NEW";
-    simulator::Key removed;
-    removed.Path = JOURNAL;
-    removed.Values.emplace_back(u"{4d36e972-e325-11ce-bfc1-08002be10318}\\0001",
-                                simulator::Value{platform::REG_SZ, simulator::TextBytes(u"USB\\VEN_OLD")});
-    stale.Registry.push_back(removed);
-    stale.Faults = {testsupport::Failing(Operation::SetupDiGetDeviceInstanceIdW, 5)};
+    stale.Registry.push_back(JournalKey({{"0001", u"USB\\VEN_OLD"}}));
+    stale.Faults = {
+        Failing(Operation::SetupDiGetDeviceInstanceIdW, 5),
+        KillAt(Operation::SetupDiCallClassInstaller, 3)}; // the recovery's enable, the run's disable, its enable
     stale.Faults[0].Times = 3;
-    simulator::Fault thirdChange;
-    thirdChange.Call = Operation::SetupDiCallClassInstaller;
-    thirdChange.Nth = 3; // the recovery's enable, the run's disable, its enable
-    thirdChange.Kill = true;
-    stale.Faults.push_back(thirdChange);
     FakeDeploySystem staleRun;
     EXPECT_THROW(Deploy(stale, u"/a", &staleRun), simulator::Killed);
     simulator::Machine staleAfter = simulator::Current();
@@ -278,17 +262,15 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
 {
     simulator::Machine vetoed = TwoAdapters(); // the first one's driver refuses to stop, and its enable is refused
     vetoed.Devices[0].OnStateChange = simulator::Reaction::Vetoed;
-    vetoed.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 5, 0, platform::DICS_ENABLE)};
+    vetoed.Faults = {Failing(Operation::SetupDiCallClassInstaller, 5, 0, platform::DICS_ENABLE)};
     simulator::Machine ignoring = TwoAdapters(); // the first one's driver ignores the disable
     ignoring.Devices[0].OnStateChange = simulator::Reaction::Ignore;
     // The first one's disable is refused, and the second one's enable: the
     // run fails, so the first one's restart is owed to the next run rather
     // than to a 3010 no one sees.
     simulator::Machine refused = TwoAdapters();
-    refused.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 31, 0, platform::DICS_DISABLE),
-                      testsupport::Failing(Operation::SetupDiCallClassInstaller, 31, 0, platform::DICS_ENABLE)};
-    refused.Faults[0].Device = 0;
-    refused.Faults[1].Device = 1;
+    refused.Faults = {On(0, Failing(Operation::SetupDiCallClassInstaller, 31, 0, platform::DICS_DISABLE)),
+                      On(1, Failing(Operation::SetupDiCallClassInstaller, 31, 0, platform::DICS_ENABLE))};
     // As that, but the first one's key cannot be opened to write: nothing
     // of it changed, so nothing is owed.
     simulator::Machine unchanged = refused;
@@ -300,27 +282,24 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     // The first one's disable is refused, and its entry cannot be flushed
     // once deleted, last: the run fails with it, and records it again.
     simulator::Machine unflushed = TwoAdapters();
-    unflushed.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 31, 0, platform::DICS_DISABLE)};
-    unflushed.Faults[0].Device = 0;
+    unflushed.Faults = {On(0, Failing(Operation::SetupDiCallClassInstaller, 31, 0, platform::DICS_DISABLE))};
     FakeDeploySystem flushes;
     ASSERT_EQ(Deploy(unflushed, u"/a", &flushes), DEPLOY_RESTART_NEEDED) << flushes.Log;
-    unflushed.Faults.push_back(testsupport::Failing(Operation::RegFlushKey, 1117, LastFlush()));
+    unflushed.Faults.push_back(Failing(Operation::RegFlushKey, 1117, LastFlush()));
     // The first one's driver ignores the disable, and the run fails only
     // when it cannot clear the second one's entry, after the first one's
     // was judged: the first one's is still kept.
     simulator::Machine uncleared = TwoAdapters();
     uncleared.Devices[0].OnStateChange = simulator::Reaction::Ignore;
-    uncleared.Faults = {testsupport::Failing(Operation::RegDeleteValueW, 5, 1)};
+    uncleared.Faults = {Failing(Operation::RegDeleteValueW, 5, 1)};
     simulator::Machine undeletable = TwoAdapters(); // no entry can be cleared
-    undeletable.Faults = {testsupport::Failing(Operation::RegDeleteValueW, 5)};
+    undeletable.Faults = {Failing(Operation::RegDeleteValueW, 5)};
     undeletable.Faults[0].Times = -1;
     // The second adapter's state cannot be read by the walk before the run,
     // so the tool's own walk alone picks it; its enable is refused.
     simulator::Machine missed = TwoAdapters();
-    missed.Faults = {testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD),
-                     testsupport::Failing(Operation::SetupDiCallClassInstaller, 5, 0, platform::DICS_ENABLE)};
-    missed.Faults[0].Device = 1;
-    missed.Faults[1].Device = 1;
+    missed.Faults = {On(1, Failing(Operation::CM_Get_DevNode_Status, 0xD)),
+                     On(1, Failing(Operation::SetupDiCallClassInstaller, 5, 0, platform::DICS_ENABLE))};
     missed.Registry[1].Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x30, 0}});
     // As that, its enable not refused, but its entry cannot be flushed when
     // it is recorded again before its disable, after its key was written:
@@ -329,33 +308,30 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     missedUnflushed.Faults.pop_back();
     FakeDeploySystem written;
     (void)Deploy(missedUnflushed, u"/a", &written);
-    missedUnflushed.Faults.push_back(
-        testsupport::Failing(Operation::RegFlushKey, 5,
-                             FirstCallAfter(
-                                 [](const simulator::Call& call) {
-                                     return call.Operation == "RegOpenKeyExW" && call.Argument("access") == "0xf003f" &&
-                                            call.Argument("path").find("0005") != std::string::npos;
-                                 },
-                                 "RegFlushKey", [](const simulator::Call&) { return true; })));
+    missedUnflushed.Faults.push_back(Failing(Operation::RegFlushKey, 5,
+                                             FirstCallAfter(
+                                                 [](const simulator::Call& call) {
+                                                     return call.Operation == "RegOpenKeyExW" &&
+                                                            call.Argument("access") == "0xf003f" &&
+                                                            call.Argument("path").find("0005") != std::string::npos;
+                                                 },
+                                                 "RegFlushKey", [](const simulator::Call&) { return true; })));
     // The second adapter, which its user disabled, is picked by the tool's
     // walk alone, whose read of its state fails, and its key is written; the
     // first one's entry cannot be cleared, so the run fails. A disabled
     // adapter waits for no restart: its entry goes.
     simulator::Machine passedOver = TwoAdapters();
-    passedOver.Devices[1].Status |= platform::DN_HAS_PROBLEM;
-    passedOver.Devices[1].Problem = platform::CM_PROB_DISABLED;
-    passedOver.Faults = {testsupport::Failing(Operation::RegDeleteValueW, 5, 1)};
+    DisableByUser(passedOver.Devices[1]);
+    passedOver.Faults = {Failing(Operation::RegDeleteValueW, 5, 1)};
     passedOver.Faults.push_back(
-        testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::StatusReadOf(passedOver, "1", 3)));
-    passedOver.Faults.back().Device = 1;
+        On(1, Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::StatusReadOf(passedOver, "1", 3))));
     // And its state unread after the run too: it may be disabled.
     simulator::Machine passedOverUnread = passedOver;
     std::uint64_t lastRead = 0;
     for (std::uint64_t which = 3, read = 0; (read = testsupport::StatusReadOf(passedOver, "1", which)) != 0; ++which) {
         lastRead = read;
     }
-    passedOverUnread.Faults.push_back(testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, lastRead));
-    passedOverUnread.Faults.back().Device = 1;
+    passedOverUnread.Faults.push_back(On(1, Failing(Operation::CM_Get_DevNode_Status, 0xD, lastRead)));
     simulator::Machine crowded = TwoAdapters(); // more entries than are read: one past them would go unseen
     simulator::Key journal;
     journal.Path = JOURNAL;
@@ -368,20 +344,14 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     // The first one's driver refuses to stop, and its install parameters
     // cannot be read after the disable: it may be pending.
     simulator::Machine unread = vetoed;
-    unread.Faults = {testsupport::Failing(Operation::SetupDiGetDeviceInstallParamsW, 87)};
-    unread.Faults[0].Device = 0;
+    unread.Faults = {On(0, Failing(Operation::SetupDiGetDeviceInstallParamsW, 87))};
     // An entry names the second adapter, left disabled, whose instance ID
     // cannot be read now: its driver key name decides.
     simulator::Machine unidentified = TwoAdapters();
-    for (simulator::Key& driverKey : unidentified.Registry) {
-        driverKey.Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x31, 0}});
-    }
-    unidentified.Devices[1].Status |= platform::DN_HAS_PROBLEM;
-    unidentified.Devices[1].Problem = platform::CM_PROB_DISABLED;
-    unidentified.Registry.push_back(journal);
-    unidentified.Registry.back().Values = {{u"{4d36e972-e325-11ce-bfc1-08002be10318}\\0005",
-                                            simulator::Value{platform::REG_SZ, simulator::TextBytes(u"USB\\VID_2")}}};
-    unidentified.Faults = {testsupport::Failing(Operation::SetupDiGetDeviceInstanceIdW, 13)};
+    testsupport::SetOnEveryKey(&unidentified);
+    DisableByUser(unidentified.Devices[1]);
+    unidentified.Registry.push_back(JournalKey({{"0005", u"USB\\VID_2"}}));
+    unidentified.Faults = {Failing(Operation::SetupDiGetDeviceInstanceIdW, 13)};
     unidentified.Faults[0].Times = -1;
     // The second adapter's driver key name is too long to name a key, and the
     // walk before the run misses it: the tool alone picks it, never opens its
@@ -389,35 +359,25 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     simulator::Machine overlong = TwoAdapters();
     overlong.Devices[1].Properties[simulator::SLOT_DRIVER] =
         testsupport::TextProperty(std::string(testsupport::NET_CLASS_KEY) + "\\" + std::string(220, '9'));
-    overlong.Faults = {testsupport::Failing(Operation::SetupDiGetDeviceRegistryPropertyW, 13),
-                       testsupport::Failing(Operation::SetupDiCallClassInstaller, 5, 0, platform::DICS_ENABLE)};
-    overlong.Faults[0].Device = 1;
-    overlong.Faults[0].Property = platform::SPDRP_CLASS;
-    overlong.Faults[1].Device = 1;
+    overlong.Faults = {On(1, Failing(Operation::SetupDiGetDeviceRegistryPropertyW, 13), platform::SPDRP_CLASS),
+                       On(1, Failing(Operation::SetupDiCallClassInstaller, 5, 0, platform::DICS_ENABLE))};
     // As the overlong one, but its driver key name cannot be read when it is
     // about to be disabled: it names no key, not the class key.
     simulator::Machine nameless = overlong;
-    nameless.Faults.push_back(testsupport::Failing(Operation::SetupDiGetDeviceRegistryPropertyW, 13));
-    nameless.Faults.back().Device = 1;
-    nameless.Faults.back().Property = platform::SPDRP_DRIVER;
-    nameless.Faults.back().Nth = 21; // as it is about to be disabled
+    nameless.Faults.push_back( // as it is about to be disabled
+        On(1, Failing(Operation::SetupDiGetDeviceRegistryPropertyW, 13, 21), platform::SPDRP_DRIVER));
     // The first adapter's disable is carried out, its enable refused, and
     // its state cannot be read after the run: it may be disabled.
     simulator::Machine unseen = TwoAdapters();
-    unseen.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 5, 0, platform::DICS_ENABLE),
-                     testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD)};
-    unseen.Faults[0].Device = 0;
-    unseen.Faults[1].Device = 0;
-    unseen.Faults[1].Nth = 18; // the read after the run
+    unseen.Faults = {On(0, Failing(Operation::SetupDiCallClassInstaller, 5, 0, platform::DICS_ENABLE)),
+                     On(0, Failing(Operation::CM_Get_DevNode_Status, 0xD, 18))}; // the read after the run
     // The first one's driver ignores the enable, which the class installer
     // answers for all the same: it stays disabled. Then as that, its state
     // unread after the run: it read disabled right after the enable.
     simulator::Machine stuck = TwoAdapters();
     stuck.Devices[0].OnStateChange = simulator::Reaction::Stuck;
     simulator::Machine stuckUnseen = stuck;
-    stuckUnseen.Faults = {testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD)};
-    stuckUnseen.Faults[0].Device = 0;
-    stuckUnseen.Faults[0].Nth = 19; // the read after the run
+    stuckUnseen.Faults = {On(0, Failing(Operation::CM_Get_DevNode_Status, 0xD, 19))}; // the read after the run
     // And its state unread right after the enable too: the status read that
     // follows it.
     simulator::Machine stuckUnread = stuckUnseen;
@@ -430,8 +390,7 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
         },
         "CM_Get_DevNode_Status", [](const simulator::Call&) { return true; });
     ASSERT_NE(afterEnable, 0u);
-    stuckUnread.Faults.push_back(testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, afterEnable));
-    stuckUnread.Faults.back().Device = 0;
+    stuckUnread.Faults.push_back(On(0, Failing(Operation::CM_Get_DevNode_Status, 0xD, afterEnable)));
     const std::string key = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\";
     struct Case {
         const char* name;
@@ -500,9 +459,7 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     // adapter's entry was cleared: it is recorded again. One whose clear of
     // that entry fails keeps the programs, as any failed run does.
     simulator::Machine ignoredSet = ignoring;
-    for (simulator::Key& driverKey : ignoredSet.Registry) {
-        driverKey.Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x31, 0}});
-    }
+    testsupport::SetOnEveryKey(&ignoredSet);
     FakeDeploySystem unremovable;
     unremovable.InstallWorks = false;
     EXPECT_EQ(Deploy(ignoredSet, u"/d", &unremovable), DEPLOY_FAILED) << unremovable.Log;
@@ -512,7 +469,7 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
         << unremovable.Log;
     FakeDeploySystem removable;
     ASSERT_EQ(Deploy(ignoredSet, u"/d", &removable), DEPLOY_RESTART_NEEDED) << removable.Log;
-    ignoredSet.Faults = {testsupport::Failing(Operation::RegFlushKey, 5, LastFlush())};
+    ignoredSet.Faults = {Failing(Operation::RegFlushKey, 5, LastFlush())};
     FakeDeploySystem unflushable;
     EXPECT_EQ(Deploy(ignoredSet, u"/d", &unflushable), DEPLOY_FAILED) << unflushable.Log;
     EXPECT_FALSE(unflushable.Removed) << unflushable.Log;
@@ -525,18 +482,13 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     // recovery failed, and its entry stays.
     simulator::Machine owed = TwoAdapters();
     owed.Registry[0].Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x31, 0}});
-    owed.Registry.push_back(journal);
-    owed.Registry.back().Values = {
-        {u"{4d36e972-e325-11ce-bfc1-08002be10318}\\0001",
-         simulator::Value{platform::REG_SZ, simulator::TextBytes(u"ROOT\\SIMULATED\\0000")}}};
+    owed.Registry.push_back(JournalKey({{"0001", u"ROOT\\SIMULATED\\0000"}}));
     simulator::Machine unreadable = owed; // its state cannot be read at all
-    unreadable.Faults = {testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD)};
-    unreadable.Faults[0].Device = 0;
+    unreadable.Faults = {On(0, Failing(Operation::CM_Get_DevNode_Status, 0xD))};
     unreadable.Faults[0].Times = -1;
     simulator::Machine unreachable = owed; // its state read by the recovery alone (the first two reads)
     for (std::uint64_t nth = 3; nth <= 60; ++nth) {
-        unreachable.Faults.push_back(testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, nth));
-        unreachable.Faults.back().Device = 0;
+        unreachable.Faults.push_back(On(0, Failing(Operation::CM_Get_DevNode_Status, 0xD, nth)));
     }
     simulator::Machine ignored = owed; // its driver ignores the disable
     ignored.Devices[0].OnStateChange = simulator::Reaction::Ignore;
@@ -545,9 +497,8 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     // Missed by the walk before the run, picked by the tool's, and its entry
     // cannot be written again before its disable: it stays owed.
     simulator::Machine unwritten = owed;
-    unwritten.Faults = {testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, 3),
-                        testsupport::Failing(Operation::RegSetValueExW, 5, 3)};
-    unwritten.Faults[0].Device = 0;
+    unwritten.Faults = {On(0, Failing(Operation::CM_Get_DevNode_Status, 0xD, 3)),
+                        Failing(Operation::RegSetValueExW, 5, 3)};
     struct Owed {
         const char* name;
         const simulator::Machine* machine;
@@ -616,30 +567,27 @@ TEST(InterruptedRuns, ARestartTheSettingWaitsForOutlivesRunsThatFailOrAreCutShor
     // second run too.
     simulator::Machine ignoredTwice = TwoAdapters();
     ignoredTwice.Devices[0].OnStateChange = simulator::Reaction::Ignore;
-    ignoredTwice.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 31, 0, platform::DICS_ENABLE)};
-    ignoredTwice.Faults[0].Device = 1;
+    ignoredTwice.Faults = {On(1, Failing(Operation::SetupDiCallClassInstaller, 31, 0, platform::DICS_ENABLE))};
     // The first one's driver ignores the disable, and its key, written,
     // cannot be read after the run.
     simulator::Machine unreadAfter = TwoAdapters();
     unreadAfter.Devices[0].OnStateChange = simulator::Reaction::Ignore;
     (void)Deploy(unreadAfter, u"/a", &probe);
     unreadAfter.Faults = {
-        testsupport::Failing(Operation::RegQueryValueExW, 5, FirstCallAfter(at("1", "1"), "RegQueryValueExW", any))};
+        Failing(Operation::RegQueryValueExW, 5, FirstCallAfter(at("1", "1"), "RegQueryValueExW", any))};
     // The first one's driver refuses to stop, and the journal cannot be
     // flushed after the first clear that follows its enable.
     simulator::Machine vetoedUnflushed = TwoAdapters();
     vetoedUnflushed.Devices[0].OnStateChange = simulator::Reaction::Vetoed;
     (void)Deploy(vetoedUnflushed, u"/a", &probe);
-    vetoedUnflushed.Faults = {
-        testsupport::Failing(Operation::RegFlushKey, 5, FirstCallAfter(at("0", "1"), "RegFlushKey", any) + 1)};
+    vetoedUnflushed.Faults = {Failing(Operation::RegFlushKey, 5, FirstCallAfter(at("0", "1"), "RegFlushKey", any) + 1)};
     // The first one's driver refuses to stop, and the run is killed at the
     // second one's enable.
     simulator::Machine vetoedKilled = TwoAdapters();
     vetoedKilled.Devices[0].OnStateChange = simulator::Reaction::Vetoed;
     (void)Deploy(vetoedKilled, u"/a", &probe);
-    vetoedKilled.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 0,
-                                                FirstCallAfter(at("1", "2"), "SetupDiCallClassInstaller", any))};
-    vetoedKilled.Faults[0].Kill = true;
+    vetoedKilled.Faults = {
+        KillAt(Operation::SetupDiCallClassInstaller, FirstCallAfter(at("1", "2"), "SetupDiCallClassInstaller", any))};
     struct Case {
         const char* name;
         const simulator::Machine* machine;
@@ -710,11 +658,7 @@ TEST(InterruptedRuns, AKillAtAnyCallIsRecoveredByTheNextRun)
             const auto& [operation, nth] = points[p];
             std::string point = std::string(simulator::KindOf(operation).Name) + " #" + std::to_string(nth);
             simulator::Machine killed = machine;
-            simulator::Fault kill;
-            kill.Call = operation;
-            kill.Nth = nth;
-            kill.Kill = true;
-            killed.Faults = {kill};
+            killed.Faults = {KillAt(operation, nth)};
             FakeDeploySystem first;
             EXPECT_THROW(Deploy(killed, command, &first), simulator::Killed) << point;
             simulator::Machine after = simulator::Current();
@@ -735,9 +679,7 @@ TEST(InterruptedRuns, AKillAtAnyCallIsRecoveredByTheNextRun)
                 // stays owed, and the run after that answers as the whole
                 // run did.
                 simulator::Machine recoveredOnly = after;
-                kill.Call = Operation::SetupDiGetClassDevsW;
-                kill.Nth = 2;
-                recoveredOnly.Faults = {kill};
+                recoveredOnly.Faults = {KillAt(Operation::SetupDiGetClassDevsW, 2)};
                 FakeDeploySystem cut;
                 EXPECT_THROW(Deploy(recoveredOnly, command, &cut), simulator::Killed) << point;
                 simulator::Machine third = simulator::Current();
@@ -784,31 +726,22 @@ TEST(InterruptedRuns, AnAdapterItsUserDisabledStaysSoAfterARunCutShortBeforeItsD
     // state unread again after the walk), the run cut short as the tool's
     // walk begins, which passes it over.
     simulator::Machine disabled = TwoAdapters();
-    disabled.Devices[1].Status |= platform::DN_HAS_PROBLEM;
-    disabled.Devices[1].Problem = platform::CM_PROB_DISABLED;
+    DisableByUser(disabled.Devices[1]);
     simulator::Machine byTool = disabled;
-    byTool.Faults = {
-        testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::StatusReadOf(disabled, "1", 3))};
+    byTool.Faults = {Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::StatusReadOf(disabled, "1", 3))};
     FakeDeploySystem probe;
     (void)Deploy(byTool, u"/a", &probe);
-    simulator::Fault kill;
-    kill.Kill = true;
-    kill.Call = Operation::RegOpenKeyExW;
-    kill.Nth = FirstCallAfter([](const simulator::Call&) { return true; }, "RegOpenKeyExW",
-                              [](const simulator::Call& call) {
-                                  return call.Argument("access") == "0xf003f" &&
-                                         call.Argument("path").find("0005") != std::string::npos;
-                              });
-    ASSERT_NE(kill.Nth, 0u) << probe.Log;
-    byTool.Faults.push_back(kill);
+    std::uint64_t open = FirstCallAfter([](const simulator::Call&) { return true; }, "RegOpenKeyExW",
+                                        [](const simulator::Call& call) {
+                                            return call.Argument("access") == "0xf003f" &&
+                                                   call.Argument("path").find("0005") != std::string::npos;
+                                        });
+    ASSERT_NE(open, 0u) << probe.Log;
+    byTool.Faults.push_back(KillAt(Operation::RegOpenKeyExW, open));
     simulator::Machine byWalk = disabled;
-    byWalk.Faults = {
-        testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::StatusReadOf(disabled, "1", 1))};
-    byWalk.Faults.push_back(
-        testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::StatusReadOf(byWalk, "1", 2)));
-    kill.Call = Operation::SetupDiGetClassDevsW;
-    kill.Nth = 3;
-    byWalk.Faults.push_back(kill);
+    byWalk.Faults = {Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::StatusReadOf(disabled, "1", 1))};
+    byWalk.Faults.push_back(Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::StatusReadOf(byWalk, "1", 2)));
+    byWalk.Faults.push_back(KillAt(Operation::SetupDiGetClassDevsW, 3));
     for (const simulator::Machine* machine : {&byTool, &byWalk}) {
         FakeDeploySystem first;
         EXPECT_THROW(Deploy(*machine, u"/a", &first), simulator::Killed) << first.Log;
@@ -831,22 +764,12 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     // The first adapter was left disabled, the second runs with a disable
     // pending (it is enabled all the same), and a third is unplugged.
     simulator::Machine left = TwoAdapters();
-    for (simulator::Key& key : left.Registry) {
-        key.Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x31, 0}});
-    }
-    left.Devices[0].Status |= platform::DN_HAS_PROBLEM;
-    left.Devices[0].Problem = platform::CM_PROB_DISABLED;
+    testsupport::SetOnEveryKey(&left);
+    DisableByUser(left.Devices[0]);
     left.Devices[1].PendingDisable = true;
     left.Devices[0].InstanceId = u"PCI\\VEN_1";
     left.Devices[1].InstanceId = u"PCI\\VEN_5";
-    simulator::Key journal;
-    journal.Path = JOURNAL;
-    for (const char16_t* name : {u"0001", u"0005", u"0009"}) {
-        journal.Values.emplace_back(
-            u"{4d36e972-e325-11ce-bfc1-08002be10318}\\" + std::u16string(name),
-            simulator::Value{platform::REG_SZ, simulator::TextBytes(u"PCI\\VEN_" + std::u16string(1, name[3]))});
-    }
-    left.Registry.push_back(journal);
+    left.Registry.push_back(JournalKey({{"0001", u"PCI\\VEN_1"}, {"0005", u"PCI\\VEN_5"}, {"0009", u"PCI\\VEN_9"}}));
     // The first adapter's driver key name was freed since (its device
     // removed) and is another, disabled, device's now: not the entry's, and
     // the entry names nothing left to enable.
@@ -866,18 +789,17 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     // The same, its state unread right after the enable: it may be disabled
     // still.
     simulator::Machine unsure = ignoring;
-    unsure.Faults = {testsupport::Failing(Operation::CM_Get_DevNode_Status, 0x1E, 2)};
-    unsure.Faults[0].Device = 0;
+    unsure.Faults = {On(0, Failing(Operation::CM_Get_DevNode_Status, 0x1E, 2))};
     // Its state unread at first, it is enabled all the same; read right
     // after the enable, it is disabled still.
     simulator::Machine unseen = ignoring;
-    unseen.Faults = {testsupport::Failing(Operation::CM_Get_DevNode_Status, 0x1E, 1)};
+    unseen.Faults = {Failing(Operation::CM_Get_DevNode_Status, 0x1E, 1)};
     simulator::Machine refusing = left; // the first adapter's enable refused
-    refusing.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 0xE0000219, 1)};
+    refusing.Faults = {Failing(Operation::SetupDiCallClassInstaller, 0xE0000219, 1)};
     // The second adapter's enable refused, its key not as wanted: the run's
     // restart enables it, and the recovery's failure is mended.
     simulator::Machine refusedRunning = left;
-    refusedRunning.Faults = {testsupport::Failing(Operation::SetupDiCallClassInstaller, 0xE0000219, 2)};
+    refusedRunning.Faults = {Failing(Operation::SetupDiCallClassInstaller, 0xE0000219, 2)};
     refusedRunning.Registry[1].Values.clear();
     // The first adapter's enable refused, and the second not found by the
     // recovery (its driver key name unread, as none) though the run then
@@ -885,21 +807,19 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     simulator::Machine refusedBesideUnfound = refusing;
     refusedBesideUnfound.Registry[1].Values.clear();
     refusedBesideUnfound.Faults.push_back(
-        testsupport::Failing(Operation::SetupDiGetDeviceRegistryPropertyW, platform::ERROR_INVALID_DATA));
-    refusedBesideUnfound.Faults.back().Device = 1;
-    refusedBesideUnfound.Faults.back().Property = platform::SPDRP_DRIVER;
+        On(1, Failing(Operation::SetupDiGetDeviceRegistryPropertyW, platform::ERROR_INVALID_DATA),
+           platform::SPDRP_DRIVER));
     // Its enable refused, its key not as wanted, and its state unread when
     // the tool's walk asks whether it is disabled: the tool picks it and
     // writes its key, but does not restart it. Its entry is the interrupted
     // run's still, naming its device, and stays.
     simulator::Machine unset = refusing;
     unset.Registry[0].Values.clear();
-    unset.Faults.push_back(testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, 12));
-    unset.Faults.back().Device = 0;
+    unset.Faults.push_back(On(0, Failing(Operation::CM_Get_DevNode_Status, 0xD, 12)));
     // The same, the first entry the run records not flushed: the run stops
     // there, and the journal keeps every entry.
     simulator::Machine unflushed = unset;
-    unflushed.Faults.push_back(testsupport::Failing(Operation::RegFlushKey, 5, 1));
+    unflushed.Faults.push_back(Failing(Operation::RegFlushKey, 5, 1));
     // Before them, a device whose driver key name is empty, read first (with
     // no block, Wine asks for room but for none), and after them one with no
     // driver key: neither is a device that could not be read.
@@ -912,9 +832,7 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     // The first adapter's driver key name cannot be read when the recovery
     // looks for it: it may be there, and it is not taken for unplugged.
     simulator::Machine unread = left;
-    unread.Faults = {testsupport::Failing(Operation::SetupDiGetDeviceRegistryPropertyW, 5)};
-    unread.Faults[0].Device = 0;
-    unread.Faults[0].Property = platform::SPDRP_DRIVER;
+    unread.Faults = {On(0, Failing(Operation::SetupDiGetDeviceRegistryPropertyW, 5), platform::SPDRP_DRIVER)};
     // The entries of the disabled adapter and of the unplugged one say that
     // no disable was asked for them: the run had only opened their keys.
     simulator::Machine keyOnly = left;
@@ -926,7 +844,7 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     // the same, and, found disabled by the walk before the run, its entry
     // goes.
     simulator::Machine keyOnlyUnread = keyOnly;
-    keyOnlyUnread.Faults = {testsupport::Failing(Operation::CM_Get_DevNode_Status, 0x1E, 1)};
+    keyOnlyUnread.Faults = {Failing(Operation::CM_Get_DevNode_Status, 0x1E, 1)};
     const std::string key = "{4d36e972-e325-11ce-bfc1-08002be10318}\\";
     // A recovery's line on an entry, and the outcome of one that failed.
     auto recovery = [&key](const std::string& entry, const std::string& rest) {
@@ -1116,9 +1034,8 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     // which the run then restarts, is not left for a /d after it is back.
     simulator::Machine unfound = left;
     unfound.Registry.back().Values.pop_back(); // no entry of one not present
-    unfound.Faults = {testsupport::Failing(Operation::SetupDiGetDeviceRegistryPropertyW, platform::ERROR_INVALID_DATA)};
-    unfound.Faults[0].Device = 1;
-    unfound.Faults[0].Property = platform::SPDRP_DRIVER;
+    unfound.Faults = {On(1, Failing(Operation::SetupDiGetDeviceRegistryPropertyW, platform::ERROR_INVALID_DATA),
+                         platform::SPDRP_DRIVER)};
     FakeDeploySystem deleting;
     EXPECT_NE(Deploy(unfound, u"/d", &deleting), DEPLOY_FAILED) << deleting.Log;
     EXPECT_TRUE(deleting.Removed) << deleting.Log;
@@ -1136,8 +1053,7 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
               std::string::npos)
         << away.Line;
     simulator::Device returned = testsupport::NetDevice("Corvane Wireless AX", "PCI", "0009");
-    returned.Status |= platform::DN_HAS_PROBLEM;
-    returned.Problem = platform::CM_PROB_DISABLED;
+    DisableByUser(returned);
     returned.InstanceId = u"PCI\\VEN_9";
     back.Devices.push_back(returned);
     back.Registry.push_back(testsupport::DriverKey(std::string(testsupport::NET_CLASS_KEY) + "\\0009"));

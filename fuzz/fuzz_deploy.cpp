@@ -53,16 +53,6 @@ std::u16string DriverKeyName(const Device& device)
     return driver.Readable ? simulator::TextIn(driver.Bytes) : u"";
 }
 
-const simulator::Key* KeyAt(const Machine& machine, const std::u16string& path)
-{
-    for (const simulator::Key& key : machine.Registry) {
-        if (simulator::SameRegistryName(key.Path, path)) {
-            return &key;
-        }
-    }
-    return nullptr;
-}
-
 // Whether the journal holds an entry for the device at that index, by its
 // driver key name and, when asked, its instance ID (as the deployment finds
 // an entry; one written while the ID could not be read holds none); with
@@ -70,7 +60,7 @@ const simulator::Key* KeyAt(const Machine& machine, const std::u16string& path)
 // kept for a key written before any disable (REG_MULTI_SZ).
 bool EntryFor(const Machine& machine, std::size_t index, bool byInstanceToo = true, bool mayBeDisabled = false)
 {
-    const simulator::Key* journal = KeyAt(machine, JOURNAL);
+    const simulator::Key* journal = testsupport::KeyOf(machine, JOURNAL);
     const Device& device = machine.Devices[index];
     std::u16string name = DriverKeyName(device);
     std::u16string instance = device.InstanceId.empty() ? simulator::DefaultInstanceId(index) : device.InstanceId;
@@ -161,12 +151,12 @@ bool SameRegistry(const Machine& first, const Machine& second)
 void CheckRegistry(const Machine& before, const Machine& after, bool add)
 {
     for (const simulator::Key& key : after.Registry) {
-        if (!simulator::SameRegistryName(key.Path, JOURNAL) && KeyAt(before, key.Path) == nullptr) {
+        if (!simulator::SameRegistryName(key.Path, JOURNAL) && testsupport::KeyOf(before, key.Path) == nullptr) {
             Fail("a key was made: " + simulator::QuoteText(key.Path));
         }
     }
     for (const simulator::Key& was : before.Registry) {
-        const simulator::Key* now = KeyAt(after, was.Path);
+        const simulator::Key* now = testsupport::KeyOf(after, was.Path);
         if (simulator::SameRegistryName(was.Path, JOURNAL)) {
             continue;
         }
@@ -208,7 +198,7 @@ void CheckJournalAgainstStates(const Machine& before)
     auto drop = [](std::vector<std::string>* names, const std::string& name) {
         names->erase(std::remove(names->begin(), names->end(), name), names->end());
     };
-    if (const simulator::Key* journal = KeyAt(before, JOURNAL)) {
+    if (const simulator::Key* journal = testsupport::KeyOf(before, JOURNAL)) {
         for (const auto& entry : journal->Values) {
             onDiskAny.push_back(simulator::QuoteText(entry.first)); // left by the run before
         }

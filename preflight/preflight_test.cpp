@@ -24,6 +24,7 @@
 namespace {
 
 using simulator::Machine;
+using testsupport::KeyOf;
 
 // The machines the tests use: the demo machine and the fuzzers' seed machine
 // files (snapshot-odd.json holds what the demo lacks). Reactions and faults
@@ -52,17 +53,6 @@ std::vector<std::pair<std::string, Machine>> TestMachines()
         }
     }
     return machines;
-}
-
-// The key of a path in a machine, or null.
-const simulator::Key* KeyOf(const Machine& machine, const std::u16string& path)
-{
-    for (const simulator::Key& key : machine.Registry) {
-        if (simulator::SameRegistryName(key.Path, path)) {
-            return &key;
-        }
-    }
-    return nullptr;
 }
 
 TEST(TakeSnapshot, HoldsTheMachinesDevicesPropertiesAndDriverKeys)

@@ -41,11 +41,8 @@ TEST_F(EndToEnd, TheDemoMachineAddsToItsTwoAdaptersAndDeleteUndoesIt)
 TEST_F(EndToEnd, AKilledDeploymentLeavesItsJournalInTheMachineFileForTheNextRun)
 {
     simulator::Machine machine = testsupport::MachineOf({testsupport::NetDevice("Corvane Wireless")});
-    simulator::Fault kill;
-    kill.Call = simulator::Operation::SetupDiCallClassInstaller;
-    kill.StateChange = 1;
-    kill.Kill = true;
-    machine.Faults = {kill};
+    machine.Faults = {testsupport::KillAt(simulator::Operation::SetupDiCallClassInstaller, 0)};
+    machine.Faults[0].StateChange = 1;
     fs::path file = Path("machine.json");
     WriteFile(file, MachineText(machine));
     ProgramResult killed =

@@ -1,6 +1,7 @@
 #include "tests/support/deploy_runs.h"
 
 #include "deploy/observer.h"
+#include "preflight/journal.h"
 #include "tests/support/machines.h"
 
 namespace testsupport {
@@ -8,6 +9,23 @@ namespace testsupport {
 simulator::Machine TwoAdapters()
 {
     return MachineOf({NetDevice("Corvane Wireless", "PCI", "0001"), NetDevice("Corvane Wi-Fi", "USB", "0005")});
+}
+
+simulator::Key JournalKey(const std::vector<std::pair<std::string, std::u16string>>& entries)
+{
+    simulator::Key journal;
+    journal.Path = JOURNAL_KEY;
+    for (const auto& [instance, id] : entries) {
+        journal.Values.emplace_back(simulator::Utf8ToUtf16(std::string(NET_CLASS_KEY) + "\\" + instance),
+                                    simulator::Value{platform::REG_SZ, simulator::TextBytes(id)});
+    }
+    return journal;
+}
+
+std::vector<std::pair<std::u16string, simulator::Value>> JournalOf(const simulator::Machine& machine)
+{
+    const simulator::Key* journal = KeyOf(machine, JOURNAL_KEY);
+    return journal != nullptr ? journal->Values : std::vector<std::pair<std::u16string, simulator::Value>>{};
 }
 
 namespace {

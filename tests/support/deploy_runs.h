@@ -58,6 +58,12 @@ public:
 // Two Corvane adapters, on PCI and USB, with their driver keys.
 simulator::Machine TwoAdapters();
 
+// A journal as an interrupted run leaves it: for each entry, the driver key
+// name of a network adapter (its instance, "0001") and, as REG_SZ, its
+// device's instance ID.
+simulator::Key JournalKey(const std::vector<std::pair<std::string, std::u16string>>& entries);
+// The entries of the machine's journal; none when it has no journal.
+std::vector<std::pair<std::u16string, simulator::Value>> JournalOf(const simulator::Machine& machine);
 // Installs the machine and runs the deployment with the command (/a, /d), as
 // a new process would: the observer's notes start afresh, and its table
 // passes the calls on to the double's.

@@ -32,6 +32,16 @@ simulator::Key DriverKey(const std::string& driverKeyName)
     return key;
 }
 
+const simulator::Key* KeyOf(const simulator::Machine& machine, const std::u16string& path)
+{
+    for (const simulator::Key& key : machine.Registry) {
+        if (simulator::SameRegistryName(key.Path, path)) {
+            return &key;
+        }
+    }
+    return nullptr;
+}
+
 void InstallDevices(const std::vector<simulator::Device>& devices, std::vector<simulator::Fault> faults)
 {
     simulator::Install(MachineOf(devices, std::move(faults)));
@@ -45,6 +55,35 @@ simulator::Fault Failing(simulator::Operation call, platform::DWORD error, std::
     fault.Nth = nth;
     fault.StateChange = stateChange;
     return fault;
+}
+
+simulator::Fault On(std::int64_t device, simulator::Fault fault, std::int64_t property)
+{
+    fault.Device = device;
+    fault.Property = property;
+    return fault;
+}
+
+simulator::Fault KillAt(simulator::Operation call, std::uint64_t nth)
+{
+    simulator::Fault fault;
+    fault.Call = call;
+    fault.Nth = nth;
+    fault.Kill = true;
+    return fault;
+}
+
+void DisableByUser(simulator::Device& device)
+{
+    device.Status |= platform::DN_HAS_PROBLEM;
+    device.Problem = platform::CM_PROB_DISABLED;
+}
+
+void SetOnEveryKey(simulator::Machine* machine)
+{
+    for (simulator::Key& key : machine->Registry) {
+        key.Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x31, 0}});
+    }
 }
 
 simulator::Machine MachineOf(const std::vector<simulator::Device>& devices, std::vector<simulator::Fault> faults)

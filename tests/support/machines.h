@@ -28,6 +28,9 @@ simulator::Key DriverKey(const std::string& driverKeyName);
 // readable driver key name, and the faults.
 simulator::Machine MachineOf(const std::vector<simulator::Device>& devices, std::vector<simulator::Fault> faults = {});
 
+// The key of a path in the machine, the names compared as the registry
+// compares them; null when it has none.
+const simulator::Key* KeyOf(const simulator::Machine& machine, const std::u16string& path);
 // Installs MachineOf(devices, faults).
 void InstallDevices(const std::vector<simulator::Device>& devices, std::vector<simulator::Fault> faults = {});
 
@@ -37,6 +40,16 @@ void InstallDevices(const std::vector<simulator::Device>& devices, std::vector<s
 simulator::Fault Failing(simulator::Operation call, platform::DWORD error, std::uint64_t nth = 0,
                          std::int64_t stateChange = -1);
 
+// The fault, on the device of that index only and, given a property code,
+// on that property only.
+simulator::Fault On(std::int64_t device, simulator::Fault fault, std::int64_t property = -1);
+// A fault that cuts the run short at the nth call of an operation (any call
+// of it when nth is 0).
+simulator::Fault KillAt(simulator::Operation call, std::uint64_t nth);
+// Disables the device, as its user would in Device Manager.
+void DisableByUser(simulator::Device& device);
+// Gives every key of the machine WapiSupport, REG_SZ "1".
+void SetOnEveryKey(simulator::Machine* machine);
 // True when the device is disabled by the user, or its disable waits for
 // the next boot.
 bool Disabled(const simulator::Device& device);
