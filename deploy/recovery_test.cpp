@@ -33,8 +33,6 @@ using testsupport::KillAt;
 using testsupport::On;
 using testsupport::TwoAdapters;
 
-const std::u16string JOURNAL = JOURNAL_KEY;
-
 // In the last run's trace, the number among the calls of operation (as a
 // fault's Nth counts them) of the first one that matches after the first
 // call that marks where to look from; 0 when there is none.
@@ -189,14 +187,11 @@ TEST(InterruptedRuns, TheJournalHoldsEachAdapterOnDiskBeforeItsKeyIsWritten)
     full.Faults = {On(0, Failing(Operation::CM_Get_DevNode_Status, 0xD)),
                    KillAt(Operation::SetupDiCallClassInstaller, 0)};
     full.Faults[1].StateChange = platform::DICS_ENABLE;
-    simulator::Key gone;
-    gone.Path = JOURNAL;
+    std::vector<std::pair<std::string, std::u16string>> gone;
     for (std::size_t i = 0; i + 1 < MAX_JOURNAL_ENTRIES; ++i) {
-        gone.Values.emplace_back(u"{4d36e972-e325-11ce-bfc1-08002be10318}\\" +
-                                     simulator::Utf8ToUtf16(std::to_string(5000 + i)),
-                                 simulator::Value{platform::REG_SZ, simulator::TextBytes(u"USB\\GONE")});
+        gone.emplace_back(std::to_string(5000 + i), u"USB\\GONE");
     }
-    full.Registry.push_back(gone);
+    full.Registry.push_back(JournalKey(gone));
     FakeDeploySystem filling;
     EXPECT_THROW(Deploy(full, u"/a", &filling), simulator::Killed);
     simulator::Machine afterKill = simulator::Current();
@@ -288,14 +283,11 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
                                                  },
                                                  "RegFlushKey", [](const simulator::Call&) { return true; })));
     simulator::Machine crowded = TwoAdapters(); // more entries than are read: one past them would go unseen
-    simulator::Key journal;
-    journal.Path = JOURNAL;
+    std::vector<std::pair<std::string, std::u16string>> pastTheMost;
     for (int i = 0; i <= 1000; ++i) {
-        journal.Values.emplace_back(u"{4d36e972-e325-11ce-bfc1-08002be10318}\\" +
-                                        simulator::Utf8ToUtf16(std::to_string(10000 + i)),
-                                    simulator::Value{platform::REG_SZ, simulator::TextBytes(u"ROOT\\GONE")});
+        pastTheMost.emplace_back(std::to_string(10000 + i), u"ROOT\\GONE");
     }
-    crowded.Registry.push_back(journal);
+    crowded.Registry.push_back(JournalKey(pastTheMost));
     // The first one's driver refuses to stop, and its install parameters
     // cannot be read after the disable: it may be pending.
     simulator::Machine unread = TwoAdapters();

@@ -131,8 +131,7 @@ void AddJournal(FuzzedDataProvider& input, Machine* machine)
     for (const auto& [name, value] : journal.Values) {
         for (Device& device : machine->Devices) {
             if (simulator::SameRegistryName(DriverKeyName(device), name) && input.ConsumeBool()) {
-                device.Status |= platform::DN_HAS_PROBLEM;
-                device.Problem = platform::CM_PROB_DISABLED;
+                testsupport::DisableByUser(device);
             }
         }
     }
