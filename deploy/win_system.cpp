@@ -36,10 +36,19 @@ namespace {
 // would refuse the deployment's own open of the folder and every rename
 // into it; what they keep of it (its attributes, its access list) takes no
 // part in sharing.
-constexpr const wchar_t* LOG_FOLDER_SECURITY = L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-constexpr const wchar_t* LOG_FILE_SECURITY = L"D:PAI(A;;FA;;;SY)(A;;FA;;;BA)";
+//
+// What the deployment makes is owned by Administrators, as the run lock is,
+// whichever of them or SYSTEM makes it. Left to the token, an administrator's
+// own account owns it where the policy "Default owner for objects created by
+// members of the Administrators group" is "Object creator" (the built-in
+// Administrator account's runs, say), and every later run as SYSTEM would
+// refuse it as another account's.
+constexpr const wchar_t* LOG_FOLDER_SECURITY = L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+constexpr const wchar_t* LOG_FILE_SECURITY = L"O:BAD:PAI(A;;FA;;;SY)(A;;FA;;;BA)";
 constexpr const wchar_t* PROGRAM_FOLDER_SECURITY =
-    L"D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OIIO;0x1200a9;;;BU)(A;;0x120080;;;BU)";
+    L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OIIO;0x1200a9;;;BU)(A;;0x120080;;;BU)";
+// A program's file takes its access list from its folder.
+constexpr const wchar_t* PROGRAM_FILE_SECURITY = L"O:BA";
 
 constexpr const wchar_t* PREFLIGHT_NAME = L"tessary-preflight.exe";
 constexpr const wchar_t* DEPLOY_NAME = L"tessary-deploy.exe";
@@ -170,14 +179,21 @@ Handle OpenTrustedFolder(const std::wstring& path, const wchar_t* security, DWOR
 }
 
 // Opens a file in a trusted folder, for the access given, never through a link.
-// openError, when given, has the open's error when it failed.
+// openError, when given, has the open's error when it failed. A file the open
+// makes has the security of security, when given.
 Handle OpenTrustedFile(const std::wstring& path, DWORD access, DWORD share, DWORD disposition, std::string* problem,
-                       DWORD* openError = nullptr)
+                       DWORD* openError = nullptr, const wchar_t* security = nullptr)
 {
     if (!winfiles::CheckPath(path, problem)) {
         return Handle();
     }
-    Handle file(::CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES | READ_CONTROL, share, nullptr, disposition,
+    Security descriptor(security);
+    if (descriptor.Failure() != ERROR_SUCCESS) {
+        *problem = "its security cannot be made (" + Error(descriptor.Failure()) + ")";
+        return Handle();
+    }
+    Handle file(::CreateFileW(path.c_str(), access | FILE_READ_ATTRIBUTES | READ_CONTROL, share,
+                              security != nullptr ? descriptor.Attributes() : nullptr, disposition,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.Valid()) {
         DWORD error = ::GetLastError();
@@ -362,8 +378,13 @@ bool PlaceProgram(const std::wstring& folder, const wchar_t* name, const std::st
         }
     }
     std::wstring temporary = path + L"." + std::to_wstring(::GetCurrentProcessId()) + L".new";
-    Handle file(::CreateFileW(temporary.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    Security owned(PROGRAM_FILE_SECURITY);
+    if (owned.Failure() != ERROR_SUCCESS) {
+        *problem = Narrow(temporary) + " cannot be given its owner (" + Error(owned.Failure()) + ")";
+        return false;
+    }
+    Handle file(::CreateFileW(temporary.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, owned.Attributes(),
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.Valid()) {
         *problem = Narrow(temporary) + " cannot be made (" + Error(::GetLastError()) + ")";
         return false;
@@ -639,7 +660,8 @@ bool WindowsDeploySystem::AppendToLog(const std::string& entry, const std::strin
         Handle log;
         for (int tries = 0; tries < LOG_SHARED_TRIES && !log.Valid(); ++tries) {
             DWORD error = ERROR_SUCCESS;
-            log = OpenTrustedFile(path, FILE_APPEND_DATA | WRITE_DAC, FILE_SHARE_READ, OPEN_ALWAYS, problem, &error);
+            log = OpenTrustedFile(path, FILE_APPEND_DATA | WRITE_DAC, FILE_SHARE_READ, OPEN_ALWAYS, problem, &error,
+                                  LOG_FILE_SECURITY);
             if (error != ERROR_SHARING_VIOLATION) {
                 break;
             }
