@@ -462,6 +462,47 @@ bool RemoveLeftoverCopies(const std::wstring& folder, ProgramsDone* done, std::s
     return removedAll;
 }
 
+// Removes the programs earlier runs set aside (name.<process id>.removed)
+// that are still there: one whose removal at the restart was never set (that
+// run was cut short after the rename) would stay for good. One still in use
+// is set for removal at the next restart, and later set.
+bool RemoveSetAsideCopies(const std::wstring& folder, ProgramsDone* done, bool* later, std::string* problem)
+{
+    WIN32_FIND_DATAW found = {};
+    HANDLE search = ::FindFirstFileW((folder + L"\\tessary-*.exe.*.removed").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return true;
+    }
+    bool settled = true;
+    do {
+        std::wstring path = folder + L"\\" + found.cFileName;
+        std::string prefix = Narrow(path) + ", a program an earlier run set aside, ";
+        std::string why;
+        DWORD openError = ERROR_SUCCESS;
+        Handle file =
+            OpenTrustedFile(path, DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING, &why, &openError);
+        bool opened = file.Valid();
+        bool removed = opened && winfiles::DeleteByHandle(file.Get());
+        DWORD error = opened ? ::GetLastError() : openError;
+        file = Handle();
+        if (removed) {
+            done->Lines.push_back(prefix + "removed");
+            done->Changed = true;
+        } else if (InUse(error) && ::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+            done->Lines.push_back(prefix + "is in use (" + Error(error) + "), to be removed at the next restart");
+            *later = true;
+        } else {
+            *problem = prefix + (InUse(error)
+                                     ? "cannot be set for removal at the next restart (" + Error(::GetLastError()) + ")"
+                                 : opened ? "cannot be removed (" + Error(error) + ")"
+                                          : why);
+            settled = false;
+        }
+    } while (settled && ::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return settled;
+}
+
 // Removes an installed program through a handle that does not follow links.
 // One that cannot go now (this program's own image, or another running one)
 // is renamed aside, so that its name is free for an install before the next
@@ -764,6 +805,9 @@ bool WindowsDeploySystem::RemovePrograms(ProgramsDone* done, std::string* proble
         return false;
     }
     bool removedLater = false;
+    if (!RemoveSetAsideCopies(folderPath, done, &removedLater, problem)) {
+        return false;
+    }
     {
         // Held without DELETE access while its programs go: setting one
         // aside renames it within the folder, and Windows opens the folder

@@ -154,6 +154,15 @@ for program in tessary-preflight.exe tessary-deploy.exe; do
 done
 [ ! -e "$installed/$aside" ] || fail "the restart did not remove $aside"
 
+# A program set aside by a run cut short before it set the removal for the
+# restart would stay for good: the next /d removes it with the rest.
+printf 'older' >"$installed/tessary-deploy.exe.99.removed"
+mark
+plain package/tessary-deploy.exe /d >aside.out 2>&1 || fail "/d beside a set-aside copy: status $?: $(cat aside.out)"
+[ ! -e "$installed" ] && logged 'exe.99.removed, a program an earlier run set aside, removed' ||
+  fail "/d beside a set-aside copy: $(ls -la "$installed"; recent)"
+plain package/tessary-deploy.exe /a >/dev/null || fail "/a after it: status $?"
+
 # A file of someone else's in the folder keeps it, and the log says why.
 printf 'notes' >"$installed/notes.txt"
 mark
