@@ -895,6 +895,14 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     EXPECT_NE(away.Line.find("not present now (the first deployment after it is back enables it): " + key + "0009"),
               std::string::npos)
         << away.Line;
+    // Its driver key name another device's now: the device it named was
+    // removed, and comes back enabled, so the check names nothing of it.
+    simulator::Machine renamed = back;
+    renamed.Devices.push_back(testsupport::NetDevice("Mouse", "USB", "0009"));
+    renamed.Devices.back().InstanceId = u"USB\\VEN_OTHER";
+    simulator::Install(renamed);
+    CheckAnswer reusedAnswer = testsupport::CheckInstalledMachine(SettingAction::Add);
+    EXPECT_EQ(reusedAnswer.Line.find("0009"), std::string::npos) << reusedAnswer.Line;
     simulator::Device returned = testsupport::NetDevice("Corvane Wireless AX", "PCI", "0009");
     DisableByUser(returned);
     returned.InstanceId = u"PCI\\VEN_9";

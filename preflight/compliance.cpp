@@ -191,12 +191,15 @@ MachineState ReadMachineState()
     }
     JournalStates states = {std::vector<bool>(entries.size(), false), std::vector<bool>(entries.size(), false)};
     std::vector<bool> present;
-    bool searched = FindJournalAdapters(entries, NoteRunning, &states, &present) == JournalSearch::Done;
+    std::vector<bool> taken;
+    bool searched = FindJournalAdapters(entries, NoteRunning, &states, &present, &taken) == JournalSearch::Done;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         // An entry of an adapter the run had not asked to disable, found
         // disabled or not present, leaves nothing to do: its driver reads
-        // its key as it starts, and the deployment clears it.
-        if (entries[i].KeyOnly && (states.Disabled[i] || (searched && !present[i]))) {
+        // its key as it starts, and the deployment clears it. Nor does one
+        // whose driver key name is another device's now: the device it
+        // named was removed, and comes back enabled.
+        if ((entries[i].KeyOnly && (states.Disabled[i] || (searched && !present[i]))) || (!present[i] && taken[i])) {
             continue;
         }
         state.Interrupted.push_back(entries[i]);

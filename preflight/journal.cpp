@@ -101,6 +101,9 @@ JournalSearch FindJournalAdapters(const std::vector<JournalEntry>& entries, Jour
                                   std::vector<bool>* present, std::vector<bool>* taken)
 {
     present->assign(entries.size(), false);
+    if (taken != nullptr) {
+        taken->assign(entries.size(), false);
+    }
     Finding finding = {&entries, found, context, present, false, std::vector<bool>(entries.size(), false)};
     DWORD endError = ERROR_NO_MORE_ITEMS;
     if (!WalkPresentDevices(FindAdapter, &finding, &endError)) {
