@@ -427,6 +427,45 @@ bool PlaceProgram(const std::wstring& folder, const wchar_t* name, const std::st
     return true;
 }
 
+// A file removed through a handle opened with OpenTrustedFile's checks:
+// whether it went, and if not, why, with the system's error where there is
+// one (the open's or the removal's).
+struct Removal {
+    bool Removed = false;
+    DWORD Error = ERROR_SUCCESS;
+    std::string Why;
+};
+
+Removal RemoveTrustedFile(const std::wstring& path)
+{
+    Removal removal;
+    Handle file =
+        OpenTrustedFile(path, DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING, &removal.Why, &removal.Error);
+    if (file.Valid()) {
+        removal.Removed = winfiles::DeleteByHandle(file.Get());
+        removal.Error = removal.Removed ? ERROR_SUCCESS : ::GetLastError();
+        removal.Why = removal.Removed ? "" : "cannot be removed (" + Error(removal.Error) + ")";
+    }
+    return removal;
+}
+
+// Calls each with the path of every file in folder whose name matches
+// pattern, until one answers false; whether none did.
+template <class Each> bool EachMatch(const std::wstring& folder, const wchar_t* pattern, Each each)
+{
+    WIN32_FIND_DATAW found = {};
+    HANDLE search = ::FindFirstFileW((folder + L"\\" + pattern).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return true;
+    }
+    bool going = true;
+    do {
+        going = each(folder + L"\\" + found.cFileName);
+    } while (going && ::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return going;
+}
+
 // Removes the copies earlier runs left beside the programs for Windows to put
 // in place at the next restart (name.<process id>.new): this run's install
 // or removal stands instead, and at the restart Windows finds nothing to put
@@ -435,31 +474,17 @@ bool PlaceProgram(const std::wstring& folder, const wchar_t* name, const std::st
 // false, with why, and the programs are left as they are.
 bool RemoveLeftoverCopies(const std::wstring& folder, ProgramsDone* done, std::string* problem)
 {
-    WIN32_FIND_DATAW found = {};
-    HANDLE search = ::FindFirstFileW((folder + L"\\tessary-*.exe.*.new").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return true;
-    }
-    bool removedAll = true;
-    do {
-        std::wstring path = folder + L"\\" + found.cFileName;
-        std::string why;
-        Handle file = OpenTrustedFile(path, DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING, &why);
-        bool removed = file.Valid() && winfiles::DeleteByHandle(file.Get());
-        if (file.Valid() && !removed) {
-            why = "cannot be removed (" + Error(::GetLastError()) + ")";
-        }
-        if (removed) {
-            done->Lines.push_back(Narrow(path) + LEFT_FOR_RESTART + "removed");
-            done->Changed = true;
-        } else if (removedAll) {
-            *problem = Narrow(path) + LEFT_FOR_RESTART + why +
+    return EachMatch(folder, L"tessary-*.exe.*.new", [done, problem](const std::wstring& path) {
+        Removal removal = RemoveTrustedFile(path);
+        if (!removal.Removed) {
+            *problem = Narrow(path) + LEFT_FOR_RESTART + removal.Why +
                        ": Windows would put it in place then, over what this run would leave";
-            removedAll = false;
+            return false;
         }
-    } while (removedAll && ::FindNextFileW(search, &found));
-    ::FindClose(search);
-    return removedAll;
+        done->Lines.push_back(Narrow(path) + LEFT_FOR_RESTART + "removed");
+        done->Changed = true;
+        return true;
+    });
 }
 
 // Removes the programs earlier runs set aside (name.<process id>.removed)
@@ -468,39 +493,26 @@ bool RemoveLeftoverCopies(const std::wstring& folder, ProgramsDone* done, std::s
 // is set for removal at the next restart, and later set.
 bool RemoveSetAsideCopies(const std::wstring& folder, ProgramsDone* done, bool* later, std::string* problem)
 {
-    WIN32_FIND_DATAW found = {};
-    HANDLE search = ::FindFirstFileW((folder + L"\\tessary-*.exe.*.removed").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return true;
-    }
-    bool settled = true;
-    do {
-        std::wstring path = folder + L"\\" + found.cFileName;
+    return EachMatch(folder, L"tessary-*.exe.*.removed", [done, later, problem](const std::wstring& path) {
         std::string prefix = Narrow(path) + ", a program an earlier run set aside, ";
-        std::string why;
-        DWORD openError = ERROR_SUCCESS;
-        Handle file =
-            OpenTrustedFile(path, DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING, &why, &openError);
-        bool opened = file.Valid();
-        bool removed = opened && winfiles::DeleteByHandle(file.Get());
-        DWORD error = opened ? ::GetLastError() : openError;
-        file = Handle();
-        if (removed) {
+        Removal removal = RemoveTrustedFile(path);
+        if (removal.Removed) {
             done->Lines.push_back(prefix + "removed");
             done->Changed = true;
-        } else if (InUse(error) && ::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-            done->Lines.push_back(prefix + "is in use (" + Error(error) + "), to be removed at the next restart");
-            *later = true;
-        } else {
-            *problem = prefix + (InUse(error)
-                                     ? "cannot be set for removal at the next restart (" + Error(::GetLastError()) + ")"
-                                 : opened ? "cannot be removed (" + Error(error) + ")"
-                                          : why);
-            settled = false;
+            return true;
         }
-    } while (settled && ::FindNextFileW(search, &found));
-    ::FindClose(search);
-    return settled;
+        if (!InUse(removal.Error)) {
+            *problem = prefix + removal.Why;
+            return false;
+        }
+        if (!::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+            *problem = prefix + "cannot be set for removal at the next restart (" + Error(::GetLastError()) + ")";
+            return false;
+        }
+        done->Lines.push_back(prefix + "is in use (" + Error(removal.Error) + "), to be removed at the next restart");
+        *later = true;
+        return true;
+    });
 }
 
 // Removes an installed program through a handle that does not follow links.
