@@ -239,6 +239,7 @@ public:
         facts_.RecoveryFailed = recovery.Failed;
         facts_.JournalUnwritable = recovery.Uncleared > 0;
         owed_ = recovery.Owed;
+        computerOwed_ = recovery.ComputerOwed;
         waiting_ = recovery.Waiting;
         touched_ = recovery.Touched;
         notEnabled_ = recovery.NotEnabled;
@@ -425,9 +426,10 @@ public:
     // that failed, or a removal), they are recorded again.
     void SettleUnrestarted()
     {
+        SettleComputerOwed();
         for (const Unrestarted& left : unrestarted_) {
             if (JudgeOutcome(facts_).Code == DEPLOY_FAILED) {
-                KeepOwed(left.Entry, !left.Recorded);
+                KeepOwed(left.Entry, !left.Recorded || left.Rewrite);
                 continue;
             }
             // One whose disable was carried out to no effect may still have
@@ -450,6 +452,30 @@ public:
         }
     }
 
+    // Settles the entries the recovery found owed a restart of the
+    // computer, as SettleUnrestarted does the run's own: a run that answers
+    // 3010 (as it does for them) clears them; one that fails keeps them, in
+    // the form that says so. Where the run's own journal took up the name
+    // (the tool restarted the adapter again), what that restart came to
+    // settles it instead.
+    void SettleComputerOwed()
+    {
+        std::vector<JournalEntry> owed;
+        for (const JournalEntry& entry : computerOwed_) {
+            const std::vector<observer::JournaledRestart>& restarts = observer::JournaledRestarts();
+            if (std::none_of(restarts.begin(), restarts.end(), [&](const observer::JournaledRestart& restart) {
+                    return SameIgnoringAsciiCase(restart.Entry.DriverKeyName, entry.DriverKeyName);
+                })) {
+                owed.push_back(entry);
+                owed.back().KeyOnly = false;
+                owed.back().ComputerRestart = true;
+                unrestarted_.push_back({owed.back(), false, true, !entry.ComputerRestart});
+            }
+        }
+        facts_.ComputerRestartsOwed += owed.size();
+        computerOwed_.clear();
+    }
+
     // Keeps, or records again, the entry of an adapter owed a restart after
     // a run that failed.
     void KeepOwed(const JournalEntry& entry, bool recordAgain)
@@ -463,7 +489,10 @@ public:
             return;
         }
         Note(name + (recordAgain ? " is recorded again" : " is kept") +
-             ": the run failed, so the restart its adapter's changed key waits for is owed to the next run");
+             (entry.ComputerRestart ? ": the run failed, so the restart of the computer that Windows asked for, which "
+                                      "puts its adapter's setting in force, is owed to the next run's outcome"
+                                    : ": the run failed, so the restart its adapter's changed key waits for is owed "
+                                      "to the next run"));
     }
 
     RunFacts& Facts() { return facts_; }
@@ -528,7 +557,7 @@ private:
                                return (restart.DevInst != 0 && adapter.DevInst == restart.DevInst) ||
                                       (adapter.StatusKnown && Names(restart.Entry.DriverKeyName, adapter));
                            }) ||
-               Owes(restart.Entry.DriverKeyName);
+               Owes(restart.Entry.DriverKeyName) || Holds(computerOwed_, restart.Entry.DriverKeyName);
     }
 
     // Whether the recovery left the entry of that driver key name owed a
@@ -762,7 +791,8 @@ private:
             recording.Recorded.push_back(recording.Failed);
         }
         for (const JournalEntry& entry : recording.Recorded) {
-            if (Owes(entry.DriverKeyName) || LeftWaiting(entry.DriverKeyName)) {
+            if (Owes(entry.DriverKeyName) || LeftWaiting(entry.DriverKeyName) ||
+                Holds(computerOwed_, entry.DriverKeyName)) {
                 continue;
             }
             LSTATUS cleared = Clear(entry.DriverKeyName, false);
@@ -846,7 +876,10 @@ private:
                     continue;
                 }
                 if (restartWaits) {
-                    unrestarted_.push_back(UnrestartedOf(restart.Entry, true, !restart.ClearTried));
+                    // Restarted whole, it waits for the computer's restart,
+                    // and no restart of it would do instead.
+                    unrestarted_.push_back(UnrestartedOf(restart.Entry, true, !restart.ClearTried,
+                                                         StatesDoneTo(restart.DevInst).Restarted));
                 }
                 if (LeftWaiting(restart.Entry.DriverKeyName)) {
                     // The run's own restart did what the recovery could not,
@@ -931,12 +964,13 @@ private:
     bool begun_ = false;  // the log holds the heading and the notes before notes_
     RunFacts facts_;
     std::string notes_;
-    std::size_t noted_ = 0;                // how much of the output is noted
-    std::size_t failedNoted_ = 0;          // how many of the failed calls are noted
-    std::vector<JournalEntry> owed_;       // the entries of adapters owed a restart
-    std::vector<JournalEntry> waiting_;    // the entries the recovery left for a later run
-    std::vector<JournalEntry> touched_;    // the entries of adapters the recovery enabled
-    std::vector<JournalEntry> notEnabled_; // those whose recovery failed, until the run enables them
+    std::size_t noted_ = 0;                  // how much of the output is noted
+    std::size_t failedNoted_ = 0;            // how many of the failed calls are noted
+    std::vector<JournalEntry> owed_;         // the entries of adapters owed a restart
+    std::vector<JournalEntry> computerOwed_; // the entries owed a restart of the computer (Recovery::ComputerOwed)
+    std::vector<JournalEntry> waiting_;      // the entries the recovery left for a later run
+    std::vector<JournalEntry> touched_;      // the entries of adapters the recovery enabled
+    std::vector<JournalEntry> notEnabled_;   // those whose recovery failed, until the run enables them
     // Adapters only the tool's walk picked, whose keys were noted as the
     // tool opened them.
     std::vector<JournalEntry> keyLogged_;
@@ -945,14 +979,16 @@ private:
     // have; none that reads disabled but not by the run.
     std::vector<PickedAdapter> keysChanged_;
     struct Unrestarted {
-        JournalEntry Entry; // KeyOnly unless a disable was asked for its adapter
+        JournalEntry Entry; // KeyOnly unless a disable was asked for its adapter; ComputerRestart when restarted
         bool DisableAsked;
         bool Recorded; // still in the journal; false: cleared after the enable, or not recorded before the disable
+        bool Rewrite;  // recorded, but not as Entry says: kept, it is written again
     };
-    static Unrestarted UnrestartedOf(JournalEntry entry, bool disableAsked, bool recorded)
+    static Unrestarted UnrestartedOf(JournalEntry entry, bool disableAsked, bool recorded, bool computer = false)
     {
-        entry.KeyOnly = !disableAsked;
-        return {entry, disableAsked, recorded};
+        entry.KeyOnly = !disableAsked && !computer;
+        entry.ComputerRestart = computer;
+        return {entry, disableAsked, recorded, recorded && computer};
     }
     std::vector<Unrestarted> unrestarted_; // of those, the ones whose setting is not in force, for SettleUnrestarted
     std::vector<JournalEntry> settled_;    // and those SettleUnrestarted cleared

@@ -98,6 +98,9 @@ Outcome JudgeOutcome(const RunFacts& facts)
     if (facts.RestartsStillOwed > 0) {
         reasons.push_back(CountOf(facts.RestartsStillOwed, "adapter") + " still owed a restart");
     }
+    if (facts.ComputerRestartsOwed > 0) {
+        reasons.push_back(CountOf(facts.ComputerRestartsOwed, "adapter") + " waiting for it since a run that failed");
+    }
     if (facts.RestartsIncomplete > 0) {
         reasons.push_back(CountOf(facts.RestartsIncomplete, "adapter") + " not restarted");
     }

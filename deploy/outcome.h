@@ -28,7 +28,11 @@ struct RunFacts {
     std::size_t RestartsStillOwed = 0; // such adapters the run could not restart, owed to the next run
     std::size_t RecoveryFailed = 0;    // such adapters the class installer would not enable
     std::size_t AwayLeftDisabled = 0;  // /d: such adapters not present, which the run cannot enable
-    bool DeviceListOpened = true;      // false too when its walk was cut short
+    // Adapters a run that failed restarted, for which Windows asked for a
+    // restart of the computer that its exit 1 hid, and those an interrupted
+    // run left disabled whose enable asked for one; this run answers for it.
+    std::size_t ComputerRestartsOwed = 0;
+    bool DeviceListOpened = true; // false too when its walk was cut short
     bool DeviceListCut = false;
     bool Ran = false;             // the tool ran
     bool NoAdapter = false;       // no adapter to act on: the tool did not run
@@ -75,7 +79,8 @@ struct Outcome {
 //        the setting is in force everywhere: Windows asked for it, an
 //        adapter an interrupted run left running is still owed its restart,
 //        an adapter whose restart did not complete (its driver still runs
-//        with the old setting), a device that reports DN_NEED_RESTART, or one
+//        with the old setting), one for which a run that failed left a
+//        restart of the computer owed, a device that reports DN_NEED_RESTART, or one
 //        whose state could not be read again (its last state change not a
 //        disable: a disable not undone counts it as left disabled, 1).
 Outcome JudgeOutcome(const RunFacts& facts);

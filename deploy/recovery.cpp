@@ -10,6 +10,10 @@ using namespace platform;
 
 namespace {
 
+constexpr char OWES_COMPUTER_RESTART[] =
+    "restarted then, it waits for the restart of the computer Windows asked for, which that run's exit 1 hid: this "
+    "run answers for it, and does not restart the adapter for it";
+
 // The device's state as the log tells it, for an entry that may name a
 // disable (one that names none has none pending); disabled tells whether it
 // is, and read whether that could be read.
@@ -59,6 +63,12 @@ void RecoverAdapter(std::size_t index, DeviceRef device, SP_DEVINFO_DATA* device
     auto* recovering = static_cast<Recovering*>(context);
     const JournalEntry& entry = (*recovering->Entries)[index];
     std::string name = "recovery: " + DescribeEntry(entry) + ", left by an interrupted run: ";
+    if (entry.ComputerRestart) {
+        recovering->Result.ComputerOwed.push_back(entry);
+        recovering->Result.Lines.push_back("recovery: " + DescribeEntry(entry) +
+                                           ", left by a run that failed: " + OWES_COMPUTER_RESTART);
+        return;
+    }
     bool disabled = false;
     bool read = false;
     std::string state = StateOf(deviceInfo->DevInst, !entry.KeyOnly, &disabled, &read);
@@ -100,6 +110,14 @@ void RecoverAdapter(std::size_t index, DeviceRef device, SP_DEVINFO_DATA* device
         // cut short before then leaves the restart owed to the next.
         recovering->Result.Owed.push_back(entry);
         recovering->Result.Lines.push_back(name + state + "; enabled, its entry kept until the run has restarted it");
+    } else if (confirmed && observer::RestartRequested(deviceInfo->DevInst)) {
+        // Its setting is in force once the computer restarts: the entry
+        // stays until the run's 3010 answers for that.
+        ++recovering->Result.Enabled;
+        recovering->Result.ComputerOwed.push_back(entry);
+        recovering->Result.Lines.push_back(name + state +
+                                           "; enabled again, and Windows asked for a restart of the computer, so its "
+                                           "entry stays until this run's outcome is known");
     } else if (confirmed) {
         ++recovering->Result.Enabled;
         recovering->Result.Lines.push_back(name + state + "; enabled again, " +
@@ -141,6 +159,22 @@ Recovery RecoverInterruptedRestarts(const std::vector<JournalEntry>& entries, De
                 ", left by an interrupted run: its driver key name is another device's now, so the device it "
                 "named was removed (and comes back enabled); " +
                 Cleared(entries[i], system, &recovering.Result));
+            continue;
+        }
+        if (!present[i] && search == JournalSearch::Done && entries[i].ComputerRestart) {
+            // Its driver reads its key as it starts when it is back.
+            recovering.Result.Lines.push_back("recovery: " + DescribeEntry(entries[i]) +
+                                              ", left by a run that failed, owed a restart of the computer: not "
+                                              "present now, and it reads its key as it starts when it is back; " +
+                                              Cleared(entries[i], system, &recovering.Result));
+            continue;
+        }
+        if (!present[i] && entries[i].ComputerRestart) {
+            recovering.Result.ComputerOwed.push_back(entries[i]);
+            recovering.Result.Lines.push_back("recovery: " + DescribeEntry(entries[i]) +
+                                              ", left by a run that failed: not found, but not every device could be "
+                                              "read; " +
+                                              OWES_COMPUTER_RESTART);
             continue;
         }
         if (!present[i] && search == JournalSearch::Done && entries[i].KeyOnly) {

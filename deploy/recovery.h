@@ -33,6 +33,12 @@ struct Recovery {
     // The entries of the adapters it asked the class installer to enable:
     // their state may have changed.
     std::vector<JournalEntry> Touched;
+    // The entries owed a restart of the computer, which the run's outcome
+    // answers for: a ComputerRestart one (its adapter is not restarted
+    // again), and that of an adapter found disabled whose enable asked for
+    // a restart of the computer (counted in Enabled; the entry stays as it
+    // was until the outcome is known).
+    std::vector<JournalEntry> ComputerOwed;
 };
 
 // For each entry: when its adapter is present, enables it through the class
@@ -44,7 +50,10 @@ struct Recovery {
 // again. The adapter of a KeyOnly entry (the run had not asked to disable
 // it) is not enabled; the entry is cleared when the adapter reads disabled,
 // or is not present while every device was read, as its driver reads its
-// key as it starts. Prints what the tool's enable prints; the log's lines give each
+// key as it starts. A ComputerRestart entry's adapter is not enabled
+// either: it was restarted whole; the entry is cleared when the adapter is
+// not present while every device was read, else owed (see ComputerOwed).
+// Prints what the tool's enable prints; the log's lines give each
 // error with the system's text. Needs the observer to be recording, which
 // tells whether the class installer did it.
 Recovery RecoverInterruptedRestarts(const std::vector<JournalEntry>& entries, DeploySystem* system);

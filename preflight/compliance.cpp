@@ -199,7 +199,11 @@ MachineState ReadMachineState()
         // its key as it starts, and the deployment clears it. Nor does one
         // whose driver key name is another device's now: the device it
         // named was removed, and comes back enabled.
-        if ((entries[i].KeyOnly && (states.Disabled[i] || (searched && !present[i]))) || (!present[i] && taken[i])) {
+        // Nor does one owed a restart of the computer whose adapter is not
+        // present: it reads its key as it starts when it is back.
+        bool noDisable = entries[i].KeyOnly || entries[i].ComputerRestart;
+        if ((entries[i].KeyOnly && states.Disabled[i]) || (noDisable && searched && !present[i]) ||
+            (!present[i] && taken[i])) {
             continue;
         }
         state.Interrupted.push_back(entries[i]);
@@ -268,9 +272,14 @@ CheckAnswer JudgeCompliance(const MachineState& state, SettingAction action,
     std::string disabled;
     std::string unfinished;
     std::string away;
+    std::string computer;
     std::size_t disabledCount = 0;
     std::size_t unfinishedCount = 0;
     for (std::size_t i = 0; i < state.Interrupted.size(); ++i) {
+        if (state.Interrupted[i].ComputerRestart) {
+            computer += (computer.empty() ? "" : ", ") + DescribeEntry(state.Interrupted[i]);
+            continue;
+        }
         bool present = i >= state.InterruptedPresent.size() || state.InterruptedPresent[i];
         // One whose entry names no disable, and that does not read disabled,
         // was not left disabled by that run.
@@ -293,6 +302,12 @@ CheckAnswer JudgeCompliance(const MachineState& state, SettingAction action,
                                                         : "an interrupted run did not finish restarting these "
                                                           "adapters: ") +
                        unfinished;
+    }
+    if (!computer.empty()) {
+        interrupted += (interrupted.empty() ? "" : "; ") +
+                       std::string("a deployment that failed left a restart of the computer owed, which Windows "
+                                   "asked for to put the setting in force: ") +
+                       computer;
     }
     if (!away.empty()) {
         away = "; left disabled by an interrupted run but not present now (the first deployment after it is back "

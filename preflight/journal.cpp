@@ -18,6 +18,8 @@ namespace {
 constexpr DWORD MAX_VALUE_NAME_UNITS = 16384;
 // The room an instance ID usually takes (MAX_DEVICE_ID_LEN).
 constexpr DWORD MAX_DEVICE_ID_UNITS = 200;
+// The second text of an entry owed a restart of the computer.
+constexpr WCHAR COMPUTER_RESTART_MARK[] = u"restart";
 
 // Opens the journal's key for writing, making it when it is not there.
 LSTATUS OpenForWriting(HKEY* key)
@@ -148,8 +150,12 @@ bool ReadJournal(std::vector<JournalEntry>* entries, DWORD* error)
         status = ReadRegistryValue(key, entry.DriverKeyName.c_str(), &type, &data);
         // A value that is no text names no instance: the name decides. Any
         // type but the key-only one may name a disabled adapter.
-        entry.KeyOnly = type == REG_MULTI_SZ;
-        entry.InstanceId = type == REG_SZ || entry.KeyOnly ? TextOfUtf16(data.data(), data.size()) : u"";
+        bool list = type == REG_MULTI_SZ;
+        entry.InstanceId = type == REG_SZ || list ? TextOfUtf16(data.data(), data.size()) : u"";
+        std::size_t second = (entry.InstanceId.size() + 1) * sizeof(WCHAR);
+        entry.ComputerRestart = list && second < data.size() &&
+                                TextOfUtf16(data.data() + second, data.size() - second) == COMPUTER_RESTART_MARK;
+        entry.KeyOnly = list && !entry.ComputerRestart;
         entries->push_back(entry);
     }
     if (key != nullptr) {
@@ -205,11 +211,16 @@ LSTATUS RecordRestart(const JournalEntry& entry, bool replacing)
 DWORD JournalValueOf(const JournalEntry& entry, std::u16string* text)
 {
     *text = entry.InstanceId;
-    if (entry.KeyOnly) {
-        // A list of one text: one more terminator after it.
+    if (entry.ComputerRestart) {
+        // A list of two texts.
+        text->push_back(u'\0');
+        *text += COMPUTER_RESTART_MARK;
+    }
+    if (entry.KeyOnly || entry.ComputerRestart) {
+        // The list's end: one more terminator after its last text.
         text->push_back(u'\0');
     }
-    return entry.KeyOnly ? REG_MULTI_SZ : REG_SZ;
+    return entry.KeyOnly || entry.ComputerRestart ? REG_MULTI_SZ : REG_SZ;
 }
 
 LSTATUS ClearRestart(const std::u16string& driverKeyName)

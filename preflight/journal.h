@@ -34,10 +34,18 @@ inline constexpr platform::DWORD MAX_JOURNAL_ENTRIES = 1000;
 // one whose key the run may have written before any disable was asked for it,
 // as the tool opened it, say: the run did not disable it, so it is owed a
 // restart only while it runs, as its driver reads its key when it starts.
+//
+// A REG_MULTI_SZ one whose second text is "restart" (ComputerRestart) names an
+// adapter a run that failed had restarted whole, after which Windows asked
+// for a restart of the computer: that run's exit 1 hid the 3010, so the
+// restart of the computer is owed, and the next run that does not fail
+// answers 3010 for it. Its adapter is not restarted for it, as a restart
+// of the adapter would only ask for the computer's again.
 struct JournalEntry {
     std::u16string DriverKeyName;
     std::u16string InstanceId;
     bool KeyOnly = false;
+    bool ComputerRestart = false;
 };
 
 // Reads the entries left, in the order they stand. A journal that was never
@@ -55,7 +63,8 @@ bool ReadJournal(std::vector<JournalEntry>* entries, platform::DWORD* error);
 platform::LSTATUS RecordRestart(const JournalEntry& entry, bool replacing = false);
 
 // An entry's value as the journal keeps it: its type, and its text without
-// the terminator the registry keeps after it (a KeyOnly one's holds one).
+// the terminator the registry keeps after it (a list's holds the one after
+// each text but its last).
 platform::DWORD JournalValueOf(const JournalEntry& entry, std::u16string* text);
 
 // Clears an entry; one that is not there counts as cleared. The status.
