@@ -17,6 +17,7 @@
 #include <wincrypt.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 using winfiles::AccountName;
@@ -522,14 +523,10 @@ bool RemoveSetAsideCopies(const std::wstring& folder, ProgramsDone* done, bool* 
 // later then. One that cannot even be renamed (some process holds it open
 // without sharing) is not removed, and a later run removes it: a removal by
 // name at the next restart would take a program installed before it, this
-// program's own image too.
-bool RemoveProgram(const std::wstring& path, HANDLE running, ProgramsDone* done, bool* later, std::string* problem)
+// program's own image too. The file is one OpenProgramToRemove opened.
+bool RemoveProgram(const std::wstring& path, Handle file, HANDLE running, ProgramsDone* done, bool* later,
+                   std::string* problem)
 {
-    Handle file = OpenTrustedFile(path, DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING, problem);
-    if (!file.Valid()) {
-        *problem = Narrow(path) + " " + *problem;
-        return false;
-    }
     bool self = running != INVALID_HANDLE_VALUE && SameFile(file.Get(), running);
     if (!self && winfiles::DeleteByHandle(file.Get())) {
         done->Lines.push_back(Narrow(path) + " removed");
@@ -560,6 +557,17 @@ bool RemoveProgram(const std::wstring& path, HANDLE running, ProgramsDone* done,
     done->Changed = true;
     *later = true;
     return true;
+}
+
+// Opens an installed program for its removal, through a handle that does
+// not follow links; an invalid handle, and why, when it cannot be.
+Handle OpenProgramToRemove(const std::wstring& path, std::string* problem)
+{
+    Handle file = OpenTrustedFile(path, DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING, problem);
+    if (!file.Valid()) {
+        *problem = Narrow(path) + " " + *problem;
+    }
+    return file;
 }
 
 std::wstring WindowsFolder()
@@ -832,11 +840,24 @@ bool WindowsDeploySystem::RemovePrograms(ProgramsDone* done, std::string* proble
         }
         Handle running(::CreateFileW(ProgramPath().c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                      nullptr, OPEN_EXISTING, 0, nullptr));
+        // Both are opened before either goes: one that cannot be (held
+        // open without sharing, say) leaves the other, the installed check
+        // included, in place for the run that fails.
+        std::vector<std::pair<std::wstring, Handle>> programs;
         for (const wchar_t* name : {PREFLIGHT_NAME, DEPLOY_NAME}) {
             std::wstring path = folderPath + L"\\" + name;
-            if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES &&
-                !RemoveProgram(path, running.Valid() ? running.Get() : INVALID_HANDLE_VALUE, done, &removedLater,
-                               problem)) {
+            if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+                continue;
+            }
+            Handle file = OpenProgramToRemove(path, problem);
+            if (!file.Valid()) {
+                return false;
+            }
+            programs.emplace_back(path, std::move(file));
+        }
+        for (auto& [path, file] : programs) {
+            if (!RemoveProgram(path, std::move(file), running.Valid() ? running.Get() : INVALID_HANDLE_VALUE, done,
+                               &removedLater, problem)) {
                 return false;
             }
         }

@@ -202,10 +202,17 @@ plain package/tessary-deploy.exe /d >held-after.out 2>&1 || fail "/d once let go
 restart
 [ ! -e "$installed" ] || fail "the restart left $(ls -la "$installed")"
 
+plain package/tessary-deploy.exe /a >/dev/null || fail "/a after the restart: status $?"
+# A /d that cannot remove one program removes neither: the installed check
+# stays to tell of the machine.
+hold_file 'C:\Program Files\Tessary\tessary-deploy.exe' 8
+answers 1 'tessary-deploy.exe cannot be opened (error 32' "/d with the installed deployment held" \
+  package/tessary-deploy.exe /d
+[ -e "$installed/tessary-preflight.exe" ] || fail "/d removed the pre-flight, though not the deployment"
+wait
 # A copy left for the restart that cannot be removed would be put over what
 # a run leaves: /a leaves the programs as they are and exits 1; once the copy
 # is let go, /a removes it.
-plain package/tessary-deploy.exe /a >/dev/null || fail "/a after the restart: status $?"
 printf 'older' >"$installed/tessary-preflight.exe.7.new"
 hold_file 'C:\Program Files\Tessary\tessary-preflight.exe.7.new' 4
 answers 1 'exe.7.new, a copy an earlier run left for the next restart, cannot be opened (error 32' \
