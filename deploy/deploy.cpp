@@ -341,7 +341,7 @@ public:
         }
         ForgetOwedNotPicked(state.Adapters);
         if (facts_.DeviceListOpened && facts_.NoAdapter) {
-            for (const std::string& miss : FindNearMisses()) {
+            for (const std::string& miss : FindNearMisses(&facts_.NoAdapterUnsure)) {
                 Note("not picked: " + miss);
             }
         }

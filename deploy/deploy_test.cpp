@@ -158,6 +158,15 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
              "5, " + longName + ofClass +
              "6): its description holds neither \"Wireless\" nor \"Wi-Fi\" in these letter cases within its first 259 "
              "characters, all that is read of it\n  outcome 0: "},
+        // A failed read of the only adapter is no machine without one.
+        {"an adapter unread before the run",
+         [](M& m) {
+             m = testsupport::MachineOf({testsupport::NetDevice("Corvane Wireless", "PCI", "0001")});
+             m.Faults = {testsupport::On(0, testsupport::Failing(Operation::SetupDiGetDeviceRegistryPropertyW, 5),
+                                         platform::SPDRP_DRIVER)};
+         },
+         u"/a", 1, "failed: no adapter was picked, but a device that may be one could not be read", false, true,
+         RunLock::Acquired, notPicked + "0, Corvane Wireless" + ofClass + "1): it reads now as an adapter to act on"},
         // One the user disabled is not the run's, whichever walk's read of
         // its state failed: a machine set is not touched, and one the tool
         // reached but did not disable is not one the run left disabled.

@@ -38,6 +38,9 @@ std::vector<std::string> Failures(const RunFacts& facts)
         failures.push_back(facts.DeviceListCut ? "the list of present devices cannot be read to its end"
                                                : "the list of present devices cannot be opened");
     }
+    if (facts.NoAdapterUnsure) {
+        failures.push_back("no adapter was picked, but a device that may be one could not be read (see the log)");
+    }
     if (facts.JournalUnwritable) {
         failures.push_back("the journal of restarts under way cannot be kept (see the log)");
     }

@@ -34,8 +34,11 @@ struct RunFacts {
     std::size_t ComputerRestartsOwed = 0;
     bool DeviceListOpened = true; // false too when its walk was cut short
     bool DeviceListCut = false;
-    bool Ran = false;             // the tool ran
-    bool NoAdapter = false;       // no adapter to act on: the tool did not run
+    bool Ran = false;       // the tool ran
+    bool NoAdapter = false; // no adapter to act on: the tool did not run
+    // Of no adapter: a device that may be one after all could not be read
+    // (see FindNearMisses).
+    bool NoAdapterUnsure = false;
     bool AlreadyAsWanted = false; // every adapter as wanted: the tool did not run
     // Adapters not as wanted whose keys no run can change (missing, or not
     // to be opened as the tool opens them), when no other adapter needs the
@@ -67,7 +70,8 @@ struct Outcome {
 //        nothing but a recovery was done) or removed, the journal could not be read or
 //        kept, an adapter an interrupted run left disabled could not be
 //        enabled again, or (/d) is not present now to be enabled, the
-//        device list cannot be opened, the keys that are
+//        device list cannot be opened, no adapter was picked but a device
+//        that may be one could not be read, the keys that are
 //        not as wanted are ones no run can change, a picked adapter's driver
 //        key is not as wanted afterwards, or a picked adapter is left
 //        disabled, or with its disable pending until the next boot;
