@@ -230,6 +230,16 @@ TEST(InterruptedRuns, TheJournalHoldsEachAdapterOnDiskBeforeItsKeyIsWritten)
     EXPECT_EQ(Deploy(unknowable, u"/a", &uncounted), DEPLOY_FAILED) << uncounted.Log;
     EXPECT_TRUE(simulator::Current().Registry[0].Values.empty()) << uncounted.Log;
 
+    // An entry a deployment clears between its listing and its read is gone,
+    // not a journal the check cannot read, and the entry after it is read.
+    simulator::Machine clearing = testsupport::MachineOf({});
+    clearing.Registry.push_back(JournalKey({{"0001", u"USB\\A"}, {"0002", u"USB\\B"}}));
+    clearing.Faults = {Failing(Operation::RegQueryValueExW, platform::ERROR_FILE_NOT_FOUND)};
+    simulator::Install(clearing);
+    CheckAnswer cleared = testsupport::CheckInstalledMachine(SettingAction::Add);
+    EXPECT_EQ(cleared.ExitCode, CHECK_NO_ADAPTER) << cleared.Line;
+    EXPECT_NE(cleared.Line.find("0002 (USB\\B)"), std::string::npos) << cleared.Line;
+
     // An interrupted run's entry names a device removed since, its driver
     // key name now an adapter's whose instance ID cannot be read for a
     // while: the run records that adapter by name alone, not under the

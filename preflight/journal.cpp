@@ -129,6 +129,7 @@ bool ReadJournal(std::vector<JournalEntry>* entries, DWORD* error)
         return true;
     }
     std::u16string name(MAX_VALUE_NAME_UNITS, u'\0');
+    DWORD gone = MAX_JOURNAL_ENTRIES; // the index of the last entry that went before its read
     for (DWORD index = 0; status == ERROR_SUCCESS; ++index) {
         DWORD nameUnits = MAX_VALUE_NAME_UNITS;
         status = RegEnumValueW(key, index, name.data(), &nameUnits, nullptr, nullptr, nullptr, nullptr);
@@ -148,6 +149,16 @@ bool ReadJournal(std::vector<JournalEntry>* entries, DWORD* error)
         DWORD type = 0;
         std::vector<BYTE> data;
         status = ReadRegistryValue(key, entry.DriverKeyName.c_str(), &type, &data);
+        if (static_cast<DWORD>(status) == ERROR_FILE_NOT_FOUND) {
+            // A deployment cleared it since it was listed (the check takes
+            // no lock): it is gone, and the entry after it may stand at its
+            // index now, which is listed again, once.
+            status = ERROR_SUCCESS;
+            if (gone != index) {
+                gone = index--;
+            }
+            continue;
+        }
         // A value that is no text names no instance: the name decides. Any
         // type but the key-only one may name a disabled adapter.
         bool list = type == REG_MULTI_SZ;
