@@ -395,7 +395,8 @@ public:
         FinishJournal(judged);
         // The owed restarts the tool did not reach stay owed to the next run.
         facts_.RestartsStillOwed = keptOwed_;
-        for (const PickedAdapter& adapter : judged) {
+        for (std::size_t i = 0; i < judged.size(); ++i) {
+            const PickedAdapter& adapter = judged[i];
             StatesDone done = StatesDoneTo(adapter.DevInst);
             // One that was left disabled, or may be from the next boot, is
             // named as such where its journal entry is kept.
@@ -405,8 +406,13 @@ public:
                      "setting until the computer restarts");
             }
             if (DisabledNotByRun(adapter)) {
-                Note("passed over: " + Label(adapter) +
-                     ": it reads as disabled by the user, and this run did not disable it");
+                // The tool writes the key of one whose state its own read
+                // could not tell, though it reads disabled now.
+                bool written = SettingAsRead(adapter, system_) != SettingAsRead(before[i], system_);
+                Note("passed over: " + Label(adapter) + ": it reads as disabled by the user, and this run did not " +
+                     (written ? "disable it, though the tool wrote its key, its own read of the adapter's state "
+                                "having failed; its driver reads the key when it is enabled"
+                              : "disable it"));
             }
             if (!adapter.StatusKnown) {
                 Note("the state of " + Label(adapter) +

@@ -178,7 +178,9 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
         {"a disabled one unread by the tool", [&](M& m) { m = unreadByTool; }, u"/a", 0,
          "success: every adapter's driver key is as wanted, and every adapter was restarted.", true, true,
          RunLock::Acquired,
-         "  passed over: " + key + "0003: it reads as disabled by the user, and this run did not disable it\n"},
+         "  passed over: " + key +
+             "0003: it reads as disabled by the user, and this run did not disable it, though the tool wrote its "
+             "key"},
         {"busy", [](M&) {}, u"/a", 1618, "busy: another deployment is running", false, true, RunLock::Busy,
          "another deployment held Global\\Tessary throughout the wait: nothing was done"},
         {"name taken", [](M&) {}, u"/a", 1, "failed: Global\\Tessary is taken by an object no deployment made", false,
