@@ -53,7 +53,8 @@ struct Recovery {
 // key as it starts. A ComputerRestart entry's adapter is not enabled
 // either: it was restarted whole; the entry is cleared when the adapter is
 // not present while every device was read, else owed (see ComputerOwed).
-// Prints what the tool's enable prints; the log's lines give each
-// error with the system's text. Needs the observer to be recording, which
+// What the tool's enable prints goes to the observer's output (the
+// deployment notes it in the log, not on the console); the log's lines give
+// each error with the system's text. Needs the observer to be recording, which
 // tells whether the class installer did it.
 Recovery RecoverInterruptedRestarts(const std::vector<JournalEntry>& entries, DeploySystem* system);
