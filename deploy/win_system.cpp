@@ -207,6 +207,27 @@ Handle OpenTrustedFile(const std::wstring& path, DWORD access, DWORD share, DWOR
     return CheckOpened(file.Get(), path, false, problem) ? std::move(file) : Handle();
 }
 
+// Clears the read-only attribute of a file open with FILE_WRITE_ATTRIBUTES,
+// which would make its deletion or replacement fail with error 5, as a
+// running program's does (and a removal Windows carries out at the next
+// restart too); whether it is clear now.
+bool ClearReadOnly(HANDLE file)
+{
+    FILE_BASIC_INFO info = {};
+    if (!::GetFileInformationByHandleEx(file, FileBasicInfo, &info, sizeof info)) {
+        return false;
+    }
+    if ((info.FileAttributes & FILE_ATTRIBUTE_READONLY) == 0) {
+        return true;
+    }
+    // Times of zero are left as they are; so are attributes of zero, which
+    // FILE_ATTRIBUTE_NORMAL says instead.
+    FILE_BASIC_INFO cleared = {};
+    cleared.FileAttributes = info.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    cleared.FileAttributes = cleared.FileAttributes != 0 ? cleared.FileAttributes : FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileInformationByHandle(file, FileBasicInfo, &cleared, sizeof cleared) != FALSE;
+}
+
 // The identity of the file a handle is open on: its volume and its index.
 bool SameFile(HANDLE first, HANDLE second)
 {
@@ -365,7 +386,8 @@ bool PlaceProgram(const std::wstring& folder, const wchar_t* name, const std::st
     bool held = false;
     if (present) {
         DWORD openError = ERROR_SUCCESS;
-        Handle installed = OpenTrustedFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, problem, &openError);
+        Handle installed = OpenTrustedFile(path, GENERIC_READ | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, OPEN_EXISTING,
+                                           problem, &openError);
         held = !installed.Valid() && openError == ERROR_SHARING_VIOLATION;
         std::string bytesThere;
         if (!held && (!installed.Valid() || !winfiles::ReadAll(installed.Get(), MAX_PROGRAM_BYTES, &bytesThere))) {
@@ -376,6 +398,10 @@ bool PlaceProgram(const std::wstring& folder, const wchar_t* name, const std::st
         if (!held && bytesThere == bytes) {
             done->Lines.push_back(Narrow(path) + " left as it was (already this version)");
             return true;
+        }
+        if (!held && !ClearReadOnly(installed.Get())) {
+            *problem = Narrow(path) + " cannot be made writable (" + Error(::GetLastError()) + ")";
+            return false;
         }
     }
     std::wstring temporary = path + L"." + std::to_wstring(::GetCurrentProcessId()) + L".new";
@@ -440,10 +466,10 @@ struct Removal {
 Removal RemoveTrustedFile(const std::wstring& path)
 {
     Removal removal;
-    Handle file =
-        OpenTrustedFile(path, DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING, &removal.Why, &removal.Error);
+    Handle file = OpenTrustedFile(path, DELETE | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                  OPEN_EXISTING, &removal.Why, &removal.Error);
     if (file.Valid()) {
-        removal.Removed = winfiles::DeleteByHandle(file.Get());
+        removal.Removed = ClearReadOnly(file.Get()) && winfiles::DeleteByHandle(file.Get());
         removal.Error = removal.Removed ? ERROR_SUCCESS : ::GetLastError();
         removal.Why = removal.Removed ? "" : "cannot be removed (" + Error(removal.Error) + ")";
     }
@@ -528,7 +554,9 @@ bool RemoveProgram(const std::wstring& path, Handle file, HANDLE running, Progra
                    std::string* problem)
 {
     bool self = running != INVALID_HANDLE_VALUE && SameFile(file.Get(), running);
-    if (!self && winfiles::DeleteByHandle(file.Get())) {
+    // Writable first, for its removal now or at the next restart.
+    bool writable = ClearReadOnly(file.Get());
+    if (!self && writable && winfiles::DeleteByHandle(file.Get())) {
         done->Lines.push_back(Narrow(path) + " removed");
         done->Changed = true;
         return true;
@@ -563,7 +591,8 @@ bool RemoveProgram(const std::wstring& path, Handle file, HANDLE running, Progra
 // not follow links; an invalid handle, and why, when it cannot be.
 Handle OpenProgramToRemove(const std::wstring& path, std::string* problem)
 {
-    Handle file = OpenTrustedFile(path, DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING, problem);
+    Handle file = OpenTrustedFile(path, DELETE | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                  OPEN_EXISTING, problem);
     if (!file.Valid()) {
         *problem = Narrow(path) + " " + *problem;
     }

@@ -132,9 +132,12 @@ run signed/tessary-deploy.exe /a >signed.out 2>&1 || fail "a signed pre-flight: 
 cmp -s signed/tessary-preflight.exe "$installed/tessary-preflight.exe" || fail "the signed pre-flight was not installed"
 logged 'tessary-preflight.exe updated' || fail "the log does not say the pre-flight was updated"
 
-# /d from the package removes both and their folder; run from the installed
-# copy, it removes the pre-flight and sets itself aside, for removal with the
-# folder at the next restart. An install before that restart keeps both.
+# /d from the package removes both and their folder, read-only ones too
+# (whose removal Windows refuses as a running program's, at a restart too);
+# run from the installed copy, it removes the pre-flight and sets itself
+# aside, for removal with the folder at the next restart. An install before
+# that restart keeps both.
+chmod a-w "$installed"/*.exe
 run package/tessary-deploy.exe /d >remove.out || fail "/d: status $?: $(cat remove.out)"
 [ ! -e "$installed" ] || fail "/d left $(ls -la "$installed")"
 run package/tessary-deploy.exe /a >/dev/null || fail "/a again: status $?"
