@@ -466,19 +466,33 @@ public:
     // settles it instead.
     void SettleComputerOwed()
     {
-        std::vector<JournalEntry> owed;
-        for (const JournalEntry& entry : computerOwed_) {
+        for (JournalEntry entry : computerOwed_) {
             const std::vector<observer::JournaledRestart>& restarts = observer::JournaledRestarts();
-            if (std::none_of(restarts.begin(), restarts.end(), [&](const observer::JournaledRestart& restart) {
+            auto journaled =
+                std::find_if(restarts.begin(), restarts.end(), [&](const observer::JournaledRestart& restart) {
                     return SameIgnoringAsciiCase(restart.Entry.DriverKeyName, entry.DriverKeyName);
+                });
+            bool ran = journaled != restarts.end();
+            // The run restarted it whole, and Windows asked for nothing: in
+            // force. Or the run settles its entry itself: its key changed,
+            // or it may be disabled.
+            if ((ran && StatesDoneTo(journaled->DevInst).Restarted &&
+                 !observer::RestartRequested(journaled->DevInst)) ||
+                Holds(keptByRun_, entry.DriverKeyName) ||
+                std::any_of(unrestarted_.begin(), unrestarted_.end(), [&](const Unrestarted& left) {
+                    return SameIgnoringAsciiCase(left.Entry.DriverKeyName, entry.DriverKeyName);
                 })) {
-                owed.push_back(entry);
-                owed.back().KeyOnly = false;
-                owed.back().ComputerRestart = true;
-                unrestarted_.push_back({owed.back(), false, true, !entry.ComputerRestart});
+                continue;
             }
+            // What the run recorded of it (or cleared) takes the form again.
+            // One the recovery's enable asked for is among what Windows
+            // asked for in this run.
+            bool rewrite = ran || !entry.ComputerRestart;
+            facts_.ComputerRestartsOwed += entry.ComputerRestart ? 1 : 0;
+            entry.KeyOnly = false;
+            entry.ComputerRestart = true;
+            unrestarted_.push_back({entry, false, true, rewrite});
         }
-        facts_.ComputerRestartsOwed += owed.size();
         computerOwed_.clear();
     }
 
@@ -563,7 +577,7 @@ private:
                                return (restart.DevInst != 0 && adapter.DevInst == restart.DevInst) ||
                                       (adapter.StatusKnown && Names(restart.Entry.DriverKeyName, adapter));
                            }) ||
-               Owes(restart.Entry.DriverKeyName) || Holds(computerOwed_, restart.Entry.DriverKeyName);
+               Owes(restart.Entry.DriverKeyName);
     }
 
     // Whether the recovery left the entry of that driver key name owed a
@@ -859,6 +873,7 @@ private:
                       : left ? "; the entry an interrupted run left of it is kept"
                              : ""));
             } else if (restart.Enabled && restart.Kept && !ReadsRunning(adapters, restart.DevInst)) {
+                keptByRun_.push_back(restart.Entry);
                 Note(name + " is kept: the class installer answered its enable, but " +
                      (restart.StateRead == CR_SUCCESS ? std::string("it read disabled right after it")
                                                       : "its state could not be read right after it (" +
@@ -912,6 +927,7 @@ private:
                 // for a restart (its driver ignored it), which no enable undoes.
                 bool runs = !DisableAsked(restart.DevInst) || ReadsRunning(adapters, restart.DevInst);
                 if (!runs || StatesDoneTo(restart.DevInst).DisablePending) {
+                    keptByRun_.push_back(restart.Entry);
                     Note(name + " is kept: its adapter may be disabled, now or from the next boot; the next run of the "
                                 "deployment enables it again");
                     continue;
@@ -974,6 +990,7 @@ private:
     std::size_t failedNoted_ = 0;            // how many of the failed calls are noted
     std::vector<JournalEntry> owed_;         // the entries of adapters owed a restart
     std::vector<JournalEntry> computerOwed_; // the entries owed a restart of the computer (Recovery::ComputerOwed)
+    std::vector<JournalEntry> keptByRun_;    // the entries the run keeps, as their adapters may be disabled
     std::vector<JournalEntry> waiting_;      // the entries the recovery left for a later run
     std::vector<JournalEntry> touched_;      // the entries of adapters the recovery enabled
     std::vector<JournalEntry> notEnabled_;   // those whose recovery failed, until the run enables them

@@ -29,8 +29,7 @@ struct RunFacts {
     std::size_t RecoveryFailed = 0;    // such adapters the class installer would not enable
     std::size_t AwayLeftDisabled = 0;  // /d: such adapters not present, which the run cannot enable
     // Adapters a run that failed restarted, for which Windows asked for a
-    // restart of the computer that its exit 1 hid, and those an interrupted
-    // run left disabled whose enable asked for one; this run answers for it.
+    // restart of the computer that its exit 1 hid; this run answers for it.
     std::size_t ComputerRestartsOwed = 0;
     bool DeviceListOpened = true; // false too when its walk was cut short
     bool DeviceListCut = false;
