@@ -167,6 +167,15 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
          },
          u"/a", 1, "failed: no adapter was picked, but a device that may be one could not be read", false, true,
          RunLock::Acquired, notPicked + "0, Corvane Wireless" + ofClass + "1): it reads now as an adapter to act on"},
+        {"an adapter never read",
+         [](M& m) {
+             m = testsupport::MachineOf({testsupport::NetDevice("Corvane Wireless", "PCI", "0001")});
+             m.Faults = {testsupport::On(0, testsupport::Failing(Operation::SetupDiGetDeviceRegistryPropertyW, 5),
+                                         platform::SPDRP_DRIVER)};
+             m.Faults[0].Times = -1;
+         },
+         u"/a", 1, "failed: no adapter was picked, but a device that may be one could not be read", false, true,
+         RunLock::Acquired, notPicked + "0, Corvane Wireless (): its driver key name cannot be read"},
         // One the user disabled is not the run's, whichever walk's read of
         // its state failed: a machine set is not touched, and one the tool
         // reached but did not disable is not one the run left disabled.

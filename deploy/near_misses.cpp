@@ -7,6 +7,7 @@
 #include "discovery/device_probes.h"
 #include "discovery/device_walk.h"
 #include "discovery/property_reader.h"
+#include "platform/inspection.h"
 
 using namespace platform;
 
@@ -76,9 +77,18 @@ struct NearMisses {
 
 void NoteNearMiss(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer* buffer, void* context)
 {
+    auto* misses = static_cast<NearMisses*>(context);
     PropertyTexts description = ReadTexts(device.Set, deviceInfo, SPDRP_DEVICEDESC, buffer);
-    if (ReadTexts(device.Set, deviceInfo, SPDRP_CLASS, buffer).Full != u"Net" ||
-        AsciiLowerCase(description.Full.substr(0, 7)) != u"corvane") {
+    PropertyTexts setupClass = ReadTexts(device.Set, deviceInfo, SPDRP_CLASS, buffer);
+    bool vendor = AsciiLowerCase(description.Full.substr(0, 7)) == u"corvane";
+    if ((setupClass.Unreadable && vendor) || (setupClass.Full == u"Net" && description.Unreadable)) {
+        misses->Unsure = true;
+        misses->Lines.push_back("device " + std::to_string(device.Index) + ": its " +
+                                (description.Unreadable ? "description" : "setup class") +
+                                " cannot be read, so whether it is an adapter to act on is not known");
+        return;
+    }
+    if (setupClass.Full != u"Net" || !vendor) {
         return;
     }
     DWORD status = 0;
@@ -100,7 +110,6 @@ void NoteNearMiss(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer*
         why = "it reads now as an adapter to act on: a read of it failed, or it changed, as the walk before the "
               "run passed it over";
     }
-    auto* misses = static_cast<NearMisses*>(context);
     misses->Unsure = misses->Unsure || unsure;
     misses->Lines.push_back("device " + std::to_string(device.Index) + ", " + Utf8(description.Full) + " (" +
                             Utf8(driver.Full) + "): " + why);
@@ -139,7 +148,14 @@ PickedNow WouldPickNow(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo)
 std::vector<std::string> FindNearMisses(bool* unsure)
 {
     NearMisses misses;
-    (void)WalkPresentDevices(NoteNearMiss, &misses);
+    DWORD endError = ERROR_NO_MORE_ITEMS;
+    if (!WalkPresentDevices(NoteNearMiss, &misses, &endError) || endError != ERROR_NO_MORE_ITEMS) {
+        DWORD error = endError != ERROR_NO_MORE_ITEMS ? endError : GetLastError();
+        misses.Unsure = true;
+        misses.Lines.push_back(
+            "the present devices cannot be walked again to their end to name the near misses (error " +
+            std::to_string(error) + "), so whether one is an adapter to act on is not known");
+    }
     *unsure = misses.Unsure;
     return misses.Lines;
 }

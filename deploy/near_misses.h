@@ -15,7 +15,9 @@
 // unsure tells whether one of them may be an adapter to act on after all:
 // a read of its state or driver key name failed (not a property it
 // lacks), or it reads now as one the tool picks (a read of the walk before
-// failed, or it changed meanwhile). It is named too.
+// failed, or it changed meanwhile); or a network device's description, or
+// a Corvane device's setup class, cannot be read; or this walk cannot be
+// done to its end. Each is named too.
 std::vector<std::string> FindNearMisses(bool* unsure);
 
 // Whether the tool's choice picks a device now, from a fresh read of its

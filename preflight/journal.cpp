@@ -129,7 +129,7 @@ bool ReadJournal(std::vector<JournalEntry>* entries, DWORD* error)
         return true;
     }
     std::u16string name(MAX_VALUE_NAME_UNITS, u'\0');
-    DWORD gone = MAX_JOURNAL_ENTRIES; // the index of the last entry that went before its read
+    DWORD relisted = 0; // indexes listed again after an entry there went
     for (DWORD index = 0; status == ERROR_SUCCESS; ++index) {
         DWORD nameUnits = MAX_VALUE_NAME_UNITS;
         status = RegEnumValueW(key, index, name.data(), &nameUnits, nullptr, nullptr, nullptr, nullptr);
@@ -152,10 +152,11 @@ bool ReadJournal(std::vector<JournalEntry>* entries, DWORD* error)
         if (static_cast<DWORD>(status) == ERROR_FILE_NOT_FOUND) {
             // A deployment cleared it since it was listed (the check takes
             // no lock): it is gone, and the entry after it may stand at its
-            // index now, which is listed again, once.
+            // index now, which is listed again, as often as entries a run
+            // may hold go.
             status = ERROR_SUCCESS;
-            if (gone != index) {
-                gone = index--;
+            if (relisted++ < MAX_JOURNAL_ENTRIES) {
+                --index;
             }
             continue;
         }
