@@ -47,3 +47,28 @@ std::string RegistryTypeName(std::uint32_t type)
 {
     return type == platform::REG_SZ ? "REG_SZ" : "type " + std::to_string(type);
 }
+
+std::string ConfigurationCodeName(std::uint32_t code)
+{
+    switch (code) {
+    case 0x03:
+        return "CR_INVALID_POINTER";
+    case 0x05:
+        return "CR_INVALID_DEVNODE";
+    case 0x0D:
+        return "CR_NO_SUCH_DEVNODE";
+    case 0x13:
+        return "CR_FAILURE";
+    case 0x25:
+        return "CR_NO_SUCH_VALUE";
+    case 0x33:
+        return "CR_ACCESS_DENIED";
+    default:
+        return "a Configuration Manager code";
+    }
+}
+
+std::string ConfigurationCode(std::uint32_t code)
+{
+    return ConfigurationCodeName(code) + ", " + HexNumber(code, 8, true);
+}

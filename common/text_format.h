@@ -21,5 +21,11 @@ std::string HexBytes(const std::uint8_t* data, std::size_t size);
 // "type N".
 std::string RegistryTypeName(std::uint32_t type);
 
+// A Configuration Manager code by its name where it is a common one
+// ("CR_NO_SUCH_DEVNODE"), else "a Configuration Manager code"; and that name
+// with the code in hexadecimal, "CR_NO_SUCH_DEVNODE, 0x0000000D".
+std::string ConfigurationCodeName(std::uint32_t code);
+std::string ConfigurationCode(std::uint32_t code);
+
 // A count and its noun: "1 adapter", "2 adapters".
 std::string CountOf(std::size_t count, const std::string& noun);

@@ -10,7 +10,6 @@
 #include "common/text_format.h"
 #include "common/types.h"
 #include "common/unicode.h"
-#include "deploy/near_misses.h"
 #include "deploy/observer.h"
 #include "deploy/outcome.h"
 #include "deploy/recovery.h"
@@ -18,6 +17,7 @@
 #include "platform/inspection.h"
 #include "preflight/compliance.h"
 #include "preflight/journal.h"
+#include "preflight/near_misses.h"
 #include "setting/driver_setting.h"
 
 #ifndef TESSARY_VERSION
@@ -36,27 +36,6 @@ void Print(const std::string& text)
 std::string Utf8(const std::u16string& text)
 {
     return EscapeControlCharacters(Utf16ToUtf8(text.data(), text.size()));
-}
-
-// A configuration manager's code, by name where it is a common one.
-std::string ConfigurationCodeName(DWORD code)
-{
-    switch (code) {
-    case 0x03:
-        return "CR_INVALID_POINTER";
-    case 0x05:
-        return "CR_INVALID_DEVNODE";
-    case 0x0D:
-        return "CR_NO_SUCH_DEVNODE";
-    case 0x13:
-        return "CR_FAILURE";
-    case 0x25:
-        return "CR_NO_SUCH_VALUE";
-    case 0x33:
-        return "CR_ACCESS_DENIED";
-    default:
-        return "a Configuration Manager code";
-    }
 }
 
 // A driver key's WapiSupport as it stands, so that it can be put back by hand.
@@ -341,9 +320,10 @@ public:
         }
         ForgetOwedNotPicked(state.Adapters);
         if (facts_.DeviceListOpened && facts_.NoAdapter) {
-            for (const std::string& miss : FindNearMisses(&facts_.NoAdapterUnsure)) {
+            for (const std::string& miss : state.Missed.Lines) {
                 Note("not picked: " + miss);
             }
+            facts_.NoAdapterUnsure = !state.Missed.Unsure.empty();
         }
         if (!facts_.DeviceListOpened || facts_.NoAdapter || facts_.AlreadyAsWanted) {
             return;
@@ -1023,11 +1003,6 @@ std::string WithText(DWORD error, DeploySystem* system)
 {
     std::string text = system->ErrorText(error);
     return std::to_string(error) + (text.empty() ? "" : " (" + text + ")");
-}
-
-std::string ConfigurationCode(DWORD code)
-{
-    return ConfigurationCodeName(code) + ", " + HexNumber(code, 8, true);
 }
 
 int RunDeploy(int argc, const WCHAR* const* argv, DeploySystem* system)

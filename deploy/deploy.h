@@ -69,10 +69,9 @@ public:
 };
 
 // For the log's lines: a Windows error code with the system's text for it,
-// "5 (Access is denied.)"; a Configuration Manager code by its name where it
-// is a common one, and in hexadecimal, "CR_NO_SUCH_DEVNODE, 0x0000000D".
+// "5 (Access is denied.)" (a Configuration Manager code is written by
+// ConfigurationCode, in common/text_format.h).
 std::string WithText(platform::DWORD error, DeploySystem* system);
-std::string ConfigurationCode(platform::DWORD code);
 
 // Runs the deployment for the command line (argv[1]: /a or /d, judged as
 // tessary.exe judges it) and answers the exit code (see deploy/outcome.h);

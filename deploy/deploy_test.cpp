@@ -328,8 +328,9 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
 TEST(ShippedScripts, EachModeAnswersItsSystemsContract)
 {
     // The machines of the contracts' columns, for /a: compliant, not
-    // compliant, no adapter to act on, one that cannot be read, and one whose
-    // only adapter an interrupted run left disabled.
+    // compliant, no adapter to act on, one that cannot be read, one whose
+    // only adapter an interrupted run left disabled, and one whose only
+    // adapter's driver key name cannot be read (no adapter is not known).
     const simulator::Value set{platform::REG_SZ, {0x31, 0}};
     simulator::Machine compliant = TwoAdapters();
     testsupport::SetOnEveryKey(&compliant);
@@ -341,9 +342,13 @@ TEST(ShippedScripts, EachModeAnswersItsSystemsContract)
     interrupted.Devices[0].InstanceId = u"PCI\\VEN_1";
     interrupted.Registry[0].Values.emplace_back(u"WapiSupport", set);
     interrupted.Registry.push_back(testsupport::JournalKey({{"0001", u"PCI\\VEN_1"}}));
-    const simulator::Machine machines[] = {compliant, TwoAdapters(),
-                                           testsupport::MachineOf({testsupport::NetDevice("Mouse", "USB", "0006")}),
-                                           unreadable, interrupted};
+    simulator::Machine unsure = testsupport::MachineOf({testsupport::NetDevice("Corvane Wireless", "PCI", "0001")});
+    unsure.Faults = {testsupport::On(0, testsupport::Failing(Operation::SetupDiGetDeviceRegistryPropertyW, 5),
+                                     platform::SPDRP_DRIVER)};
+    unsure.Faults[0].Times = -1;
+    const simulator::Machine machines[] = {
+        compliant,  TwoAdapters(), testsupport::MachineOf({testsupport::NetDevice("Mouse", "USB", "0006")}),
+        unreadable, interrupted,   unsure};
     const std::string key = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4d36e972-e325-11ce-bfc1-08002be10318}\\";
     const std::string yes = "Compliant: WapiSupport is set on 2 adapters\n";
     const std::string no = "Not compliant: WapiSupport is not set on 2 of 2 adapters: " + key + "0001 (not set), " +
@@ -353,6 +358,8 @@ TEST(ShippedScripts, EachModeAnswersItsSystemsContract)
     const std::string left = "Not compliant: an interrupted run left this adapter disabled: "
                              "{4d36e972-e325-11ce-bfc1-08002be10318}\\0001 (PCI\\VEN_1)\n";
     const std::string deployed = "tessary-deploy: 0, success: ";
+    const std::string unknown = "No adapter was picked, but a device that may be one cannot be read: device 0, "
+                                "Corvane Wireless (): its driver key name cannot be read\n";
     struct Reply {
         int code;
         std::string out; // standard output; for the deployment, its last line
@@ -360,17 +367,31 @@ TEST(ShippedScripts, EachModeAnswersItsSystemsContract)
     };
     struct Case {
         const char* mode; // the pre-flight's option, or the deployment's
-        Reply replies[5]; // by machine, in the order above
+        Reply replies[6]; // by machine, in the order above
     } cases[] = {
-        {"--check", {{0, yes, ""}, {1, no, ""}, {3, none, ""}, {4, "", "tessary-preflight: " + closed}, {1, left, ""}}},
-        {"--detect", {{0, yes, ""}, {0, "", ""}, {0, none, ""}, {4, "", "tessary-preflight: " + closed}, {0, "", ""}}},
-        {"--needs-remediation", {{0, yes, ""}, {1, no, ""}, {0, none, ""}, {1, closed, ""}, {1, left, ""}}},
+        {"--check",
+         {{0, yes, ""},
+          {1, no, ""},
+          {3, none, ""},
+          {4, "", "tessary-preflight: " + closed},
+          {1, left, ""},
+          {4, "", "tessary-preflight: " + unknown}}},
+        {"--detect",
+         {{0, yes, ""},
+          {0, "", ""},
+          {0, none, ""},
+          {4, "", "tessary-preflight: " + closed},
+          {0, "", ""},
+          {4, "", "tessary-preflight: " + unknown}}},
+        {"--needs-remediation",
+         {{0, yes, ""}, {1, no, ""}, {0, none, ""}, {1, closed, ""}, {1, left, ""}, {1, unknown, ""}}},
         {"--compliance-value",
          {{0, "Compliant\n", ""},
           {0, "NotCompliant\n", ""},
           {0, "NotApplicable\n", ""},
           {4, "", "tessary-preflight: " + closed},
-          {0, "NotCompliant\n", ""}}},
+          {0, "NotCompliant\n", ""},
+          {4, "", "tessary-preflight: " + unknown}}},
         // The installed deployment, as the remediations run it.
         {"tessary-deploy.exe",
          {{0, deployed + "every adapter was already as wanted. Nothing was changed.\n", ""},
@@ -380,6 +401,10 @@ TEST(ShippedScripts, EachModeAnswersItsSystemsContract)
           {0,
            deployed + "1 adapter left disabled by an interrupted run enabled again; every adapter was already as "
                       "wanted.\n",
+           ""},
+          {1,
+           "tessary-deploy: 1, failed: no adapter was picked, but a device that may be one could not be read (see the "
+           "log). Nothing was changed.\n",
            ""}}},
     };
     for (const Case& c : cases) {

@@ -185,6 +185,9 @@ MachineState ReadMachineState()
                                           [](const PickedAdapter& adapter) { return !IsLeftDisabled(adapter); });
     state.FoundDisabled.assign(disabled, state.Adapters.end());
     state.Adapters.erase(disabled, state.Adapters.end());
+    if (state.DeviceListOpened && !state.DeviceListCut && state.Adapters.empty()) {
+        state.Missed = FindNearMisses();
+    }
     std::vector<JournalEntry> entries;
     if (!ReadJournal(&entries, &state.JournalError) || entries.empty()) {
         return state;
@@ -313,6 +316,13 @@ CheckAnswer JudgeCompliance(const MachineState& state, SettingAction action,
         away = "; left disabled by an interrupted run but not present now (the first deployment after it is back "
                "enables it): " +
                away;
+    }
+    if (state.Adapters.empty() && interrupted.empty() && !state.Missed.Unsure.empty()) {
+        std::string unsure;
+        for (const std::string& line : state.Missed.Unsure) {
+            unsure += (unsure.empty() ? "" : "; ") + line;
+        }
+        return {CHECK_UNREADABLE, "No adapter was picked, but a device that may be one cannot be read: " + unsure};
     }
     if (state.Adapters.empty() && interrupted.empty()) {
         return {CHECK_NO_ADAPTER, "No adapter: tessary.exe would pick no adapter on this machine" + away};

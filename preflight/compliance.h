@@ -12,6 +12,7 @@
 #include "common/types.h"
 #include "platform/platform.h"
 #include "preflight/journal.h"
+#include "preflight/near_misses.h"
 
 // The setting in one adapter's driver key.
 enum class SettingState {
@@ -48,6 +49,9 @@ struct MachineState {
     // state, whose status, read again, says the user disabled them: the tool
     // passes them over on a read that succeeds, and they are not judged.
     std::vector<PickedAdapter> FoundDisabled;
+    // When the whole list was walked and no adapter was picked: the devices
+    // that nearly were (see FindNearMisses).
+    NearMisses Missed;
     std::vector<JournalEntry> Interrupted; // the deployment's journal: adapters a run may have left disabled
     platform::DWORD JournalError = 0;      // the registry's error when the journal could not be read
     // By entry: false when the adapter is not present now (one without an

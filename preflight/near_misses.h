@@ -12,13 +12,17 @@
 // word the tool looks for, or a vendor's wireless adapter that is on another
 // bus, is disabled, or whose state or driver key name cannot be read. One
 // line each: "device 4, CORVANE Wireless AX (...\0007): why". Prints nothing.
-// unsure tells whether one of them may be an adapter to act on after all:
+// Unsure holds those that may be an adapter to act on after all:
 // a read of its state or driver key name failed (not a property it
 // lacks), or it reads now as one the tool picks (a read of the walk before
 // failed, or it changed meanwhile); or a network device's description, or
 // a Corvane device's setup class, cannot be read; or this walk cannot be
-// done to its end. Each is named too.
-std::vector<std::string> FindNearMisses(bool* unsure);
+// done to its end.
+struct NearMisses {
+    std::vector<std::string> Lines;
+    std::vector<std::string> Unsure; // of Lines
+};
+NearMisses FindNearMisses();
 
 // Whether the tool's choice picks a device now, from a fresh read of its
 // state and texts: Unknown when its state, or a text the choice reads,

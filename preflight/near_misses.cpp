@@ -1,8 +1,8 @@
-#include "deploy/near_misses.h"
+#include "preflight/near_misses.h"
 
 #include "common/text_field.h"
+#include "common/text_format.h"
 #include "common/unicode.h"
-#include "deploy/deploy.h"
 #include "discovery/adapter_scan.h"
 #include "discovery/device_probes.h"
 #include "discovery/device_walk.h"
@@ -70,11 +70,6 @@ std::string WhyPassedOver(const PropertyTexts& description, const PropertyTexts&
     return "";
 }
 
-struct NearMisses {
-    std::vector<std::string> Lines;
-    bool Unsure = false;
-};
-
 void NoteNearMiss(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer* buffer, void* context)
 {
     auto* misses = static_cast<NearMisses*>(context);
@@ -82,10 +77,10 @@ void NoteNearMiss(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer*
     PropertyTexts setupClass = ReadTexts(device.Set, deviceInfo, SPDRP_CLASS, buffer);
     bool vendor = AsciiLowerCase(description.Full.substr(0, 7)) == u"corvane";
     if ((setupClass.Unreadable && vendor) || (setupClass.Full == u"Net" && description.Unreadable)) {
-        misses->Unsure = true;
         misses->Lines.push_back("device " + std::to_string(device.Index) + ": its " +
                                 (description.Unreadable ? "description" : "setup class") +
                                 " cannot be read, so whether it is an adapter to act on is not known");
+        misses->Unsure.push_back(misses->Lines.back());
         return;
     }
     if (setupClass.Full != u"Net" || !vendor) {
@@ -110,9 +105,11 @@ void NoteNearMiss(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer*
         why = "it reads now as an adapter to act on: a read of it failed, or it changed, as the walk before the "
               "run passed it over";
     }
-    misses->Unsure = misses->Unsure || unsure;
     misses->Lines.push_back("device " + std::to_string(device.Index) + ", " + Utf8(description.Full) + " (" +
                             Utf8(driver.Full) + "): " + why);
+    if (unsure) {
+        misses->Unsure.push_back(misses->Lines.back());
+    }
 }
 
 } // namespace
@@ -145,17 +142,16 @@ PickedNow WouldPickNow(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo)
     return picked ? PickedNow::Yes : PickedNow::No;
 }
 
-std::vector<std::string> FindNearMisses(bool* unsure)
+NearMisses FindNearMisses()
 {
     NearMisses misses;
     DWORD endError = ERROR_NO_MORE_ITEMS;
     if (!WalkPresentDevices(NoteNearMiss, &misses, &endError) || endError != ERROR_NO_MORE_ITEMS) {
         DWORD error = endError != ERROR_NO_MORE_ITEMS ? endError : GetLastError();
-        misses.Unsure = true;
         misses.Lines.push_back(
             "the present devices cannot be walked again to their end to name the near misses (error " +
             std::to_string(error) + "), so whether one is an adapter to act on is not known");
+        misses.Unsure.push_back(misses.Lines.back());
     }
-    *unsure = misses.Unsure;
-    return misses.Lines;
+    return misses;
 }
