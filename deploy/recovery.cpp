@@ -161,11 +161,14 @@ Recovery RecoverInterruptedRestarts(const std::vector<JournalEntry>& entries, De
                 Cleared(entries[i], system, &recovering.Result));
             continue;
         }
-        if (!present[i] && search == JournalSearch::Done && entries[i].ComputerRestart) {
-            // Its driver reads its key as it starts when it is back.
+        if (!present[i] && search == JournalSearch::Done && (entries[i].KeyOnly || entries[i].ComputerRestart)) {
+            // The run had not asked to disable it, or restarted it whole, and
+            // its driver reads its key as it starts when it is back.
             recovering.Result.Lines.push_back("recovery: " + DescribeEntry(entries[i]) +
-                                              ", left by a run that failed, owed a restart of the computer: not "
-                                              "present now, and it reads its key as it starts when it is back; " +
+                                              (entries[i].KeyOnly
+                                                   ? ", left by an interrupted run that had not asked to disable it"
+                                                   : ", left by a run that failed, owed a restart of the computer") +
+                                              ": not present now, and it reads its key as it starts when it is back; " +
                                               Cleared(entries[i], system, &recovering.Result));
             continue;
         }
@@ -175,15 +178,6 @@ Recovery RecoverInterruptedRestarts(const std::vector<JournalEntry>& entries, De
                                               ", left by a run that failed: not found, but not every device could be "
                                               "read; " +
                                               OWES_COMPUTER_RESTART);
-            continue;
-        }
-        if (!present[i] && search == JournalSearch::Done && entries[i].KeyOnly) {
-            // The run had not asked to disable it, and its driver reads its
-            // key as it starts when it is back.
-            recovering.Result.Lines.push_back("recovery: " + DescribeEntry(entries[i]) +
-                                              ", left by an interrupted run that had not asked to disable it: not "
-                                              "present now, and it reads its key as it starts when it is back; " +
-                                              Cleared(entries[i], system, &recovering.Result));
             continue;
         }
         if (!present[i]) {
