@@ -17,13 +17,21 @@ echo "clang-format: checking $(git ls-files '*.cpp' '*.h' '*.inc' | wc -l) files
 git ls-files '*.cpp' '*.h' '*.inc' | xargs clang-format --dry-run --Werror
 
 # Each file is checked with the compile commands of a build that compiles
-# it: the native build, the fuzz build, the Windows build (so the Windows
-# builds must be configured first).
+# it: the native build, the fuzz build, the Windows build, the suite
+# cross-built for Windows. Each must be configured first, and a file no
+# build compiles is an error, not a file left unchecked.
+builds=(build/default build/fuzz build/mingw build/mingw-sim)
+for build in "${builds[@]}"; do
+  [ -f "$build/compile_commands.json" ] || {
+    echo "$build is not configured: run cmake --preset ${build#build/} first" >&2
+    exit 1
+  }
+done
 tidy() {
   local build=$1
   shift
   local extra=()
-  if [ "$build" = build/mingw ]; then
+  if [ "$build" != "${build#build/mingw}" ]; then
     # clang-tidy is told the target and where MinGW-w64's C++ headers are.
     local cxx=/usr/lib/gcc/x86_64-w64-mingw32/12-posix/include/c++
     extra=(--extra-arg=--target=x86_64-w64-mingw32 "--extra-arg=-isystem$cxx"
@@ -39,7 +47,7 @@ tidy() {
   return "$status"
 }
 # Each file goes to the first of these builds that compiles it.
-native=() fuzz=() windows=()
+native=() fuzz=() windows=() suite=() unbuilt=()
 compiled_in() { grep -qF "\"file\": \"$PWD/$2\"" "$1/compile_commands.json"; }
 while read -r file; do
   if compiled_in build/default "$file"; then
@@ -48,8 +56,18 @@ while read -r file; do
     fuzz+=("$file")
   elif compiled_in build/mingw "$file"; then
     windows+=("$file")
+  elif compiled_in build/mingw-sim "$file"; then
+    suite+=("$file")
+  else
+    unbuilt+=("$file")
   fi
 done < <(git ls-files -co --exclude-standard '*.cpp' | grep -v '^bench/')
+if [ ${#unbuilt[@]} -gt 0 ]; then
+  printf '%s\n' "${unbuilt[@]}" >&2
+  echo "no build compiles the files above, so clang-tidy cannot check them" >&2
+  exit 1
+fi
 tidy build/default "${native[@]}"
 tidy build/fuzz "${fuzz[@]}"
 tidy build/mingw "${windows[@]}"
+tidy build/mingw-sim "${suite[@]}"
