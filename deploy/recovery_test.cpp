@@ -286,14 +286,18 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     missedUnflushed.Registry[1].Values.emplace_back(u"WapiSupport", simulator::Value{platform::REG_SZ, {0x30, 0}});
     FakeDeploySystem written;
     (void)Deploy(missedUnflushed, u"/a", &written);
-    missedUnflushed.Faults.push_back(Failing(Operation::RegFlushKey, 5,
-                                             FirstCallAfter(
-                                                 [](const simulator::Call& call) {
-                                                     return call.Operation == "RegOpenKeyExW" &&
-                                                            call.Argument("access") == "0xf003f" &&
-                                                            call.Argument("path").find("0005") != std::string::npos;
-                                                 },
-                                                 "RegFlushKey", [](const simulator::Call&) { return true; })));
+    // The journal's flush, not one of the key the tool opened.
+    std::string toolsKey;
+    missedUnflushed.Faults.push_back(
+        Failing(Operation::RegFlushKey, 5,
+                FirstCallAfter(
+                    [&](const simulator::Call& call) {
+                        bool opened = call.Operation == "RegOpenKeyExW" && call.Argument("access") == "0xf003f" &&
+                                      call.Argument("path").find("0005") != std::string::npos;
+                        toolsKey = opened ? call.Result("key") : toolsKey;
+                        return opened;
+                    },
+                    "RegFlushKey", [&](const simulator::Call& call) { return call.Argument("key") != toolsKey; })));
     simulator::Machine crowded = TwoAdapters(); // more entries than are read: one past them would go unseen
     std::vector<std::pair<std::string, std::u16string>> pastTheMost;
     for (int i = 0; i <= 1000; ++i) {
