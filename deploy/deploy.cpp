@@ -922,7 +922,20 @@ private:
                     continue;
                 }
                 if (SettingWaits(restart) && !StatesDoneTo(restart.DevInst).Restarted) {
-                    unrestarted_.push_back(UnrestartedOf(restart.Entry, DisableAsked(restart.DevInst), true));
+                    bool asked = DisableAsked(restart.DevInst);
+                    unrestarted_.push_back(UnrestartedOf(restart.Entry, asked, true));
+                    // Recorded before the run for a disable that was never
+                    // asked for, its entry gives way at once to one that
+                    // names none, as a refused disable's does: a later run
+                    // leaves the adapter as its user leaves it.
+                    LSTATUS replaced = asked || restart.Entry.KeyOnly ? static_cast<LSTATUS>(ERROR_SUCCESS)
+                                                                      : RecordRestart(unrestarted_.back().Entry, true);
+                    if (replaced != ERROR_SUCCESS) {
+                        facts_.JournalUnwritable = true;
+                        Note(name + " could not be recorded as naming no disable (error " +
+                             WithText(static_cast<DWORD>(replaced), system_) +
+                             "): the next run enables its adapter if it reads disabled");
+                    }
                     continue;
                 }
                 // One whose disable was carried out to no effect may still

@@ -298,6 +298,25 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
                         return opened;
                     },
                     "RegFlushKey", [&](const simulator::Call& call) { return call.Argument("key") != toolsKey; })));
+    // The first adapter's state cannot be read when its restart begins, so
+    // no disable is asked for it, and the second one's key cannot be
+    // written: the run fails, and the first is owed its restart, but no
+    // disable of it is on record.
+    simulator::Machine undisabled = TwoAdapters();
+    FakeDeploySystem plain;
+    (void)Deploy(undisabled, u"/a", &plain);
+    auto writes = [](const char* instance) {
+        return [instance](const simulator::Call& call) {
+            return call.Operation == "RegOpenKeyExW" && call.Argument("access") == "0xf003f" &&
+                   call.Argument("path").find(instance) != std::string::npos;
+        };
+    };
+    undisabled.Faults = {
+        Failing(Operation::CM_Get_DevNode_Status, 0xD,
+                FirstCallAfter(writes("0001"), "CM_Get_DevNode_Status", [](const simulator::Call&) { return true; })),
+        Failing(Operation::RegSetValueExW, 5, FirstCallAfter(writes("0005"), "RegSetValueExW", [](const auto& call) {
+                    return call.Argument("name") == "\"WapiSupport\"";
+                }))};
     simulator::Machine crowded = TwoAdapters(); // more entries than are read: one past them would go unseen
     std::vector<std::pair<std::string, std::u16string>> pastTheMost;
     for (int i = 0; i <= 1000; ++i) {
@@ -373,6 +392,8 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
          "failed: the journal of restarts under way cannot be kept"},
         {"an adapter only the tool's walk picked, its entry unflushed before its disable", &missedUnflushed,
          DEPLOY_FAILED, 1, "0005 (ROOT\\SIMULATED\\0001) is kept: the run failed"},
+        {"a restart that asked for no disable, in a run that fails", &undisabled, DEPLOY_FAILED, 1,
+         "0001 (ROOT\\SIMULATED\\0000) is kept: the run failed"},
         {"a journal too long to read whole", &crowded, DEPLOY_FAILED, 1001, "cannot be read (error 234"},
         {"a disable not known not to wait for the next boot", &unread, DEPLOY_FAILED, 1,
          "outcome 1: failed: 1 adapter running with a disable not undone, which may take effect at the next boot."},
@@ -390,9 +411,9 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
         EXPECT_EQ(Deploy(*c.machine, u"/a", &system), c.code) << c.name << "\n" << system.Log;
         EXPECT_EQ(JournalOf(simulator::Current()).size(), c.left) << c.name << "\n" << system.Log;
         EXPECT_NE(system.Log.find(c.line), std::string::npos) << c.name << "\n" << system.Log;
-        if (c.machine == &missedUnflushed) {
-            // Its disable was refused: what the run wrote of its entry for it
-            // gives way to one that names no disable.
+        if (c.machine == &missedUnflushed || c.machine == &undisabled) {
+            // No disable of it was carried out: what the run wrote of its
+            // entry for one gives way to one that names no disable.
             ASSERT_FALSE(JournalOf(simulator::Current()).empty()) << system.Log;
             EXPECT_EQ(JournalOf(simulator::Current())[0].second.Type, platform::REG_MULTI_SZ) << system.Log;
         }
