@@ -407,9 +407,10 @@ public:
     // Windows asked for a restart of the computer for them. A run that answers 3010
     // clears them, as that restart puts the setting in force; a run that
     // fails answers 1, which hides it, so they stay owed a restart, which the
-    // next run does. Called after the run, and again after the programs'
-    // removal of /d: where the run fails after some were cleared (a clear
-    // that failed, or a removal), they are recorded again.
+    // next run does. Called after the run (or after the recovery, where the
+    // programs could not be placed), and again after the programs' removal
+    // of /d: where the run fails after some were cleared (a clear that
+    // failed, or a removal), they are recorded again.
     void SettleUnrestarted()
     {
         SettleComputerOwed();
@@ -1044,13 +1045,17 @@ int RunDeploy(int argc, const WCHAR* const* argv, DeploySystem* system)
         observer::PassOutput(false); // the check's walk prints only a probe's failure, which is logged
         // An adapter an interrupted run left disabled is enabled again
         // first, whatever else this run may fail to do.
-        if (deployment.Recover() && (action != SettingAction::Add || deployment.PlacePrograms())) {
-            deployment.Run(argc, argv);
-            deployment.SettleUnrestarted();
-            if (action == SettingAction::Delete) {
-                deployment.RemovePrograms();
-                deployment.SettleUnrestarted();
+        if (deployment.Recover()) {
+            if (action != SettingAction::Add || deployment.PlacePrograms()) {
+                deployment.Run(argc, argv);
+                if (action == SettingAction::Delete) {
+                    deployment.SettleUnrestarted();
+                    deployment.RemovePrograms();
+                }
             }
+            // Also where the programs could not be placed: a restart of the
+            // computer the recovery's enable asked for is then owed.
+            deployment.SettleUnrestarted();
         }
     }
 

@@ -537,10 +537,13 @@ TEST(InterruptedRuns, ARestartTheSettingWaitsForOutlivesARunThatFails)
 // 1, is owed to the next run's outcome: no later run restarts the adapter
 // for it again, which would only ask once more (a Wi-Fi drop on every run
 // while the failure lasts), and the first that does not fail answers 3010.
-// The same holds for an enable by the recovery that asks for it.
+// The same holds for an enable by the recovery that asks for it, in a run
+// that fails there or as the programs cannot be placed.
 TEST(InterruptedRuns, ARestartOfTheComputerAFailedRunOwesIsAnsweredNotRetried)
 {
-    for (bool recovered : {false, true}) {
+    for (int variant = 0; variant < 3; ++variant) {
+        const bool recovered = variant > 0;
+        const bool unplaced = variant == 2;
         simulator::Machine machine = TwoAdapters();
         machine.Devices[0].OnStateChange = simulator::Reaction::NeedRestart;
         machine.Registry[1].DenyFullAccess = true; // a key no run can change
@@ -557,9 +560,10 @@ TEST(InterruptedRuns, ARestartOfTheComputerAFailedRunOwesIsAnsweredNotRetried)
                 machine.Faults = {Failing(Operation::RegSetValueExW, 1021, 2)};
             }
             FakeDeploySystem failing;
+            failing.InstallWorks = !unplaced;
             EXPECT_EQ(Deploy(machine, u"/a", &failing), DEPLOY_FAILED) << failing.Log;
             EXPECT_EQ(testsupport::CallsOf("SetupDiCallClassInstaller").size(), run == 0 ? (recovered ? 1U : 4U) : 0U)
-                << recovered << run << failing.Log;
+                << variant << run << failing.Log;
             machine = simulator::Current();
             ASSERT_EQ(JournalOf(machine).size(), 1U) << failing.Log;
             EXPECT_EQ(JournalOf(machine)[0].second.Type, platform::REG_MULTI_SZ) << run << failing.Log;
