@@ -180,6 +180,17 @@ Recovery RecoverInterruptedRestarts(const std::vector<JournalEntry>& entries, De
                                               OWES_COMPUTER_RESTART);
             continue;
         }
+        if (!present[i] && entries[i].KeyOnly) {
+            // Not found, but it may be there, running on its old setting;
+            // with no disable to undo, its restart is owed, as for one found
+            // running.
+            recovering.Result.Owed.push_back(entries[i]);
+            recovering.Result.Lines.push_back(
+                "recovery: " + DescribeEntry(entries[i]) +
+                ", left by an interrupted run that had not asked to disable it: not found, but not every device "
+                "could be read, so it may be present; its entry kept until the run has restarted it");
+            continue;
+        }
         if (!present[i]) {
             recovering.Result.Waiting.push_back(entries[i]);
         }

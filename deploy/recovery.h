@@ -50,7 +50,8 @@ struct Recovery {
 // again. The adapter of a KeyOnly entry (the run had not asked to disable
 // it) is not enabled; the entry is cleared when the adapter reads disabled,
 // or is not present while every device was read, as its driver reads its
-// key as it starts. A ComputerRestart entry's adapter is not enabled
+// key as it starts, and else owed (one not found while not every device
+// could be read as well). A ComputerRestart entry's adapter is not enabled
 // either: it was restarted whole; the entry is cleared when the adapter is
 // not present while every device was read, else owed (see ComputerOwed).
 // What the tool's enable prints goes to the observer's output (the

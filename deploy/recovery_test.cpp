@@ -799,6 +799,11 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     // goes.
     simulator::Machine keyOnlyUnread = keyOnly;
     keyOnlyUnread.Faults = {Failing(Operation::CM_Get_DevNode_Status, 0x1E, 1)};
+    // The first of those entries, and a device that cannot be read (its
+    // own): it may be there, owed a restart, with nothing to enable.
+    simulator::Machine keyOnlyUnfound = keyOnly;
+    keyOnlyUnfound.Registry.back().Values.pop_back();
+    keyOnlyUnfound.Faults = unread.Faults;
     const std::string key = "{4d36e972-e325-11ce-bfc1-08002be10318}\\";
     // A recovery's line on an entry, and the outcome of one that failed.
     auto recovery = [&key](const std::string& entry, const std::string& rest) {
@@ -925,6 +930,15 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
           "0001 (PCI\\VEN_1) is not an adapter the tool picks now, so no run can restart it: its entry is cleared\n",
           "  outcome 0: success: "},
          0},
+        {"entries that name no disable, beside a device that cannot be read",
+         &keyOnlyUnfound,
+         0,
+         {"  recovery: " + key +
+              "0001 (PCI\\VEN_1), left by an interrupted run that had not asked to disable it: not found, but not "
+              "every device could be read, so it may be present; its entry kept until the run has restarted it\n",
+          "  journal: " + key + "0001 (PCI\\VEN_1) is not an adapter the tool picks now, so no run can restart it",
+          "  outcome 0: success: every adapter's driver key is as wanted, and every adapter was restarted.\n"},
+         0},
         {"a driver key name reused by another device",
          &reused,
          0,
@@ -943,7 +957,7 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
             at = found == std::string::npos ? at : found;
         }
         EXPECT_EQ(JournalOf(simulator::Current()).size(), c.left) << c.name << system.Log;
-        if (c.machine == &keyOnly || c.machine == &keyOnlyUnread) {
+        if (c.machine == &keyOnly || c.machine == &keyOnlyUnread || c.machine == &keyOnlyUnfound) {
             EXPECT_TRUE(Disabled(simulator::Current().Devices[0])) << system.Log;
         }
         if (c.machine == &unset) {
