@@ -119,7 +119,9 @@ struct CheckAnswer {
 
 // The answer for a machine: compliant when at least one adapter is picked,
 // every one is as wanted and the journal holds no present adapter (one an
-// interrupted run left disabled, or whose restart it did not finish); the
+// interrupted run left disabled, or whose restart it did not finish);
+// unreadable when no adapter is picked but a device that may be one cannot
+// be read (the near misses' Unsure), as when the devices cannot be read; the
 // line names those adapters first, counts the adapters,
 // names the driver keys that are not as wanted (and why), and those whose
 // devices wait for a restart of the computer, and last the journal's

@@ -11,7 +11,10 @@
 // with the vendor's word in another letter case, or names it wireless in no
 // word the tool looks for, or a vendor's wireless adapter that is on another
 // bus, is disabled, or whose state or driver key name cannot be read. One
-// line each: "device 4, CORVANE Wireless AX (...\0007): why". Prints nothing.
+// line each: "device 4, CORVANE Wireless AX (...\0007): why", or "device 4:
+// its description cannot be read, ..." where the text that names it could
+// not be read, and one line, naming no device, where the walk cannot be
+// done to its end. Prints nothing.
 // Unsure holds those that may be an adapter to act on after all:
 // a read of its state or driver key name failed (not a property it
 // lacks), or it reads now as one the tool picks (a read of the walk before
