@@ -33,6 +33,17 @@ using testsupport::KillAt;
 using testsupport::On;
 using testsupport::TwoAdapters;
 
+// Marks a call of operation that asks the device at index for a state
+// change ("1" enable, "2" disable).
+std::function<bool(const simulator::Call&)> AsksFor(const std::string& operation, const std::string& index,
+                                                    const std::string& stateChange)
+{
+    return [=](const simulator::Call& call) {
+        return call.Operation == operation && call.Argument("index") == index &&
+               call.Argument("stateChange") == stateChange;
+    };
+}
+
 // In the last run's trace, the number among the calls of operation (as a
 // fault's Nth counts them) of the first one that matches after the first
 // call that marks where to look from; 0 when there is none.
@@ -343,11 +354,7 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     FakeDeploySystem named;
     (void)Deploy(overlong, u"/a", &named);
     std::uint64_t aboutToDisable = FirstCallAfter(
-        [](const simulator::Call& call) {
-            return call.Operation == "SetupDiSetClassInstallParamsW" && call.Argument("index") == "1" &&
-                   call.Argument("stateChange") == "2";
-        },
-        "SetupDiGetDeviceRegistryPropertyW",
+        AsksFor("SetupDiSetClassInstallParamsW", "1", "2"), "SetupDiGetDeviceRegistryPropertyW",
         [](const simulator::Call& call) { return call.Argument("index") == "1" && call.Argument("property") == "9"; });
     ASSERT_NE(aboutToDisable, 0u) << named.Log;
     simulator::Machine nameless = overlong;
@@ -365,12 +372,8 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     stuckUnread.Devices[0].OnStateChange = simulator::Reaction::Stuck;
     FakeDeploySystem probe;
     (void)Deploy(stuckUnread, u"/a", &probe);
-    std::uint64_t afterEnable = FirstCallAfter(
-        [](const simulator::Call& call) {
-            return call.Operation == "SetupDiCallClassInstaller" && call.Argument("index") == "0" &&
-                   call.Argument("stateChange") == "1";
-        },
-        "CM_Get_DevNode_Status", [](const simulator::Call&) { return true; });
+    std::uint64_t afterEnable = FirstCallAfter(AsksFor("SetupDiCallClassInstaller", "0", "1"), "CM_Get_DevNode_Status",
+                                               [](const simulator::Call&) { return true; });
     ASSERT_NE(afterEnable, 0u);
     stuckUnread.Faults = {On(0, Failing(Operation::CM_Get_DevNode_Status, 0xD, 19)), // the read after the run
                           On(0, Failing(Operation::CM_Get_DevNode_Status, 0xD, afterEnable))};
@@ -516,12 +519,8 @@ TEST(InterruptedRuns, ARestartTheSettingWaitsForOutlivesARunThatFails)
     FakeDeploySystem probe;
     (void)Deploy(machine, u"/a", &probe);
     machine.Faults = {Failing(Operation::RegQueryValueExW, 5,
-                              FirstCallAfter(
-                                  [](const simulator::Call& call) {
-                                      return call.Operation == "SetupDiCallClassInstaller" &&
-                                             call.Argument("index") == "1" && call.Argument("stateChange") == "1";
-                                  },
-                                  "RegQueryValueExW", [](const simulator::Call&) { return true; }))};
+                              FirstCallAfter(AsksFor("SetupDiCallClassInstaller", "1", "1"), "RegQueryValueExW",
+                                             [](const simulator::Call&) { return true; }))};
     FakeDeploySystem failing;
     EXPECT_EQ(Deploy(machine, u"/a", &failing), DEPLOY_FAILED) << failing.Log;
     machine = simulator::Current();
