@@ -656,8 +656,23 @@ std::wstring InstallFolder()
 
 } // namespace
 
+WindowsDeploySystem::WindowsDeploySystem(std::string preflightDigest, unsigned long lockWait)
+    : preflightDigest_(std::move(preflightDigest)), lockWait_(lockWait), programPath_(ProgramPath())
+{
+    Source self;
+    if (ReadSource(programPath_, &self, &programProblem_)) {
+        programBytes_ = std::move(self.Bytes);
+    }
+    HANDLE running = ::CreateFileW(programPath_.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+    running_ = running != INVALID_HANDLE_VALUE ? running : nullptr;
+}
+
 WindowsDeploySystem::~WindowsDeploySystem()
 {
+    if (running_ != nullptr) {
+        ::CloseHandle(running_);
+    }
     if (mutex_ != nullptr) {
         ::ReleaseMutex(mutex_);
         ::CloseHandle(mutex_);
@@ -809,13 +824,16 @@ bool WindowsDeploySystem::PlacePrograms(ProgramsDone* done, std::string* problem
         *problem = "the Program Files folder is not known";
         return false;
     }
-    // Both programs are read and checked before anything is written.
-    std::wstring self = ProgramPath();
-    Source deploy;
+    // Both programs are read and checked before anything is written (this
+    // one as it started).
+    if (!programProblem_.empty()) {
+        *problem = programProblem_;
+        return false;
+    }
     Source preflight;
     std::wstring copyTaken;
-    if (!ReadSource(self, &deploy, problem) || !ReadOwnPreflight(self.substr(0, self.find_last_of(L'\\') + 1),
-                                                                 preflightDigest_, &preflight, &copyTaken, problem)) {
+    if (!ReadOwnPreflight(programPath_.substr(0, programPath_.find_last_of(L'\\') + 1), preflightDigest_, &preflight,
+                          &copyTaken, problem)) {
         return false;
     }
     if (!copyTaken.empty()) {
@@ -829,7 +847,7 @@ bool WindowsDeploySystem::PlacePrograms(ProgramsDone* done, std::string* problem
     }
     return RemoveLeftoverCopies(folderPath, done, problem) &&
            PlaceProgram(folderPath, PREFLIGHT_NAME, preflight.Bytes, done, problem) &&
-           PlaceProgram(folderPath, DEPLOY_NAME, deploy.Bytes, done, problem);
+           PlaceProgram(folderPath, DEPLOY_NAME, programBytes_, done, problem);
 }
 
 bool WindowsDeploySystem::RemovePrograms(ProgramsDone* done, std::string* problem)
@@ -867,8 +885,6 @@ bool WindowsDeploySystem::RemovePrograms(ProgramsDone* done, std::string* proble
             *problem = Narrow(folderPath) + " " + *problem;
             return false;
         }
-        Handle running(::CreateFileW(ProgramPath().c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, 0, nullptr));
         // Both are opened before either goes: one that cannot be (held
         // open without sharing, say) leaves the other, the installed check
         // included, in place for the run that fails.
@@ -885,7 +901,7 @@ bool WindowsDeploySystem::RemovePrograms(ProgramsDone* done, std::string* proble
             programs.emplace_back(path, std::move(file));
         }
         for (auto& [path, file] : programs) {
-            if (!RemoveProgram(path, std::move(file), running.Valid() ? running.Get() : INVALID_HANDLE_VALUE, done,
+            if (!RemoveProgram(path, std::move(file), running_ != nullptr ? running_ : INVALID_HANDLE_VALUE, done,
                                &removedLater, problem)) {
                 return false;
             }

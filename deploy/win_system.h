@@ -42,10 +42,13 @@ public:
     // preflightDigest: the Authenticode SHA-256 digest, in hexadecimal, that
     // the tessary-preflight.exe beside this program must have to be installed
     // (see deploy/image_digest.h). lockWait: how long LockRun waits.
-    explicit WindowsDeploySystem(std::string preflightDigest, unsigned long lockWait = RUN_LOCK_WAIT_MILLISECONDS)
-        : preflightDigest_(std::move(preflightDigest)), lockWait_(lockWait)
-    {
-    }
+    //
+    // Reads the program's own file at once, made first thing in wmain:
+    // Windows lets a running program's file be renamed and another put at
+    // its name, so the copy /a installs, and the file /d knows as the one
+    // running, are taken before the wait for another deployment and the
+    // recovery, not from whatever the name holds by then.
+    explicit WindowsDeploySystem(std::string preflightDigest, unsigned long lockWait = RUN_LOCK_WAIT_MILLISECONDS);
     WindowsDeploySystem(const WindowsDeploySystem&) = delete;
     WindowsDeploySystem& operator=(const WindowsDeploySystem&) = delete;
     ~WindowsDeploySystem() override;
@@ -63,8 +66,12 @@ public:
 private:
     std::string preflightDigest_;
     unsigned long lockWait_;
-    void* mutex_ = nullptr; // held while not null
-    LogEnd logEnd_;         // where this run's last write left the log
+    std::wstring programPath_;   // the file this program was started from
+    std::string programBytes_;   // its content as it started, or
+    std::string programProblem_; // why that could not be read
+    void* running_ = nullptr;    // held open on it (for its identity) while not null
+    void* mutex_ = nullptr;      // held while not null
+    LogEnd logEnd_;              // where this run's last write left the log
 };
 
 // Whether an object found under the lock's name, open with READ_CONTROL, is a

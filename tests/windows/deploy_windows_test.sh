@@ -74,6 +74,20 @@ entry=$(awk '/^20[0-9][0-9]-/ { entry = "" } { entry = entry $0 "\n" } END { pri
   ! grep -q 'before the run\|Tessary Tool' <<<"$entry" ||
   fail "a swapped pre-flight: status $status: $(cat swapped.txt swapped-error.txt)"
 
+# What /a installs of itself is its file as it started, not what another
+# process put at its name while it ran.
+rm -rf "$installed" renamed
+mkdir renamed
+cp tessary-deploy-sim.exe tessary-preflight.exe renamed/
+cp "$holder" renamed/other.exe
+status=0
+TESSARY_TEST_SWAP_SELF='renamed\other.exe' run renamed/tessary-deploy-sim.exe /a >renamed.txt 2>&1 ||
+  status=$?
+[ "$status" -eq 0 ] && [ -e renamed/tessary-deploy-sim.exe.aside ] &&
+  ! cmp -s renamed/tessary-deploy-sim.exe tessary-deploy-sim.exe &&
+  cmp -s tessary-deploy-sim.exe "$installed/tessary-deploy.exe" ||
+  fail "a deployment whose file was swapped while it ran: status $status: $(cat renamed.txt)"
+
 # A full log becomes the one older file, and a new one begins.
 head -c 1048576 /dev/zero | tr '\0' 'x' >"$log"
 run tessary-deploy-sim.exe /a >/dev/null || fail "/a on a full log: status $?"

@@ -6,7 +6,10 @@
 // it when that has the digest TESSARY_TEST_PREFLIGHT_DIGEST names, and waits
 // TESSARY_TEST_LOCK_WAIT_MS for another run to end, when it is set. Each call
 // of the class installer takes TESSARY_TEST_SLOW_MS, when that is set, as a
-// real driver's may, so that another run can start meanwhile.
+// real driver's may, so that another run can start meanwhile. When
+// TESSARY_TEST_SWAP_SELF names a file, once the deployment has started its
+// own file is renamed aside and that file copied to its name, as another
+// process may do while a run waits for the one before.
 // The tool's headers first: the SDK's macros would replace its constants' names.
 #include "deploy/deploy.h"
 #include "deploy/observer.h"
@@ -15,7 +18,10 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
 namespace {
 
@@ -52,5 +58,16 @@ int wmain(int argc, wchar_t** argv)
     const char* wait = std::getenv("TESSARY_TEST_LOCK_WAIT_MS");
     WindowsDeploySystem system(digest != nullptr ? digest : "",
                                wait != nullptr ? std::strtoul(wait, nullptr, 10) : RUN_LOCK_WAIT_MILLISECONDS);
+    const char* swap = std::getenv("TESSARY_TEST_SWAP_SELF");
+    if (swap != nullptr && *swap != 0) {
+        wchar_t self[MAX_PATH] = {};
+        ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+        std::wstring aside = std::wstring(self) + L".aside";
+        std::wstring other(swap, swap + std::strlen(swap));
+        if (!::MoveFileExW(self, aside.c_str(), MOVEFILE_REPLACE_EXISTING) || !::CopyFileW(other.c_str(), self, TRUE)) {
+            (void)std::fprintf(stderr, "the program's own file could not be swapped (error %lu)\n", ::GetLastError());
+            return 99;
+        }
+    }
     return RunDeploy(argc, reinterpret_cast<const platform::WCHAR* const*>(argv), &system);
 }
