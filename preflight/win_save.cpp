@@ -157,12 +157,13 @@ bool SnapshotFile::Write(const std::string& bytes, std::string* problem)
     if (base.size() < name_.size() && !base.empty() && IS_HIGH_SURROGATE(base.back())) {
         base.pop_back();
     }
-    std::wstring temporary = Joined(folderPath_, L"." + base + L".tmp-" + std::to_wstring(::GetCurrentProcessId()) +
-                                                     L"-" + std::to_wstring(::GetTickCount64()));
+    std::wstring temporaryName =
+        L"." + base + L".tmp-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(::GetTickCount64());
+    std::wstring temporary = Joined(folderPath_, temporaryName);
     // The folder and the file are checked again, now that the snapshot is
     // taken: an empty folder may have been made a junction meanwhile, and
     // the file made or changed. (Whatever the folder's path leads to later,
-    // the file goes into the folder held open.)
+    // the new file is made, and renamed, in the folder held open.)
     BY_HANDLE_FILE_INFORMATION info = {};
     if (!::GetFileInformationByHandle(folder_, &info) || winfiles::IsLink(folder_, info.dwFileAttributes)) {
         *problem = "its folder became a link or a junction while the snapshot was taken";
@@ -171,8 +172,7 @@ bool SnapshotFile::Write(const std::string& bytes, std::string* problem)
     if (!CheckReplaced(path, problem)) {
         return false;
     }
-    Handle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    Handle file(winfiles::CreateNewIn(folder_, temporaryName, GENERIC_WRITE | DELETE));
     if (!file.Valid()) {
         *problem = "cannot make a new file beside it, " + Narrow(temporary) + " (" + Error(::GetLastError()) + ")";
         return false;

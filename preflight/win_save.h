@@ -17,8 +17,8 @@ public:
     ~SnapshotFile();
 
     // Pins the folder of path. False, with the reason (a phrase that follows
-    // the quoted path), when the folder is not there, is a link or another
-    // reparse point, or is reached through one; or when a file of that name
+    // the quoted path), when the folder is not there, is a link or a
+    // junction, or is reached through one; or when a file of that name
     // is there and is a folder, a link, read-only, of more than one name (a
     // hard link, which a replacement would split) or not on a disk.
     bool Open(const std::wstring& path, std::string* problem);

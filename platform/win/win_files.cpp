@@ -140,6 +140,42 @@ bool DeleteByHandle(HANDLE file)
     return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
 }
 
+namespace {
+
+// The file system's own calls, in ntdll, which is in every process.
+struct IoStatus {
+    LONG_PTR Status;
+    ULONG_PTR Information;
+};
+
+// A function of ntdll; null, with ERROR_PROC_NOT_FOUND, when it has none of
+// that name.
+FARPROC NtFunction(const char* name)
+{
+    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    FARPROC function = ntdll != nullptr ? ::GetProcAddress(ntdll, name) : nullptr;
+    if (function == nullptr) {
+        ::SetLastError(ERROR_PROC_NOT_FOUND);
+    }
+    return function;
+}
+
+// Whether an NTSTATUS is a success; if not, the last error says which
+// failure.
+bool Succeeded(LONG status)
+{
+    using StatusToError = ULONG(WINAPI*)(LONG);
+    if (status >= 0) {
+        return true;
+    }
+    FARPROC toError = NtFunction("RtlNtStatusToDosError");
+    ::SetLastError(toError != nullptr ? reinterpret_cast<StatusToError>(reinterpret_cast<void*>(toError))(status)
+                                      : ERROR_GEN_FAILURE);
+    return false;
+}
+
+} // namespace
+
 bool RenameByHandle(HANDLE file, const std::wstring& path, HANDLE folder)
 {
     std::vector<BYTE> buffer(sizeof(FILE_RENAME_INFO) + (path.size() + 1) * sizeof(wchar_t));
@@ -154,29 +190,59 @@ bool RenameByHandle(HANDLE file, const std::wstring& path, HANDLE folder)
     // A name below a folder's handle goes to the file system's own call, as
     // it stands: kernel32 may make it a full path first (Wine's does), which
     // a root folder does not take. The record is the file system's
-    // FILE_RENAME_INFORMATION; ntdll is in every process.
-    struct IoStatus {
-        LONG_PTR Status;
-        ULONG_PTR Information;
-    };
+    // FILE_RENAME_INFORMATION.
     constexpr ULONG FILE_RENAME_INFORMATION_CLASS = 10;
     using SetInformation = LONG(WINAPI*)(HANDLE, IoStatus*, void*, ULONG, ULONG);
-    using StatusToError = ULONG(WINAPI*)(LONG);
-    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-    FARPROC set = ntdll != nullptr ? ::GetProcAddress(ntdll, "NtSetInformationFile") : nullptr;
-    FARPROC toError = ntdll != nullptr ? ::GetProcAddress(ntdll, "RtlNtStatusToDosError") : nullptr;
-    if (set == nullptr || toError == nullptr) {
-        ::SetLastError(ERROR_PROC_NOT_FOUND);
-        return false;
-    }
+    FARPROC set = NtFunction("NtSetInformationFile");
     IoStatus io = {};
-    LONG status = reinterpret_cast<SetInformation>(reinterpret_cast<void*>(set))(
-        file, &io, buffer.data(), static_cast<ULONG>(buffer.size()), FILE_RENAME_INFORMATION_CLASS);
-    if (status < 0) {
-        ::SetLastError(reinterpret_cast<StatusToError>(reinterpret_cast<void*>(toError))(status));
-        return false;
+    return set != nullptr &&
+           Succeeded(reinterpret_cast<SetInformation>(reinterpret_cast<void*>(set))(
+               file, &io, buffer.data(), static_cast<ULONG>(buffer.size()), FILE_RENAME_INFORMATION_CLASS));
+}
+
+HANDLE CreateNewIn(HANDLE folder, const std::wstring& name, DWORD access)
+{
+    // NtCreateFile's records, as the file system takes them: the name is
+    // opened below the folder's handle, not through its path.
+    struct CountedText {
+        USHORT Length;
+        USHORT MaximumLength;
+        wchar_t* Buffer;
+    };
+    struct ObjectAttributes {
+        ULONG Length;
+        HANDLE RootDirectory;
+        CountedText* ObjectName;
+        ULONG Attributes;
+        void* SecurityDescriptor;
+        void* SecurityQualityOfService;
+    };
+    constexpr ULONG OBJ_CASE_INSENSITIVE_NAME = 0x40;
+    constexpr ULONG FILE_CREATE_NEW = 2;            // FILE_CREATE: fails if the name is there
+    constexpr ULONG NON_DIRECTORY_FILE = 0x40;      // FILE_NON_DIRECTORY_FILE
+    constexpr ULONG SYNCHRONOUS_IO_NONALERT = 0x20; // FILE_SYNCHRONOUS_IO_NONALERT
+    constexpr ULONG OPEN_REPARSE_POINT = 0x200000;  // FILE_OPEN_REPARSE_POINT
+    using CreateNtFile = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, ObjectAttributes*, IoStatus*, LARGE_INTEGER*, ULONG, ULONG,
+                                       ULONG, ULONG, void*, ULONG);
+    if (name.empty() || name.size() * sizeof(wchar_t) > 0xFFFE) {
+        ::SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
     }
-    return true;
+    std::wstring text = name;
+    CountedText counted = {static_cast<USHORT>(text.size() * sizeof(wchar_t)),
+                           static_cast<USHORT>(text.size() * sizeof(wchar_t)), text.data()};
+    ObjectAttributes attributes = {sizeof(ObjectAttributes),  folder,  &counted,
+                                   OBJ_CASE_INSENSITIVE_NAME, nullptr, nullptr};
+    FARPROC create = NtFunction("NtCreateFile");
+    HANDLE file = nullptr;
+    IoStatus io = {};
+    if (create == nullptr ||
+        !Succeeded(reinterpret_cast<CreateNtFile>(reinterpret_cast<void*>(create))(
+            &file, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, 0,
+            FILE_CREATE_NEW, NON_DIRECTORY_FILE | SYNCHRONOUS_IO_NONALERT | OPEN_REPARSE_POINT, nullptr, 0))) {
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
 }
 
 std::vector<BYTE> ProcessUser()

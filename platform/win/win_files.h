@@ -95,6 +95,13 @@ bool DeleteByHandle(HANDLE file);
 // wherever its path may lead by then.
 bool RenameByHandle(HANDLE file, const std::wstring& path, HANDLE folder = nullptr);
 
+// Makes a new file of that name in the folder a handle with FILE_ADD_FILE
+// access is open on, wherever the folder's path may lead by then, shared with
+// no one and with the access asked (and SYNCHRONIZE, for plain reads and
+// writes); INVALID_HANDLE_VALUE, with the last error set, when it cannot
+// (ERROR_ALREADY_EXISTS when the name is taken).
+HANDLE CreateNewIn(HANDLE folder, const std::wstring& name, DWORD access);
+
 // The TOKEN_USER of the account the process runs as; empty when it cannot
 // be read.
 std::vector<BYTE> ProcessUser();
