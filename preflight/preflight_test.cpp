@@ -141,6 +141,22 @@ TEST(TakeSnapshot, HoldsTheMachinesDevicesPropertiesAndDriverKeys)
     CheckAnswer unread = CheckSnapshot(taken, SettingAction::Add);
     EXPECT_EQ(unread.ExitCode, CHECK_UNREADABLE);
     EXPECT_NE(unread.Line.find("Restarting, cannot be read (error 1450)"), std::string::npos) << unread.Line;
+    // An adapter whose instance ID cannot be read, named by an entry left
+    // in the journal: the snapshot's double cannot read it either (it would
+    // answer an ID of its own, not the entry's), so the entry is taken by its
+    // driver key name, as the deployment takes it on the machine.
+    Machine unnamed = testsupport::MachineOf({testsupport::NetDevice("Corvane Wireless")});
+    testsupport::SetOnEveryKey(&unnamed);
+    unnamed.Devices[0].InstanceId = u"PCI\\VEN_1234&DEV_5678\\0";
+    std::u16string driver = simulator::TextIn(unnamed.Devices[0].Properties[simulator::SLOT_DRIVER].Bytes);
+    simulator::Value entry{platform::REG_SZ, simulator::TextBytes(unnamed.Devices[0].InstanceId)};
+    unnamed.Registry.push_back(simulator::Key{JOURNAL_KEY, false, false, {{driver, entry}}});
+    unnamed.Faults = {testsupport::On(0, testsupport::Failing(simulator::Operation::SetupDiGetDeviceInstanceIdW, 31))};
+    unnamed.Faults[0].Times = -1;
+    simulator::Install(unnamed);
+    CheckAnswer interrupted = testsupport::CheckInstalledMachine(SettingAction::Add);
+    EXPECT_EQ(interrupted.ExitCode, CHECK_NOT_COMPLIANT) << interrupted.Line;
+    EXPECT_NE(interrupted.Line.find("interrupted run"), std::string::npos) << interrupted.Line;
     // A walk that a failed fetch cut short is no snapshot: the devices past
     // it would replay as absent, and the check would answer for a machine
     // without them.

@@ -1,5 +1,8 @@
 #include "preflight/snapshot.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
 #include <vector>
 
 #include "common/growing_read.h"
@@ -135,6 +138,18 @@ void TakeDevice(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer* /
         taken.Properties[slot] = ReadRawProperty(device.Set, deviceInfo, simulator::PROPERTY_KINDS[slot].Code);
     }
     taken.InstanceId = ReadInstanceId(device.Set, deviceInfo);
+    DWORD idError = taken.InstanceId.empty() ? GetLastError() : ERROR_SUCCESS;
+    if (idError != ERROR_SUCCESS) {
+        // The double answers an ID for every device: one that could not be
+        // read here fails there too, as the check takes such a device by
+        // its driver key name alone.
+        simulator::Fault unreadable;
+        unreadable.Call = simulator::Operation::SetupDiGetDeviceInstanceIdW;
+        unreadable.Device = static_cast<std::int64_t>(machine->Devices.size());
+        unreadable.Error = idError;
+        unreadable.Times = -1;
+        machine->Faults.push_back(unreadable);
+    }
     std::u16string driver = simulator::TextIn(taken.Properties[simulator::SLOT_DRIVER].Bytes);
     if (taken.Properties[simulator::SLOT_DRIVER].Readable && !driver.empty()) {
         std::u16string path = DRIVER_KEY_PREFIX + driver;
@@ -191,7 +206,12 @@ simulator::Machine ReplayMachine(const simulator::Machine& snapshot)
         device.OnStateChange = simulator::Reaction::Adapter;
         device.PendingDisable = false;
     }
+    // What the snapshot could not read stays so (its only faults).
+    std::vector<simulator::Fault> unread = snapshot.Faults;
     machine.Faults.clear();
+    std::copy_if(unread.begin(), unread.end(), std::back_inserter(machine.Faults), [](const simulator::Fault& fault) {
+        return fault.Call == simulator::Operation::SetupDiGetDeviceInstanceIdW;
+    });
     if (!snapshot.Elevated) {
         // The keys' own security, as judged, decides their opening; the
         // class installer still refuses a standard user.

@@ -29,7 +29,8 @@ struct Snapshot {
 // (bytes, or the read's error), and for each device whose driver key name can be read, whether its
 // key exists, its WapiSupport value if any, whether this process may read it
 // and whether it may open it with full access; and whether the process runs
-// elevated; each device's instance ID; and the deployment's journal, if
+// elevated; each device's instance ID (one that cannot be read as a fault
+// of that read, which fires every time); and the deployment's journal, if
 // there is one. Opens keys for reading only and changes nothing. False, with
 // a one-line reason, when the device list cannot be opened.
 bool TakeSnapshot(Snapshot* snapshot, std::string* error);
@@ -40,7 +41,8 @@ std::size_t CountDriverKeys(const Snapshot& snapshot);
 
 // The machine a replay of the tool runs on: every device reacts as an adapter
 // does (a snapshot cannot know how a driver takes a restart) and nothing is
-// made to fail, but what the snapshot judged. Taken without elevation, each
+// made to fail, but what the snapshot judged and the instance IDs it could
+// not read. Taken without elevation, each
 // driver key is opened for writing as its own security allows, which the
 // snapshot judged for this process, and the class installer refuses every
 // change of state, as it refuses a standard user.
