@@ -266,6 +266,24 @@ bool CanReplaceFile(const std::string& path, std::string* error)
                  Reason(errno) + ")";
         return false;
     }
+    // The new content is written under a shorter name and renamed to this
+    // one, which the folder must take.
+    long longest = pathconf(folder.c_str(), _PC_NAME_MAX);
+    if (longest > 0 && target.filename().native().size() > static_cast<std::size_t>(longest)) {
+        *error = "its name is longer than the " + std::to_string(longest) + " bytes a name may have in its folder";
+        return false;
+    }
+    // In a sticky folder (as /tmp is), only the file's owner, the folder's
+    // or root may replace a file.
+    struct stat file = {};
+    struct stat place = {};
+    uid_t user = geteuid();
+    if (stat(target.c_str(), &file) == 0 && stat(folder.c_str(), &place) == 0 && (place.st_mode & S_ISVTX) != 0 &&
+        user != 0 && file.st_uid != user && place.st_uid != user) {
+        *error = "is another user's, in a folder where only a file's owner may replace it (sticky, as /tmp is); "
+                 "use a copy of your own";
+        return false;
+    }
 #endif
     return true;
 }

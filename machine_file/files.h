@@ -24,9 +24,10 @@ bool ReadWholeFile(const std::string& path, std::uintmax_t maxBytes, std::string
 // when ReplaceFileAtomically could not replace the file as the user would
 // want: it is not a regular file, it has
 // more than one name (a hard link, which a replacement would split), the user
-// made it read-only (no write permission bit is set), or its folder does not
-// exist or does not let a new file be made beside it. A file that does not
-// exist yet needs only its folder.
+// made it read-only (no write permission bit is set), it is another user's
+// in a sticky folder, its name is longer than its folder takes, or its folder
+// does not exist or does not let a new file be made beside it. A file that
+// does not exist yet needs only its folder.
 bool CanReplaceFile(const std::string& path, std::string* error);
 
 // True when path names a file that git tracks in the project checked out at

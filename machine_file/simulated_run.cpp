@@ -1,11 +1,14 @@
 #include "machine_file/simulated_run.h"
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <ostream>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -70,6 +73,15 @@ int Run(int argc, char** argv, const std::function<int(int, const platform::WCHA
     }
     if (logging && tracing && simulator::IsSameFile(logPath, tracePath)) {
         return itself("log", logPath, "trace", tracePath);
+    }
+    // A log of more than one name would take the entry under each: one of
+    // them may be a source, which no other check would see.
+    std::error_code unknown;
+    std::uintmax_t logNames = logging ? std::filesystem::hard_link_count(logPath, unknown) : 1;
+    if (!unknown && logNames > 1) {
+        return Refuse("log file " + simulator::QuotedPath(logPath) + ": has " + std::to_string(logNames) +
+                      " names (hard links), and the entry would be appended under each; use a file of its own. "
+                      "The run was not started.");
     }
     if (fromFile && !simulator::CanReplaceFile(machinePath, &error)) {
         return Refuse("machine file " + simulator::QuotedPath(machinePath) + ": " + error +

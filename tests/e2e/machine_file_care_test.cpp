@@ -163,6 +163,7 @@ TEST_F(EndToEnd, FilesTheRunCouldNotWriteAsTheUserWantsAreRefusedBeforeIt)
     ASSERT_EQ(chmod(Path("read-only.txt").c_str(), 0444), 0);
     WriteFile(Path("read-only.json"), MACHINE);
     ASSERT_EQ(chmod(Path("read-only.json").c_str(), 0444), 0);
+    const std::string tooLong(256, 't'); // renamed to only after the run
     struct Case {
         const char* machine;
         const char* trace;
@@ -175,6 +176,7 @@ TEST_F(EndToEnd, FilesTheRunCouldNotWriteAsTheUserWantsAreRefusedBeforeIt)
          "trace file '{}missing/trace.txt': its folder '{}missing' does not exist"},
         {"machine.json", "read-only.txt", "trace file '{}read-only.txt': is read-only"},
         {"machine.json", "loop.txt", "trace file '{}loop.txt': is a symbolic link that cannot be followed"},
+        {"machine.json", tooLong.c_str(), "': its name is longer than the 255 bytes"},
         {"other.json", "", "machine file '{}other.json': has 2 names (hard links)"},
         {"read-only.json", "", "machine file '{}read-only.json': is read-only"},
     };
@@ -215,6 +217,8 @@ TEST_F(EndToEnd, FilesTheRunCouldNotWriteAsTheUserWantsAreRefusedBeforeIt)
     // The trace not made yet, by its name in the current folder, and through
     // a link that leads to it.
     fs::create_symlink("trace.txt", Path("to-trace.txt"));
+    WriteFile(Path("hard.log"), "");
+    fs::create_hard_link(Path("hard.log"), Path("hard-too.log"));
     auto quoted = [this](const char* name) { return "log file '" + Path(name).string() + "': "; };
     struct LogCase {
         std::string log;
@@ -226,6 +230,7 @@ TEST_F(EndToEnd, FilesTheRunCouldNotWriteAsTheUserWantsAreRefusedBeforeIt)
         {"trace.txt", "log file 'trace.txt': is the trace file"},
         {Path("to-trace.txt").string(), quoted("to-trace.txt") + "is the trace file"},
         {Path("sources/demo_machine.json").string(), "which the log would be appended to"},
+        {Path("hard.log").string(), quoted("hard.log") + "has 2 names (hard links)"},
     };
     // Back in the folder it started in however the loop ends, for the tests
     // after it.
