@@ -73,6 +73,12 @@ std::string Described(const std::string& prefix, const FileError& problem)
 
 namespace {
 
+// A problem the parser met at a place its message does not give.
+struct PlacedProblem {
+    std::size_t Position; // bytes read when it was met
+    std::string What;
+};
+
 // Builds the document from nlohmann-json's SAX events, as its own parser
 // does, but refuses an object that names a member twice (the parser would
 // keep one silently) and the first member or value out of shape, each with
@@ -148,17 +154,16 @@ public:
         return true;
     }
 
-    // Throws the problem as itself, as the library's own parser does.
-    bool parse_error(std::size_t /*position*/, const std::string& /*token*/,
+    // Throws the problem as itself, as the library's own parser does; one
+    // that carries no place (a number too large for any type) with the
+    // place the parser had reached.
+    bool parse_error(std::size_t position, const std::string& /*token*/,
                      const nlohmann::detail::exception& problem) override
     {
         if (const auto* syntax = dynamic_cast<const ordered_json::parse_error*>(&problem)) {
             throw *syntax;
         }
-        if (const auto* range = dynamic_cast<const ordered_json::out_of_range*>(&problem)) {
-            throw *range;
-        }
-        throw std::runtime_error(problem.what());
+        throw PlacedProblem{position, problem.what()};
     }
 
 private:
@@ -300,11 +305,10 @@ bool ParseJson(const std::string& text, const std::string& prefix, const ShapeNo
         std::size_t from = at > 40 ? at - 40 : 0;
         *error = prefix + LineAndColumn(text, at) + ": not valid JSON: " + Shown(what, 200) + ", near '" +
                  Shown(text.substr(from, at + 1 - from), 80) + "'";
-    } catch (const ordered_json::exception& problem) {
-        // A number too large for any type, for one; the parser gives no place.
-        std::string what = problem.what();
-        std::size_t detail = what.find("] ");
-        *error = prefix + "not valid JSON: " + Shown(detail != std::string::npos ? what.substr(detail + 2) : what, 200);
+    } catch (const PlacedProblem& problem) {
+        std::size_t detail = problem.What.find("] ");
+        *error = prefix + LineAndColumn(text, problem.Position > 0 ? problem.Position - 1 : 0) + ": not valid JSON: " +
+                 Shown(detail != std::string::npos ? problem.What.substr(detail + 2) : problem.What, 200);
     } catch (const FileError& problem) {
         *error = Described(prefix, problem);
     }

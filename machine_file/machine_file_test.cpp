@@ -37,7 +37,7 @@ TEST(MachineFile, RefusesImpossibleMachinesWithThePlaceAndTheProblem)
         {"{}", "at /devices: missing: an array of the present devices"},
         {"{\"devices\": {}}", "at /devices: expected an array of the present devices"},
         {"{\"comment\": [], \"devices\": []}", "at /comment: expected a text, found an array"},
-        {"{\"devices\": [{\"problem\": 6e966}]}", "not valid JSON: number overflow parsing '6e966'"},
+        {"{\"devices\": [{\"problem\": 6e966}]}", "line 1, column 30: not valid JSON: number overflow parsing '6e966'"},
         {"{\"devices\": [{\"status\": \"0xZZ\"}]}", "at /devices/0/status: \"0xZZ\" is not a hexadecimal number"},
         {"{\"devices\": [{\"status\": \"12a\"}]}", "at /devices/0/status: expected a whole number, in decimal"},
         {"{\"devices\": [{\"status\": 4294967296}]}", "at /devices/0/status: the number 4294967296 is larger"},

@@ -267,7 +267,11 @@ FileLayout DetectLayout(const std::string& text)
     layout.FinalLineEnd = text.find('\n', end) != std::string::npos;
     std::size_t firstBreak = text.find('\n', start);
     layout.CarriageReturns = firstBreak != std::string::npos && firstBreak > start && text[firstBreak - 1] == '\r';
-    if (firstBreak == std::string::npos || firstBreak > end) {
+    // On one line when no line ends within the document itself (a blank
+    // line before it does not count).
+    std::size_t begin = text.find_first_not_of(" \t\r\n", start);
+    std::size_t breakWithin = text.find('\n', begin);
+    if (breakWithin == std::string::npos || breakWithin > end) {
         layout.OneLine = true;
         return layout;
     }

@@ -147,6 +147,10 @@ TEST_F(EndToEnd, WritingBackKeepsTheLayoutOfTheWholeFile)
         EXPECT_TRUE(Clean(RunTessary({"/d"}, machine.string(), "", folder_.string())));
         EXPECT_EQ(ReadFile(machine), text);
     }
+    // A blank line before a document on one line leaves it on one line.
+    WriteFile(Path("after-blank.json"), "\n" + oneLine);
+    EXPECT_TRUE(Clean(RunOn(Path("after-blank.json"), folder_)));
+    EXPECT_EQ(ReadFile(Path("after-blank.json")).find('\n'), std::string::npos);
 }
 
 TEST_F(EndToEnd, FilesTheRunCouldNotWriteAsTheUserWantsAreRefusedBeforeIt)
