@@ -659,12 +659,16 @@ std::wstring InstallFolder()
 WindowsDeploySystem::WindowsDeploySystem(std::string preflightDigest, unsigned long lockWait)
     : preflightDigest_(std::move(preflightDigest)), lockWait_(lockWait), programPath_(ProgramPath())
 {
+    // Its identity is kept through the very handle it was read by.
     Source self;
+    HANDLE running = INVALID_HANDLE_VALUE;
     if (ReadSource(programPath_, &self, &programProblem_)) {
         programBytes_ = std::move(self.Bytes);
+        running = ::ReOpenFile(self.File.Get(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE, 0);
+    } else {
+        running = ::CreateFileW(programPath_.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
     }
-    HANDLE running = ::CreateFileW(programPath_.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING, 0, nullptr);
     running_ = running != INVALID_HANDLE_VALUE ? running : nullptr;
 }
 
