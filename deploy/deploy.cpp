@@ -572,10 +572,22 @@ private:
     // Clears an entry; where its adapter's state may have changed in this
     // run (the recovery enabled it, or changedNow: the class installer was
     // asked to disable it), once the SYSTEM hive that keeps it is on disk.
-    LSTATUS Clear(const std::u16string& driverKeyName, bool changedNow) const
+    // One cleared whose flush failed is noted.
+    LSTATUS Clear(const std::u16string& driverKeyName, bool changedNow)
     {
-        return changedNow || Holds(touched_, driverKeyName) ? ClearRestartOnceEnabled(driverKeyName)
-                                                            : ClearRestart(driverKeyName);
+        LSTATUS unflushed = ERROR_SUCCESS;
+        LSTATUS status = changedNow || Holds(touched_, driverKeyName)
+                             ? ClearRestartOnceEnabled(driverKeyName, &unflushed)
+                             : ClearRestart(driverKeyName, &unflushed);
+        NoteUnflushed(driverKeyName, status == ERROR_SUCCESS ? unflushed : ERROR_SUCCESS);
+        return status;
+    }
+
+    void NoteUnflushed(const std::u16string& driverKeyName, LSTATUS unflushed)
+    {
+        if (unflushed != ERROR_SUCCESS) {
+            Note("journal: the entry of " + Utf8(driverKeyName) + " is cleared" + UnflushedClear(unflushed, system_));
+        }
     }
 
     static bool Holds(const std::vector<JournalEntry>& entries, const std::u16string& driverKeyName)
@@ -871,6 +883,9 @@ private:
                 LSTATUS cleared = restart.ClearTried ? restart.Cleared
                                   : restartWaits     ? static_cast<LSTATUS>(ERROR_SUCCESS)
                                                      : Clear(restart.Entry.DriverKeyName, true);
+                if (restart.ClearTried && cleared == ERROR_SUCCESS) {
+                    NoteUnflushed(restart.Entry.DriverKeyName, restart.Unflushed);
+                }
                 if (cleared != ERROR_SUCCESS) {
                     facts_.JournalUnwritable = true;
                     Note(name + " enabled again, but its entry could not be cleared (error " +

@@ -167,7 +167,7 @@ void ClearOnceRestarted(DEVINST devInst, const observer::StateChange& enable)
         return;
     }
     restart->ClearTried = true;
-    restart->Cleared = ClearRestartOnceEnabled(restart->Entry.DriverKeyName);
+    restart->Cleared = ClearRestartOnceEnabled(restart->Entry.DriverKeyName, &restart->Unflushed);
 }
 
 } // namespace

@@ -73,7 +73,8 @@ struct JournaledRestart {
     bool Kept = false;
     platform::CONFIGRET StateRead = platform::CR_SUCCESS;
     bool ClearTried = false;
-    platform::LSTATUS Cleared = platform::ERROR_SUCCESS; // for ClearTried: the clear's status
+    platform::LSTATUS Cleared = platform::ERROR_SUCCESS;   // for ClearTried: the clear's status
+    platform::LSTATUS Unflushed = platform::ERROR_SUCCESS; // and its flush's (see ClearRestart)
     // A driver key the tool opened for writing that the deployment had not
     // recorded (an adapter its own walk did not pick: one plugged in since,
     // say), recorded then by its driver key name; or an entry owed a restart

@@ -44,12 +44,27 @@ bool EnabledSince(DEVINST devInst, std::size_t count)
 
 std::string Cleared(const JournalEntry& entry, DeploySystem* system, Recovery* result)
 {
-    LSTATUS status = ClearRestartOnceEnabled(entry.DriverKeyName);
+    LSTATUS unflushed = ERROR_SUCCESS;
+    LSTATUS status = ClearRestartOnceEnabled(entry.DriverKeyName, &unflushed);
     result->Uncleared += status == ERROR_SUCCESS ? 0 : 1;
     return status == ERROR_SUCCESS
-               ? "its entry is cleared"
+               ? "its entry is cleared" + UnflushedClear(unflushed, system)
                : "its entry could not be cleared (error " + WithText(static_cast<DWORD>(status), system) + ")";
 }
+
+} // namespace
+
+std::string UnflushedClear(LSTATUS unflushed, DeploySystem* system)
+{
+    return unflushed == ERROR_SUCCESS
+               ? ""
+               : ", though the registry could not be flushed to disk after it (error " +
+                     WithText(static_cast<DWORD>(unflushed), system) +
+                     "): should the computer lose power before Windows writes it, the next run enables its adapter "
+                     "once more";
+}
+
+namespace {
 
 struct Recovering {
     const std::vector<JournalEntry>* Entries;

@@ -41,6 +41,10 @@ struct Recovery {
     std::vector<JournalEntry> ComputerOwed;
 };
 
+// What follows a journal entry cleared whose flush to disk failed (see
+// ClearRestart): "" when it was flushed.
+std::string UnflushedClear(platform::LSTATUS unflushed, DeploySystem* system);
+
 // For each entry: when its adapter is present, enables it through the class
 // installer, with the same calls as the tool's enable, which also cancels a
 // disable pending until the next boot (a device that runs on may have one, so

@@ -82,15 +82,16 @@ std::vector<std::string> FlushesAndClears()
     return seen;
 }
 
-// The number, as a fault's Nth counts them, of the last run's last flush,
-// which must be its last step: the flush of the journal after its last
-// clear.
-std::uint64_t LastFlush()
+// The number, as a fault's Nth counts them, of the last run's last flush
+// and its last deletion, which must be its last two steps: the journal's
+// last clear and its flush.
+std::pair<std::uint64_t, std::uint64_t> LastClearAndFlush()
 {
     std::vector<std::string> seen = FlushesAndClears();
-    EXPECT_TRUE(!seen.empty() && seen.back().rfind("flush", 0) == 0);
-    return static_cast<std::uint64_t>(
+    EXPECT_TRUE(seen.size() >= 2 && seen.back().rfind("flush", 0) == 0 && seen[seen.size() - 2].rfind("clear", 0) == 0);
+    auto flushes = static_cast<std::uint64_t>(
         std::count_if(seen.begin(), seen.end(), [](const std::string& step) { return step.rfind("flush", 0) == 0; }));
+    return {seen.size() - flushes, flushes};
 }
 
 // Two adapters, the second's driver refusing to stop, so that its disable
@@ -423,7 +424,9 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     }
     // A /d whose programs cannot be removed fails after the ignored
     // adapter's entry was cleared: it is recorded again. One whose clear of
-    // that entry fails keeps the programs, as any failed run does.
+    // that entry fails keeps the programs, as any failed run does; one
+    // whose flush after the clear fails has cleared it all the same, and
+    // says so.
     simulator::Machine ignoredSet = TwoAdapters();
     ignoredSet.Devices[0].OnStateChange = simulator::Reaction::Ignore;
     testsupport::SetOnEveryKey(&ignoredSet);
@@ -436,10 +439,19 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
         << unremovable.Log;
     FakeDeploySystem removable;
     ASSERT_EQ(Deploy(ignoredSet, u"/d", &removable), DEPLOY_RESTART_NEEDED) << removable.Log;
-    ignoredSet.Faults = {Failing(Operation::RegFlushKey, 5, LastFlush())};
-    FakeDeploySystem unflushable;
-    EXPECT_EQ(Deploy(ignoredSet, u"/d", &unflushable), DEPLOY_FAILED) << unflushable.Log;
-    EXPECT_FALSE(unflushable.Removed) << unflushable.Log;
+    const auto [lastClear, lastFlush] = LastClearAndFlush();
+    ignoredSet.Faults = {Failing(Operation::RegDeleteValueW, 5, lastClear)};
+    FakeDeploySystem uncleared;
+    EXPECT_EQ(Deploy(ignoredSet, u"/d", &uncleared), DEPLOY_FAILED) << uncleared.Log;
+    EXPECT_FALSE(uncleared.Removed) << uncleared.Log;
+    EXPECT_EQ(JournalOf(simulator::Current()).size(), 1u) << uncleared.Log;
+    ignoredSet.Faults = {Failing(Operation::RegFlushKey, 5, lastFlush)};
+    FakeDeploySystem unflushed;
+    EXPECT_EQ(Deploy(ignoredSet, u"/d", &unflushed), DEPLOY_RESTART_NEEDED) << unflushed.Log;
+    EXPECT_TRUE(JournalOf(simulator::Current()).empty()) << unflushed.Log;
+    EXPECT_NE(unflushed.Log.find("is cleared, though the registry could not be flushed to disk after it (error 5"),
+              std::string::npos)
+        << unflushed.Log;
 
     // Restarts owed by an interrupted run (the first adapter found running
     // under its entry, its key written): one the tool does not reach stays

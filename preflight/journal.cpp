@@ -235,8 +235,9 @@ DWORD JournalValueOf(const JournalEntry& entry, std::u16string* text)
     return entry.KeyOnly || entry.ComputerRestart ? REG_MULTI_SZ : REG_SZ;
 }
 
-LSTATUS ClearRestart(const std::u16string& driverKeyName)
+LSTATUS ClearRestart(const std::u16string& driverKeyName, LSTATUS* unflushed)
 {
+    *unflushed = ERROR_SUCCESS;
     HKEY key = nullptr;
     LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, JOURNAL_KEY, 0, KEY_READ | KEY_SET_VALUE, &key);
     if (static_cast<DWORD>(status) == ERROR_FILE_NOT_FOUND) {
@@ -250,16 +251,17 @@ LSTATUS ClearRestart(const std::u16string& driverKeyName)
         status = ERROR_SUCCESS;
     }
     if (status == ERROR_SUCCESS) {
-        status = RegFlushKey(key);
+        *unflushed = RegFlushKey(key);
     }
     RegCloseKey(key);
     return status;
 }
 
-LSTATUS ClearRestartOnceEnabled(const std::u16string& driverKeyName)
+LSTATUS ClearRestartOnceEnabled(const std::u16string& driverKeyName, LSTATUS* unflushed)
 {
+    *unflushed = ERROR_SUCCESS;
     LSTATUS status = FlushDeviceStates(driverKeyName);
-    return status == ERROR_SUCCESS ? ClearRestart(driverKeyName) : status;
+    return status == ERROR_SUCCESS ? ClearRestart(driverKeyName, unflushed) : status;
 }
 
 std::u16string ReadInstanceId(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo)

@@ -67,8 +67,12 @@ platform::LSTATUS RecordRestart(const JournalEntry& entry, bool replacing = fals
 // each text but its last).
 platform::DWORD JournalValueOf(const JournalEntry& entry, std::u16string* text);
 
-// Clears an entry; one that is not there counts as cleared. The status.
-platform::LSTATUS ClearRestart(const std::u16string& driverKeyName);
+// Clears an entry; one that is not there counts as cleared. The status. An
+// entry deleted whose flush to disk then failed is cleared all the same:
+// the registry answers without it from then on, and only a power loss
+// before Windows writes the hive brings it back. That flush's status goes to
+// unflushed (ERROR_SUCCESS when it was flushed).
+platform::LSTATUS ClearRestart(const std::u16string& driverKeyName, platform::LSTATUS* unflushed);
 
 // Clears the entry of an adapter whose state was changed (enabled again, or
 // disabled to no effect). Whether a device is disabled is kept in the SYSTEM
@@ -76,7 +80,7 @@ platform::LSTATUS ClearRestart(const std::u16string& driverKeyName);
 // SYSTEM hive is written to disk first, else a power loss could keep a
 // disable and lose both the enable after it and the entry that would undo
 // it. When that write fails, the entry stays, and the status says why.
-platform::LSTATUS ClearRestartOnceEnabled(const std::u16string& driverKeyName);
+platform::LSTATUS ClearRestartOnceEnabled(const std::u16string& driverKeyName, platform::LSTATUS* unflushed);
 
 // "{4d36e972-...}\0001 (PCI\VEN_...)", for a line.
 std::string DescribeEntry(const JournalEntry& entry);

@@ -236,14 +236,17 @@ TEST(RealJournal, RecordsReadsAndClearsEntries)
         EXPECT_EQ(entry.InstanceId, recorded.InstanceId);
         EXPECT_EQ(entry.KeyOnly, recorded.KeyOnly);
     }
-    EXPECT_EQ(ClearRestart(u"{4D36E972-E325-11CE-BFC1-08002BE10318}\\0001"), 0);
-    EXPECT_EQ(ClearRestart(first.DriverKeyName), 0);
+    platform::LSTATUS unflushed = -1;
+    EXPECT_EQ(ClearRestart(u"{4D36E972-E325-11CE-BFC1-08002BE10318}\\0001", &unflushed), 0);
+    EXPECT_EQ(unflushed, 0);
+    EXPECT_EQ(ClearRestart(first.DriverKeyName, &unflushed), 0);
     ASSERT_TRUE(ReadJournal(&entries, &error));
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].DriverKeyName, second.DriverKeyName);
     // Its adapter's driver key is not in Wine's registry: the SYSTEM hive is
     // written out through its root before the entry goes.
-    EXPECT_EQ(ClearRestartOnceEnabled(second.DriverKeyName), 0);
+    EXPECT_EQ(ClearRestartOnceEnabled(second.DriverKeyName, &unflushed), 0);
+    EXPECT_EQ(unflushed, 0);
     ASSERT_TRUE(ReadJournal(&entries, &error));
     EXPECT_TRUE(entries.empty());
 
