@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <iterator>
 #include <utility>
 
@@ -146,13 +147,18 @@ bool EnableUnconfirmed(const PickedAdapter& adapter)
 }
 
 // What the tool's run did, for the outcome, from the adapters picked before
-// it and read again after it, and from what the observer saw.
-void AddFactsOfRun(const std::vector<PickedAdapter>& adapters, SettingAction action, RunFacts* facts)
+// it and read again after it, and from what the observer saw. Only the
+// restart of an adapter whose setting waits for it counts: one whose key was
+// as wanted before the run, and owed no restart, runs on that setting.
+void AddFactsOfRun(const std::vector<PickedAdapter>& adapters, SettingAction action,
+                   const std::function<bool(const PickedAdapter&)>& settingWaits, RunFacts* facts)
 {
     facts->RestartRequested = observer::RestartRequested();
     for (const PickedAdapter& adapter : adapters) {
         StatesDone done = StatesDoneTo(adapter.DevInst);
-        facts->KeysNotAsWanted += IsAsWanted(adapter, action) ? 0 : 1;
+        bool unread = adapter.Setting == SettingState::Unreadable;
+        facts->KeysNotAsWanted += IsAsWanted(adapter, action) || unread ? 0 : 1;
+        facts->KeysUnreadable += unread ? 1 : 0;
         // One whose state cannot be read, with a disable not undone or an
         // enable not seen to take, may be disabled.
         bool disabled =
@@ -161,7 +167,9 @@ void AddFactsOfRun(const std::vector<PickedAdapter>& adapters, SettingAction act
         facts->AdaptersDisablePending += !disabled && done.DisablePending ? 1 : 0;
         facts->AdaptersWaitingForRestart += NeedsRestart(adapter) ? 1 : 0;
         facts->StatesUnconfirmed += adapter.StatusKnown ? 0 : 1;
-        facts->RestartsIncomplete += done.Restarted ? 0 : 1;
+        bool waits = settingWaits(adapter);
+        facts->RestartsIncomplete += !done.Restarted && waits ? 1 : 0;
+        facts->UnchangedNotRestarted += !done.Restarted && !waits ? 1 : 0;
     }
 }
 
@@ -371,7 +379,8 @@ public:
         std::vector<PickedAdapter> ours;
         std::copy_if(judged.begin(), judged.end(), std::back_inserter(ours),
                      [](const PickedAdapter& adapter) { return !DisabledNotByRun(adapter); });
-        AddFactsOfRun(ours, action_, &facts_);
+        AddFactsOfRun(
+            ours, action_, [this](const PickedAdapter& adapter) { return SettingWaitsFor(adapter); }, &facts_);
         FinishJournal(judged);
         // The owed restarts the tool did not reach stay owed to the next run.
         facts_.RestartsStillOwed = keptOwed_;
@@ -381,9 +390,11 @@ public:
             // One that was left disabled, or may be from the next boot, is
             // named as such where its journal entry is kept.
             if (!done.Restarted && !done.DisablePending && adapter.StatusKnown && !IsLeftDisabled(adapter)) {
-                Note("not restarted: " + Label(adapter) +
-                     ": the class installer did not both disable and enable it, so its driver may run on its old "
-                     "setting until the computer restarts");
+                Note("not restarted: " + Label(adapter) + ": the class installer did not both disable and enable it" +
+                     (SettingWaitsFor(adapter)
+                          ? ", so its driver may run on its old setting until the computer restarts"
+                          : "; its key was as wanted before the run, so its driver runs on "
+                            "that setting"));
             }
             if (DisabledNotByRun(adapter)) {
                 // The tool writes the key of one whose state its own read
@@ -393,6 +404,9 @@ public:
                      (written ? "disable it, though the tool wrote its key, its own read of the adapter's state "
                                 "having failed; its driver reads the key when it is enabled"
                               : "disable it"));
+            }
+            if (adapter.Setting == SettingState::Unreadable) {
+                Note("after the run: " + Label(adapter) + ": WapiSupport " + SettingAsRead(adapter, system_));
             }
             if (!adapter.StatusKnown) {
                 Note("the state of " + Label(adapter) +
@@ -559,6 +573,15 @@ private:
                                       (adapter.StatusKnown && Names(restart.Entry.DriverKeyName, adapter));
                            }) ||
                Owes(restart.Entry.DriverKeyName);
+    }
+
+    // The same, of an adapter picked: the run changed its key, or it was
+    // owed a restart.
+    bool SettingWaitsFor(const PickedAdapter& adapter) const
+    {
+        return IsOwedARestart(adapter) ||
+               std::any_of(keysChanged_.begin(), keysChanged_.end(),
+                           [&](const PickedAdapter& changed) { return changed.DevInst == adapter.DevInst; });
     }
 
     // Whether the recovery left the entry of that driver key name owed a

@@ -210,6 +210,19 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
          "restart needed", true},
         {"not disableable", [](M& m) { m.Devices[0].Status = 0x01800008; }, u"/a", 3010, "(1 adapter not restarted)",
          true},
+        // One whose key was as wanted before the run owes nothing to a
+        // restart the class installer would not do.
+        {"not disableable, already set",
+         [&](M& m) {
+             m.Devices[0].Status = 0x01800008;
+             m.Registry[0].Values.emplace_back(u"WapiSupport", set);
+         },
+         u"/a", 0, "and every adapter whose key the run changed was restarted.", true, true, RunLock::Acquired,
+         "0001: the class installer did not both disable and enable it; its key was as wanted before the run"},
+        {"a key unread after the run",
+         [](M& m) { m.Faults = {testsupport::Failing(Operation::RegQueryValueExW, 5, 5)}; }, u"/a", 1,
+         "failed: 1 adapter whose driver key cannot be read after the run", true, true, RunLock::Acquired,
+         "  after the run: " + key + "0005: WapiSupport unknown (cannot be read: error 5 ((text of 5)))\n"},
         {"waiting", [](M& m) { m.Devices[0].Status |= 0x100; }, u"/a", 3010, "(1 adapter waiting for it)", true},
         {"unconfirmed", [&](M& m) { m.Faults = {unconfirmed}; }, u"/a", 3010,
          "(1 adapter whose state could not be confirmed)", true, true, RunLock::Acquired,

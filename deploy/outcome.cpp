@@ -51,6 +51,10 @@ std::vector<std::string> Failures(const RunFacts& facts)
     if (facts.KeysNotAsWanted > 0) {
         failures.push_back(CountOf(facts.KeysNotAsWanted, "adapter") + " with the driver key not as wanted");
     }
+    if (facts.KeysUnreadable > 0) {
+        failures.push_back(CountOf(facts.KeysUnreadable, "adapter") +
+                           " whose driver key cannot be read after the run (see the log)");
+    }
     if (facts.AdaptersLeftDisabled > 0) {
         failures.push_back(CountOf(facts.AdaptersLeftDisabled, "adapter") + " left disabled");
     }
@@ -125,6 +129,7 @@ Outcome JudgeOutcome(const RunFacts& facts)
                                            "the computer (" +
                                            Joined(reasons) + ")."};
     }
-    return {DEPLOY_SUCCESS,
-            "success: " + recovered + "every adapter's driver key is as wanted, and every adapter was restarted."};
+    return {DEPLOY_SUCCESS, "success: " + recovered + "every adapter's driver key is as wanted, and every adapter " +
+                                (facts.UnchangedNotRestarted > 0 ? "whose key the run changed " : "") +
+                                "was restarted."};
 }

@@ -46,12 +46,14 @@ struct RunFacts {
     // After the tool ran, of the adapters it picked (but one that reads
     // disabled by the user, which this run never asked to disable):
     std::size_t KeysNotAsWanted = 0;      // the driver key is not as the action leaves it
+    std::size_t KeysUnreadable = 0;       // the driver key cannot be read again
     std::size_t AdaptersLeftDisabled = 0; // the device is disabled now
     // The device runs, but its last disable was not undone and may wait for
     // the next boot.
     std::size_t AdaptersDisablePending = 0;
     bool RestartRequested = false;             // the install parameters asked for a restart
     std::size_t RestartsIncomplete = 0;        // the class installer did not both disable and enable it
+    std::size_t UnchangedNotRestarted = 0;     // the same, of one whose key was as wanted before the run
     std::size_t AdaptersWaitingForRestart = 0; // the device reports DN_NEED_RESTART
     std::size_t StatesUnconfirmed = 0;         // the device's status could not be read again
 };
@@ -72,17 +74,18 @@ struct Outcome {
 //        device list cannot be opened, no adapter was picked but a device
 //        that may be one could not be read, the keys that are
 //        not as wanted are ones no run can change, a picked adapter's driver
-//        key is not as wanted afterwards, or a picked adapter is left
+//        key is not as wanted afterwards, or cannot be read again, or a picked adapter is left
 //        disabled, or with its disable pending until the next boot;
 //   0    no adapter to act on, or every adapter already as wanted (nothing
 //        was run, but for the recovery of an interrupted run), or every key
 //        as wanted and every adapter disabled and enabled again with no
-//        request for a restart;
+//        request for a restart (but one whose key was as wanted before the
+//        run and owed no restart: its driver runs on that setting);
 //   3010 every key as wanted, but a restart of the computer is needed before
 //        the setting is in force everywhere: Windows asked for it, an
 //        adapter an interrupted run left running is still owed its restart,
-//        an adapter whose restart did not complete (its driver still runs
-//        with the old setting), one for which a run that failed left a
+//        an adapter whose key the run changed and whose restart did not
+//        complete (its driver still runs with the old setting), one for which a run that failed left a
 //        restart of the computer owed, a device that reports DN_NEED_RESTART, or one
 //        whose state could not be read again (its last state change not a
 //        disable: a disable not undone counts it as left disabled, 1).
