@@ -901,8 +901,12 @@ private:
                 // not cleared after its enable is cleared now: one whose
                 // enable left it reading disabled, or unread, and that reads
                 // running after the run came up since, or one whose restart
-                // was asked for though its setting does not wait for it.
-                bool restartWaits = SettingWaits(restart) && observer::RestartRequested(restart.DevInst);
+                // was asked for though its setting does not wait for it. One
+                // a run that failed left owing the computer's restart keeps
+                // its entry too when Windows asks for it again, until this
+                // run's answer is known.
+                bool restartWaits = (SettingWaits(restart) || Holds(computerOwed_, restart.Entry.DriverKeyName)) &&
+                                    observer::RestartRequested(restart.DevInst);
                 LSTATUS cleared = restart.ClearTried ? restart.Cleared
                                   : restartWaits     ? static_cast<LSTATUS>(ERROR_SUCCESS)
                                                      : Clear(restart.Entry.DriverKeyName, true);
