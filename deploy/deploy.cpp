@@ -384,6 +384,7 @@ public:
         FinishJournal(judged);
         // The owed restarts the tool did not reach stay owed to the next run.
         facts_.RestartsStillOwed = keptOwed_;
+        facts_.OwedNotAsWanted = keptOwedUnset_;
         for (std::size_t i = 0; i < judged.size(); ++i) {
             const PickedAdapter& adapter = judged[i];
             StatesDone done = StatesDoneTo(adapter.DevInst);
@@ -671,12 +672,26 @@ private:
                 continue;
             }
             if (now[i] != PickedNow::No && now[i] != PickedNow::Disabled) {
-                // Should the tool's own walk pick it, its entry stays as it is.
+                // Should the tool's own walk pick it, its entry stays as it
+                // is. Only one whose key is as wanted waits for no more than
+                // a restart; the key of any other is this run's to change.
                 observer::JournaledOwed(missed[i]);
-                ++facts_.RestartsStillOwed;
+                PickedAdapter key;
+                TextField path = {};
+                if (MakeDriverKeyPath(missed[i].DriverKeyName.c_str(), &path)) {
+                    key.KeyPath = path.Text;
+                    ReadSetting(&key);
+                }
+                bool wanted = IsAsWanted(key, action_);
+                facts_.RestartsStillOwed += wanted ? 1 : 0;
+                facts_.OwedNotAsWanted += wanted ? 0 : 1;
+                if (!wanted) {
+                    unsetOwed_.push_back(missed[i]);
+                }
                 Note(entry +
                      " is owed a restart, but its adapter was not picked by the walk before the run: its "
-                     "entry is kept, for the tool's restart should its own walk pick it, else for the next run's");
+                     "entry is kept, for the tool's restart should its own walk pick it, else for the next run's" +
+                     (wanted ? std::string() : " (its WapiSupport: " + SettingAsRead(key, system_) + ")"));
                 continue;
             }
             LSTATUS cleared = Clear(missed[i].DriverKeyName, false);
@@ -960,7 +975,7 @@ private:
                     continue;
                 }
                 if (Owes(restart.Entry.DriverKeyName) && !restart.KeyOpened) {
-                    ++keptOwed_;
+                    ++(Holds(unsetOwed_, restart.Entry.DriverKeyName) ? keptOwedUnset_ : keptOwed_);
                     Note(name + " is kept: its adapter is still owed a restart, which the next run does");
                     continue;
                 }
@@ -1034,6 +1049,11 @@ private:
     // tool opened them.
     std::vector<JournalEntry> keyLogged_;
     std::size_t keptOwed_ = 0; // entries owed a restart the tool did not reach, kept
+    // Of the entries owed a restart whose adapters the walk before the run
+    // missed, those whose keys were not as wanted, and how many of them the
+    // tool did not reach either.
+    std::vector<JournalEntry> unsetOwed_;
+    std::size_t keptOwedUnset_ = 0;
     // Adapters whose key the run brought to what the action wants, or may
     // have; none that reads disabled but not by the run.
     std::vector<PickedAdapter> keysChanged_;

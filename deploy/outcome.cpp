@@ -51,6 +51,11 @@ std::vector<std::string> Failures(const RunFacts& facts)
     if (facts.KeysNotAsWanted > 0) {
         failures.push_back(CountOf(facts.KeysNotAsWanted, "adapter") + " with the driver key not as wanted");
     }
+    if (facts.OwedNotAsWanted > 0) {
+        failures.push_back(CountOf(facts.OwedNotAsWanted, "adapter") +
+                           " owed a restart, with the driver key not as wanted, that the run did not pick (see the "
+                           "log)");
+    }
     if (facts.KeysUnreadable > 0) {
         failures.push_back(CountOf(facts.KeysUnreadable, "adapter") +
                            " whose driver key cannot be read after the run (see the log)");

@@ -26,8 +26,10 @@ struct RunFacts {
     std::size_t Recovered = 0;         // adapters an interrupted run left disabled, enabled again
     std::size_t RestartsOwed = 0;      // adapters an interrupted run left running, enabled and owed a restart
     std::size_t RestartsStillOwed = 0; // such adapters the run could not restart, owed to the next run
-    std::size_t RecoveryFailed = 0;    // such adapters the class installer would not enable
-    std::size_t AwayLeftDisabled = 0;  // /d: such adapters not present, which the run cannot enable
+    // Such adapters no walk of the run picked, whose keys are not as wanted.
+    std::size_t OwedNotAsWanted = 0;
+    std::size_t RecoveryFailed = 0;   // such adapters the class installer would not enable
+    std::size_t AwayLeftDisabled = 0; // /d: such adapters not present, which the run cannot enable
     // Adapters a run that failed restarted, for which Windows asked for a
     // restart of the computer that its exit 1 hid; this run answers for it.
     std::size_t ComputerRestartsOwed = 0;
@@ -74,7 +76,8 @@ struct Outcome {
 //        device list cannot be opened, no adapter was picked but a device
 //        that may be one could not be read, the keys that are
 //        not as wanted are ones no run can change, a picked adapter's driver
-//        key is not as wanted afterwards, or cannot be read again, or a picked adapter is left
+//        key is not as wanted afterwards, or cannot be read again (or,
+//        of one owed a restart that no walk of the run picked, is not), or a picked adapter is left
 //        disabled, or with its disable pending until the next boot;
 //   0    no adapter to act on, or every adapter already as wanted (nothing
 //        was run, but for the recovery of an interrupted run), or every key

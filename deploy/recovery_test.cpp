@@ -517,6 +517,28 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
                                                                                               << second.Log;
         EXPECT_TRUE(JournalOf(simulator::Current()).empty()) << c.name << "\n" << second.Log;
     }
+    // One owed a restart whose key is not as wanted, which no walk of the
+    // run picked, is no success, whether the tool ran or not: the next run
+    // does it, and /d keeps the programs until then.
+    for (const char16_t* command : {u"/a", u"/d"}) {
+        for (bool toolRuns : {false, true}) {
+            const bool add = std::u16string(command) == u"/a";
+            const auto& set = owed.Registry[0].Values;
+            const decltype(owed.Registry[0].Values) none;
+            simulator::Machine unset = unreachable;
+            unset.Registry[0].Values = add ? none : set;
+            unset.Registry[1].Values = toolRuns == add ? none : set;
+            FakeDeploySystem first;
+            EXPECT_EQ(Deploy(unset, command, &first), DEPLOY_FAILED) << toolRuns << "\n" << first.Log;
+            EXPECT_EQ(JournalOf(simulator::Current()), owed.Registry.back().Values) << first.Log;
+            EXPECT_FALSE(first.Removed) << first.Log;
+            simulator::Machine next = simulator::Current();
+            next.Faults.clear();
+            FakeDeploySystem second;
+            EXPECT_EQ(Deploy(next, command, &second), DEPLOY_SUCCESS) << second.Log;
+            EXPECT_TRUE(JournalOf(simulator::Current()).empty()) << second.Log;
+        }
+    }
 }
 
 // An adapter whose setting waits for a restart keeps its entry through a run
