@@ -792,10 +792,12 @@ private:
             return;
         }
         JournalEntry entry = JournalEntryOf(device.Set, deviceInfo);
-        // One whose state could not be read may be disabled, and then the
-        // tool's walk passes it over: until its disable is asked for, the
-        // entry does not name an adapter to enable.
-        entry.KeyOnly = !picked->StatusKnown;
+        // Until its disable is asked for, when it is recorded again, the
+        // entry names no adapter to enable: one found disabled after a run
+        // cut short before then was disabled otherwise (by its user, say, or
+        // it was disabled all along, its state unread by the walk), and is
+        // left so.
+        entry.KeyOnly = true;
         LSTATUS status =
             entry.DriverKeyName.empty() ? static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND) : RecordRestart(entry);
         if (status != ERROR_SUCCESS) {

@@ -220,7 +220,8 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
          u"/a", 0, "and every adapter whose key the run changed was restarted.", true, true, RunLock::Acquired,
          "0001: the class installer did not both disable and enable it; its key was as wanted before the run"},
         {"a key unread after the run",
-         [](M& m) { m.Faults = {testsupport::Failing(Operation::RegQueryValueExW, 5, 5)}; }, u"/a", 1,
+         // (the seventh query: the second key's first after the run)
+         [](M& m) { m.Faults = {testsupport::Failing(Operation::RegQueryValueExW, 5, 7)}; }, u"/a", 1,
          "failed: 1 adapter whose driver key cannot be read after the run", true, true, RunLock::Acquired,
          "  after the run: " + key + "0005: WapiSupport unknown (cannot be read: error 5 ((text of 5)))\n"},
         {"waiting", [](M& m) { m.Devices[0].Status |= 0x100; }, u"/a", 3010, "(1 adapter waiting for it)", true},

@@ -116,29 +116,41 @@ TEST(InterruptedRuns, TheJournalHoldsEachAdapterOnDiskBeforeItsKeyIsWritten)
 {
     FakeDeploySystem system;
     ASSERT_EQ(Deploy(TwoAdapters(), u"/a", &system), 0) << system.Log;
-    // Both entries are written and flushed before the first key's write,
-    // each enable's entry is cleared after it, and the run leaves the
+    // Both entries are written and flushed before the first key's write, as
+    // naming no disable yet; each is written again and flushed before its
+    // adapter's disable, and cleared after its enable; the run leaves the
     // journal empty.
     std::vector<std::string> calls = testsupport::CallSummary(
         {"stateChange", "name"}, {"RegSetValueExW", "RegFlushKey", "RegDeleteValueW", "SetupDiCallClassInstaller"});
     const std::string entry = "\"{4d36e972-e325-11ce-bfc1-08002be10318}\\\\000";
-    const std::vector<std::string> expected = {
-        "RegSetValueExW name=" + entry + "1\"",    "RegFlushKey",
-        "RegSetValueExW name=" + entry + "5\"",    "RegFlushKey",
-        "RegSetValueExW name=\"WapiSupport\"",     "SetupDiCallClassInstaller stateChange=2",
-        "SetupDiCallClassInstaller stateChange=1", "RegFlushKey",
-        "RegDeleteValueW name=" + entry + "1\"",   "RegFlushKey",
-        "RegSetValueExW name=\"WapiSupport\"",     "SetupDiCallClassInstaller stateChange=2",
-        "SetupDiCallClassInstaller stateChange=1", "RegFlushKey",
-        "RegDeleteValueW name=" + entry + "5\"",   "RegFlushKey"};
+    const std::vector<std::string> expected = {"RegSetValueExW name=" + entry + "1\"",
+                                               "RegFlushKey",
+                                               "RegSetValueExW name=" + entry + "5\"",
+                                               "RegFlushKey",
+                                               "RegSetValueExW name=\"WapiSupport\"",
+                                               "RegSetValueExW name=" + entry + "1\"",
+                                               "RegFlushKey",
+                                               "SetupDiCallClassInstaller stateChange=2",
+                                               "SetupDiCallClassInstaller stateChange=1",
+                                               "RegFlushKey",
+                                               "RegDeleteValueW name=" + entry + "1\"",
+                                               "RegFlushKey",
+                                               "RegSetValueExW name=\"WapiSupport\"",
+                                               "RegSetValueExW name=" + entry + "5\"",
+                                               "RegFlushKey",
+                                               "SetupDiCallClassInstaller stateChange=2",
+                                               "SetupDiCallClassInstaller stateChange=1",
+                                               "RegFlushKey",
+                                               "RegDeleteValueW name=" + entry + "5\"",
+                                               "RegFlushKey"};
     EXPECT_EQ(calls, expected);
     // Before an entry goes, the hive that keeps the devices' states is
     // written out (through the adapter's driver key), its enable with it.
     const std::string journal = "flush \"SOFTWARE\\\\Tessary\\\\Restarting\"";
     const std::string driverKey = "flush \"SYSTEM\\\\CurrentControlSet\\\\Control\\\\Class\\\\" + entry.substr(1);
     EXPECT_EQ(FlushesAndClears(),
-              (std::vector<std::string>{journal, journal, driverKey + "1\"", "clear " + entry + "1\"", journal,
-                                        driverKey + "5\"", "clear " + entry + "5\"", journal}));
+              (std::vector<std::string>{journal, journal, journal, driverKey + "1\"", "clear " + entry + "1\"", journal,
+                                        journal, driverKey + "5\"", "clear " + entry + "5\"", journal}));
     // Through the hive's root where the driver key is gone (the tool
     // restarts such an adapter all the same).
     simulator::Machine keyless = TwoAdapters();
@@ -325,10 +337,13 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     };
     undisabled.Faults = {
         Failing(Operation::CM_Get_DevNode_Status, 0xD,
-                FirstCallAfter(writes("0001"), "CM_Get_DevNode_Status", [](const simulator::Call&) { return true; })),
+                FirstCallAfter(writes("0001"), "CM_Get_DevNode_Status", [](const simulator::Call&) { return true; }))};
+    FakeDeploySystem unreadProbe; // the calls as they come with that fault
+    (void)Deploy(undisabled, u"/a", &unreadProbe);
+    undisabled.Faults.push_back(
         Failing(Operation::RegSetValueExW, 5, FirstCallAfter(writes("0005"), "RegSetValueExW", [](const auto& call) {
                     return call.Argument("name") == "\"WapiSupport\"";
-                }))};
+                })));
     simulator::Machine crowded = TwoAdapters(); // more entries than are read: one past them would go unseen
     std::vector<std::pair<std::string, std::u16string>> pastTheMost;
     for (int i = 0; i <= 1000; ++i) {
@@ -586,11 +601,12 @@ TEST(InterruptedRuns, ARestartOfTheComputerAFailedRunOwesIsAnsweredNotRetried)
             machine.Registry.push_back(JournalKey({{"0001", u"ROOT\\SIMULATED\\0000"}}));
         }
         // The third run could change the key, but cannot record that
-        // adapter in the journal: the entry stays what it was.
+        // adapter in the journal (its entry the run's first write: the owed
+        // one's stands as it is): the entry stays what it was.
         for (int run = 0; run < 3; ++run) {
             if (run == 2) {
                 machine.Registry[1].DenyFullAccess = false;
-                machine.Faults = {Failing(Operation::RegSetValueExW, 1021, 2)};
+                machine.Faults = {Failing(Operation::RegSetValueExW, 1021, 1)};
             }
             FakeDeploySystem failing;
             failing.InstallWorks = !unplaced;
@@ -745,11 +761,18 @@ TEST(InterruptedRuns, AnAdapterItsUserDisabledStaysSoAfterARunCutShortBeforeItsD
     byWalk.Faults = {Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::StatusReadOf(disabled, "1", 1))};
     byWalk.Faults.push_back(Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::StatusReadOf(byWalk, "1", 2)));
     byWalk.Faults.push_back(KillAt(Operation::SetupDiGetClassDevsW, 3));
-    for (const simulator::Machine* machine : {&byTool, &byWalk}) {
+    // Or its user disables it after a run cut short before the enable of
+    // the first adapter: the run had not asked to disable it.
+    simulator::Machine byUser = TwoAdapters();
+    byUser.Faults = {KillAt(Operation::SetupDiCallClassInstaller, 2)};
+    for (const simulator::Machine* machine : {&byTool, &byWalk, &byUser}) {
         FakeDeploySystem first;
         EXPECT_THROW(Deploy(*machine, u"/a", &first), simulator::Killed) << first.Log;
         simulator::Machine after = simulator::Current();
         after.Faults.clear();
+        if (machine == &byUser) {
+            DisableByUser(after.Devices[1]);
+        }
         ASSERT_FALSE(JournalOf(after).empty()) << first.Log;
         // The check does not count it as left disabled by the run.
         simulator::Install(after);
