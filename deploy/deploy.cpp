@@ -603,7 +603,7 @@ private:
         LSTATUS status = changedNow || Holds(touched_, driverKeyName)
                              ? ClearRestartOnceEnabled(driverKeyName, &unflushed)
                              : ClearRestart(driverKeyName, &unflushed);
-        NoteUnflushed(driverKeyName, status == ERROR_SUCCESS ? unflushed : ERROR_SUCCESS);
+        NoteUnflushed(driverKeyName, status == ERROR_SUCCESS ? unflushed : static_cast<LSTATUS>(ERROR_SUCCESS));
         return status;
     }
 
