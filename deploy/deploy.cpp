@@ -384,7 +384,7 @@ public:
         FinishJournal(judged);
         // The owed restarts the tool did not reach stay owed to the next run.
         facts_.RestartsStillOwed = keptOwed_;
-        facts_.OwedNotAsWanted = keptOwedUnset_;
+        facts_.OwedNotAsWanted = 0; // among the adapters judged now
         for (std::size_t i = 0; i < judged.size(); ++i) {
             const PickedAdapter& adapter = judged[i];
             StatesDone done = StatesDoneTo(adapter.DevInst);
@@ -487,7 +487,7 @@ public:
             facts_.ComputerRestartsOwed += entry.ComputerRestart ? 1 : 0;
             entry.KeyOnly = false;
             entry.ComputerRestart = true;
-            unrestarted_.push_back({entry, false, true, rewrite});
+            unrestarted_.push_back({entry, ran && DisableAsked(journaled->DevInst), true, rewrite});
         }
         computerOwed_.clear();
     }
@@ -577,10 +577,12 @@ private:
     }
 
     // The same, of an adapter picked: the run changed its key, or it was
-    // owed a restart.
+    // owed a restart, of its own or of the computer.
     bool SettingWaitsFor(const PickedAdapter& adapter) const
     {
         return IsOwedARestart(adapter) ||
+               std::any_of(computerOwed_.begin(), computerOwed_.end(),
+                           [&](const JournalEntry& entry) { return Names(entry.DriverKeyName, adapter); }) ||
                std::any_of(keysChanged_.begin(), keysChanged_.end(),
                            [&](const PickedAdapter& changed) { return changed.DevInst == adapter.DevInst; });
     }
@@ -674,20 +676,12 @@ private:
             if (now[i] != PickedNow::No && now[i] != PickedNow::Disabled) {
                 // Should the tool's own walk pick it, its entry stays as it
                 // is. Only one whose key is as wanted waits for no more than
-                // a restart; the key of any other is this run's to change.
-                observer::JournaledOwed(missed[i]);
-                PickedAdapter key;
-                TextField path = {};
-                if (MakeDriverKeyPath(missed[i].DriverKeyName.c_str(), &path)) {
-                    key.KeyPath = path.Text;
-                    ReadSetting(&key);
-                }
+                // a restart; the key of any other is the run's to change
+                // (should the tool run, the outcome judges it with the others).
+                const PickedAdapter key = observer::JournaledOwed(missed[i]).Before;
                 bool wanted = IsAsWanted(key, action_);
                 facts_.RestartsStillOwed += wanted ? 1 : 0;
                 facts_.OwedNotAsWanted += wanted ? 0 : 1;
-                if (!wanted) {
-                    unsetOwed_.push_back(missed[i]);
-                }
                 Note(entry +
                      " is owed a restart, but its adapter was not picked by the walk before the run: its "
                      "entry is kept, for the tool's restart should its own walk pick it, else for the next run's" +
@@ -977,8 +971,13 @@ private:
                     continue;
                 }
                 if (Owes(restart.Entry.DriverKeyName) && !restart.KeyOpened) {
-                    ++(Holds(unsetOwed_, restart.Entry.DriverKeyName) ? keptOwedUnset_ : keptOwed_);
+                    ++keptOwed_;
                     Note(name + " is kept: its adapter is still owed a restart, which the next run does");
+                    continue;
+                }
+                if (Holds(computerOwed_, restart.Entry.DriverKeyName)) {
+                    // Still owed the computer's restart: SettleComputerOwed
+                    // settles it once the run's answer is known.
                     continue;
                 }
                 if (SettingWaits(restart) && !StatesDoneTo(restart.DevInst).Restarted) {
@@ -1051,11 +1050,6 @@ private:
     // tool opened them.
     std::vector<JournalEntry> keyLogged_;
     std::size_t keptOwed_ = 0; // entries owed a restart the tool did not reach, kept
-    // Of the entries owed a restart whose adapters the walk before the run
-    // missed, those whose keys were not as wanted, and how many of them the
-    // tool did not reach either.
-    std::vector<JournalEntry> unsetOwed_;
-    std::size_t keptOwedUnset_ = 0;
     // Adapters whose key the run brought to what the action wants, or may
     // have; none that reads disabled but not by the run.
     std::vector<PickedAdapter> keysChanged_;

@@ -218,10 +218,11 @@ void Journaled(DEVINST devInst, const JournalEntry& entry)
     Seen().Journaled.push_back(NewRestart(devInst, entry));
 }
 
-void JournaledOwed(const JournalEntry& entry)
+const JournaledRestart& JournaledOwed(const JournalEntry& entry)
 {
     Seen().Journaled.push_back(UnlistedRestart(entry, KeyPathOf(entry)));
     Seen().Journaled.back().Owed = true;
+    return Seen().Journaled.back();
 }
 
 const std::vector<JournaledRestart>& JournaledRestarts()

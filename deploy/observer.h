@@ -102,8 +102,8 @@ void KeepJournal(bool on);
 void Journaled(platform::DEVINST devInst, const JournalEntry& entry);
 // Notes an entry on disk owed a restart whose adapter the deployment's walk
 // did not pick, so that the tool's own walk, if it picks it, keeps the entry
-// as it stands; reads its key as it stands.
-void JournaledOwed(const JournalEntry& entry);
+// as it stands; reads its key as it stands (the record's Before).
+const JournaledRestart& JournaledOwed(const JournalEntry& entry);
 const std::vector<JournaledRestart>& JournaledRestarts();
 // What the observer calls when the tool first opens for writing the key of
 // an adapter the deployment did not record before the run (Unlisted), its

@@ -122,9 +122,19 @@ void RecoverAdapter(std::size_t index, DeviceRef device, SP_DEVINFO_DATA* device
     }
     if (confirmed && !disabled) {
         // Its entry stays until the run's own restart of it clears it: a run
-        // cut short before then leaves the restart owed to the next.
-        recovering->Result.Owed.push_back(entry);
-        recovering->Result.Lines.push_back(name + state + "; enabled, its entry kept until the run has restarted it");
+        // cut short before then leaves the restart owed to the next. The
+        // enable cancelled any disable pending, so the entry names none from
+        // now on: one found disabled later was disabled otherwise.
+        JournalEntry owed = entry;
+        owed.KeyOnly = true;
+        LSTATUS rewritten = RecordRestart(owed, true);
+        recovering->Result.Owed.push_back(rewritten == ERROR_SUCCESS ? owed : entry);
+        recovering->Result.Lines.push_back(name + state + "; enabled, its entry kept until the run has restarted it" +
+                                           (rewritten == ERROR_SUCCESS
+                                                ? ""
+                                                : " (it could not be written again as naming no disable (error " +
+                                                      WithText(static_cast<DWORD>(rewritten), recovering->System) +
+                                                      "): should it read disabled before then, a run enables it)"));
     } else if (confirmed && observer::RestartRequested(deviceInfo->DevInst)) {
         // Its setting is in force once the computer restarts: the entry
         // stays until the run's 3010 answers for that.
