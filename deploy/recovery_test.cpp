@@ -657,8 +657,10 @@ TEST(InterruptedRuns, AKillAtAnyCallIsRecoveredByTheNextRun)
     owing = simulator::Current();
     ASSERT_EQ(JournalOf(owing).size(), 1U) << failed.Log;
     owing.Registry[1].DenyFullAccess = false;
+    simulator::Machine owingUnrestartable = owing; // its driver now ignores the disable
+    owingUnrestartable.Devices[0].OnStateChange = simulator::Reaction::Ignore;
     const std::pair<const char16_t*, simulator::Machine> runs[] = {
-        {u"/a", Adapters(u"/a")}, {u"/d", Adapters(u"/d")}, {u"/a", owing}};
+        {u"/a", Adapters(u"/a")}, {u"/d", Adapters(u"/d")}, {u"/a", owing}, {u"/a", owingUnrestartable}};
     for (const auto& [command, machine] : runs) {
         // Every call a whole run makes, as its operation and its count.
         FakeDeploySystem whole;
