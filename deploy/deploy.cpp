@@ -580,9 +580,7 @@ private:
     // owed a restart, of its own or of the computer.
     bool SettingWaitsFor(const PickedAdapter& adapter) const
     {
-        return IsOwedARestart(adapter) ||
-               std::any_of(computerOwed_.begin(), computerOwed_.end(),
-                           [&](const JournalEntry& entry) { return Names(entry.DriverKeyName, adapter); }) ||
+        return IsOwedARestart(adapter) || NamedIn(computerOwed_, adapter) ||
                std::any_of(keysChanged_.begin(), keysChanged_.end(),
                            [&](const PickedAdapter& changed) { return changed.DevInst == adapter.DevInst; });
     }
@@ -625,9 +623,11 @@ private:
 
     // Whether the recovery found the adapter running under an entry left
     // behind, so that it is owed a restart.
-    bool IsOwedARestart(const PickedAdapter& adapter) const
+    bool IsOwedARestart(const PickedAdapter& adapter) const { return NamedIn(owed_, adapter); }
+
+    static bool NamedIn(const std::vector<JournalEntry>& entries, const PickedAdapter& adapter)
     {
-        return std::any_of(owed_.begin(), owed_.end(),
+        return std::any_of(entries.begin(), entries.end(),
                            [&](const JournalEntry& entry) { return Names(entry.DriverKeyName, adapter); });
     }
 

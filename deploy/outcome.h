@@ -77,8 +77,9 @@ struct Outcome {
 //        that may be one could not be read, the keys that are
 //        not as wanted are ones no run can change, a picked adapter's driver
 //        key is not as wanted afterwards, or cannot be read again (or,
-//        of one owed a restart that no walk of the run picked, is not), or a picked adapter is left
-//        disabled, or with its disable pending until the next boot;
+//        of one owed a restart that no walk of the run picked, is not), or
+//        a picked adapter is left disabled, or with its disable pending
+//        until the next boot;
 //   0    no adapter to act on, or every adapter already as wanted (nothing
 //        was run, but for the recovery of an interrupted run), or every key
 //        as wanted and every adapter disabled and enabled again with no
@@ -88,8 +89,8 @@ struct Outcome {
 //        the setting is in force everywhere: Windows asked for it, an
 //        adapter an interrupted run left running is still owed its restart,
 //        an adapter whose key the run changed and whose restart did not
-//        complete (its driver still runs with the old setting), one for which a run that failed left a
-//        restart of the computer owed, a device that reports DN_NEED_RESTART, or one
+//        complete (its driver still runs with the old setting), one for
+//        which a run that failed left a restart of the computer owed, a device that reports DN_NEED_RESTART, or one
 //        whose state could not be read again (its last state change not a
 //        disable: a disable not undone counts it as left disabled, 1).
 Outcome JudgeOutcome(const RunFacts& facts);
