@@ -616,9 +616,15 @@ private:
 
     static bool Holds(const std::vector<JournalEntry>& entries, const std::u16string& driverKeyName)
     {
-        return std::any_of(entries.begin(), entries.end(), [&](const JournalEntry& entry) {
-            return SameIgnoringAsciiCase(entry.DriverKeyName, driverKeyName);
+        return Named(entries, driverKeyName) != nullptr;
+    }
+
+    static const JournalEntry* Named(const std::vector<JournalEntry>& entries, const std::u16string& driverKeyName)
+    {
+        auto entry = std::find_if(entries.begin(), entries.end(), [&](const JournalEntry& each) {
+            return SameIgnoringAsciiCase(each.DriverKeyName, driverKeyName);
         });
+        return entry == entries.end() ? nullptr : &*entry;
     }
 
     // Whether the recovery found the adapter running under an entry left
@@ -878,14 +884,18 @@ private:
                 // A value written whose flush failed is not left to name an
                 // adapter that was never disabled; the run could not keep
                 // its journal. An interrupted run's entry stays, settled or
-                // not, and still owed a restart or not; one whose key the
-                // run changed is owed its restart, and its entry takes the
-                // place of what the run wrote, as one that names no disable
-                // (else SettleUnrestarted records it again as the run fails).
+                // not, and still owed a restart or not, written back as it
+                // stood; one whose key the run changed is owed its restart,
+                // and its entry takes the place of what the run wrote, as
+                // one that names no disable (else SettleUnrestarted records
+                // it again as the run fails).
                 facts_.JournalUnwritable = true;
-                bool left = waits || Owes(restart.Entry.DriverKeyName);
+                const JournalEntry* earlier = Named(owed_, restart.Entry.DriverKeyName);
+                earlier = waits && earlier == nullptr ? Named(waiting_, restart.Entry.DriverKeyName) : earlier;
+                bool left = earlier != nullptr;
                 bool owed = !left && !restart.Entry.DriverKeyName.empty() && SettingWaits(restart);
-                LSTATUS cleared = restart.Entry.DriverKeyName.empty() || left || owed
+                LSTATUS cleared = left ? RecordRestart(*earlier, true)
+                                  : restart.Entry.DriverKeyName.empty() || owed
                                       ? static_cast<LSTATUS>(ERROR_SUCCESS)
                                       : Clear(restart.Entry.DriverKeyName, false);
                 if (owed) {
@@ -895,7 +905,9 @@ private:
                 }
                 Note(name + " could not be recorded (error " + WithText(static_cast<DWORD>(restart.Recorded), system_) +
                      "), so its adapter was not disabled" +
-                     (cleared != ERROR_SUCCESS ? "; what was written of it could not be cleared (error " +
+                     (cleared != ERROR_SUCCESS ? (left ? "; the entry an interrupted run left of it could not be "
+                                                         "written back as it stood (error "
+                                                       : "; what was written of it could not be cleared (error ") +
                                                      WithText(static_cast<DWORD>(cleared), system_) + ")"
                       : left ? "; the entry an interrupted run left of it is kept"
                              : ""));
@@ -935,6 +947,12 @@ private:
                     // and no restart of it would do instead.
                     unrestarted_.push_back(UnrestartedOf(restart.Entry, true, !restart.ClearTried,
                                                          StatesDoneTo(restart.DevInst).Restarted));
+                    if (restart.OwesComputer && restart.OwedRecorded != ERROR_SUCCESS) {
+                        Note(name + " could not be written as owed the restart of the computer (error " +
+                             WithText(static_cast<DWORD>(restart.OwedRecorded), system_) +
+                             "): should this run be cut short before it answers, the next run enables its adapter "
+                             "once more");
+                    }
                 }
                 if (LeftWaiting(restart.Entry.DriverKeyName)) {
                     // The run's own restart did what the recovery could not,

@@ -164,6 +164,17 @@ void ClearOnceRestarted(DEVINST devInst, const observer::StateChange& enable)
         return;
     }
     if (observer::RestartRequested(devInst)) {
+        // Running again, it waits only for the computer's restart: should
+        // the run be cut short before it answers, the entry says so, and no
+        // later run enables the adapter for it (its user may disable it
+        // meanwhile).
+        if (!restart->OwesComputer) {
+            JournalEntry owed = restart->Entry;
+            owed.KeyOnly = false;
+            owed.ComputerRestart = true;
+            restart->OwesComputer = true;
+            restart->OwedRecorded = RecordRestart(owed, true);
+        }
         return;
     }
     restart->ClearTried = true;
@@ -333,6 +344,7 @@ BOOL SetupDiCallClassInstaller(UINT installFunction, HDEVINFO set, SP_DEVINFO_DA
             restart->Enabled = false;
             restart->Kept = false;
             restart->ClearTried = false;
+            restart->OwesComputer = false;
             restart->Recorded = restart->Entry.DriverKeyName.empty() ? static_cast<LSTATUS>(ERROR_FILE_NOT_FOUND)
                                                                      : RecordRestart(restart->Entry);
         }

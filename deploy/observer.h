@@ -73,6 +73,11 @@ struct JournaledRestart {
     bool Kept = false;
     platform::CONFIGRET StateRead = platform::CR_SUCCESS;
     bool ClearTried = false;
+    // Or, Windows having asked for a restart of the computer after it, the
+    // entry was written again as owed that restart (OwedRecorded: the
+    // write's status).
+    bool OwesComputer = false;
+    platform::LSTATUS OwedRecorded = platform::ERROR_SUCCESS;
     platform::LSTATUS Cleared = platform::ERROR_SUCCESS;   // for ClearTried: the clear's status
     platform::LSTATUS Unflushed = platform::ERROR_SUCCESS; // and its flush's (see ClearRestart)
     // A driver key the tool opened for writing that the deployment had not

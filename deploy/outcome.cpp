@@ -111,7 +111,8 @@ Outcome JudgeOutcome(const RunFacts& facts)
         reasons.push_back(CountOf(facts.RestartsStillOwed, "adapter") + " still owed a restart");
     }
     if (facts.ComputerRestartsOwed > 0) {
-        reasons.push_back(CountOf(facts.ComputerRestartsOwed, "adapter") + " waiting for it since a run that failed");
+        reasons.push_back(CountOf(facts.ComputerRestartsOwed, "adapter") +
+                          " waiting for it since a run that failed or was cut short");
     }
     if (facts.RestartsIncomplete > 0) {
         reasons.push_back(CountOf(facts.RestartsIncomplete, "adapter") + " not restarted");

@@ -30,8 +30,9 @@ struct RunFacts {
     std::size_t OwedNotAsWanted = 0;
     std::size_t RecoveryFailed = 0;   // such adapters the class installer would not enable
     std::size_t AwayLeftDisabled = 0; // /d: such adapters not present, which the run cannot enable
-    // Adapters a run that failed restarted, for which Windows asked for a
-    // restart of the computer that its exit 1 hid; this run answers for it.
+    // Adapters a run that failed or was cut short restarted, for which
+    // Windows asked for a restart of the computer that its exit 1 hid, or
+    // that it never answered; this run answers for it.
     std::size_t ComputerRestartsOwed = 0;
     bool DeviceListOpened = true; // false too when its walk was cut short
     bool DeviceListCut = false;
@@ -90,7 +91,8 @@ struct Outcome {
 //        adapter an interrupted run left running is still owed its restart,
 //        an adapter whose key the run changed and whose restart did not
 //        complete (its driver still runs with the old setting), one for
-//        which a run that failed left a restart of the computer owed, a device that reports DN_NEED_RESTART, or one
+//        which a run that failed or was cut short left a restart of the
+//        computer owed, a device that reports DN_NEED_RESTART, or one
 //        whose state could not be read again (its last state change not a
 //        disable: a disable not undone counts it as left disabled, 1).
 Outcome JudgeOutcome(const RunFacts& facts);

@@ -10,9 +10,9 @@ using namespace platform;
 
 namespace {
 
-constexpr char OWES_COMPUTER_RESTART[] =
-    "restarted then, it waits for the restart of the computer Windows asked for, which that run's exit 1 hid: this "
-    "run answers for it, and does not restart the adapter for it";
+constexpr char OWES_COMPUTER_RESTART[] = "restarted then, it waits for the restart of the computer Windows asked for, "
+                                         "which that run did not answer for: this "
+                                         "run answers for it, and does not restart the adapter for it";
 
 // The device's state as the log tells it, for an entry that may name a
 // disable (one that names none has none pending); disabled tells whether it
@@ -66,6 +66,18 @@ std::string UnflushedClear(LSTATUS unflushed, DeploySystem* system)
 
 namespace {
 
+// Writes again the entry of an adapter the recovery enabled, as naming no
+// disable (the enable cancelled any); where that fails, says so for its line.
+bool NamingNoDisable(const JournalEntry& entry, DeploySystem* system, std::string* unwritten)
+{
+    LSTATUS rewritten = RecordRestart(entry, true);
+    *unwritten = rewritten == ERROR_SUCCESS ? ""
+                                            : " (it could not be written again as naming no disable (error " +
+                                                  WithText(static_cast<DWORD>(rewritten), system) +
+                                                  "): should it read disabled before then, a run enables it)";
+    return rewritten == ERROR_SUCCESS;
+}
+
 struct Recovering {
     const std::vector<JournalEntry>* Entries;
     DeploySystem* System;
@@ -81,7 +93,7 @@ void RecoverAdapter(std::size_t index, DeviceRef device, SP_DEVINFO_DATA* device
     if (entry.ComputerRestart) {
         recovering->Result.ComputerOwed.push_back(entry);
         recovering->Result.Lines.push_back("recovery: " + DescribeEntry(entry) +
-                                           ", left by a run that failed: " + OWES_COMPUTER_RESTART);
+                                           ", left by a run that failed or was cut short: " + OWES_COMPUTER_RESTART);
         return;
     }
     bool disabled = false;
@@ -127,22 +139,24 @@ void RecoverAdapter(std::size_t index, DeviceRef device, SP_DEVINFO_DATA* device
         // now on: one found disabled later was disabled otherwise.
         JournalEntry owed = entry;
         owed.KeyOnly = true;
-        LSTATUS rewritten = RecordRestart(owed, true);
-        recovering->Result.Owed.push_back(rewritten == ERROR_SUCCESS ? owed : entry);
+        std::string unwritten;
+        recovering->Result.Owed.push_back(NamingNoDisable(owed, recovering->System, &unwritten) ? owed : entry);
         recovering->Result.Lines.push_back(name + state + "; enabled, its entry kept until the run has restarted it" +
-                                           (rewritten == ERROR_SUCCESS
-                                                ? ""
-                                                : " (it could not be written again as naming no disable (error " +
-                                                      WithText(static_cast<DWORD>(rewritten), recovering->System) +
-                                                      "): should it read disabled before then, a run enables it)"));
+                                           unwritten);
     } else if (confirmed && observer::RestartRequested(deviceInfo->DevInst)) {
         // Its setting is in force once the computer restarts: the entry
-        // stays until the run's 3010 answers for that.
+        // stays until the run's 3010 answers for that, written as owed that
+        // restart in case the run is cut short before it answers.
         ++recovering->Result.Enabled;
         recovering->Result.ComputerOwed.push_back(entry);
+        JournalEntry owed = entry;
+        owed.ComputerRestart = true;
+        std::string unwritten;
+        (void)NamingNoDisable(owed, recovering->System, &unwritten);
         recovering->Result.Lines.push_back(name + state +
                                            "; enabled again, and Windows asked for a restart of the computer, so its "
-                                           "entry stays until this run's outcome is known");
+                                           "entry stays until this run's outcome is known" +
+                                           unwritten);
     } else if (confirmed) {
         ++recovering->Result.Enabled;
         recovering->Result.Lines.push_back(name + state + "; enabled again, " +
@@ -189,20 +203,21 @@ Recovery RecoverInterruptedRestarts(const std::vector<JournalEntry>& entries, De
         if (!present[i] && search == JournalSearch::Done && (entries[i].KeyOnly || entries[i].ComputerRestart)) {
             // The run had not asked to disable it, or restarted it whole, and
             // its driver reads its key as it starts when it is back.
-            recovering.Result.Lines.push_back("recovery: " + DescribeEntry(entries[i]) +
-                                              (entries[i].KeyOnly
-                                                   ? ", left by an interrupted run that had not asked to disable it"
-                                                   : ", left by a run that failed, owed a restart of the computer") +
-                                              ": not present now, and it reads its key as it starts when it is back; " +
-                                              Cleared(entries[i], system, &recovering.Result));
+            recovering.Result.Lines.push_back(
+                "recovery: " + DescribeEntry(entries[i]) +
+                (entries[i].KeyOnly ? ", left by an interrupted run that had not asked to disable it"
+                                    : ", left by a run that failed or was cut short, owed a restart of the computer") +
+                ": not present now, and it reads its key as it starts when it is back; " +
+                Cleared(entries[i], system, &recovering.Result));
             continue;
         }
         if (!present[i] && entries[i].ComputerRestart) {
             recovering.Result.ComputerOwed.push_back(entries[i]);
-            recovering.Result.Lines.push_back("recovery: " + DescribeEntry(entries[i]) +
-                                              ", left by a run that failed: not found, but not every device could be "
-                                              "read; " +
-                                              OWES_COMPUTER_RESTART);
+            recovering.Result.Lines.push_back(
+                "recovery: " + DescribeEntry(entries[i]) +
+                ", left by a run that failed or was cut short: not found, but not every device could be "
+                "read; " +
+                OWES_COMPUTER_RESTART);
             continue;
         }
         if (!present[i] && entries[i].KeyOnly) {

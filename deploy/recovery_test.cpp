@@ -634,7 +634,8 @@ TEST(InterruptedRuns, ARestartOfTheComputerAFailedRunOwesIsAnsweredNotRetried)
         }
         machine.Faults.clear();
         CheckAnswer answer = testsupport::CheckInstalledMachine(SettingAction::Add);
-        EXPECT_NE(answer.Line.find("a deployment that failed left a restart of the computer owed"), std::string::npos)
+        EXPECT_NE(answer.Line.find("a deployment that failed or was cut short left a restart of the computer owed"),
+                  std::string::npos)
             << answer.Line;
         machine.Registry[1].Values = machine.Registry[0].Values; // nothing else to do
         FakeDeploySystem next;
@@ -782,22 +783,56 @@ TEST(InterruptedRuns, AnAdapterItsUserDisabledStaysSoAfterARunCutShortBeforeItsD
     // the first adapter: the run had not asked to disable it.
     simulator::Machine byUser = TwoAdapters();
     byUser.Faults = {KillAt(Operation::SetupDiCallClassInstaller, 2)};
-    for (const simulator::Machine* machine : {&byTool, &byWalk, &byUser}) {
+    // Or the first adapter, after a run cut short once it (or its
+    // recovery) had enabled it again, Windows asking for a restart of the
+    // computer, which keeps its entry to the run's answer; or after a run
+    // whose journal could not be flushed as it was to disable it, its entry
+    // from a run before naming no disable.
+    simulator::Machine afterEnable = TwoAdapters();
+    afterEnable.Devices[0].OnStateChange = simulator::Reaction::NeedRestart;
+    simulator::Machine afterRecovery = afterEnable;
+    afterEnable.Faults = {KillAt(Operation::SetupDiCallClassInstaller, 3)};
+    testsupport::SetOnEveryKey(&afterRecovery);
+    DisableByUser(afterRecovery.Devices[0]);
+    afterRecovery.Registry.push_back(JournalKey({{"0001", u"ROOT\\SIMULATED\\0000"}}));
+    afterRecovery.Faults = {KillAt(Operation::SetupDiGetClassDevsW, 2)};
+    simulator::Machine unflushed = TwoAdapters();
+    testsupport::SetOnEveryKey(&unflushed);
+    unflushed.Registry[1].Values.clear();
+    unflushed.Registry.push_back(JournalKey({{"0001", u"ROOT\\SIMULATED\\0000"}}));
+    unflushed.Registry.back().Values[0].second.Type = platform::REG_MULTI_SZ;
+    unflushed.Registry.back().Values[0].second.Data.insert(unflushed.Registry.back().Values[0].second.Data.end(), 2, 0);
+    unflushed.Faults = {Failing(Operation::RegFlushKey, 5, 3)};
+    struct Case {
+        const simulator::Machine* Machine;
+        std::size_t UserDisables;
+        int Answer;
+        const char* Unnamed; // by the check
+    };
+    for (Case run : {Case{&byTool, 1, DEPLOY_SUCCESS, "0005"}, Case{&byWalk, 1, DEPLOY_SUCCESS, "0005"},
+                     Case{&byUser, 1, DEPLOY_SUCCESS, "0005"},
+                     Case{&afterEnable, 0, DEPLOY_RESTART_NEEDED, "left this adapter disabled"},
+                     Case{&afterRecovery, 0, DEPLOY_RESTART_NEEDED, "left this adapter disabled"},
+                     Case{&unflushed, 0, DEPLOY_SUCCESS, "left this adapter disabled"}}) {
         FakeDeploySystem first;
-        EXPECT_THROW(Deploy(*machine, u"/a", &first), simulator::Killed) << first.Log;
+        if (run.Machine == &unflushed) {
+            EXPECT_EQ(Deploy(*run.Machine, u"/a", &first), DEPLOY_FAILED) << first.Log;
+        } else {
+            EXPECT_THROW(Deploy(*run.Machine, u"/a", &first), simulator::Killed) << first.Log;
+        }
         simulator::Machine after = simulator::Current();
         after.Faults.clear();
-        if (machine == &byUser) {
-            DisableByUser(after.Devices[1]);
+        if (run.Machine != &byTool && run.Machine != &byWalk) {
+            DisableByUser(after.Devices[run.UserDisables]);
         }
         ASSERT_FALSE(JournalOf(after).empty()) << first.Log;
         // The check does not count it as left disabled by the run.
         simulator::Install(after);
         CheckAnswer answer = testsupport::CheckInstalledMachine(SettingAction::Add);
-        EXPECT_EQ(answer.Line.find("0005"), std::string::npos) << answer.Line;
+        EXPECT_EQ(answer.Line.find(run.Unnamed), std::string::npos) << answer.Line;
         FakeDeploySystem second;
-        EXPECT_EQ(Deploy(after, u"/a", &second), DEPLOY_SUCCESS) << second.Log;
-        EXPECT_TRUE(Disabled(simulator::Current().Devices[1])) << second.Log;
+        EXPECT_EQ(Deploy(after, u"/a", &second), run.Answer) << second.Log;
+        EXPECT_TRUE(Disabled(simulator::Current().Devices[run.UserDisables])) << second.Log;
         EXPECT_TRUE(JournalOf(simulator::Current()).empty()) << second.Log;
     }
 }

@@ -307,10 +307,11 @@ CheckAnswer JudgeCompliance(const MachineState& state, SettingAction action,
                        unfinished;
     }
     if (!computer.empty()) {
-        interrupted += (interrupted.empty() ? "" : "; ") +
-                       std::string("a deployment that failed left a restart of the computer owed, which Windows "
-                                   "asked for to put the setting in force: ") +
-                       computer;
+        interrupted +=
+            (interrupted.empty() ? "" : "; ") +
+            std::string("a deployment that failed or was cut short left a restart of the computer owed, which Windows "
+                        "asked for to put the setting in force: ") +
+            computer;
     }
     if (!away.empty()) {
         away = "; left disabled by an interrupted run but not present now (the first deployment after it is back "

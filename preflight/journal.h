@@ -36,8 +36,9 @@ inline constexpr platform::DWORD MAX_JOURNAL_ENTRIES = 1000;
 // restart only while it runs, as its driver reads its key when it starts.
 //
 // A REG_MULTI_SZ one whose second text is "restart" (ComputerRestart) names an
-// adapter a run that failed had restarted whole, after which Windows asked
-// for a restart of the computer: that run's exit 1 hid the 3010, so the
+// adapter a run had restarted whole, after which Windows asked for a restart
+// of the computer: written so as the adapter runs again, the entry stays
+// should that run fail (its exit 1 hides the 3010) or be cut short, so the
 // restart of the computer is owed, and the next run that does not fail
 // answers 3010 for it. Its adapter is not restarted for it, as a restart
 // of the adapter would only ask for the computer's again.
