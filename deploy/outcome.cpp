@@ -53,8 +53,8 @@ std::vector<std::string> Failures(const RunFacts& facts)
     }
     if (facts.OwedNotAsWanted > 0) {
         failures.push_back(CountOf(facts.OwedNotAsWanted, "adapter") +
-                           " owed a restart, with the driver key not as wanted, that the run did not pick (see the "
-                           "log)");
+                           " owed a restart, with the driver key not as wanted or not readable, that the run did "
+                           "not pick (see the log)");
     }
     if (facts.KeysUnreadable > 0) {
         failures.push_back(CountOf(facts.KeysUnreadable, "adapter") +

@@ -26,7 +26,8 @@ struct RunFacts {
     std::size_t Recovered = 0;         // adapters an interrupted run left disabled, enabled again
     std::size_t RestartsOwed = 0;      // adapters an interrupted run left running, enabled and owed a restart
     std::size_t RestartsStillOwed = 0; // such adapters the run could not restart, owed to the next run
-    // Such adapters no walk of the run picked, whose keys are not as wanted.
+    // Such adapters no walk of the run picked, whose keys are not as wanted
+    // (or cannot be read).
     std::size_t OwedNotAsWanted = 0;
     std::size_t RecoveryFailed = 0;   // such adapters the class installer would not enable
     std::size_t AwayLeftDisabled = 0; // /d: such adapters not present, which the run cannot enable
