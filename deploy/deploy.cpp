@@ -948,9 +948,11 @@ private:
                     unrestarted_.push_back(UnrestartedOf(restart.Entry, true, !restart.ClearTried,
                                                          StatesDoneTo(restart.DevInst).Restarted));
                     if (restart.OwesComputer && restart.OwedRecorded != ERROR_SUCCESS) {
-                        Note(name + " could not be written as owed the restart of the computer (error " +
+                        Note(name +
+                             " could not be written, or flushed to disk, as owed the restart of the "
+                             "computer (error " +
                              WithText(static_cast<DWORD>(restart.OwedRecorded), system_) +
-                             "): should this run be cut short before it answers, the next run enables its adapter "
+                             "): should this run be cut short before it answers, the next run may enable its adapter "
                              "once more");
                     }
                 }

@@ -267,8 +267,8 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
              m.Registry[1].DenyFullAccess = true;
              m.Registry.erase(m.Registry.begin());
          },
-         u"/a", 1, "failed: 2 adapters with the driver key not as wanted, which no run can change", false, true,
-         RunLock::Acquired, "no run can change " + key + "0001: the key does not exist"},
+         u"/a", 1, "failed: 2 adapters with the driver key not as wanted or not readable, which no run can change",
+         false, true, RunLock::Acquired, "no run can change " + key + "0001: the key does not exist"},
         {"delete", [&](M& m) { m.Registry[0].Values.emplace_back(u"WapiSupport", set); }, u"/delete", 0, "success",
          true, true, RunLock::Acquired,
          "  installed program: C:\\Program Files\\Tessary\\tessary-preflight.exe removed\n  outcome 0: "},

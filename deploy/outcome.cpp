@@ -46,7 +46,8 @@ std::vector<std::string> Failures(const RunFacts& facts)
     }
     if (facts.KeysNoRunCanFix > 0) {
         failures.push_back(CountOf(facts.KeysNoRunCanFix, "adapter") +
-                           " with the driver key not as wanted, which no run can change (see the log)");
+                           " with the driver key not as wanted or not readable, which no run can change (see the "
+                           "log)");
     }
     if (facts.KeysNotAsWanted > 0) {
         failures.push_back(CountOf(facts.KeysNotAsWanted, "adapter") + " with the driver key not as wanted");

@@ -43,9 +43,9 @@ struct RunFacts {
     // (see FindNearMisses).
     bool NoAdapterUnsure = false;
     bool AlreadyAsWanted = false; // every adapter as wanted: the tool did not run
-    // Adapters not as wanted whose keys no run can change (missing, or not
-    // to be opened as the tool opens them), when no other adapter needs the
-    // run: the tool did not run.
+    // Adapters not as wanted (or not readable) whose keys no run can change
+    // (missing, or not to be opened as the tool opens them), when no other
+    // adapter needs the run: the tool did not run.
     std::size_t KeysNoRunCanFix = 0;
     // After the tool ran, of the adapters it picked (but one that reads
     // disabled by the user, which this run never asked to disable):
