@@ -10,9 +10,9 @@ using namespace platform;
 
 namespace {
 
-constexpr char OWES_COMPUTER_RESTART[] = "restarted then, it waits for the restart of the computer Windows asked for, "
-                                         "which that run did not answer for: this "
-                                         "run answers for it, and does not restart the adapter for it";
+constexpr char OWES_COMPUTER_RESTART[] =
+    "restarted then, it waits for the restart of the computer Windows asked for, which that run did not answer for: "
+    "this run answers for it, and does not restart the adapter for it";
 
 // The device's state as the log tells it, for an entry that may name a
 // disable (one that names none has none pending); disabled tells whether it
@@ -67,14 +67,16 @@ std::string UnflushedClear(LSTATUS unflushed, DeploySystem* system)
 namespace {
 
 // Writes again the entry of an adapter the recovery enabled, as naming no
-// disable (the enable cancelled any); where that fails, says so for its line.
+// disable (the enable cancelled any); where that fails (the write, or its
+// flush to disk), says so for its line.
 bool NamingNoDisable(const JournalEntry& entry, DeploySystem* system, std::string* unwritten)
 {
     LSTATUS rewritten = RecordRestart(entry, true);
-    *unwritten = rewritten == ERROR_SUCCESS ? ""
-                                            : " (it could not be written again as naming no disable (error " +
-                                                  WithText(static_cast<DWORD>(rewritten), system) +
-                                                  "): should it read disabled before then, a run enables it)";
+    *unwritten = rewritten == ERROR_SUCCESS
+                     ? ""
+                     : " (it could not be written again, or flushed to disk, as naming no disable (error " +
+                           WithText(static_cast<DWORD>(rewritten), system) +
+                           "): should it read disabled before then, a run may enable it)";
     return rewritten == ERROR_SUCCESS;
 }
 
