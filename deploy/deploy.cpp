@@ -949,8 +949,8 @@ private:
                                                          StatesDoneTo(restart.DevInst).Restarted));
                     if (restart.OwesComputer && restart.OwedRecorded != ERROR_SUCCESS) {
                         Note(name +
-                             " could not be written, or flushed to disk, as owed the restart of the "
-                             "computer (error " +
+                             " could not be written, with the enable before it on disk, as owed the restart of "
+                             "the computer (error " +
                              WithText(static_cast<DWORD>(restart.OwedRecorded), system_) +
                              "): should this run be cut short before it answers, the next run may enable its adapter "
                              "once more");

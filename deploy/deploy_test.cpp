@@ -110,7 +110,7 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
     withoutFirst.Registry[0].Values.clear();
     const auto unreadAt = [](M m, std::size_t read) {
         m.Faults = {testsupport::On(
-            2, testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::StatusReadOf(m, "2", read)))};
+            2, testsupport::Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::ReadOf(m, "2", read)))};
         return m;
     };
     const M unreadBefore = unreadAt(besideDisabled, 1);

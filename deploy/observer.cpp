@@ -173,7 +173,7 @@ void ClearOnceRestarted(DEVINST devInst, const observer::StateChange& enable)
             owed.KeyOnly = false;
             owed.ComputerRestart = true;
             restart->OwesComputer = true;
-            restart->OwedRecorded = RecordRestart(owed, true);
+            restart->OwedRecorded = RecordRestartOnceEnabled(owed);
         }
         return;
     }

@@ -67,14 +67,16 @@ std::string UnflushedClear(LSTATUS unflushed, DeploySystem* system)
 namespace {
 
 // Writes again the entry of an adapter the recovery enabled, as naming no
-// disable (the enable cancelled any); where that fails (the write, or its
-// flush to disk), says so for its line.
+// disable (the enable cancelled any), once the enable is on disk; where that
+// fails (the enable's flush to disk, the write, or its own flush), says so
+// for its line.
 bool NamingNoDisable(const JournalEntry& entry, DeploySystem* system, std::string* unwritten)
 {
-    LSTATUS rewritten = RecordRestart(entry, true);
+    LSTATUS rewritten = RecordRestartOnceEnabled(entry);
     *unwritten = rewritten == ERROR_SUCCESS
                      ? ""
-                     : " (it could not be written again, or flushed to disk, as naming no disable (error " +
+                     : " (it could not be written again, with the enable before it on disk, as naming no disable "
+                       "(error " +
                            WithText(static_cast<DWORD>(rewritten), system) +
                            "): should it read disabled before then, a run may enable it)";
     return rewritten == ERROR_SUCCESS;

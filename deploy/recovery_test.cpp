@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <set>
 
 #include "deploy/outcome.h"
 #include "platform/sim/simulator.h"
@@ -80,6 +81,44 @@ std::vector<std::string> FlushesAndClears()
         }
     }
     return seen;
+}
+
+// Whether, in the last run's trace, each journal entry that named a disable
+// (REG_SZ, in the machine it ran on or as written since) and was written
+// again as naming none after an enable came after a flush of the SYSTEM hive
+// since that enable: else a power loss could keep the disable while the
+// entry no longer names it.
+bool EnablesOnDiskBeforeEntriesNameNoDisable(const simulator::Machine& machine)
+{
+    std::set<std::string> namingDisable;
+    for (const auto& [name, value] : JournalOf(machine)) {
+        std::string text;
+        for (char c : simulator::Utf16ToUtf8(name)) {
+            text += c == '\\' ? std::string("\\\\") : std::string(1, c);
+        }
+        if (value.Type == platform::REG_SZ) {
+            namingDisable.insert("\"" + text + "\"");
+        }
+    }
+    std::map<std::string, std::string> paths;
+    bool enableUnflushed = false;
+    for (const simulator::Call& call : simulator::Trace()) {
+        const std::string& path = paths[call.Argument("key")];
+        if (call.Operation == "RegOpenKeyExW" || call.Operation == "RegCreateKeyExW") {
+            paths[call.Result("key")] = call.Argument("path");
+        } else if (call.Operation == "SetupDiCallClassInstaller") {
+            enableUnflushed = enableUnflushed || call.Argument("stateChange") == "1";
+        } else if (call.Operation == "RegFlushKey") {
+            enableUnflushed = enableUnflushed && path.rfind("\"SYSTEM", 0) != 0;
+        } else if (call.Operation == "RegSetValueExW" && path.find("Tessary") != std::string::npos) {
+            if (call.Argument("type") == "1") {
+                namingDisable.insert(call.Argument("name"));
+            } else if (namingDisable.erase(call.Argument("name")) > 0 && enableUnflushed) {
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 // The number, as a fault's Nth counts them, of the last run's last flush
@@ -667,6 +706,7 @@ TEST(InterruptedRuns, AKillAtAnyCallIsRecoveredByTheNextRun)
         // Every call a whole run makes, as its operation and its count.
         FakeDeploySystem whole;
         const int wholeCode = Deploy(machine, command, &whole);
+        EXPECT_TRUE(EnablesOnDiskBeforeEntriesNameNoDisable(machine)) << whole.Log;
         std::vector<std::pair<Operation, std::uint64_t>> points;
         std::map<std::string, std::uint64_t> counts;
         std::size_t lastRestartCall = 0;
@@ -729,6 +769,7 @@ TEST(InterruptedRuns, AKillAtAnyCallIsRecoveredByTheNextRun)
             }
             FakeDeploySystem second;
             int code = Deploy(after, command, &second);
+            EXPECT_TRUE(EnablesOnDiskBeforeEntriesNameNoDisable(after)) << point << "\n" << second.Log;
             // Killed anywhere else, the second run answers what the whole run
             // did: a key written before the kill, and not yet in force, is
             // restarted or asks for the computer's restart.
@@ -766,7 +807,7 @@ TEST(InterruptedRuns, AnAdapterItsUserDisabledStaysSoAfterARunCutShortBeforeItsD
     simulator::Machine disabled = TwoAdapters();
     DisableByUser(disabled.Devices[1]);
     simulator::Machine byTool = disabled;
-    byTool.Faults = {Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::StatusReadOf(disabled, "1", 3))};
+    byTool.Faults = {Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::ReadOf(disabled, "1", 3))};
     FakeDeploySystem probe;
     (void)Deploy(byTool, u"/a", &probe);
     std::uint64_t open = FirstCallAfter([](const simulator::Call&) { return true; }, "RegOpenKeyExW",
@@ -777,8 +818,8 @@ TEST(InterruptedRuns, AnAdapterItsUserDisabledStaysSoAfterARunCutShortBeforeItsD
     ASSERT_NE(open, 0u) << probe.Log;
     byTool.Faults.push_back(KillAt(Operation::RegOpenKeyExW, open));
     simulator::Machine byWalk = disabled;
-    byWalk.Faults = {Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::StatusReadOf(disabled, "1", 1))};
-    byWalk.Faults.push_back(Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::StatusReadOf(byWalk, "1", 2)));
+    byWalk.Faults = {Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::ReadOf(disabled, "1", 1))};
+    byWalk.Faults.push_back(Failing(Operation::CM_Get_DevNode_Status, 0xD, testsupport::ReadOf(byWalk, "1", 2)));
     byWalk.Faults.push_back(KillAt(Operation::SetupDiGetClassDevsW, 3));
     // Or its user disables it after a run cut short before the enable of
     // the first adapter: the run had not asked to disable it.
@@ -894,7 +935,7 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     // The same, the first entry the run records not flushed: the run stops
     // there, and the journal keeps every entry.
     simulator::Machine unflushed = unset;
-    unflushed.Faults.push_back(Failing(Operation::RegFlushKey, 5, 2)); // after the recovery's own
+    unflushed.Faults.push_back(Failing(Operation::RegFlushKey, 5, 3)); // after the recovery's two
     // Before them, a device whose driver key name is empty, read first (with
     // no block, Wine asks for room but for none), and after them one with no
     // driver key: neither is a device that could not be read.

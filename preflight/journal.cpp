@@ -264,6 +264,12 @@ LSTATUS ClearRestartOnceEnabled(const std::u16string& driverKeyName, LSTATUS* un
     return status == ERROR_SUCCESS ? ClearRestart(driverKeyName, unflushed) : status;
 }
 
+LSTATUS RecordRestartOnceEnabled(const JournalEntry& entry)
+{
+    LSTATUS status = FlushDeviceStates(entry.DriverKeyName);
+    return status == ERROR_SUCCESS ? RecordRestart(entry, true) : status;
+}
+
 std::u16string ReadInstanceId(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo)
 {
     std::u16string id(MAX_DEVICE_ID_UNITS, u'\0');

@@ -83,6 +83,14 @@ platform::LSTATUS ClearRestart(const std::u16string& driverKeyName, platform::LS
 // it. When that write fails, the entry stays, and the status says why.
 platform::LSTATUS ClearRestartOnceEnabled(const std::u16string& driverKeyName, platform::LSTATUS* unflushed);
 
+// Writes again, in the place of an entry that names a disable, the entry of
+// an adapter enabled since, which names none (KeyOnly or ComputerRestart).
+// As for ClearRestartOnceEnabled, the SYSTEM hive that keeps the enable is
+// written to disk first: else a power loss could keep the disable and the
+// entry that no longer undoes it. When that write fails, the entry stays as
+// it stands, and the status says why.
+platform::LSTATUS RecordRestartOnceEnabled(const JournalEntry& entry);
+
 // "{4d36e972-...}\0001 (PCI\VEN_...)", for a line.
 std::string DescribeEntry(const JournalEntry& entry);
 

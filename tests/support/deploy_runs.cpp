@@ -51,17 +51,18 @@ int Deploy(const simulator::Machine& machine, const char16_t* command, FakeDeplo
     return RunDeploy(2, argv, system);
 }
 
-std::uint64_t StatusReadOf(const simulator::Machine& machine, const char* index, std::size_t which)
+std::uint64_t ReadOf(const simulator::Machine& machine, const char* index, std::size_t which, const char* property)
 {
     FakeDeploySystem system;
     (void)Deploy(machine, u"/a", &system);
     std::uint64_t reads = 0;
     for (const simulator::Call& call : simulator::Trace()) {
-        if (call.Operation != "CM_Get_DevNode_Status") {
+        if (call.Operation != (property == nullptr ? "CM_Get_DevNode_Status" : "SetupDiGetDeviceRegistryPropertyW")) {
             continue;
         }
         ++reads;
-        if (call.Argument("index") == index && which-- == 0) {
+        if (call.Argument("index") == index && (property == nullptr || call.Argument("property") == property) &&
+            which-- == 0) {
             return reads;
         }
     }

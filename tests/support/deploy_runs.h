@@ -70,7 +70,10 @@ std::vector<std::pair<std::u16string, simulator::Value>> JournalOf(const simulat
 int Deploy(const simulator::Machine& machine, const char16_t* command, FakeDeploySystem* system);
 
 // In a run of /a on a machine, the number among all status reads (as a
-// fault's Nth counts them) of the which-th (from 0) read of one device's.
-std::uint64_t StatusReadOf(const simulator::Machine& machine, const char* index, std::size_t which);
+// fault's Nth counts them) of the which-th (from 0) read of one device's;
+// or, given a property code, among all property reads, of its which-th read
+// of that property.
+std::uint64_t ReadOf(const simulator::Machine& machine, const char* index, std::size_t which,
+                     const char* property = nullptr);
 
 } // namespace testsupport
