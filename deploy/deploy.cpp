@@ -394,8 +394,9 @@ public:
                 Note("not restarted: " + Label(adapter) + ": the class installer did not both disable and enable it" +
                      (SettingWaitsFor(adapter)
                           ? ", so its driver may run on its old setting until the computer restarts"
-                          : "; its key was as wanted before the run, so its driver runs on "
-                            "that setting"));
+                      : IsAsWanted(before[i], action_)
+                          ? "; its key was as wanted before the run, so its driver runs on that setting"
+                          : "; the run did not change its key either"));
             }
             if (DisabledNotByRun(adapter)) {
                 // The tool writes the key of one whose state its own read

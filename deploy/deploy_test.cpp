@@ -260,6 +260,16 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
              "  journal: {4d36e972-e325-11ce-bfc1-08002be10318}\\0005 (ROOT\\SIMULATED\\0001) is kept: the run "
              "failed, so the restart its adapter's changed key waits for is owed to the next run\n"
              "  outcome 1: "},
+        // A text of the second adapter the tool's walk cannot read: the
+        // failed read is named, and the adapter's key was never as wanted.
+        {"a text unread",
+         [](M& m) {
+             m.Faults = {testsupport::Failing(Operation::SetupDiGetDeviceRegistryPropertyW, 5,
+                                              testsupport::ReadOf(m, "1", 1, "0"))};
+         },
+         u"/a", 1, "failed: 1 adapter with the driver key not as wanted.", true, true, RunLock::Acquired,
+         "0001\n  failed call: SetupDiGetDeviceRegistryPropertyW: 0x00000005 (text of 5)\n  not restarted: " + key +
+             "0005: the class installer did not both disable and enable it; the run did not change its key either\n"},
         // Every key not as wanted is missing or closed to the tool's open: a
         // run would only drop the connections.
         {"no run can help",

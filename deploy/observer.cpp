@@ -293,8 +293,13 @@ BOOL SetupDiGetDeviceRegistryPropertyW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo
                                        DWORD* propertyRegDataType, BYTE* propertyBuffer, DWORD propertyBufferSize,
                                        DWORD* requiredSize)
 {
-    return Under().SetupDiGetDeviceRegistryPropertyW(set, deviceInfo, property, propertyRegDataType, propertyBuffer,
-                                                     propertyBufferSize, requiredSize);
+    BOOL read = Under().SetupDiGetDeviceRegistryPropertyW(set, deviceInfo, property, propertyRegDataType,
+                                                          propertyBuffer, propertyBufferSize, requiredSize);
+    DWORD error = read ? ERROR_SUCCESS : Under().GetLastError();
+    if (!read && error != ERROR_INSUFFICIENT_BUFFER && error != ERROR_INVALID_DATA) {
+        FailedWithLastError("SetupDiGetDeviceRegistryPropertyW");
+    }
+    return read;
 }
 
 BOOL SetupDiSetClassInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo,
