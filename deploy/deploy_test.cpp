@@ -77,6 +77,8 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
     // No adapter: the near misses, each with why it was passed over.
     simulator::Device disabled = testsupport::NetDevice("Corvane Wi-Fi 6", "USB", "0003");
     testsupport::DisableByUser(disabled);
+    simulator::Device driverless = testsupport::NetDevice("Corvane Wireless", "PCI", "0007");
+    driverless.Properties[simulator::SLOT_DRIVER] = {};
     // The scan holds 259 characters of a description: a wireless word after
     // them is not seen.
     const std::string longName = "Corvane " + std::string(300, 'x') + " Wireless";
@@ -84,7 +86,7 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
                                                  testsupport::NetDevice("Corvane Ethernet", "PCI", "0002"), disabled,
                                                  testsupport::NetDevice("Corvane Wireless", "SD", "0004"),
                                                  testsupport::NetDevice("Mouse", "USB", "0005"),
-                                                 testsupport::NetDevice(longName, "PCI", "0006")});
+                                                 testsupport::NetDevice(longName, "PCI", "0006"), driverless});
     const std::string notPicked = "  not picked: device ";
     const std::string ofClass = " ({4d36e972-e325-11ce-bfc1-08002be10318}\\000";
     const simulator::Fault enabling = testsupport::Failing(Operation::SetupDiCallClassInstaller, 0xE0000231, 0, 1);
@@ -157,7 +159,9 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
              notPicked + "3, Corvane Wireless" + ofClass + "4): it is on the bus \"SD\", not USB or PCI\n" + notPicked +
              "5, " + longName + ofClass +
              "6): its description holds neither \"Wireless\" nor \"Wi-Fi\" in these letter cases within its first 259 "
-             "characters, all that is read of it\n  outcome 0: "},
+             "characters, all that is read of it\n" +
+             notPicked +
+             "6, Corvane Wireless (): it has no driver key name: no driver is installed for it\n  outcome 0: "},
         // A failed read of the only adapter is no machine without one.
         {"an adapter unread before the run",
          [](M& m) {

@@ -42,7 +42,7 @@ std::string Utf8(const std::u16string& text)
 // any letter case, was passed over, by the scan's own tests on the scan's
 // own copies of its texts; "" when it was not.
 std::string WhyPassedOver(const PropertyTexts& description, const PropertyTexts& enumerator,
-                          const std::u16string& driver, CONFIGRET statusResult, DWORD status, DWORD problem)
+                          const PropertyTexts& driver, CONFIGRET statusResult, DWORD status, DWORD problem)
 {
     if (!BeginsWithVendor(description.Held.Text)) {
         return "its description begins with \"" + Utf8(description.Full.substr(0, 7)) + "\", not \"Corvane\"";
@@ -61,8 +61,9 @@ std::string WhyPassedOver(const PropertyTexts& description, const PropertyTexts&
     if (statusResult != CR_SUCCESS) {
         return "its state cannot be read (CM_Get_DevNode_Status: " + ConfigurationCode(statusResult) + ")";
     }
-    if (driver.empty()) {
-        return "its driver key name cannot be read";
+    if (driver.Full.empty()) {
+        return driver.Unreadable ? "its driver key name cannot be read"
+                                 : "it has no driver key name: no driver is installed for it";
     }
     if (IsDisabledStatus(status, problem)) {
         return "it is disabled; enable it in Device Manager (or pnputil /enable-device) and run the deployment again";
@@ -91,7 +92,7 @@ void NoteNearMiss(DeviceRef device, SP_DEVINFO_DATA* deviceInfo, PropertyBuffer*
     CONFIGRET result = CM_Get_DevNode_Status(&status, &problem, deviceInfo->DevInst, 0);
     PropertyTexts driver = ReadTexts(device.Set, deviceInfo, SPDRP_DRIVER, buffer);
     PropertyTexts enumerator = ReadTexts(device.Set, deviceInfo, SPDRP_ENUMERATOR_NAME, buffer);
-    std::string why = WhyPassedOver(description, enumerator, driver.Full, result, status, problem);
+    std::string why = WhyPassedOver(description, enumerator, driver, result, status, problem);
     // One whose reads failed may be picked if every test the reads that
     // succeeded allow passes. A bus that cannot be read is not counted: on
     // a platform that never reports one (Wine) it is no passing failure,
@@ -137,8 +138,8 @@ PickedNow WouldPickNow(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo)
         return PickedNow::Unknown;
     }
     // Every text and the state read: passed over for no reason means picked.
-    bool picked = texts[0].Full == u"Net" &&
-                  WhyPassedOver(texts[3], texts[1], texts[2].Full, CR_SUCCESS, status, problem).empty();
+    bool picked =
+        texts[0].Full == u"Net" && WhyPassedOver(texts[3], texts[1], texts[2], CR_SUCCESS, status, problem).empty();
     return picked ? PickedNow::Yes : PickedNow::No;
 }
 
