@@ -12,7 +12,8 @@ namespace {
 
 constexpr char OWES_COMPUTER_RESTART[] =
     "restarted then, it waits for the restart of the computer Windows asked for, which that run did not answer for: "
-    "this run answers for it, and does not restart the adapter for it";
+    "this run answers 3010 for it, unless the tool's own restart of the adapter puts its setting in force, and adds "
+    "no restart of the adapter for it";
 
 // The device's state as the log tells it, for an entry that may name a
 // disable (one that names none has none pending); disabled tells whether it
