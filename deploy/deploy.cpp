@@ -494,11 +494,15 @@ public:
     }
 
     // Keeps, or records again, the entry of an adapter owed a restart after
-    // a run that failed.
+    // a run that failed. One owed a restart of the computer names no
+    // disable, and may take the place of one that does (its rewrite after
+    // the enable having failed): it waits for the enable to be on disk.
     void KeepOwed(const JournalEntry& entry, bool recordAgain)
     {
         std::string name = "journal: " + DescribeEntry(entry);
-        LSTATUS status = recordAgain ? RecordRestart(entry) : static_cast<LSTATUS>(ERROR_SUCCESS);
+        LSTATUS status = !recordAgain            ? static_cast<LSTATUS>(ERROR_SUCCESS)
+                         : entry.ComputerRestart ? RecordRestartOnceEnabled(entry)
+                                                 : RecordRestart(entry);
         if (status != ERROR_SUCCESS) {
             facts_.JournalUnwritable = true;
             Note(name + " could not be recorded again (error " + WithText(static_cast<DWORD>(status), system_) +

@@ -109,7 +109,7 @@ bool EnablesOnDiskBeforeEntriesNameNoDisable(const simulator::Machine& machine)
         } else if (call.Operation == "SetupDiCallClassInstaller") {
             enableUnflushed = enableUnflushed || call.Argument("stateChange") == "1";
         } else if (call.Operation == "RegFlushKey") {
-            enableUnflushed = enableUnflushed && path.rfind("\"SYSTEM", 0) != 0;
+            enableUnflushed = enableUnflushed && (path.rfind("\"SYSTEM", 0) != 0 || call.Result("result") != "0");
         } else if (call.Operation == "RegSetValueExW" && path.find("Tessary") != std::string::npos) {
             if (call.Argument("type") == "1") {
                 namingDisable.insert(call.Argument("name"));
@@ -666,6 +666,7 @@ TEST(InterruptedRuns, ARestartOfTheComputerAFailedRunOwesIsAnsweredNotRetried)
             FakeDeploySystem failing;
             failing.InstallWorks = !unplaced;
             EXPECT_EQ(Deploy(machine, u"/a", &failing), DEPLOY_FAILED) << failing.Log;
+            EXPECT_TRUE(EnablesOnDiskBeforeEntriesNameNoDisable(machine)) << variant << run << failing.Log;
             EXPECT_EQ(testsupport::CallsOf("SetupDiCallClassInstaller").size(), run == 0 ? (recovered ? 1U : 4U) : 0U)
                 << variant << run << failing.Log;
             machine = simulator::Current();
@@ -683,6 +684,21 @@ TEST(InterruptedRuns, ARestartOfTheComputerAFailedRunOwesIsAnsweredNotRetried)
         EXPECT_TRUE(testsupport::CallsOf("SetupDiCallClassInstaller").empty()) << next.Log;
         EXPECT_TRUE(JournalOf(simulator::Current()).empty()) << next.Log;
     }
+    // A lone adapter whose enable cannot be written to disk after it, nor
+    // after the answer, which the run then cannot give: its entry is written
+    // as owed that restart only once the enable is on disk.
+    simulator::Machine lone = TwoAdapters();
+    lone.Devices.pop_back();
+    lone.Devices[0].OnStateChange = simulator::Reaction::NeedRestart;
+    FakeDeploySystem probe;
+    (void)Deploy(lone, u"/a", &probe);
+    std::uint64_t flush = FirstCallAfter(AsksFor("SetupDiCallClassInstaller", "0", "1"), "RegFlushKey",
+                                         [](const simulator::Call&) { return true; });
+    lone.Faults = {Failing(Operation::RegFlushKey, 1117, flush), Failing(Operation::RegFlushKey, 1117, flush + 1)};
+    FakeDeploySystem unflushed;
+    EXPECT_EQ(Deploy(lone, u"/a", &unflushed), DEPLOY_FAILED) << unflushed.Log;
+    EXPECT_TRUE(EnablesOnDiskBeforeEntriesNameNoDisable(lone)) << unflushed.Log;
+    EXPECT_EQ(JournalOf(simulator::Current()).size(), 1U) << unflushed.Log;
 }
 
 TEST(InterruptedRuns, AKillAtAnyCallIsRecoveredByTheNextRun)
