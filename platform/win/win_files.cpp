@@ -134,8 +134,20 @@ bool ReadAll(HANDLE file, long long maxBytes, std::string* bytes)
     return true;
 }
 
+// FileDispositionInfoEx, which the SDK's headers declare only for a later
+// _WIN32_WINNT than this build's: the class after FileIdExtdDirectoryRestartInfo.
+constexpr auto FILE_DISPOSITION_INFO_EX_CLASS = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+static_assert(FileIdExtdDirectoryRestartInfo + 1 == 21, "FileDispositionInfoEx follows it");
+
 bool DeleteByHandle(HANDLE file)
 {
+    // A POSIX-style delete (Windows 10 1607 on, NTFS); a platform or file
+    // system without it refuses it (Wine 8 with ERROR_INVALID_PARAMETER,
+    // FAT), and the plain delete, whose error then stands, serves there.
+    FILE_DISPOSITION_INFO_EX posix = {FILE_DISPOSITION_FLAG_DELETE | FILE_DISPOSITION_FLAG_POSIX_SEMANTICS};
+    if (::SetFileInformationByHandle(file, FILE_DISPOSITION_INFO_EX_CLASS, &posix, sizeof(posix))) {
+        return true;
+    }
     FILE_DISPOSITION_INFO disposition = {TRUE};
     return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
 }

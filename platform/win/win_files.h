@@ -87,7 +87,11 @@ bool WriteAll(HANDLE file, const std::string& bytes);
 bool ReadAll(HANDLE file, long long maxBytes, std::string* bytes);
 
 // Marks a file that a handle with DELETE access is open on for removal when
-// the handle closes.
+// the handle closes. Where the file system can, its name goes then too,
+// though other handles are still open on it (one that only reads its
+// attributes, which any account allowed to may hold): else the name stays
+// until the last of them closes, and nothing of that name can be made until
+// then.
 bool DeleteByHandle(HANDLE file);
 
 // Renames the file a handle with DELETE access is open on to path, replacing
