@@ -154,6 +154,7 @@ void AddFactsOfRun(const std::vector<PickedAdapter>& adapters, SettingAction act
                    const std::function<bool(const PickedAdapter&)>& settingWaits, RunFacts* facts)
 {
     facts->RestartRequested = observer::RestartRequested();
+    facts->RestartUnknown = observer::RestartUnknown();
     for (const PickedAdapter& adapter : adapters) {
         StatesDone done = StatesDoneTo(adapter.DevInst);
         bool unread = adapter.Setting == SettingState::Unreadable;
@@ -237,6 +238,7 @@ public:
         // An enable may ask for a restart of the computer, whether or not
         // the tool runs after it.
         facts_.RestartRequested = observer::RestartRequested();
+        facts_.RestartUnknown = observer::RestartUnknown();
         return true;
     }
 
@@ -397,6 +399,12 @@ public:
                       : IsAsWanted(before[i], action_)
                           ? "; its key was as wanted before the run, so its driver runs on that setting"
                           : "; the run did not change its key either"));
+            }
+            if (done.Restarted && observer::RestartUnknown(adapter.DevInst)) {
+                Note("restarted: " + Label(adapter) +
+                     ": the class installer disabled and enabled it, but its install parameters could not be read "
+                     "after the enable, so whether Windows asked for a restart of the computer is not known, and it "
+                     "is taken as asked for");
             }
             if (DisabledNotByRun(adapter)) {
                 // The tool writes the key of one whose state its own read

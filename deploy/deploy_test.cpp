@@ -274,6 +274,17 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
          u"/a", 1, "failed: 1 adapter with the driver key not as wanted.", true, true, RunLock::Acquired,
          "0001\n  failed call: SetupDiGetDeviceRegistryPropertyW: 0x00000005 (text of 5)\n  not restarted: " + key +
              "0005: the class installer did not both disable and enable it; the run did not change its key either\n"},
+        // Restarted, but the install parameters after the first adapter's
+        // enable cannot be read: the restart Windows may have asked for is
+        // answered for.
+        {"a request unread",
+         [](M& m) { m.Faults = {testsupport::Failing(Operation::SetupDiGetDeviceInstallParamsW, 5, 2)}; }, u"/a", 3010,
+         "restart needed: every adapter's driver key is as wanted, in force after a restart of the computer "
+         "(whether Windows asked for it after an enable could not be read).",
+         true, true, RunLock::Acquired,
+         "0005\n  restarted: " + key +
+             "0001: the class installer disabled and enabled it, but its install parameters could not be read after "
+             "the enable"},
         // Every key not as wanted is missing or closed to the tool's open: a
         // run would only drop the connections.
         {"no run can help",

@@ -212,11 +212,27 @@ bool RestartRequested()
     return Seen().RestartRequested;
 }
 
+bool RestartUnknown(DEVINST devInst)
+{
+    const std::vector<StateChange>& changes = Seen().Changes;
+    auto last = std::find_if(changes.rbegin(), changes.rend(),
+                             [&](const StateChange& change) { return change.DevInst == devInst && change.Done; });
+    return last != changes.rend() && last->Change == DICS_ENABLE && !last->ParamsRead;
+}
+
 bool RestartRequested(DEVINST devInst)
 {
     const std::vector<StateChange>& changes = Seen().Changes;
+    return RestartUnknown(devInst) || std::any_of(changes.begin(), changes.end(), [&](const StateChange& change) {
+               return change.DevInst == devInst && change.RestartAsked;
+           });
+}
+
+bool RestartUnknown()
+{
+    const std::vector<StateChange>& changes = Seen().Changes;
     return std::any_of(changes.begin(), changes.end(),
-                       [&](const StateChange& change) { return change.DevInst == devInst && change.RestartAsked; });
+                       [](const StateChange& change) { return RestartUnknown(change.DevInst); });
 }
 
 void KeepJournal(bool on)

@@ -52,8 +52,14 @@ const std::vector<StateChange>& StateChanges();
 // Whether install parameters read while recording carried DI_NEEDRESTART or
 // DI_NEEDREBOOT: the platform asked for a restart of the computer.
 bool RestartRequested();
-// Whether they did so after any state change of that device.
+// Whether they did so after any state change of that device, or may have:
+// its last state change was an enable after which they could not be read.
 bool RestartRequested(platform::DEVINST devInst);
+// Whether that device's last state change was such an enable, so that
+// whether Windows asked for a restart of the computer after it is not known;
+// or any device's.
+bool RestartUnknown(platform::DEVINST devInst);
+bool RestartUnknown();
 
 // A restart the journal recorded while recording and keeping it: the device,
 // its entry, and what the class installer did with it since.

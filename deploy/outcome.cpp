@@ -108,6 +108,9 @@ Outcome JudgeOutcome(const RunFacts& facts)
     if (facts.RestartRequested) {
         reasons.push_back("Windows asked for it");
     }
+    if (facts.RestartUnknown) {
+        reasons.push_back("whether Windows asked for it after an enable could not be read");
+    }
     if (facts.RestartsStillOwed > 0) {
         reasons.push_back(CountOf(facts.RestartsStillOwed, "adapter") + " still owed a restart");
     }

@@ -56,6 +56,7 @@ struct RunFacts {
     // the next boot.
     std::size_t AdaptersDisablePending = 0;
     bool RestartRequested = false;             // the install parameters asked for a restart
+    bool RestartUnknown = false;               // or they could not be read after an enable
     std::size_t RestartsIncomplete = 0;        // the class installer did not both disable and enable it
     std::size_t UnchangedNotRestarted = 0;     // the same, of one whose key was as wanted before the run
     std::size_t AdaptersWaitingForRestart = 0; // the device reports DN_NEED_RESTART

@@ -158,10 +158,15 @@ void RecoverAdapter(std::size_t index, DeviceRef device, SP_DEVINFO_DATA* device
         owed.ComputerRestart = true;
         std::string unwritten;
         (void)NamingNoDisable(owed, recovering->System, &unwritten);
-        recovering->Result.Lines.push_back(name + state +
-                                           "; enabled again, and Windows asked for a restart of the computer, so its "
-                                           "entry stays until this run's outcome is known" +
-                                           unwritten);
+        recovering->Result.Lines.push_back(
+            name + state +
+            (observer::RestartUnknown(deviceInfo->DevInst)
+                 ? "; enabled again, but its install parameters could not be read after it, so a restart of the "
+                   "computer Windows may have asked for is taken as asked for, and its entry stays until this run's "
+                   "outcome is known"
+                 : "; enabled again, and Windows asked for a restart of the computer, so its entry stays until this "
+                   "run's outcome is known") +
+            unwritten);
     } else if (confirmed) {
         ++recovering->Result.Enabled;
         recovering->Result.Lines.push_back(name + state + "; enabled again, " +
