@@ -65,21 +65,31 @@ std::uint64_t FirstCallAfter(const std::function<bool(const simulator::Call&)>& 
     return 0;
 }
 
+// Visits each call of the last run's trace with the path of the key it
+// names (empty when none).
+void WithKeyPaths(const std::function<void(const simulator::Call&, const std::string&)>& visit)
+{
+    std::map<std::string, std::string> paths;
+    for (const simulator::Call& call : simulator::Trace()) {
+        visit(call, paths[call.Argument("key")]);
+        if (call.Operation == "RegOpenKeyExW" || call.Operation == "RegCreateKeyExW") {
+            paths[call.Result("key")] = call.Argument("path");
+        }
+    }
+}
+
 // The keys flushed and the journal entries deleted, in their order:
 // "flush <key path>", "clear <entry name>".
 std::vector<std::string> FlushesAndClears()
 {
-    std::map<std::string, std::string> paths;
     std::vector<std::string> seen;
-    for (const simulator::Call& call : simulator::Trace()) {
-        if (call.Operation == "RegOpenKeyExW" || call.Operation == "RegCreateKeyExW") {
-            paths[call.Result("key")] = call.Argument("path");
-        } else if (call.Operation == "RegFlushKey") {
-            seen.push_back("flush " + paths[call.Argument("key")]);
+    WithKeyPaths([&](const simulator::Call& call, const std::string& path) {
+        if (call.Operation == "RegFlushKey") {
+            seen.push_back("flush " + path);
         } else if (call.Operation == "RegDeleteValueW") {
             seen.push_back("clear " + call.Argument("name"));
         }
-    }
+    });
     return seen;
 }
 
@@ -92,21 +102,14 @@ bool EnablesOnDiskBeforeEntriesNameNoDisable(const simulator::Machine& machine)
 {
     std::set<std::string> namingDisable;
     for (const auto& [name, value] : JournalOf(machine)) {
-        std::string text;
-        for (char c : simulator::Utf16ToUtf8(name)) {
-            text += c == '\\' ? std::string("\\\\") : std::string(1, c);
-        }
         if (value.Type == platform::REG_SZ) {
-            namingDisable.insert("\"" + text + "\"");
+            namingDisable.insert(simulator::QuoteText(name));
         }
     }
-    std::map<std::string, std::string> paths;
     bool enableUnflushed = false;
-    for (const simulator::Call& call : simulator::Trace()) {
-        const std::string& path = paths[call.Argument("key")];
-        if (call.Operation == "RegOpenKeyExW" || call.Operation == "RegCreateKeyExW") {
-            paths[call.Result("key")] = call.Argument("path");
-        } else if (call.Operation == "SetupDiCallClassInstaller") {
+    bool inOrder = true;
+    WithKeyPaths([&](const simulator::Call& call, const std::string& path) {
+        if (call.Operation == "SetupDiCallClassInstaller") {
             enableUnflushed = enableUnflushed || call.Argument("stateChange") == "1";
         } else if (call.Operation == "RegFlushKey") {
             enableUnflushed = enableUnflushed && (path.rfind("\"SYSTEM", 0) != 0 || call.Result("result") != "0");
@@ -114,11 +117,11 @@ bool EnablesOnDiskBeforeEntriesNameNoDisable(const simulator::Machine& machine)
             if (call.Argument("type") == "1") {
                 namingDisable.insert(call.Argument("name"));
             } else if (namingDisable.erase(call.Argument("name")) > 0 && enableUnflushed) {
-                return false;
+                inOrder = false;
             }
         }
-    }
-    return true;
+    });
+    return inOrder;
 }
 
 // The number, as a fault's Nth counts them, of the last run's last flush
