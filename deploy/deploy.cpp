@@ -620,6 +620,14 @@ private:
         return status;
     }
 
+    // Writes an entry that names no disable in the place of one that may,
+    // as Clear does: where the recovery enabled its adapter, once the SYSTEM
+    // hive that keeps that enable is on disk.
+    LSTATUS ReplaceNamingNoDisable(const JournalEntry& entry)
+    {
+        return Holds(touched_, entry.DriverKeyName) ? RecordRestartOnceEnabled(entry) : RecordRestart(entry, true);
+    }
+
     void NoteUnflushed(const std::u16string& driverKeyName, LSTATUS unflushed)
     {
         if (unflushed != ERROR_SUCCESS) {
@@ -913,7 +921,7 @@ private:
                                       : Clear(restart.Entry.DriverKeyName, false);
                 if (owed) {
                     Unrestarted unrestarted = UnrestartedOf(restart.Entry, false, false);
-                    unrestarted.Recorded = RecordRestart(unrestarted.Entry, true) == ERROR_SUCCESS;
+                    unrestarted.Recorded = ReplaceNamingNoDisable(unrestarted.Entry) == ERROR_SUCCESS;
                     unrestarted_.push_back(unrestarted);
                 }
                 Note(name + " could not be recorded (error " + WithText(static_cast<DWORD>(restart.Recorded), system_) +
@@ -1020,8 +1028,9 @@ private:
                     // asked for, its entry gives way at once to one that
                     // names none, as a refused disable's does: a later run
                     // leaves the adapter as its user leaves it.
-                    LSTATUS replaced = asked || restart.Entry.KeyOnly ? static_cast<LSTATUS>(ERROR_SUCCESS)
-                                                                      : RecordRestart(unrestarted_.back().Entry, true);
+                    LSTATUS replaced = asked || restart.Entry.KeyOnly
+                                           ? static_cast<LSTATUS>(ERROR_SUCCESS)
+                                           : ReplaceNamingNoDisable(unrestarted_.back().Entry);
                     if (replaced != ERROR_SUCCESS) {
                         facts_.JournalUnwritable = true;
                         Note(name + " could not be recorded as naming no disable (error " +

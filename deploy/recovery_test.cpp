@@ -110,9 +110,11 @@ bool EnablesOnDiskBeforeEntriesNameNoDisable(const simulator::Machine& machine)
     bool inOrder = true;
     WithKeyPaths([&](const simulator::Call& call, const std::string& path) {
         if (call.Operation == "SetupDiCallClassInstaller") {
-            enableUnflushed = enableUnflushed || call.Argument("stateChange") == "1";
+            enableUnflushed = enableUnflushed || (call.Argument("stateChange") == "1" && call.Result("ok") == "1");
         } else if (call.Operation == "RegFlushKey") {
             enableUnflushed = enableUnflushed && (path.rfind("\"SYSTEM", 0) != 0 || call.Result("result") != "0");
+        } else if (call.Operation == "RegDeleteValueW" && call.Result("result") == "0") {
+            namingDisable.erase(call.Argument("name"));
         } else if (call.Operation == "RegSetValueExW" && path.find("Tessary") != std::string::npos) {
             if (call.Argument("type") == "1") {
                 namingDisable.insert(call.Argument("name"));
@@ -470,6 +472,7 @@ TEST(InterruptedRuns, EachAdapterTheRunTouchedIsJudgedAndKeptInTheJournalWhileIt
     for (const Case& c : cases) {
         FakeDeploySystem system;
         EXPECT_EQ(Deploy(*c.machine, u"/a", &system), c.code) << c.name << "\n" << system.Log;
+        EXPECT_TRUE(EnablesOnDiskBeforeEntriesNameNoDisable(*c.machine)) << c.name << "\n" << system.Log;
         EXPECT_EQ(JournalOf(simulator::Current()).size(), c.left) << c.name << "\n" << system.Log;
         EXPECT_NE(system.Log.find(c.line), std::string::npos) << c.name << "\n" << system.Log;
         if (c.machine == &missedUnflushed || c.machine == &undisabled) {
@@ -985,6 +988,19 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
     simulator::Machine keyOnlyUnfound = keyOnly;
     keyOnlyUnfound.Registry.back().Values.pop_back();
     keyOnlyUnfound.Faults = unread.Faults;
+    // The recovery's enable of an adapter running with a disable pending is
+    // not on disk (the SYSTEM hive's flush fails), the walk before the run
+    // cannot read the adapter, and the tool, which can disable neither
+    // adapter, only writes their keys: its entry names a disable until that
+    // enable is on disk.
+    simulator::Machine unsettled = TwoAdapters();
+    for (simulator::Device& device : unsettled.Devices) {
+        device.Status &= ~platform::DN_DISABLEABLE;
+    }
+    unsettled.Devices[0].InstanceId = u"PCI\\VEN_1";
+    unsettled.Registry.push_back(JournalKey({{"0001", u"PCI\\VEN_1"}}));
+    unsettled.Faults = {Failing(Operation::RegFlushKey, 1117, 1),
+                        On(0, Failing(Operation::SetupDiGetDeviceRegistryPropertyW, 5), platform::SPDRP_DEVICEDESC)};
     const std::string key = "{4d36e972-e325-11ce-bfc1-08002be10318}\\";
     // A recovery's line on an entry, and the outcome of one that failed.
     auto recovery = [&key](const std::string& entry, const std::string& rest) {
@@ -1120,6 +1136,12 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
           "  journal: " + key + "0001 (PCI\\VEN_1) is not an adapter the tool picks now, so no run can restart it",
           "  outcome 0: success: every adapter's driver key is as wanted, and every adapter was restarted.\n"},
          0},
+        {"enabled, its enable not on disk, then only its key written",
+         &unsettled,
+         3010,
+         {recovery("0001 (PCI\\VEN_1)", "running, maybe with a disable pending until the next boot; enabled, its "
+                                        "entry kept until the run has restarted it (it could not be written again")},
+         0},
         {"a driver key name reused by another device",
          &reused,
          0,
@@ -1131,6 +1153,7 @@ TEST(InterruptedRuns, TheNextRunEnablesWhatTheJournalNamesBeforeAnythingElse)
         FakeDeploySystem system;
         system.InstallWorks = c.placeable;
         EXPECT_EQ(Deploy(*c.machine, u"/a", &system), c.code) << c.name << "\n" << system.Log;
+        EXPECT_TRUE(EnablesOnDiskBeforeEntriesNameNoDisable(*c.machine)) << c.name << "\n" << system.Log;
         std::size_t at = 0;
         for (const std::string& line : c.lines) {
             std::size_t found = system.Log.find(line, at);
