@@ -765,33 +765,44 @@ bool WindowsDeploySystem::AppendToLog(const std::string& entry, const std::strin
     std::string text = windowsLines(entry);
     // A run that found this one running writes its entry meanwhile, in a few
     // milliseconds: the log is waited for while another holds it.
-    auto openLog = [&path, problem]() {
+    auto openLog = [&path, problem](DWORD access, DWORD disposition, DWORD* error) {
         Handle log;
         for (int tries = 0; tries < LOG_SHARED_TRIES && !log.Valid(); ++tries) {
-            DWORD error = ERROR_SUCCESS;
-            log = OpenTrustedFile(path, FILE_APPEND_DATA | WRITE_DAC, FILE_SHARE_READ, OPEN_ALWAYS, problem, &error,
-                                  LOG_FILE_SECURITY);
-            if (error != ERROR_SHARING_VIOLATION) {
+            *error = ERROR_SUCCESS;
+            log = OpenTrustedFile(path, access, FILE_SHARE_READ, disposition, problem, error, LOG_FILE_SECURITY);
+            if (*error != ERROR_SHARING_VIOLATION) {
                 break;
             }
             ::Sleep(LOG_SHARED_WAIT_MILLISECONDS);
         }
         return log;
     };
-    Handle log = openLog();
+    auto full = [&text, continued](HANDLE log) {
+        LARGE_INTEGER size = {};
+        return !continued && ::GetFileSizeEx(log, &size) && size.QuadPart > 0 &&
+               static_cast<unsigned long long>(size.QuadPart) + text.size() > MAX_LOG_BYTES;
+    };
+    DWORD error = ERROR_SUCCESS;
+    Handle log = openLog(FILE_APPEND_DATA | WRITE_DAC, OPEN_ALWAYS, &error);
     std::string unmoved;
-    LARGE_INTEGER size = {};
-    if (!continued && log.Valid() && ::GetFileSizeEx(log.Get(), &size) && size.QuadPart > 0 &&
-        static_cast<unsigned long long>(size.QuadPart) + text.size() > MAX_LOG_BYTES) {
-        // Full: it becomes the one older file, and a new log begins.
+    if (log.Valid() && full(log.Get())) {
+        // Full: it becomes the one older file, and a new log begins. The
+        // file moved aside is the one found full through the handle that
+        // moves it: a run that waits for no lock (one that found another
+        // running) may have found the same log full, and moved it first.
+        // Where it cannot be moved (a reader that does not share deleting
+        // holds it, say), the entry goes on the full log rather than
+        // nowhere, and says so.
         log = Handle();
-        // Where it cannot be (a reader that does not share deleting holds
-        // it, say), the entry goes on the full log rather than nowhere, and
-        // says so.
-        if (!::MoveFileExW(path.c_str(), (path + L".1").c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        Handle moving = openLog(DELETE, OPEN_EXISTING, &error);
+        if (!moving.Valid() && error != ERROR_FILE_NOT_FOUND) {
+            unmoved = "the log could not be moved aside to make room (" +
+                      (error != ERROR_SUCCESS ? Error(error) : *problem) + ")";
+        } else if (moving.Valid() && full(moving.Get()) && !winfiles::RenameByHandle(moving.Get(), path + L".1")) {
             unmoved = "the log could not be moved aside to make room (" + Error(::GetLastError()) + ")";
         }
-        log = openLog();
+        moving = Handle();
+        log = openLog(FILE_APPEND_DATA | WRITE_DAC, OPEN_ALWAYS, &error);
     }
     // A log made by an earlier version may still let everyone read it.
     if (!log.Valid() || !SetAccess(log.Get(), LOG_FILE_SECURITY, problem)) {
