@@ -477,19 +477,27 @@ Removal RemoveTrustedFile(const std::wstring& path)
 }
 
 // Calls each with the path of every file in folder whose name matches
-// pattern, until one answers false; whether none did.
-template <class Each> bool EachMatch(const std::wstring& folder, const wchar_t* pattern, Each each)
+// pattern, until one answers false; whether none did. A folder that cannot
+// be listed to its end is false too, with why: a file it did not show may
+// be there.
+template <class Each>
+bool EachMatch(const std::wstring& folder, const wchar_t* pattern, std::string* problem, Each each)
 {
     WIN32_FIND_DATAW found = {};
     HANDLE search = ::FindFirstFileW((folder + L"\\" + pattern).c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return true;
-    }
+    DWORD error = search == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
     bool going = true;
-    do {
+    while (error == ERROR_SUCCESS && going) {
         going = each(folder + L"\\" + found.cFileName);
-    } while (going && ::FindNextFileW(search, &found));
-    ::FindClose(search);
+        error = going && !::FindNextFileW(search, &found) ? ::GetLastError() : ERROR_SUCCESS;
+    }
+    if (search != INVALID_HANDLE_VALUE) {
+        ::FindClose(search);
+    }
+    if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND && error != ERROR_NO_MORE_FILES) {
+        *problem = Narrow(folder) + " cannot be listed (" + Error(error) + ")";
+        return false;
+    }
     return going;
 }
 
@@ -501,7 +509,7 @@ template <class Each> bool EachMatch(const std::wstring& folder, const wchar_t* 
 // false, with why, and the programs are left as they are.
 bool RemoveLeftoverCopies(const std::wstring& folder, ProgramsDone* done, std::string* problem)
 {
-    return EachMatch(folder, L"tessary-*.exe.*.new", [done, problem](const std::wstring& path) {
+    return EachMatch(folder, L"tessary-*.exe.*.new", problem, [done, problem](const std::wstring& path) {
         Removal removal = RemoveTrustedFile(path);
         if (!removal.Removed) {
             *problem = Narrow(path) + LEFT_FOR_RESTART + removal.Why +
@@ -520,7 +528,7 @@ bool RemoveLeftoverCopies(const std::wstring& folder, ProgramsDone* done, std::s
 // is set for removal at the next restart, and later set.
 bool RemoveSetAsideCopies(const std::wstring& folder, ProgramsDone* done, bool* later, std::string* problem)
 {
-    return EachMatch(folder, L"tessary-*.exe.*.removed", [done, later, problem](const std::wstring& path) {
+    return EachMatch(folder, L"tessary-*.exe.*.removed", problem, [done, later, problem](const std::wstring& path) {
         std::string prefix = Narrow(path) + ", a program an earlier run set aside, ";
         Removal removal = RemoveTrustedFile(path);
         if (removal.Removed) {
