@@ -83,7 +83,8 @@ bool SnapshotFile::Open(const std::wstring& path, std::string* problem)
     std::wstring full = FullPath(path);
     std::size_t slash = full.find_last_of(L'\\');
     if (full.empty() || slash == std::wstring::npos || slash + 1 == full.size()) {
-        *problem = "is not a path to a file (" + Error(::GetLastError()) + ")";
+        *problem = full.empty() ? "is not a path to a file (" + Error(::GetLastError()) + ")"
+                                : std::string("is not a path to a file");
         return false;
     }
     name_ = full.substr(slash + 1);

@@ -87,11 +87,12 @@ bool CheckPath(const std::wstring& path, std::string* problem)
     // attributes), so the search finds that one entry, with its tag.
     WIN32_FIND_DATAW found = {};
     HANDLE search = ::FindFirstFileExW(path.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
-    DWORD tag = 0;
-    if (search != INVALID_HANDLE_VALUE) {
-        tag = found.dwReserved0;
-        ::FindClose(search);
+    if (search == INVALID_HANDLE_VALUE) {
+        *problem = "is a reparse point whose kind cannot be read (" + Error(::GetLastError()) + ")";
+        return false;
     }
+    DWORD tag = found.dwReserved0;
+    ::FindClose(search);
     if (LinkTag(tag)) {
         *problem = "is a link or a junction";
         return false;
