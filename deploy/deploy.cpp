@@ -94,6 +94,7 @@ struct StatesDone {
     // the next boot, which would leave it disabled.
     bool DisablePending = false;
     bool LastDisabled = false; // its last state change carried out was a disable
+    bool Changed = false;      // a state change of it was carried out (by the recovery too)
 };
 
 StatesDone StatesDoneTo(DEVINST devInst)
@@ -104,6 +105,7 @@ StatesDone StatesDoneTo(DEVINST devInst)
         if (change.DevInst != devInst || !change.Done) {
             continue;
         }
+        done.Changed = true;
         if (change.Change == DICS_DISABLE) {
             disabled = true;
             done.DisablePending = change.RestartAsked || !change.ParamsRead;
@@ -166,7 +168,8 @@ void AddFactsOfRun(const std::vector<PickedAdapter>& adapters, SettingAction act
             IsLeftDisabled(adapter) || (!adapter.StatusKnown && (done.LastDisabled || EnableUnconfirmed(adapter)));
         facts->AdaptersLeftDisabled += disabled ? 1 : 0;
         facts->AdaptersDisablePending += !disabled && done.DisablePending ? 1 : 0;
-        facts->AdaptersWaitingForRestart += NeedsRestart(adapter) ? 1 : 0;
+        // One the run did not restart waits for nothing the run did.
+        facts->AdaptersWaitingForRestart += done.Changed && NeedsRestart(adapter) ? 1 : 0;
         facts->StatesUnconfirmed += adapter.StatusKnown ? 0 : 1;
         bool waits = settingWaits(adapter);
         facts->RestartsIncomplete += !done.Restarted && waits ? 1 : 0;

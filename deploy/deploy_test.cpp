@@ -215,10 +215,11 @@ TEST(RunDeploy, AnswersWhatTheRunCameToAndLogsWhatAHelpDeskNeeds)
         {"not disableable", [](M& m) { m.Devices[0].Status = 0x01800008; }, u"/a", 3010, "(1 adapter not restarted)",
          true},
         // One whose key was as wanted before the run owes nothing to a
-        // restart the class installer would not do.
+        // restart the class installer would not do, nor to one its device
+        // waited for already.
         {"not disableable, already set",
          [&](M& m) {
-             m.Devices[0].Status = 0x01800008;
+             m.Devices[0].Status = 0x01800108;
              m.Registry[0].Values.emplace_back(u"WapiSupport", set);
          },
          u"/a", 0, "and every adapter whose key the run changed was restarted.", true, true, RunLock::Acquired,
