@@ -137,7 +137,7 @@ Outcome JudgeOutcome(const RunFacts& facts)
         return {DEPLOY_RESTART_NEEDED, "restart needed: " + recovered +
                                            "every adapter's driver key is as wanted, in force after a restart of "
                                            "the computer (" +
-                                           Joined(reasons) + ")."};
+                                           Joined(reasons) + ")." + unchanged};
     }
     return {DEPLOY_SUCCESS, "success: " + recovered + "every adapter's driver key is as wanted, and every adapter " +
                                 (facts.UnchangedNotRestarted > 0 ? "whose key the run changed " : "") +
