@@ -6,7 +6,8 @@
 // sanitizers, it checks what no run may leave behind: a value changed but
 // the setting, or changed against the action; an adapter disabled that no
 // entry that names a disable names; a driver key opened to write, or a
-// disable, that the journal did not hold on disk first;
+// disable, that the journal did not hold on disk first; an entry cleared, or
+// written as naming no disable, before its adapter's new state was on disk;
 // a machine touched by a run that did not have the one run at a time; an
 // adapter an interrupted run left disabled that is still so without its
 // entry; and an adapter left disabled by a run that answers success, or an
@@ -185,7 +186,9 @@ void CheckRegistry(const Machine& before, const Machine& after, bool add)
 // class installer was asked for one whose entry names a disable (not a
 // key-only one, REG_MULTI_SZ); and no entry goes after its adapter's state
 // changed (an enable or a disable asked of the class installer) before the
-// SYSTEM hive, which keeps that state, was written to disk since.
+// SYSTEM hive, which keeps that state, was written to disk since, nor is
+// one that names a disable written as naming none after a change the class
+// installer carried out before then.
 void CheckJournalAgainstStates(const Machine& before)
 {
     std::map<std::string, bool> journalKeys; // handles open on the journal
@@ -194,12 +197,16 @@ void CheckJournalAgainstStates(const Machine& before)
     std::vector<std::string> onDisk;       // quoted driver key names flushed, of entries that name a disable
     std::vector<std::string> onDiskAny;    // and of any entry
     std::vector<std::string> changedSince; // of adapters changed since the SYSTEM hive was last flushed
+    std::vector<std::string> carriedSince; // of those, the changes the class installer carried out
     auto drop = [](std::vector<std::string>* names, const std::string& name) {
         names->erase(std::remove(names->begin(), names->end(), name), names->end());
     };
     if (const simulator::Key* journal = testsupport::KeyOf(before, JOURNAL)) {
         for (const auto& entry : journal->Values) {
             onDiskAny.push_back(simulator::QuoteText(entry.first)); // left by the run before
+            if (entry.second.Type != platform::REG_MULTI_SZ) {
+                onDisk.push_back(simulator::QuoteText(entry.first));
+            }
         }
     }
     const std::string system = simulator::QuoteText(u"SYSTEM");
@@ -215,15 +222,23 @@ void CheckJournalAgainstStates(const Machine& before)
                    // a registry without the hive has none to write
                    (operation == "RegOpenKeyExW" && call.Argument("path") == system && call.Result("result") == "2")) {
             changedSince.clear();
+            carriedSince.clear();
         } else if ((operation == "RegSetValueExW" || operation == "RegQueryValueExW") &&
                    journalKeys.count(call.Argument("key")) != 0 && call.Result("result") == "0") {
             // An entry found there already, which names its device, is not
             // written again: the flush that follows puts it on disk.
             bool namesDisable =
                 operation == "RegSetValueExW" ? call.Argument("type") != "7" : call.Result("type") != "7";
-            written[call.Argument("key")] = {call.Argument("name"), namesDisable};
+            const std::string& name = call.Argument("name");
+            written[call.Argument("key")] = {name, namesDisable};
+            if (!namesDisable && operation == "RegSetValueExW" &&
+                std::find(onDisk.begin(), onDisk.end(), name) != onDisk.end() &&
+                std::find(carriedSince.begin(), carriedSince.end(), name) != carriedSince.end()) {
+                Fail("an entry was written as naming no disable before its adapter's new state was on disk: " +
+                     call.Line());
+            }
             if (!namesDisable) {
-                drop(&onDisk, call.Argument("name"));
+                drop(&onDisk, name);
             }
         } else if (operation == "RegFlushKey" && written.count(call.Argument("key")) != 0 &&
                    call.Result("result") == "0") {
@@ -256,6 +271,9 @@ void CheckJournalAgainstStates(const Machine& before)
             std::string name =
                 index < before.Devices.size() ? simulator::QuoteText(DriverKeyName(before.Devices[index])) : "";
             changedSince.push_back(name);
+            if (call.Result("ok") == "1") {
+                carriedSince.push_back(name);
+            }
             if (call.Argument("stateChange") == "2" && std::find(onDisk.begin(), onDisk.end(), name) == onDisk.end()) {
                 Fail("a disable came before the journal held its adapter on disk: " + call.Line());
             }
