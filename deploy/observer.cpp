@@ -405,6 +405,15 @@ BOOL SetupDiGetDeviceInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo,
     BOOL read = Under().SetupDiGetDeviceInstallParamsW(set, deviceInfo, deviceInstallParams);
     if (!read) {
         FailedWithLastError("SetupDiGetDeviceInstallParamsW");
+        // Unread after an enable, they may have asked for a restart of the
+        // computer: the entry says so, as it does for one they show.
+        const std::vector<observer::StateChange>& changes = Seen().Changes;
+        auto last = std::find_if(changes.rbegin(), changes.rend(), [&](const observer::StateChange& change) {
+            return deviceInfo != nullptr && change.DevInst == deviceInfo->DevInst;
+        });
+        if (Seen().Recording && last != changes.rend() && !last->ParamsRead) {
+            ClearOnceRestarted(deviceInfo->DevInst, *last);
+        }
     } else if (Seen().Recording) {
         bool restart = (deviceInstallParams->Flags & (DI_NEEDRESTART | DI_NEEDREBOOT)) != 0;
         Seen().RestartRequested = Seen().RestartRequested || restart;

@@ -709,6 +709,23 @@ TEST(InterruptedRuns, ARestartOfTheComputerAFailedRunOwesIsAnsweredNotRetried)
     EXPECT_EQ(Deploy(lone, u"/a", &unflushed), DEPLOY_FAILED) << unflushed.Log;
     EXPECT_TRUE(EnablesOnDiskBeforeEntriesNameNoDisable(lone)) << unflushed.Log;
     EXPECT_EQ(JournalOf(simulator::Current()).size(), 1U) << unflushed.Log;
+
+    // The install parameters unread after the first adapter's enable, and the
+    // run cut short at the second one's disable: the first one's entry owes
+    // the computer's restart already, so the next run's recovery does not
+    // enable it (only the tool's restart of every adapter does).
+    simulator::Machine unread = TwoAdapters();
+    unread.Faults = {Failing(Operation::SetupDiGetDeviceInstallParamsW, 5, 2),
+                     KillAt(Operation::SetupDiCallClassInstaller, 3)};
+    FakeDeploySystem cut;
+    EXPECT_THROW(Deploy(unread, u"/a", &cut), simulator::Killed);
+    simulator::Machine afterCut = simulator::Current();
+    afterCut.Faults.clear();
+    FakeDeploySystem resumed;
+    EXPECT_EQ(Deploy(afterCut, u"/a", &resumed), DEPLOY_SUCCESS) << resumed.Log;
+    auto asked = testsupport::CallsOf("SetupDiCallClassInstaller");
+    EXPECT_EQ(std::count_if(asked.begin(), asked.end(), AsksFor("SetupDiCallClassInstaller", "0", "1")), 1)
+        << resumed.Log;
 }
 
 TEST(InterruptedRuns, AKillAtAnyCallIsRecoveredByTheNextRun)
