@@ -59,7 +59,7 @@ struct RunFacts {
     bool RestartUnknown = false;               // or they could not be read after an enable
     std::size_t RestartsIncomplete = 0;        // the class installer did not both disable and enable it
     std::size_t UnchangedNotRestarted = 0;     // the same, of one whose key was as wanted before the run
-    std::size_t AdaptersWaitingForRestart = 0; // the device reports DN_NEED_RESTART
+    std::size_t AdaptersWaitingForRestart = 0; // whose state the run changed, and that report DN_NEED_RESTART
     std::size_t StatesUnconfirmed = 0;         // the device's status could not be read again
 };
 
@@ -94,7 +94,8 @@ struct Outcome {
 //        an adapter whose key the run changed and whose restart did not
 //        complete (its driver still runs with the old setting), one for
 //        which a run that failed or was cut short left a restart of the
-//        computer owed, a device that reports DN_NEED_RESTART, or one
+//        computer owed, a device whose state the run changed that
+//        reports DN_NEED_RESTART, or one
 //        whose state could not be read again (its last state change not a
 //        disable: a disable not undone counts it as left disabled, 1).
 Outcome JudgeOutcome(const RunFacts& facts);

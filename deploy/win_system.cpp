@@ -773,11 +773,11 @@ bool WindowsDeploySystem::AppendToLog(const std::string& entry, const std::strin
     std::string text = windowsLines(entry);
     // A run that found this one running writes its entry meanwhile, in a few
     // milliseconds: the log is waited for while another holds it.
-    auto openLog = [&path, problem](DWORD access, DWORD disposition, DWORD* error) {
+    auto openLog = [&path, problem](DWORD access, DWORD share, DWORD disposition, DWORD* error) {
         Handle log;
         for (int tries = 0; tries < LOG_SHARED_TRIES && !log.Valid(); ++tries) {
             *error = ERROR_SUCCESS;
-            log = OpenTrustedFile(path, access, FILE_SHARE_READ, disposition, problem, error, LOG_FILE_SECURITY);
+            log = OpenTrustedFile(path, access, share, disposition, problem, error, LOG_FILE_SECURITY);
             if (*error != ERROR_SHARING_VIOLATION) {
                 break;
             }
@@ -791,7 +791,7 @@ bool WindowsDeploySystem::AppendToLog(const std::string& entry, const std::strin
                static_cast<unsigned long long>(size.QuadPart) + text.size() > MAX_LOG_BYTES;
     };
     DWORD error = ERROR_SUCCESS;
-    Handle log = openLog(FILE_APPEND_DATA | WRITE_DAC, OPEN_ALWAYS, &error);
+    Handle log = openLog(FILE_APPEND_DATA | WRITE_DAC, FILE_SHARE_READ, OPEN_ALWAYS, &error);
     std::string unmoved;
     if (log.Valid() && full(log.Get())) {
         // Full: it becomes the one older file, and a new log begins. The
@@ -802,7 +802,9 @@ bool WindowsDeploySystem::AppendToLog(const std::string& entry, const std::strin
         // holds it, say), the entry goes on the full log rather than
         // nowhere, and says so.
         log = Handle();
-        Handle moving = openLog(DELETE, OPEN_EXISTING, &error);
+        // (Shared as a move by name shares it: no run's append, which
+        // shares no deleting, comes in while it is held.)
+        Handle moving = openLog(DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING, &error);
         if (!moving.Valid() && error != ERROR_FILE_NOT_FOUND) {
             unmoved = "the log could not be moved aside to make room (" +
                       (error != ERROR_SUCCESS ? Error(error) : *problem) + ")";
@@ -810,7 +812,7 @@ bool WindowsDeploySystem::AppendToLog(const std::string& entry, const std::strin
             unmoved = "the log could not be moved aside to make room (" + Error(::GetLastError()) + ")";
         }
         moving = Handle();
-        log = openLog(FILE_APPEND_DATA | WRITE_DAC, OPEN_ALWAYS, &error);
+        log = openLog(FILE_APPEND_DATA | WRITE_DAC, FILE_SHARE_READ, OPEN_ALWAYS, &error);
     }
     // A log made by an earlier version may still let everyone read it.
     if (!log.Valid() || !SetAccess(log.Get(), LOG_FILE_SECURITY, problem)) {
