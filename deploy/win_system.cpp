@@ -802,9 +802,10 @@ bool WindowsDeploySystem::AppendToLog(const std::string& entry, const std::strin
         // holds it, say), the entry goes on the full log rather than
         // nowhere, and says so.
         log = Handle();
-        // (Shared as a move by name shares it: no run's append, which
-        // shares no deleting, comes in while it is held.)
-        Handle moving = openLog(DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING, &error);
+        // (Shared with readers and writers that share deleting: no run's
+        // append, which does not, comes in while it is held, nor another
+        // run's move, which does not share deleting either.)
+        Handle moving = openLog(DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING, &error);
         if (!moving.Valid() && error != ERROR_FILE_NOT_FOUND) {
             unmoved = "the log could not be moved aside to make room (" +
                       (error != ERROR_SUCCESS ? Error(error) : *problem) + ")";
