@@ -405,28 +405,20 @@ BOOL SetupDiGetDeviceInstallParamsW(HDEVINFO set, SP_DEVINFO_DATA* deviceInfo,
     BOOL read = Under().SetupDiGetDeviceInstallParamsW(set, deviceInfo, deviceInstallParams);
     if (!read) {
         FailedWithLastError("SetupDiGetDeviceInstallParamsW");
-        // Unread after an enable, they may have asked for a restart of the
-        // computer: the entry says so, as it does for one they show.
-        const std::vector<observer::StateChange>& changes = Seen().Changes;
-        auto last = std::find_if(changes.rbegin(), changes.rend(), [&](const observer::StateChange& change) {
-            return deviceInfo != nullptr && change.DevInst == deviceInfo->DevInst;
-        });
-        if (Seen().Recording && last != changes.rend() && !last->ParamsRead) {
-            ClearOnceRestarted(deviceInfo->DevInst, *last);
-        }
-    } else if (Seen().Recording) {
-        bool restart = (deviceInstallParams->Flags & (DI_NEEDRESTART | DI_NEEDREBOOT)) != 0;
-        Seen().RestartRequested = Seen().RestartRequested || restart;
-        // They follow the device's last state change.
-        std::vector<observer::StateChange>& changes = Seen().Changes;
-        for (auto change = changes.rbegin(); deviceInfo != nullptr && change != changes.rend(); ++change) {
-            if (change->DevInst == deviceInfo->DevInst) {
-                change->ParamsRead = true;
-                change->RestartAsked = change->RestartAsked || restart;
-                ClearOnceRestarted(deviceInfo->DevInst, *change);
-                break;
-            }
-        }
+    }
+    bool restart = read && (deviceInstallParams->Flags & (DI_NEEDRESTART | DI_NEEDREBOOT)) != 0;
+    Seen().RestartRequested = Seen().RestartRequested || (Seen().Recording && restart);
+    // They follow the device's last state change. Unread after an enable,
+    // they may have asked for a restart of the computer: the entry says so,
+    // as it does for one they show.
+    std::vector<observer::StateChange>& changes = Seen().Changes;
+    auto last = std::find_if(changes.rbegin(), changes.rend(), [&](const observer::StateChange& change) {
+        return deviceInfo != nullptr && change.DevInst == deviceInfo->DevInst;
+    });
+    if (Seen().Recording && last != changes.rend() && (read || !last->ParamsRead)) {
+        last->ParamsRead = last->ParamsRead || read;
+        last->RestartAsked = last->RestartAsked || restart;
+        ClearOnceRestarted(deviceInfo->DevInst, *last);
     }
     return read;
 }
